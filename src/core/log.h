@@ -1,0 +1,61 @@
+#pragma once
+// The server log: time-stamped lines kept newest first until the main window's timer flushes
+// them to the log view, and appended to debug.log in debug mode. Callable from any thread.
+#include <mutex>
+#include <string>
+#include <string_view>
+
+#include "core/catalogue.h"
+
+namespace qv {
+
+// What the flush needs of the log view (the memo of the main window, or standard output).
+class LogView {
+ public:
+  virtual ~LogView() = default;
+  virtual int LineCount() const = 0;
+  virtual bool DeleteLastLine() = 0;
+  virtual void BeginUpdate() {}
+  virtual void EndUpdate() {}
+  // Inserts text (lines separated by "\r\n", newest first) as the view's first lines.
+  virtual void InsertAtTop(const std::string& text) = 0;
+};
+
+class Log {
+ public:
+  static constexpr int kMaxViewLines = 100;
+  static constexpr int kTrimLines = 20;
+
+  Log(const Catalogue& catalogue, std::recursive_mutex& sessionLock)
+      : catalogue_(catalogue), sessionLock_(sessionLock) {}
+
+  // Appends one line: local time, one blank, text. Never throws.
+  void Write(std::string_view text);
+  // Catalogue entry `index` followed by suffix.
+  void WriteMsg(int index, std::string_view suffix = {});
+  const std::string& Msg(int index) const { return catalogue_[index]; }
+  const Catalogue& Texts() const { return catalogue_; }
+
+  // Moves the pending text into the view (GUI thread only).
+  void Flush(LogView& view);
+
+  // Debug mode: every line also goes to this file, which must already exist.
+  void SetDebug(bool on, std::string debugFilePath);
+  bool Debug() const;
+  // Cleared when the main window closes; afterwards Write does nothing.
+  void SetWindowOpen(bool open);
+  bool WindowOpen() const;
+  std::string Pending() const;
+
+ private:
+  void AppendToDebugFile(const std::string& line);
+
+  const Catalogue& catalogue_;
+  std::recursive_mutex& sessionLock_;
+  std::string pending_;
+  bool windowOpen_ = true;
+  bool debug_ = false;
+  std::string debugFilePath_;
+};
+
+}  // namespace qv

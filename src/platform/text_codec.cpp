@@ -1,0 +1,46 @@
+#include "platform/text_codec.h"
+
+#include <iconv.h>
+
+#include <cerrno>
+#include <stdexcept>
+
+namespace qv::platform {
+namespace {
+
+std::string Convert(std::string_view text, const char* to, const char* from) {
+  iconv_t cd = ::iconv_open(to, from);
+  if (cd == reinterpret_cast<iconv_t>(-1)) {
+    throw std::runtime_error(std::string("iconv_open failed for ") + from + " -> " + to);
+  }
+  std::string out;
+  out.resize(text.size() * 4 + 16);
+  char* in = const_cast<char*>(text.data());
+  size_t inLeft = text.size();
+  char* outPtr = out.data();
+  size_t outLeft = out.size();
+  while (inLeft > 0) {
+    if (::iconv(cd, &in, &inLeft, &outPtr, &outLeft) != static_cast<size_t>(-1)) continue;
+    if (errno == EILSEQ || errno == EINVAL) {
+      // Unconvertible or truncated input: one '?' for the offending byte, then go on.
+      ++in;
+      --inLeft;
+      if (outLeft == 0) break;
+      *outPtr++ = '?';
+      --outLeft;
+    } else {
+      break;  // E2BIG cannot happen with four output bytes per input byte
+    }
+  }
+  out.resize(out.size() - outLeft);
+  ::iconv_close(cd);
+  return out;
+}
+
+}  // namespace
+
+std::string Cp1251ToUtf8(std::string_view text) { return Convert(text, "UTF-8", "CP1251"); }
+
+std::string Utf8ToCp1251(std::string_view text) { return Convert(text, "CP1251", "UTF-8"); }
+
+}  // namespace qv::platform

@@ -1,0 +1,58 @@
+#pragma once
+// The datafile side of a group: the fields of the group record that the datafile, archive,
+// index and record store operations work on. TMyDBUser (core/group_table.h) derives from it.
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "store/day_record.h"
+
+namespace qv::store {
+
+#pragma pack(push, 1)
+struct TmyDBIndexEntry {
+  double Date;
+  int32_t Offset;
+};
+#pragma pack(pop)
+static_assert(sizeof(TmyDBIndexEntry) == 12);
+
+using TmyDBIndex = std::vector<TmyDBIndexEntry>;
+
+constexpr int kWeekDays = 7;
+constexpr int32_t kWeekReplyHeaderSize = 24;
+
+// WeekReplyHeader immediately followed by WeekCache, so that a days reply of
+// 24 + n * 55766 bytes can be sent from the header in one piece.
+struct WeekReply {
+  std::array<uint8_t, kWeekReplyHeaderSize + kWeekDays * kDayRecordSize> Bytes{};
+  uint8_t* Header() { return Bytes.data(); }
+  uint8_t* Day(int i) { return Bytes.data() + kWeekReplyHeaderSize + i * kDayRecordSize; }
+};
+
+struct GroupDatafile {
+  std::string Alias;
+  std::string FileName;  // empty: the group has no datafile
+  int32_t Count = 0;
+  int32_t CountArc = 0;
+  bool Busy = false;
+  bool MayInsertFirst = false;
+  double FirstDate = 0;
+  bool NoDatafile = true;
+
+  // Large buffers live on the heap so that a group table of many groups stays cheap to build.
+  std::unique_ptr<DayRecord> BlankRecord = std::make_unique<DayRecord>();
+  std::unique_ptr<DayRecord> WorkRecord = std::make_unique<DayRecord>();
+  std::unique_ptr<WeekReply> Week = std::make_unique<WeekReply>();  // WeekReplyHeader + WeekCache
+  int32_t LookupOffset = 0;
+  double LookupDate = 0;
+  TmyDBIndex Index;
+  bool ReadRetry = false;
+  bool WriteRetry = false;
+  std::unique_ptr<RequestPackage> CopyRequest = std::make_unique<RequestPackage>();
+  std::unique_ptr<RequestPackage> ChangeNotice = std::make_unique<RequestPackage>();
+};
+
+}  // namespace qv::store
