@@ -1,0 +1,9 @@
+#include "core/housekeeping.h"
+
+namespace qv {
+
+void HousekeepingTick(Server& server) {
+  server.log.Flush(server.front.View());
+}
+
+}  // namespace qv

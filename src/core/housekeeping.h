@@ -1,0 +1,11 @@
+#pragma once
+#include "core/server.h"
+
+namespace qv {
+
+constexpr int kHousekeepingIntervalMs = 300;
+
+// One tick of the main window's timer: the walk over all users, then the log flush.
+void HousekeepingTick(Server& server);
+
+}  // namespace qv

@@ -1,0 +1,35 @@
+#include "core/process_entry.h"
+
+#include "core/housekeeping.h"
+#include "core/shutdown.h"
+#include "core/startup.h"
+
+namespace qv {
+
+ServerProcess::ServerProcess(std::string exeDir, platform::EventLoop& loop, FrontEnd& front)
+    : server_(std::move(exeDir), loop, front) {}
+
+ServerProcess::~ServerProcess() = default;
+
+void ServerProcess::Start() {
+  RunStartup(server_);
+  server_.log.Flush(server_.front.View());
+  housekeepingTimer_ =
+      server_.loop.AddTimer(kHousekeepingIntervalMs, true, [this] { HousekeepingTick(server_); });
+}
+
+void ServerProcess::Close() {
+  if (closed_) return;
+  closed_ = true;
+  if (housekeepingTimer_ != 0) server_.loop.SetTimerEnabled(housekeepingTimer_, false);
+  // Whatever is still pending reaches the view before the window reference goes.
+  server_.log.Flush(server_.front.View());
+  server_.log.SetWindowOpen(false);
+}
+
+void ServerProcess::Shutdown() {
+  Close();
+  RunShutdown(server_);
+}
+
+}  // namespace qv

@@ -1,0 +1,31 @@
+#pragma once
+// The life of a server process once it holds the single-instance name: start-up, the listener,
+// the housekeeping timer, and at the end the closing of the windows and the shutdown.
+#include <memory>
+#include <string>
+
+#include "core/server.h"
+
+namespace qv {
+
+class ServerProcess {
+ public:
+  ServerProcess(std::string exeDir, platform::EventLoop& loop, FrontEnd& front);
+  ~ServerProcess();
+
+  // Entry steps after the instance check: start-up, listener, log flush, housekeeping timer.
+  void Start();
+  // The main window closes: sockets close, the window reference is cleared.
+  void Close();
+  // After the event loop has returned.
+  void Shutdown();
+
+  Server& server() { return server_; }
+
+ private:
+  Server server_;
+  platform::EventLoop::TimerId housekeepingTimer_ = 0;
+  bool closed_ = false;
+};
+
+}  // namespace qv

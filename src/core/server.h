@@ -1,0 +1,57 @@
+#pragma once
+// The process-wide state of one server: settings, the two locks, the log, the group table, the
+// user status table and the connection bookkeeping. Owned by the process entry and passed by
+// reference, so that a test can build a whole server in-process.
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "config/settings.h"
+#include "core/catalogue.h"
+#include "core/front_end.h"
+#include "core/group_table.h"
+#include "core/log.h"
+#include "platform/event_loop.h"
+
+namespace qv {
+
+constexpr int32_t kStatusTableCode = 5000;
+
+struct Server {
+  Server(std::string exeDirectory, platform::EventLoop& eventLoop, FrontEnd& frontEnd);
+  Server(const Server&) = delete;
+  Server& operator=(const Server&) = delete;
+
+  // Created first, released last. Where both are taken the send lock comes first.
+  std::recursive_mutex sendLock;
+  std::recursive_mutex sessionLock;
+
+  Catalogue catalogue;  // the working catalogue
+  Log log{catalogue, sessionLock};
+
+  std::string exeDir;
+  std::string pop3Dir;
+  config::Settings settings;
+  bool initOk = true;
+  int32_t totalUsers = 0;
+
+  GroupTable groups;
+  // int32 5000 followed by one 86-byte status slot per configured user.
+  std::vector<uint8_t> statusTable;
+  std::atomic<int32_t> sessionCount{0};
+
+  // Users admitted on their incoming connection whose outgoing connection the connect timer is
+  // to open. Guarded by the send lock.
+  std::vector<TMyNameUser*> pendingList;
+
+  platform::EventLoop& loop;
+  FrontEnd& front;
+
+  std::string ConfigPath() const;
+  std::string DebugLogPath() const;
+  std::string MailboxPath(const std::string& host) const;  // POP3/<host>.bin
+};
+
+}  // namespace qv

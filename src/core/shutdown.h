@@ -1,0 +1,10 @@
+#pragma once
+#include "core/server.h"
+
+namespace qv {
+
+// After the event loop has ended: releases the groups' subscription lists and ends every
+// user's remaining worker threads.
+void RunShutdown(Server& server);
+
+}  // namespace qv

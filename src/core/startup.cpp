@@ -1,0 +1,249 @@
+#include "core/startup.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstring>
+#include <stdexcept>
+
+#include "config/default_config.h"
+#include "config/ini_store.h"
+#include "platform/files.h"
+#include "store/datafile.h"
+
+namespace qv {
+namespace {
+
+class SettingsError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+int32_t ParseOrThrow(const config::IniSection& section, const char* key) {
+  int32_t value = 0;
+  if (!config::TryParseInt(section.Value(key), value)) {
+    throw SettingsError(std::string("not a number: ") + key);
+  }
+  return value;
+}
+
+std::string Lower(std::string s) {
+  std::transform(s.begin(), s.end(), s.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  return s;
+}
+
+void PutShortString(uint8_t* dest, size_t capacity, const std::string& text) {
+  const size_t n = std::min(text.size(), capacity);
+  dest[0] = static_cast<uint8_t>(n);
+  std::memcpy(dest + 1, text.data(), n);
+}
+
+void ReadOptions(Server& server, const config::IniStore& ini) {
+  const config::IniSection options = ini.ReadSection("Options");
+  int32_t language = 0;
+  if (!config::TryParseInt(options.Value("Language"), language)) return;  // both stay as they were
+  server.settings.Language = static_cast<uint8_t>(language & 0xFF);
+  server.settings.Debug = options.Value("DEBUG") == "1";
+}
+
+void ReadNetwork(Server& server, const config::IniStore& ini) {
+  const config::IniSection network = ini.ReadSection("NetWork");
+  config::Settings& s = server.settings;
+  s.Port = ParseOrThrow(network, "Port");
+  s.ClientPort = s.Port + 10;
+  s.DirectSend = ParseOrThrow(network, "DirectSend") == 1;
+  s.TcpNoDelay = ParseOrThrow(network, "TCPNoDelay") == 1;
+  int32_t value = 0;
+  s.Reconnect = config::TryParseInt(network.Value("Reconnect"), value) ? value : 5;
+  const std::string interval = network.Value("CheckInterval_ms");
+  if (!interval.empty() && config::TryParseInt(interval, value)) s.CheckIntervalMs = value;
+}
+
+// Section guard: the group's keys. Leaves the values read before a failing key.
+void ReadGroupSection(Server& server, TMyDBUser& group, const config::IniSection& section) {
+  group.Subscriptions.clear();
+  group.ConnectedUsers = 0;
+  group.FirstDate = 0;
+  group.Busy = false;
+  group.PollOwner = nullptr;
+  group.FileName = section.Value("Name");
+  group.Count = ParseOrThrow(section, "Count");
+  group.CountArc = ParseOrThrow(section, "CountArc");
+  group.TimeBegin = section.Value("Time Begin");
+  group.TimeEnd = section.Value("Time End");
+  group.Step = section.Value("Step");
+  group.ArchiveLink = ParseOrThrow(section, "Archive Link") != 0;
+  const int32_t userCount = ParseOrThrow(section, "UserCount");
+  if (userCount < 0 || userCount > kMaxUsersPerGroup) throw SettingsError("bad UserCount");
+  group.UserCount = userCount;
+  server.totalUsers += userCount;
+  group.Users = std::vector<TMyNameUser>(static_cast<size_t>(userCount));
+}
+
+void CreateMailboxFile(Server& server, const std::string& host) {
+  const std::string name = host + ".bin";
+  // A host that would leave the POP3 directory counts as a file that cannot be created.
+  if (!platform::IsPlainFileName(name)) {
+    throw SettingsError("host is not a file name: " + host);
+  }
+  const std::string path = platform::JoinPath(server.pop3Dir, name);
+  if (platform::FileExists(path)) return;
+  platform::File file = platform::File::Open(path, platform::OpenMode::CreateReadWrite, false);
+  file.Close();
+}
+
+void BuildUsers(Server& server, TMyDBUser& group, int32_t groupIndex,
+                const config::IniSection& section) {
+  for (int32_t j = 0; j < static_cast<int32_t>(group.Users.size()); ++j) {
+    TMyNameUser& user = group.Users[static_cast<size_t>(j)];
+    user.UserIndex = j;
+    user.GroupIndex = groupIndex;
+    user.Connected = false;
+    std::string host, name;
+    SplitUserEntry(section.Value("User_" + std::to_string(j + 1)), host, name);
+    const std::string hostName = Lower(host);
+    // The outgoing client socket is attached by the connection layer once the table is built.
+    user.ReconnectCount = 0;
+    user.Connection.Remaining = 0;
+    user.LastSendTick = 0;
+    user.Valid = CheckUserUnique(server, name, hostName);
+    if (!user.Valid) server.initOk = false;
+    user.UserName = name;
+    user.HostName = hostName;
+    user.StatusSlotPos = AppendStatusSlot(server.statusTable, name, hostName);
+    user.ServerSocketHandle = -1;
+    CreateMailboxFile(server, hostName);
+  }
+}
+
+// Layout guard: the blank record from the group's hours, then its datafile.
+void PrepareLayoutAndDatafile(Server& server, TMyDBUser& group) {
+  int32_t timeBegin = 0, timeEnd = 0, step = 0;
+  if (!config::TryParseInt(group.TimeBegin, timeBegin) ||
+      !config::TryParseInt(group.TimeEnd, timeEnd) || !config::TryParseInt(group.Step, step)) {
+    throw SettingsError("bad time layout");
+  }
+  store::BuildBlankRecord(*group.BlankRecord, timeBegin, timeEnd, step);
+  if (!group.FileName.empty()) {
+    group.NoDatafile = false;
+    try {
+      store::PrepareGroupDatafile(group, server.log);
+    } catch (...) {
+      server.log.WriteMsg(8, group.Alias);
+    }
+  } else {
+    group.NoDatafile = true;
+  }
+  if (server.totalUsers == 0) server.log.WriteMsg(75);
+}
+
+void ReadGroups(Server& server, const config::IniStore& ini) {
+  const config::IniSection databases = ini.ReadSection("DataBases");
+  const int32_t count = ParseOrThrow(databases, "Count");
+  if (count < 0 || count > kMaxGroups) throw SettingsError("bad group count");
+  server.groups = GroupTable(static_cast<size_t>(count));
+  for (int32_t n = 1; n <= count; ++n) {
+    server.groups[static_cast<size_t>(n - 1)].Alias = databases.Value("Alias" + std::to_string(n));
+  }
+  for (int32_t i = 0; i < count; ++i) {
+    TMyDBUser& group = server.groups[static_cast<size_t>(i)];
+    const config::IniSection section = ini.ReadSection(config::GroupSectionName(i + 1));
+    try {
+      ReadGroupSection(server, group, section);
+    } catch (const platform::FileError&) {
+      throw;  // the file itself failed: a settings error for the whole start-up
+    } catch (...) {
+      server.log.WriteMsg(6, group.Alias);
+      server.initOk = false;
+    }
+    BuildUsers(server, group, i, section);
+    try {
+      PrepareLayoutAndDatafile(server, group);
+    } catch (...) {
+      server.log.WriteMsg(9, group.Alias);
+      server.initOk = false;
+    }
+  }
+}
+
+}  // namespace
+
+void SplitUserEntry(const std::string& value, std::string& host, std::string& name) {
+  const size_t at = value.find("::");
+  if (at == std::string::npos) {
+    host.clear();
+    name = value.size() > 1 ? value.substr(1) : std::string();
+    return;
+  }
+  host = value.substr(0, at);
+  name = value.substr(at + 2);
+}
+
+int32_t AppendStatusSlot(std::vector<uint8_t>& table, const std::string& userName,
+                         const std::string& hostName) {
+  const auto pos = static_cast<int32_t>(table.size());
+  table.resize(table.size() + kStatusSlotSize, 0);
+  uint8_t* slot = table.data() + pos;
+  PutShortString(slot + 4, 50, userName);
+  PutShortString(slot + 55, 30, hostName);
+  return pos;
+}
+
+bool CheckUserUnique(Server& server, const std::string& userName, const std::string& hostName) {
+  // The entry being filled and the later ones of its group are still empty, so an empty name or
+  // host always counts as existing.
+  bool unique = !userName.empty() && !hostName.empty();
+  for (const TMyDBUser& group : server.groups) {
+    for (const TMyNameUser& user : group.Users) {
+      if (!unique) break;
+      if (user.UserName == userName || user.HostName == hostName) unique = false;
+    }
+  }
+  if (!unique) server.log.WriteMsg(0, userName + " (" + hostName + ")");
+  return unique;
+}
+
+void RunStartup(Server& server) {
+  server.initOk = true;
+  server.totalUsers = 0;
+  platform::CreateDirectory(server.pop3Dir);
+
+  config::IniStore ini(server.ConfigPath());
+  try {
+    if (!ini.Exists()) {
+      const uint8_t charset = server.front.ChooseLanguage();
+      config::WriteDefaultConfig(ini, charset);
+      if (charset == config::kCharsetRussian) {
+        server.log.Write(RussianTable()[1]);
+      } else {
+        server.log.WriteMsg(1);
+      }
+    }
+    try {
+      ReadOptions(server, ini);
+    } catch (const platform::FileError&) {
+      throw;
+    } catch (...) {
+    }
+    if (server.settings.Debug && !platform::FileExists(server.DebugLogPath())) {
+      try {
+        platform::File::Open(server.DebugLogPath(), platform::OpenMode::CreateReadWrite, false)
+            .Close();
+      } catch (...) {
+      }
+    }
+    server.log.SetDebug(server.settings.Debug, server.DebugLogPath());
+    server.catalogue.Select(server.settings.Language == 1 ? Language::Russian : Language::English);
+    if (server.settings.Debug) server.log.Write("\r\n--DEBUG--");
+    server.log.WriteMsg(13);
+    server.front.SetSettingsCaption(server.catalogue[14]);
+    server.front.SetConnectionsCaption(server.catalogue[15] + "0");
+    ReadNetwork(server, ini);
+    ReadGroups(server, ini);
+    server.log.WriteMsg(server.initOk ? 10 : 11);
+  } catch (...) {
+    server.log.WriteMsg(12);
+  }
+}
+
+}  // namespace qv

@@ -1,0 +1,26 @@
+#pragma once
+#include "core/server.h"
+
+namespace qv {
+
+// Turns Server.ini into the group table: settings, catalogue language, groups, users, the user
+// status table, mailbox files, and each group's datafile. Reports through the log only.
+// Throws only when the POP3 directory cannot be created.
+void RunStartup(Server& server);
+
+// False (and message 0 logged) when any user entry already has this user name or host name.
+bool CheckUserUnique(Server& server, const std::string& userName, const std::string& hostName);
+
+// Splits a "host::name" user entry; without "::" the host is empty and the name is the value
+// without its first character.
+void SplitUserEntry(const std::string& value, std::string& host, std::string& name);
+
+// Appends an 86-byte status slot (off line, name, host) to the user status table.
+int32_t AppendStatusSlot(std::vector<uint8_t>& table, const std::string& userName,
+                         const std::string& hostName);
+
+constexpr int32_t kStatusSlotSize = 86;
+constexpr int32_t kMaxGroups = 10000;  // larger counts are settings errors, not allocations
+constexpr int32_t kMaxUsersPerGroup = 10000;
+
+}  // namespace qv

@@ -1,0 +1,24 @@
+#pragma once
+// Receive state of one user's incoming connection: where the current frame stands.
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/files.h"
+
+namespace qv::net {
+
+struct TmyConnection {
+  std::vector<uint8_t> RecvBuffer;  // payload of the current frame (or one spool chunk)
+  std::optional<platform::File> SpoolStream;
+  int32_t Remaining = 0;  // payload bytes still to come; 0 = a length header is due
+  int32_t Received = 0;
+  int32_t ChunkSize = 0;
+  int32_t WriteOffset = 0;
+  std::string SpoolFileName;
+  int32_t RequestCode = 0;
+  bool Spooling = false;
+};
+
+}  // namespace qv::net

@@ -1,0 +1,27 @@
+#pragma once
+// One server per machine: an abstract UNIX socket named after the main window's class and
+// title. The kernel removes it when the process ends, however it ends.
+#include <string>
+
+namespace qv::platform {
+
+class SingleInstance {
+ public:
+  // Claims the name; Acquired() tells whether this process is the only one holding it.
+  explicit SingleInstance(const std::string& name);
+  ~SingleInstance();
+  SingleInstance(const SingleInstance&) = delete;
+  SingleInstance& operator=(const SingleInstance&) = delete;
+  bool Acquired() const { return fd_ >= 0; }
+
+ private:
+  int fd_ = -1;
+};
+
+// The name both server programs use: class "TFormQVServer", title "Quorvane Server".
+std::string ServerInstanceName();
+
+// Directory of the running executable, without a trailing separator.
+std::string ExecutableDirectory();
+
+}  // namespace qv::platform
