@@ -174,7 +174,7 @@ void IniStore::WriteString(std::string_view section, std::string_view key, std::
     for (size_t i = range->header + 1; i < range->end && !replaced; ++i) {
       auto kv = ParseKeyLine(lines[i]);
       if (kv && EqualsIgnoreCase(kv->key, key)) {
-        lines[i] = entry;
+        lines[i] = std::string(kv->key) + "=" + std::string(value);  // the key keeps its spelling
         replaced = true;
       }
     }

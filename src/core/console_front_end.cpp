@@ -8,17 +8,11 @@
 namespace qv {
 
 void ConsoleLogView::InsertAtTop(const std::string& text) {
-  // The text holds the newest line first; standard output reads best oldest first.
-  std::vector<std::string> lines;
-  size_t start = 0;
-  for (;;) {
-    const size_t at = text.find("\r\n", start);
-    lines.push_back(text.substr(start, at == std::string::npos ? std::string::npos : at - start));
-    if (at == std::string::npos) break;
-    start = at + 2;
-  }
-  for (auto it = lines.rbegin(); it != lines.rend(); ++it) {
-    const std::string utf8 = platform::Cp1251ToUtf8(*it);
+  // The text holds the newest entry first; standard output reads best oldest first.
+  const std::vector<std::string> entries = SplitLogEntries(text);
+  for (auto it = entries.rbegin(); it != entries.rend(); ++it) {
+    std::string utf8 = platform::Cp1251ToUtf8(*it);
+    for (size_t at; (at = utf8.find("\r\n")) != std::string::npos;) utf8.erase(at, 1);
     std::fputs(utf8.c_str(), out_);
     std::fputc('\n', out_);
   }

@@ -7,6 +7,35 @@
 
 namespace qv {
 
+namespace {
+
+bool StartsWithTimeStamp(const std::string& text, size_t at) {
+  if (at + 9 > text.size()) return false;
+  const auto digit = [&](size_t i) { return text[at + i] >= '0' && text[at + i] <= '9'; };
+  return digit(0) && digit(1) && text[at + 2] == ':' && digit(3) && digit(4) &&
+         text[at + 5] == ':' && digit(6) && digit(7) && text[at + 8] == ' ';
+}
+
+}  // namespace
+
+std::vector<std::string> SplitLogEntries(const std::string& text) {
+  std::vector<std::string> entries;
+  size_t start = 0;
+  size_t search = 0;
+  for (;;) {
+    const size_t at = text.find("\r\n", search);
+    if (at == std::string::npos) {
+      entries.push_back(text.substr(start));
+      return entries;
+    }
+    if (StartsWithTimeStamp(text, at + 2)) {
+      entries.push_back(text.substr(start, at - start));
+      start = at + 2;
+    }
+    search = at + 2;
+  }
+}
+
 void Log::Write(std::string_view text) {
   try {
     std::lock_guard lock(sessionLock_);

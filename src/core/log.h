@@ -4,6 +4,7 @@
 #include <mutex>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "core/catalogue.h"
 
@@ -20,6 +21,10 @@ class LogView {
   // Inserts text (lines separated by "\r\n", newest first) as the view's first lines.
   virtual void InsertAtTop(const std::string& text) = 0;
 };
+
+// Splits a flushed text into its log entries, newest first. An entry starts with its "HH:MM:SS "
+// time stamp and may itself hold line breaks (the debug marker does).
+std::vector<std::string> SplitLogEntries(const std::string& text);
 
 class Log {
  public:

@@ -1,0 +1,97 @@
+#pragma once
+// Runs a copy of quorvane-serverd in a directory of its own (the server keeps Server.ini, POP3/
+// and debug.log beside its executable) and collects what it prints.
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <thread>
+
+extern char** environ;
+
+namespace qv::test {
+
+class DaemonProcess {
+ public:
+  // Copies the daemon binary into dir and starts it there.
+  DaemonProcess(const std::string& binary, const std::string& dir) : dir_(dir) {
+    const std::string exe = dir + "/quorvane-serverd";
+    if (!std::filesystem::exists(exe)) {
+      std::filesystem::copy_file(binary, exe);
+    }
+    outPath_ = dir + "/stdout.txt";
+    errPath_ = dir + "/stderr.txt";
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, outPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0644);
+    posix_spawn_file_actions_addopen(&actions, 2, errPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0644);
+    char* argv[] = {const_cast<char*>(exe.c_str()), nullptr};
+    const int rc = posix_spawn(&pid_, exe.c_str(), &actions, nullptr, argv, environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (rc != 0) throw std::runtime_error("cannot start " + exe);
+  }
+  ~DaemonProcess() {
+    if (pid_ > 0 && !exitStatus_) {
+      ::kill(pid_, SIGKILL);
+      int status = 0;
+      ::waitpid(pid_, &status, 0);
+    }
+  }
+  DaemonProcess(const DaemonProcess&) = delete;
+  DaemonProcess& operator=(const DaemonProcess&) = delete;
+
+  std::string Stdout() const { return ReadFile(outPath_); }
+  std::string Stderr() const { return ReadFile(errPath_); }
+
+  // Waits until standard output holds text; false after the limit.
+  bool WaitForOutput(const std::string& text,
+                     std::chrono::milliseconds limit = std::chrono::seconds(10)) const {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (std::chrono::steady_clock::now() < deadline) {
+      if (Stdout().find(text) != std::string::npos) return true;
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return Stdout().find(text) != std::string::npos;
+  }
+
+  void Signal(int sig) const { ::kill(pid_, sig); }
+
+  // Exit status once the process has ended within the limit.
+  std::optional<int> WaitForExit(std::chrono::milliseconds limit) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (!exitStatus_ && std::chrono::steady_clock::now() < deadline) {
+      int status = 0;
+      const pid_t r = ::waitpid(pid_, &status, WNOHANG);
+      if (r == pid_) {
+        exitStatus_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        break;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return exitStatus_;
+  }
+
+ private:
+  static std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  }
+
+  std::string dir_;
+  std::string outPath_, errPath_;
+  pid_t pid_ = -1;
+  std::optional<int> exitStatus_;
+};
+
+}  // namespace qv::test
