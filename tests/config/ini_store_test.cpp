@@ -44,8 +44,8 @@ TEST(IniStoreTest, WritesReplaceInPlaceAppendToTheirSectionAndCreateSectionsAtTh
 TEST(IniStoreTest, KeepsForeignBytesLongLinesAndLinesItDoesNotUnderstand) {
   test::TempDir dir;
   const std::string longValue(100000, 'v');
-  dir.Write("Server.ini", "; comment\n[S]\nbytes=\xC0\xFF\xFE\nnot an entry\nlong=" + longValue +
-                              "\n");
+  dir.Write("Server.ini",
+            "; comment\n[S]\nbytes=\xC0\xFF\xFE\nnot an entry\nlong=" + longValue + "\n");
   IniStore ini(dir.File("Server.ini"));
   EXPECT_EQ(ini.ReadString("S", "bytes"), "\xC0\xFF\xFE");
   EXPECT_EQ(ini.ReadString("S", "long"), longValue);

@@ -101,7 +101,8 @@ TEST_F(LogTest, LinesFromManyThreadsAreNeverLostOrInterleaved) {
   std::vector<std::thread> threads;
   for (int t = 0; t < 4; ++t) {
     threads.emplace_back([&, t] {
-      for (int i = 0; i < 200; ++i) log.Write("t" + std::to_string(t) + " line " + std::to_string(i));
+      for (int i = 0; i < 200; ++i)
+        log.Write("t" + std::to_string(t) + " line " + std::to_string(i));
     });
   }
   for (auto& th : threads) th.join();

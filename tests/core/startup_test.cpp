@@ -144,7 +144,9 @@ TEST_F(StartupTest, ALanguageThatIsNoNumberLeavesEnglishAndDebugOff) {
 }
 
 TEST_F(StartupTest, NetworkDefaultsAndABadPortStopsStartUp) {
-  Start("[NetWork]\nPort=6400\nDirectSend=0\nTCPNoDelay=1\nCheckInterval_ms=\n[DataBases]\nCount=0\n");
+  Start(
+      "[NetWork]\nPort=6400\nDirectSend=0\nTCPNoDelay=1\nCheckInterval_ms=\n[DataBases]\nCount="
+      "0\n");
   EXPECT_EQ(server.settings.Reconnect, 5);
   EXPECT_EQ(server.settings.CheckIntervalMs, 15000);
   EXPECT_FALSE(server.settings.DirectSend);
@@ -165,10 +167,12 @@ TEST_F(StartupTest, NetworkDefaultsAndABadPortStopsStartUp) {
 TEST_F(StartupTest, GroupGuardsReportTheAliasAndGoOn) {
   const auto lines =
       Start(kNetwork + "[DataBases]\nCount=3\nAlias1=NoLink\nAlias2=BadTime\nAlias3=Fine\n" +
-            Group(1, "Name=\nCount=7\nCountArc=0\nTime Begin=9\nTime End=20\nStep=0\n"
-                     "UserCount=1\nUser_1=pc1::A\n") +
-            Group(2, "Name=\nCount=7\nCountArc=0\nTime Begin=x\nTime End=20\nStep=0\n"
-                     "Archive Link=1\nUserCount=1\nUser_1=pc2::B\n") +
+            Group(1,
+                  "Name=\nCount=7\nCountArc=0\nTime Begin=9\nTime End=20\nStep=0\n"
+                  "UserCount=1\nUser_1=pc1::A\n") +
+            Group(2,
+                  "Name=\nCount=7\nCountArc=0\nTime Begin=x\nTime End=20\nStep=0\n"
+                  "Archive Link=1\nUserCount=1\nUser_1=pc2::B\n") +
             Group(3, kGroupKeys + "UserCount=1\nUser_1=pc3::C\n"));
   EXPECT_TRUE(Has(lines, "Incorrect parameters of database: NoLink"));
   EXPECT_TRUE(server.groups[0].Users.empty());  // the failing key came before UserCount
@@ -179,13 +183,16 @@ TEST_F(StartupTest, GroupGuardsReportTheAliasAndGoOn) {
   EXPECT_TRUE(server.groups[2].Users[0].Valid);
   EXPECT_EQ(lines.back(), "Initialization -> with errors!");
   // Only the first group sees a running total of 0 users.
-  EXPECT_EQ(std::count(lines.begin(), lines.end(), "User list of server is empty. See Settings"), 1);
+  EXPECT_EQ(std::count(lines.begin(), lines.end(), "User list of server is empty. See Settings"),
+            1);
 }
 
 TEST_F(StartupTest, ZeroUsersLogsTheEmptyListOncePerGroup) {
-  const auto lines = Start(kNetwork + "[DataBases]\nCount=2\n" + Group(1, kGroupKeys + "UserCount=0\n") +
-                           Group(2, kGroupKeys + "UserCount=0\n"));
-  EXPECT_EQ(std::count(lines.begin(), lines.end(), "User list of server is empty. See Settings"), 2);
+  const auto lines =
+      Start(kNetwork + "[DataBases]\nCount=2\n" + Group(1, kGroupKeys + "UserCount=0\n") +
+            Group(2, kGroupKeys + "UserCount=0\n"));
+  EXPECT_EQ(std::count(lines.begin(), lines.end(), "User list of server is empty. See Settings"),
+            2);
   EXPECT_EQ(lines.back(), "Initialization -> Ok!");
 }
 
@@ -195,8 +202,9 @@ TEST_F(StartupTest, HostsThatWouldLeaveThePop3DirectoryStopStartUp) {
     std::filesystem::create_directory(root.File("srv"));
     test::RecordingFrontEnd f;
     Server s(root.File("srv"), loop, f);
-    root.Write("srv/Server.ini", kNetwork + "[DataBases]\nCount=1\nAlias1=G\n" +
-                                     Group(1, kGroupKeys + "UserCount=1\nUser_1=" + host + "::U\n"));
+    root.Write("srv/Server.ini",
+               kNetwork + "[DataBases]\nCount=1\nAlias1=G\n" +
+                   Group(1, kGroupKeys + "UserCount=1\nUser_1=" + host + "::U\n"));
     RunStartup(s);
     EXPECT_NE(s.log.Pending().find("Incorrect Initialization -> Error in settings."),
               std::string::npos)

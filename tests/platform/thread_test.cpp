@@ -93,7 +93,10 @@ TEST(TextCodecTest, Cp1251RoundTripAndUnconvertibleCharacters) {
   EXPECT_EQ(cp.size(), 6u);
   EXPECT_EQ(static_cast<unsigned char>(cp[0]), 0xD1);  // С
   EXPECT_EQ(Cp1251ToUtf8(cp), utf8);
-  EXPECT_EQ(Utf8ToCp1251("a\xE2\x82\xAC" "b"), "a\x88" "b");  // the euro sign exists in 1251
+  EXPECT_EQ(Utf8ToCp1251("a\xE2\x82\xAC"
+                         "b"),
+            "a\x88"
+            "b");  // the euro sign exists in 1251
   EXPECT_EQ(Utf8ToCp1251("x\xF0\x9F\x98\x80y").front(), 'x');
   EXPECT_EQ(Utf8ToCp1251("\xFF\xFE"), "??");
 }

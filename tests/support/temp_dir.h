@@ -12,8 +12,7 @@ namespace qv::test {
 class TempDir {
  public:
   TempDir() {
-    std::string pattern =
-        (std::filesystem::temp_directory_path() / "qv-test-XXXXXX").string();
+    std::string pattern = (std::filesystem::temp_directory_path() / "qv-test-XXXXXX").string();
     if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
     path_ = pattern;
   }
