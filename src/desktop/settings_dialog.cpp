@@ -133,6 +133,7 @@ void TFormSerSet::BuildWidgets() {
   sgUsers_->verticalHeader()->setDefaultSectionSize(static_cast<int>(kGridRowHeight * scale));
   sgUsers_->setColumnWidth(0, static_cast<int>(kGridNameWidth * scale));
   sgUsers_->setColumnWidth(1, static_cast<int>(kGridHostWidth * scale));
+  sgUsers_->horizontalHeader()->setStretchLastSection(true);
 
   auto* userButtons = new QHBoxLayout;
   userButtons->addWidget(label7_, 1);
@@ -155,7 +156,8 @@ void TFormSerSet::BuildWidgets() {
   label8_ = Named(new QGroupBox(this), "Label8");
   label1_ = Named(new QLabel(label8_), "Label1");
   edit17_ = Named(new QLineEdit(label8_), "Edit17");
-  edit17_->setMaximumWidth(70);
+  edit17_->setMinimumWidth(60);
+  edit17_->setMaximumWidth(80);
   lbPort2_ = Named(new QLabel(QStringLiteral("port 2"), label8_), "lbPort2");
   checkBox1_ = Named(new QCheckBox(label8_), "CheckBox1");
   cbTCPNoDelay_ = Named(new QCheckBox(label8_), "cbTCPNoDelay");
