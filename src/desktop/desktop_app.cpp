@@ -32,7 +32,7 @@ void DesktopApp::SetUpTray() {
   Server& server = process_.server();
   window_.Show1().setText(FromAnsi(server.catalogue[85]));
   if (!TmyAppExt::TrayAvailable()) {
-    server.log.Write("No system tray on this desktop: running without a tray icon.");
+    server.log.Write("No system tray: running without a tray icon.");
     return;
   }
   tray_ = std::make_unique<TmyAppExt>(qApp);
