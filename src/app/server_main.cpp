@@ -8,9 +8,17 @@
 
 #include "desktop/app_icon.h"
 #include "desktop/desktop_app.h"
+#include "platform/signals.h"
 #include "platform/single_instance.h"
 
 int main(int argc, char** argv) {
+  // Before any thread (Qt's included) starts: the signals are blocked process-wide.
+  int signalFd = -1;
+  try {
+    signalFd = qv::platform::OpenTerminationSignals();
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "quorvane-server: %s\n", e.what());
+  }
   QApplication app(argc, argv);
   try {
     qv::platform::SingleInstance instance(qv::platform::ServerInstanceName());
@@ -25,6 +33,7 @@ int main(int argc, char** argv) {
     qv::desktop::DesktopApp desktop(qv::platform::ExecutableDirectory());
     const QString screenshots = qEnvironmentVariable("QV_SCREENSHOT_DIR");
     if (!screenshots.isEmpty()) desktop.ScheduleScreenshots(screenshots);
+    if (signalFd >= 0) desktop.CloseOnSignals(signalFd);
     desktop.Run();
     return 0;
   } catch (const std::exception& e) {

@@ -5,6 +5,7 @@
 #include <QTimer>
 
 #include "desktop/text.h"
+#include "platform/signals.h"
 
 namespace qv::desktop {
 
@@ -60,6 +61,12 @@ void DesktopApp::CloseWindow() {
   if (settings_) settings_->close();
   process_.Close();
   loop_.Quit();
+}
+
+void DesktopApp::CloseOnSignals(int signalFd) {
+  loop_.Watch(signalFd, platform::EventLoop::kReadable, [this, signalFd](uint32_t) {
+    if (platform::ReadSignal(signalFd) != 0) window_.close();
+  });
 }
 
 void DesktopApp::ScheduleScreenshots(const QString& dir) {

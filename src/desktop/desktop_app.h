@@ -23,6 +23,8 @@ class DesktopApp {
 
   // Start-up, listener, tray, the event loop until the main window closes, shutdown.
   void Run();
+  // SIGINT and SIGTERM (a signalfd) close the main window, which shuts the server down.
+  void CloseOnSignals(int signalFd);
   // Saves pictures of the main window and the settings dialog into dir, then closes.
   void ScheduleScreenshots(const QString& dir);
 
