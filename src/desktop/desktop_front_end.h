@@ -1,0 +1,25 @@
+#pragma once
+// The engine's view of the desktop: the main window's log view and captions, and the
+// first-run language chooser.
+#include "core/front_end.h"
+#include "desktop/main_window.h"
+#include "platform/event_loop.h"
+
+namespace qv::desktop {
+
+class DesktopFrontEnd final : public FrontEnd {
+ public:
+  DesktopFrontEnd(TFormQVServer& window, platform::EventLoop& loop)
+      : window_(window), loop_(loop) {}
+  uint8_t ChooseLanguage() override;
+  void SetSettingsCaption(const std::string& text) override;
+  // May be called from any thread; the label changes on the GUI thread.
+  void SetConnectionsCaption(const std::string& text) override;
+  LogView& View() override { return window_.View(); }
+
+ private:
+  TFormQVServer& window_;
+  platform::EventLoop& loop_;
+};
+
+}  // namespace qv::desktop

@@ -1,0 +1,39 @@
+#pragma once
+// Refuses key strokes a field does not take (with a beep), as the dialogs' input filters do.
+#include <QEvent>
+#include <QKeyEvent>
+#include <QObject>
+#include <functional>
+
+namespace qv::desktop {
+
+class KeyFilter final : public QObject {
+ public:
+  // accept(event) returns false to refuse the key; refused keys call onRefused.
+  KeyFilter(QObject* parent, std::function<bool(const QKeyEvent&)> accept,
+            std::function<void()> onRefused)
+      : QObject(parent), accept_(std::move(accept)), onRefused_(std::move(onRefused)) {}
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (event->type() == QEvent::KeyPress) {
+      const auto& key = static_cast<const QKeyEvent&>(*event);
+      if (!accept_(key)) {
+        onRefused_();
+        return true;
+      }
+    }
+    return QObject::eventFilter(watched, event);
+  }
+
+ private:
+  std::function<bool(const QKeyEvent&)> accept_;
+  std::function<void()> onRefused_;
+};
+
+// A character key (one that types something), as opposed to navigation keys.
+inline bool IsCharacterKey(const QKeyEvent& key) {
+  return !key.text().isEmpty() && key.key() != Qt::Key_Delete;
+}
+
+}  // namespace qv::desktop

@@ -1,0 +1,283 @@
+#include "store/restructure.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <optional>
+
+#include "platform/files.h"
+#include "store/day_record.h"
+
+namespace qv::store {
+namespace {
+
+using platform::File;
+using platform::OpenMode;
+
+constexpr int64_t kRecord = kDayRecordSize;
+constexpr size_t kCopyChunk = 1 << 20;
+
+double DateAt(File& file, int64_t offset) {
+  double date = 0;
+  file.ReadAt(offset, &date, sizeof date);
+  return date;
+}
+
+// Opens an existing file unshared for the whole run; nothing when it does not exist.
+std::optional<File> OpenIfExists(const std::string& path) {
+  if (!platform::FileExists(path)) return std::nullopt;
+  return File::Open(path, OpenMode::Read, true);
+}
+
+// Appends `bytes` bytes of `from` (from its start) to `to`.
+void AppendBytes(File& from, int64_t bytes, File& to) {
+  std::vector<uint8_t> buffer(kCopyChunk);
+  from.Seek(0);
+  while (bytes > 0) {
+    const size_t n = static_cast<size_t>(std::min<int64_t>(bytes, kCopyChunk));
+    from.Read(buffer.data(), n);
+    to.Write(buffer.data(), n);
+    bytes -= static_cast<int64_t>(n);
+  }
+}
+
+// NaN (a damaged record) sorts first so that the order stays total.
+double SortKey(double date) {
+  return std::isnan(date) ? -std::numeric_limits<double>::infinity() : date;
+}
+
+struct Entry {
+  int64_t Offset;
+  double Date;
+};
+
+// Days in ascending order, one entry per day; of equal days the last in file order wins.
+std::vector<Entry> SortedUniqueEntries(const std::vector<double>& dates) {
+  std::vector<size_t> order(dates.size());
+  for (size_t i = 0; i < order.size(); ++i) order[i] = i;
+  std::stable_sort(order.begin(), order.end(),
+                   [&](size_t a, size_t b) { return SortKey(dates[a]) < SortKey(dates[b]); });
+  std::vector<Entry> entries;
+  entries.reserve(order.size());
+  for (size_t i : order) {
+    const Entry entry{static_cast<int64_t>(i) * kRecord, dates[i]};
+    if (!entries.empty() && entries.back().Date == entry.Date) {
+      entries.back().Offset = entry.Offset;
+    } else {
+      entries.push_back(entry);
+    }
+  }
+  return entries;
+}
+
+class WorkFiles {
+ public:
+  explicit WorkFiles(const std::string& datafilePath)
+      : Join(platform::ChangeExtension(datafilePath, ".tmp")),
+        Sorted(platform::ChangeExtension(datafilePath, ".tm~")),
+        NewArchive(ArchivePathFor(datafilePath) + ".new"),
+        NewData(datafilePath + ".new") {}
+
+  void RemoveWork() const {
+    platform::DeleteFile(Join);
+    platform::DeleteFile(Sorted);
+  }
+  void RemoveAll() const {
+    RemoveWork();
+    platform::DeleteFile(NewArchive);
+    platform::DeleteFile(NewData);
+  }
+
+  const std::string Join;
+  const std::string Sorted;
+  const std::string NewArchive;
+  const std::string NewData;
+};
+
+void Stage(const RestructureOptions& options, const char* name) {
+  if (options.OnStage) options.OnStage(name);
+}
+
+RestructureResult Run(const RestructureOptions& options, const WorkFiles& work) {
+  RestructureResult result;
+  const std::string archivePath = ArchivePathFor(options.DatafilePath);
+  // Held open (and locked) until the new files are in place.
+  std::optional<File> oldArchive = OpenIfExists(archivePath);
+  std::optional<File> oldData = OpenIfExists(options.DatafilePath);
+
+  Stage(options, "join");
+  work.RemoveWork();
+  File join = File::Open(work.Join, OpenMode::CreateTruncate);
+  // Only whole archive records, so that the datafile's records stay on record boundaries.
+  if (oldArchive) AppendBytes(*oldArchive, oldArchive->Size() / kRecord * kRecord, join);
+  if (oldData) AppendBytes(*oldData, oldData->Size(), join);
+
+  if (options.Backup) {
+    Stage(options, "backup");
+    result.BackupPath = BackupPathFor(options.DatafilePath, options.Now);
+    File backup = File::Open(result.BackupPath, OpenMode::CreateTruncate);
+    AppendBytes(join, join.Size(), backup);
+    backup.Flush();
+    backup.Close();
+  }
+
+  Stage(options, "sort");
+  const int64_t records = join.Size() / kRecord;
+  std::vector<double> dates(static_cast<size_t>(records));
+  for (int64_t i = 0; i < records; ++i) dates[static_cast<size_t>(i)] = DateAt(join, i * kRecord);
+  const std::vector<Entry> entries = SortedUniqueEntries(dates);
+
+  File sorted = File::Open(work.Sorted, OpenMode::CreateTruncate);
+  std::vector<uint8_t> record(kRecord);
+  int64_t readPosition = 0;
+  for (const Entry& entry : entries) {
+    if (entry.Offset < readPosition) result.SequenceFault = true;
+    join.ReadAt(entry.Offset, record.data(), record.size());
+    readPosition = entry.Offset + kRecord;
+    sorted.Write(record.data(), record.size());
+  }
+
+  RestructureDates range = options.Dates;
+  if (result.SequenceFault) {
+    range.Begin = kSequenceOnlyBeginDate;
+    range.End += kSequenceOnlyEndExtension;
+  }
+
+  Stage(options, "archive");
+  const int64_t sourceRecords = static_cast<int64_t>(entries.size());
+  int64_t next = 0;  // next record of the sorted source
+  double lastWritten = range.Begin - 2;
+  std::optional<int64_t> carried;
+  File newArchive = File::Open(work.NewArchive, OpenMode::CreateTruncate);
+  for (int64_t reads = 0; reads < options.MaxArchive && next < sourceRecords; ++reads) {
+    sorted.ReadAt(next * kRecord, record.data(), record.size());
+    const int64_t index = next++;
+    double date = 0;
+    std::memcpy(&date, record.data(), sizeof date);
+    if (date <= lastWritten) continue;
+    lastWritten = date;
+    if (date < range.Begin) continue;
+    if (date >= range.Boundary) {
+      carried = index;
+      break;
+    }
+    newArchive.Write(record.data(), record.size());
+    ++result.ArchiveRecords;
+  }
+
+  Stage(options, "datafile");
+  File newData = File::Open(work.NewData, OpenMode::CreateTruncate);
+  int64_t maxData = options.MaxData;
+  if (carried) {
+    sorted.ReadAt(*carried * kRecord, record.data(), record.size());
+    newData.Write(record.data(), record.size());
+    ++result.DataRecords;
+    --maxData;
+  }
+  for (int64_t reads = 0; reads < maxData && next < sourceRecords; ++reads) {
+    sorted.ReadAt(next * kRecord, record.data(), record.size());
+    ++next;
+    double date = 0;
+    std::memcpy(&date, record.data(), sizeof date);
+    if (date <= lastWritten) continue;
+    lastWritten = date;
+    newData.Write(record.data(), record.size());
+    ++result.DataRecords;
+    if (date >= range.End) break;
+  }
+
+  newArchive.Flush();
+  newArchive.Close();
+  newData.Flush();
+  newData.Close();
+  join.Close();
+  sorted.Close();
+
+  // The archive goes first: should the second rename not happen, every day is still in the
+  // new archive or the old datafile.
+  Stage(options, "replace");
+  if (!platform::RenameFile(work.NewArchive, archivePath)) {
+    throw platform::FileError("Cannot replace " + archivePath, errno);
+  }
+  if (!platform::RenameFile(work.NewData, options.DatafilePath)) {
+    throw platform::FileError("Cannot replace " + options.DatafilePath, errno);
+  }
+  work.RemoveWork();
+  return result;
+}
+
+}  // namespace
+
+std::string ArchivePathFor(const std::string& datafilePath) {
+  return platform::ChangeExtension(datafilePath, ".arc");
+}
+
+std::string BackupPathFor(const std::string& datafilePath, platform::TDateTime now) {
+  return datafilePath + "_Copy_" + platform::FormatDateTime(now, "dd-mm-yy - h-nn");
+}
+
+StructureInfo ReadStructure(const std::string& datafilePath) {
+  StructureInfo info;
+  if (std::optional<File> archive = OpenIfExists(ArchivePathFor(datafilePath))) {
+    const int64_t size = archive->Size();
+    info.ArchiveCount = size / kRecord;
+    if (info.ArchiveCount > 0) info.EarliestDate = DateAt(*archive, 0);
+    for (int64_t i = 0; i < info.ArchiveCount; ++i)
+      info.Dates.push_back(DateAt(*archive, i * kRecord));
+  }
+  File data = File::Open(datafilePath, OpenMode::Read, true);
+  const int64_t size = data.Size();
+  if (size >= kRecord) {
+    info.DataCount = size / kRecord;
+    info.DataStartDate = DateAt(data, 0);
+    info.LatestDate = DateAt(data, (info.DataCount - 1) * kRecord);
+    for (int64_t i = 0; i < info.DataCount; ++i) info.Dates.push_back(DateAt(data, i * kRecord));
+  }
+  if (info.ArchiveCount == 0 || info.DataCount == 0) info.EarliestDate = info.DataStartDate;
+  // Without datafile records the archive's last day is the latest, so that the range the
+  // dialog offers by default drops nothing.
+  if (info.DataCount == 0 && info.ArchiveCount > 0) info.LatestDate = info.Dates.back();
+  return info;
+}
+
+int TrackLabelLeft(int position, int maximum, int trackWidth, int trackLeft) {
+  if (maximum <= 0) return trackLeft - 20;
+  return static_cast<int>(
+      std::trunc(static_cast<double>(position) / maximum * trackWidth + trackLeft - 20));
+}
+
+BeginChoice BeginForPosition(const StructureInfo& info, int position, int maxArchive) {
+  if (position < maxArchive) return {info.EarliestDate, false};
+  const int64_t index = static_cast<int64_t>(position) - maxArchive;
+  if (index < 0 || index >= static_cast<int64_t>(info.Dates.size()))
+    return {info.EarliestDate, false};
+  return {info.Dates[static_cast<size_t>(index)], true};
+}
+
+RestructureDates DatesForApply(const StructureInfo& info, int position, double begin, double end) {
+  RestructureDates dates;
+  dates.Begin = begin;
+  dates.End = end;
+  if (!info.Dates.empty()) {
+    const size_t index =
+        std::min<size_t>(static_cast<size_t>(std::max(position, 0)), info.Dates.size() - 1);
+    dates.Boundary = info.Dates[index];
+  }
+  if (dates.Boundary < dates.Begin) dates.Boundary = dates.Begin;
+  if (dates.Boundary >= dates.End) dates.Boundary = dates.End - 1;
+  return dates;
+}
+
+RestructureResult Restructure(const RestructureOptions& options) {
+  const WorkFiles work(options.DatafilePath);
+  try {
+    return Run(options, work);
+  } catch (...) {
+    work.RemoveAll();
+    throw;
+  }
+}
+
+}  // namespace qv::store

@@ -1,0 +1,289 @@
+// The settings dialog driven through its widgets; the resulting Server.ini is checked.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <QApplication>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QTableWidget>
+#include <QTest>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "config/ini_store.h"
+#include "core/catalogue.h"
+#include "desktop/settings_dialog.h"
+#include "desktop/structure_dialog.h"
+#include "fake_services.h"
+#include "store/day_record.h"
+
+namespace qv::desktop {
+namespace {
+
+constexpr char kThreeGroups[] =
+    "[Options]\nApplicationCharset=5\nLanguage=0\n"
+    "[NetWork]\nPort=6340\nDirectSend=1\nReconnect=5\nTCPNoDelay=1\nCheckInterval_ms=15000\n"
+    "[DataBases]\nCount=3\nAlias1=Alpha\nAlias2=Beta\nAlias3=Gamma\n"
+    "[DataBase - 1]\nName=\nCount=7\nCountArc=0\nTime Begin=9\nTime End=20\n"
+    "Step=0\nUserCount=2\nArchive Link=0\nUser_1=pc7::Anna\nUser_2=10.0.0.2::Boris\n"
+    "[DataBase - 2]\nName=\nCount=7\nCountArc=0\nTime Begin=9\nTime End=20\n"
+    "Step=0\nUserCount=1\nArchive Link=0\nUser_1=pc9::Clara\n"
+    "[DataBase - 3]\nName=\nCount=30\nCountArc=100\nTime Begin=8\nTime End=18\n"
+    "Step=1\nUserCount=0\nArchive Link=1\n";
+
+class SettingsDialogTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/qv-dialog-XXXXXX";
+    ASSERT_NE(::mkdtemp(pattern), nullptr);
+    dir_ = pattern;
+    ini_ = dir_ + "/Server.ini";
+    Write(kThreeGroups);
+  }
+  void TearDown() override {
+    dialog_.reset();
+    std::filesystem::remove_all(dir_);
+  }
+  void Write(const std::string& text) { std::ofstream(ini_, std::ios::binary) << text; }
+  std::string FileText() const {
+    std::ifstream in(ini_, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+  }
+  std::string Value(const std::string& section, const std::string& key) const {
+    return config::IniStore(ini_).ReadString(section, key);
+  }
+  bool Has(const std::string& section, const std::string& key) const {
+    return config::IniStore(ini_).ReadSection(section).Has(key);
+  }
+
+  TFormSerSet& Open() {
+    dialog_ = std::make_unique<TFormSerSet>(ini_, catalogue_, services_, liveNoDelay_);
+    dialog_->show();
+    QApplication::processEvents();
+    return *dialog_;
+  }
+  template <typename T>
+  T& W(const char* name) {
+    T* widget = dialog_->findChild<T*>(QString::fromLatin1(name));
+    if (widget == nullptr) throw std::runtime_error(std::string("no widget ") + name);
+    return *widget;
+  }
+  void SelectGroup(int index) {
+    auto& combo = W<QComboBox>("ComboBox1");
+    combo.setCurrentIndex(index);
+    emit combo.activated(index);
+  }
+  // Replaces a field's text by typing, as the operator would.
+  void Retype(const char* name, const QString& text) {
+    auto& edit = W<QLineEdit>(name);
+    QTest::keyClick(&edit, Qt::Key_End);
+    while (!edit.text().isEmpty()) QTest::keyClick(&edit, Qt::Key_Backspace);
+    QTest::keyClicks(&edit, text);
+  }
+  void AddUser(const QString& name, const QString& host) {
+    Retype("Edit2", name);
+    Retype("Edit9", host);
+    W<QPushButton>("Button4").click();
+  }
+  void Close() {
+    dialog_->close();
+    QApplication::processEvents();
+  }
+
+  std::string dir_, ini_;
+  Catalogue catalogue_;
+  FakeServices services_;
+  bool liveNoDelay_ = false;
+  std::unique_ptr<TFormSerSet> dialog_;
+};
+
+TEST_F(SettingsDialogTest, NothingAskedOrWrittenWithoutAChange) {
+  Open();
+  EXPECT_TRUE(liveNoDelay_);  // set from TCPNoDelay on opening
+  EXPECT_EQ(dialog_->windowTitle(), QStringLiteral("Server Settings"));
+  EXPECT_EQ(W<QComboBox>("ComboBox1").count(), 3);
+  EXPECT_EQ(W<QLineEdit>("Edit4").text(), QStringLiteral("7"));
+  EXPECT_EQ(W<QTableWidget>("SGUsers").rowCount(), 2);
+  EXPECT_EQ(W<QLabel>("lbPort2").text(), QStringLiteral("port 2"));
+  SelectGroup(1);  // the same field values as group 1
+  EXPECT_EQ(W<QTableWidget>("SGUsers").item(0, 0)->text(), QStringLiteral("Clara"));
+  Close();
+  EXPECT_TRUE(services_.questions.empty());
+  EXPECT_TRUE(services_.warnings.empty());
+  EXPECT_EQ(FileText(), kThreeGroups);
+
+  // Selecting a group whose fields differ counts as an edit; answering No writes nothing.
+  Open();
+  SelectGroup(2);
+  EXPECT_EQ(W<QLineEdit>("Edit4").text(), QStringLiteral("30"));
+  services_.answerYes = false;
+  Close();
+  ASSERT_EQ(services_.questions.size(), 1u);
+  EXPECT_EQ(services_.questions[0].caption, QStringLiteral("Warning!"));
+  EXPECT_EQ(services_.questions[0].text, QStringLiteral("Save Changes?"));
+  EXPECT_EQ(FileText(), kThreeGroups);
+}
+
+TEST_F(SettingsDialogTest, DuplicateUserNameAndHostAreRefusedExactly) {
+  Open();
+  SelectGroup(1);
+  auto& grid = W<QTableWidget>("SGUsers");
+  AddUser("Anna", "pc11");
+  ASSERT_EQ(services_.warnings.size(), 1u);
+  EXPECT_EQ(services_.warnings[0].caption, QStringLiteral("Warning!"));
+  EXPECT_EQ(services_.warnings[0].text, QStringLiteral("This user already exists!"));
+  AddUser("Dora", "pc7");
+  ASSERT_EQ(services_.warnings.size(), 2u);
+  EXPECT_EQ(services_.warnings[1].text,
+            QStringLiteral("This address (or hostname) already exists!"));
+  EXPECT_EQ(grid.rowCount(), 1);
+  AddUser("anna", "PC7");  // the checks are exact
+  EXPECT_EQ(services_.warnings.size(), 2u);
+  ASSERT_EQ(grid.rowCount(), 2);
+  EXPECT_EQ(grid.item(1, 0)->text(), QStringLiteral("anna"));
+  services_.answerYes = true;
+  Close();
+  EXPECT_EQ(Value("DataBase - 2", "UserCount"), "2");
+  EXPECT_EQ(Value("DataBase - 2", "User_2"), "PC7::anna");
+  ASSERT_EQ(services_.warnings.size(), 3u);
+  EXPECT_EQ(services_.warnings[2].text,
+            QStringLiteral("The changes will be activated after restarting the server."));
+}
+
+TEST_F(SettingsDialogTest, DottedAddressIsNormalisedAndFieldsRefuseColons) {
+  Open();
+  Retype("Edit2", "Fr:ed");
+  EXPECT_EQ(W<QLineEdit>("Edit2").text(), QStringLiteral("Fred"));
+  EXPECT_EQ(services_.beeps, 1);
+  Retype("Edit9", "010.000.100.005");
+  W<QPushButton>("Button4").click();
+  EXPECT_EQ(W<QLineEdit>("Edit9").text(), QStringLiteral("10.0.100.5"));
+  EXPECT_EQ(W<QTableWidget>("SGUsers").item(2, 1)->text(), QStringLiteral("10.0.100.5"));
+  Close();
+  EXPECT_EQ(Value("DataBase - 1", "User_3"), "10.0.100.5::Fred");
+  EXPECT_EQ(Value("DataBase - 1", "UserCount"), "3");
+}
+
+TEST_F(SettingsDialogTest, RemovingGroupTwoOfThree) {
+  Open();
+  SelectGroup(1);
+  W<QPushButton>("Button2").click();
+  EXPECT_EQ(W<QComboBox>("ComboBox1").count(), 2);
+  EXPECT_EQ(W<QComboBox>("ComboBox1").currentText(), QStringLiteral("Alpha"));
+  Close();
+  EXPECT_EQ(Value("DataBases", "Count"), "2");
+  EXPECT_EQ(Value("DataBases", "Alias1"), "Alpha");
+  EXPECT_EQ(Value("DataBases", "Alias2"), "Gamma");
+  EXPECT_FALSE(Has("DataBases", "Alias3"));
+  EXPECT_TRUE(config::IniStore(ini_).ReadSection("DataBase - 3").Entries().empty());
+  EXPECT_EQ(FileText().find("[DataBase - 3]"), std::string::npos);
+  EXPECT_EQ(Value("DataBase - 2", "Count"), "30");
+  EXPECT_EQ(Value("DataBase - 2", "Archive Link"), "1");
+  EXPECT_EQ(Value("DataBase - 2", "UserCount"), "0");
+  EXPECT_EQ(Value("DataBase - 1", "User_1"), "pc7::Anna");
+}
+
+TEST_F(SettingsDialogTest, RemovingTheLastUser) {
+  Open();
+  SelectGroup(1);
+  auto& grid = W<QTableWidget>("SGUsers");
+  grid.setCurrentCell(0, 0);
+  W<QPushButton>("Button5").click();
+  ASSERT_EQ(grid.rowCount(), 1);
+  EXPECT_TRUE(grid.item(0, 0)->text().isEmpty());
+  Close();
+  EXPECT_EQ(Value("DataBase - 2", "UserCount"), "0");
+  EXPECT_FALSE(Has("DataBase - 2", "User_1"));
+}
+
+TEST_F(SettingsDialogTest, DigitFieldsPortLabelAndTimeBeginOfThreeDigits) {
+  Open();
+  Retype("Edit5", "1a23");
+  EXPECT_EQ(W<QLineEdit>("Edit5").text(), QStringLiteral("123"));
+  EXPECT_EQ(services_.beeps, 1);
+  Retype("Edit17", "70x00");
+  EXPECT_EQ(services_.beeps, 2);
+  EXPECT_EQ(W<QLabel>("lbPort2").text(), QStringLiteral(",7010"));
+  W<QListWidget>("ListBox1").setCurrentRow(2);
+  Close();
+  EXPECT_EQ(Value("DataBase - 1", "Time Begin"), "12");
+  EXPECT_EQ(Value("DataBase - 1", "Step"), "2");
+  EXPECT_EQ(Value("NetWork", "Port"), "7000");
+  EXPECT_EQ(Value("NetWork", "Reconnect"), "5");
+}
+
+TEST_F(SettingsDialogTest, DatafileChoiceAppendsQdb) {
+  Open();
+  EXPECT_FALSE(W<QPushButton>("Button6").isEnabled());
+  services_.chosenFile = QString::fromStdString(dir_ + "/newgroup");
+  W<QPushButton>("Button3").click();
+  const std::string created = dir_ + "/newgroup.qdb";
+  EXPECT_TRUE(std::filesystem::exists(created));
+  EXPECT_EQ(std::filesystem::file_size(created), 0u);
+  EXPECT_EQ(W<QLineEdit>("Edit3").text().toStdString(), ".." + created.substr(created.size() - 20));
+  EXPECT_TRUE(W<QPushButton>("Button6").isEnabled());
+
+  std::ofstream(dir_ + "/kept.dat") << "x";
+  SelectGroup(1);
+  services_.chosenFile = QString::fromStdString(dir_ + "/kept.dat");
+  W<QPushButton>("Button3").click();
+  EXPECT_EQ(std::filesystem::file_size(dir_ + "/kept.dat"), 1u);
+  Close();
+  EXPECT_EQ(Value("DataBase - 1", "Name"), created);
+  EXPECT_EQ(Value("DataBase - 2", "Name"), dir_ + "/kept.dat");
+}
+
+TEST_F(SettingsDialogTest, FailedLoadShowsMessage46AndSavesNothing) {
+  std::string text = kThreeGroups;
+  text.replace(text.find("UserCount=1"), 11, "UserCount=?");
+  Write(text);
+  Open();
+  QApplication::processEvents();
+  ASSERT_EQ(services_.errors.size(), 1u);
+  EXPECT_EQ(services_.errors[0].caption, QStringLiteral("Error!"));
+  EXPECT_EQ(services_.errors[0].text, QStringLiteral("Error loading an INI-file"));
+  EXPECT_EQ(W<QComboBox>("ComboBox1").count(), 3);
+  EXPECT_EQ(W<QComboBox>("ComboBox1").currentIndex(), -1);
+  EXPECT_FALSE(W<QFrame>("Panel1").isVisible());
+  Retype("Edit17", "1");
+  Close();
+  EXPECT_TRUE(services_.questions.empty());
+  EXPECT_EQ(FileText(), text);
+}
+
+TEST_F(SettingsDialogTest, StructureOpensForTheGroupDatafile) {
+  const std::string datafile = dir_ + "/g.qdb";
+  {
+    std::ofstream out(datafile, std::ios::binary);
+    std::vector<char> record(store::kDayRecordSize, 0);
+    for (int day = 0; day < 3; ++day) {
+      const double date = 46000 + day;
+      std::memcpy(record.data(), &date, sizeof date);
+      out.write(record.data(), static_cast<std::streamsize>(record.size()));
+    }
+  }
+  std::string text = kThreeGroups;
+  text.replace(text.find("CountArc=100"), 12, "CountArc=2");
+  text.replace(text.find("Name=\nCount=30"), 5, "Name=" + datafile);
+  Write(text);
+  Open();
+  SelectGroup(2);
+  ASSERT_TRUE(W<QPushButton>("Button6").isEnabled());
+  int maxArchiveShown = -1;
+  services_.onModal = [&](QDialog& dialog) {
+    auto& browser = dynamic_cast<TFormBrowser&>(dialog);
+    EXPECT_EQ(browser.Info().DataCount, 3);
+    maxArchiveShown = browser.findChild<QLabel*>("Label8")->text().section(' ', -1).toInt();
+  };
+  W<QPushButton>("Button6").click();
+  EXPECT_EQ(services_.modalRuns, 1);
+  EXPECT_EQ(maxArchiveShown, 2);
+}
+
+}  // namespace
+}  // namespace qv::desktop

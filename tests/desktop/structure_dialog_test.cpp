@@ -1,0 +1,165 @@
+// The DB Structure dialog on real files.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QLabel>
+#include <QLocale>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+
+#include "core/catalogue.h"
+#include "desktop/structure_dialog.h"
+#include "fake_services.h"
+#include "store/day_record.h"
+
+namespace qv::desktop {
+namespace {
+
+constexpr double kDay0 = 46000;
+
+class StructureDialogTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/qv-browser-XXXXXX";
+    ASSERT_NE(::mkdtemp(pattern), nullptr);
+    dir_ = pattern;
+    data_ = dir_ + "/g.qdb";
+  }
+  void TearDown() override { std::filesystem::remove_all(dir_); }
+
+  static void WriteDays(const std::string& path, const std::vector<double>& dates) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    std::vector<char> record(store::kDayRecordSize, 0);
+    for (double date : dates) {
+      std::memcpy(record.data(), &date, sizeof date);
+      out.write(record.data(), static_cast<std::streamsize>(record.size()));
+    }
+  }
+  static std::vector<double> ReadDays(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::vector<double> dates;
+    std::vector<char> record(store::kDayRecordSize);
+    while (in.read(record.data(), static_cast<std::streamsize>(record.size()))) {
+      double date = 0;
+      std::memcpy(&date, record.data(), sizeof date);
+      dates.push_back(date);
+    }
+    return dates;
+  }
+  QString LabelText(TFormBrowser& d, const char* name) {
+    return d.findChild<QLabel*>(QString::fromLatin1(name))->text();
+  }
+
+  std::string dir_, data_;
+  Catalogue catalogue_;
+  FakeServices services_;
+};
+
+TEST_F(StructureDialogTest, CountsTrackBarAndBeginDate) {
+  WriteDays(dir_ + "/g.arc", {kDay0, kDay0 + 1, kDay0 + 2});
+  WriteDays(data_, {kDay0 + 3, kDay0 + 4, kDay0 + 5, kDay0 + 6, kDay0 + 7});
+  TFormBrowser dialog(data_, 4, catalogue_, services_, kDay0 + 8);
+  ASSERT_TRUE(dialog.Ready());
+  EXPECT_EQ(dialog.windowTitle(), QStringLiteral("DB Structure"));
+  EXPECT_EQ(LabelText(dialog, "Label1"), QStringLiteral("Total number of Datafile records: 5"));
+  EXPECT_EQ(LabelText(dialog, "Label2"), QStringLiteral("Total number of Archive records: 3"));
+  EXPECT_EQ(LabelText(dialog, "Label3"), QStringLiteral("Total number of all records: 8"));
+  EXPECT_EQ(LabelText(dialog, "Label8"), QStringLiteral("Max Size of Archive: 4"));
+  EXPECT_EQ(dialog.TrackBar1().maximum(), 7);
+  EXPECT_EQ(dialog.TrackBar1().value(), 3);
+  EXPECT_EQ(LabelText(dialog, "Label6"),
+            QLocale().toString(DateFromDays(kDay0 + 3), QLocale::ShortFormat));
+  EXPECT_EQ(dialog.Label4().date(), DateFromDays(kDay0));
+  EXPECT_EQ(dialog.Label5().date(), DateFromDays(kDay0 + 7));
+  EXPECT_FALSE(dialog.Button2().isEnabled());
+
+  dialog.TrackBar1().setValue(6);  // MaxArchive + 2
+  EXPECT_TRUE(dialog.Button2().isEnabled());
+  EXPECT_EQ(dialog.Label4().date(), DateFromDays(kDay0 + 2));
+  EXPECT_TRUE(dialog.BeginDropsOldest());
+  dialog.TrackBar1().setValue(2);
+  EXPECT_EQ(dialog.Label4().date(), DateFromDays(kDay0));
+  EXPECT_FALSE(dialog.BeginDropsOldest());
+
+  // A begin date after the end date is put back with a beep.
+  dialog.Label4().setDate(DateFromDays(kDay0 + 9));
+  emit dialog.Label4().editingFinished();
+  EXPECT_EQ(dialog.Label4().date(), DateFromDays(kDay0 + 7));
+  EXPECT_EQ(services_.beeps, 1);
+  dialog.Label5().setDate(DateFromDays(kDay0 + 1));
+  emit dialog.Label5().editingFinished();
+  EXPECT_EQ(dialog.Label5().date(), DateFromDays(kDay0 + 7));
+  EXPECT_EQ(services_.beeps, 2);
+}
+
+TEST_F(StructureDialogTest, ApplyRebuildsTheFilesWithoutBackupWhenUnticked) {
+  WriteDays(dir_ + "/g.arc", {kDay0, kDay0 + 1, kDay0 + 2});
+  WriteDays(data_, {kDay0 + 3, kDay0 + 4, kDay0 + 5, kDay0 + 6, kDay0 + 7});
+  TFormBrowser dialog(data_, 4, catalogue_, services_, kDay0 + 8);
+  // Begin at day 2; the archive pass reads at most 4 records, the two dropped ones included.
+  dialog.TrackBar1().setValue(6);
+  dialog.findChild<QCheckBox*>("CheckBox1")->setChecked(false);
+  dialog.Button2().click();
+  EXPECT_EQ(dialog.result(), QDialog::Accepted);
+  EXPECT_TRUE(services_.errors.empty());
+  EXPECT_EQ(ReadDays(dir_ + "/g.arc"), (std::vector<double>{kDay0 + 2, kDay0 + 3}));
+  EXPECT_EQ(ReadDays(data_), (std::vector<double>{kDay0 + 4, kDay0 + 5, kDay0 + 6, kDay0 + 7}));
+  std::vector<std::string> names;
+  for (const auto& e : std::filesystem::directory_iterator(dir_)) {
+    names.push_back(e.path().filename().string());
+  }
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (std::vector<std::string>{"g.arc", "g.qdb"}));
+}
+
+TEST_F(StructureDialogTest, DescendingDaysWarnAndFewRecordsHideTheTrackBar) {
+  WriteDays(data_, {kDay0 + 2, kDay0 + 1, kDay0});
+  TFormBrowser dialog(data_, 0, catalogue_, services_, kDay0 + 8);
+  dialog.show();
+  EXPECT_TRUE(dialog.TrackBar1().isVisible());
+  EXPECT_FALSE(dialog.Button2().isEnabled());
+  dialog.TrackBar1().setValue(1);
+  dialog.Button2().click();
+  ASSERT_EQ(services_.warnings.size(), 1u);
+  EXPECT_EQ(services_.warnings[0].caption, QStringLiteral("Warning!"));
+  EXPECT_EQ(
+      services_.warnings[0].text,
+      QStringLiteral(
+          "The correction of sequence of records is made only. You need repeat Restructure."));
+  EXPECT_EQ(ReadDays(data_), (std::vector<double>{kDay0, kDay0 + 1, kDay0 + 2}));
+  // The backup (ticked by default) holds the records as they were.
+  int backups = 0;
+  for (const auto& e : std::filesystem::directory_iterator(dir_)) {
+    if (e.path().filename().string().rfind("g.qdb_Copy_", 0) == 0) {
+      ++backups;
+      EXPECT_EQ(ReadDays(e.path().string()), (std::vector<double>{kDay0 + 2, kDay0 + 1, kDay0}));
+    }
+  }
+  EXPECT_EQ(backups, 1);
+
+  WriteDays(data_, {kDay0});
+  TFormBrowser single(data_, 0, catalogue_, services_, kDay0 + 8);
+  single.show();
+  EXPECT_FALSE(single.TrackBar1().isVisible());
+  EXPECT_FALSE(single.Label4().isVisible());
+  EXPECT_FALSE(single.Label5().isVisible());
+}
+
+TEST_F(StructureDialogTest, AFailedApplyIsReportedAndLeavesTheFiles) {
+  WriteDays(data_, {kDay0, kDay0 + 1, kDay0 + 2});
+  TFormBrowser dialog(data_, 0, catalogue_, services_, kDay0 + 8);
+  // A directory where the new datafile would go makes writing it fail.
+  std::filesystem::create_directory(data_ + ".new");
+  dialog.TrackBar1().setValue(1);
+  dialog.Button2().click();
+  ASSERT_EQ(services_.errors.size(), 1u);
+  EXPECT_EQ(services_.errors[0].caption, QStringLiteral("Error!"));
+  EXPECT_EQ(ReadDays(data_), (std::vector<double>{kDay0, kDay0 + 1, kDay0 + 2}));
+  EXPECT_FALSE(std::filesystem::exists(dir_ + "/g.arc"));
+}
+
+}  // namespace
+}  // namespace qv::desktop
