@@ -27,9 +27,9 @@ class Daemon {
   int Port() const { return config_.port; }
 
   // Starts the daemon and waits until it has opened its port. Another server on the machine
-  // (single instance) is waited for a few times.
+  // (single instance, perhaps another test run) is waited for, up to about a minute.
   bool Start() {
-    for (int attempt = 0; attempt < 20; ++attempt) {
+    for (int attempt = 0; attempt < 100; ++attempt) {
       if (Launch() && WaitForOutput("Initialization", 10s)) return true;
       Stop();
       if (Output().find("Program is already running.") == std::string::npos) return false;
