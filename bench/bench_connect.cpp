@@ -63,9 +63,10 @@ int ConnectMany(int users) {
   const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
   std::this_thread::sleep_for(1s);
   const long busyKb = ResidentKb(daemon.Pid());
-  std::printf("%d clients connecting at once: %d sessions up with their status table in %.2f s "
-              "(%d failed)\n",
-              users, ready.load(), seconds, failed.load());
+  std::printf(
+      "%d clients connecting at once: %d sessions up with their status table in %.2f s "
+      "(%d failed)\n",
+      users, ready.load(), seconds, failed.load());
   std::printf("daemon resident memory: %ld kB before, %ld kB with %d idle sessions\n", idleKb,
               busyKb, ready.load());
   return failed == 0 ? 0 : 1;
@@ -106,9 +107,10 @@ int Latency(int frames) {
     micros.push_back(std::chrono::duration<double, std::micro>(handedOver - sent).count());
   }
   std::sort(micros.begin(), micros.end());
-  std::printf("frame (2351 bytes) to hand-over, %d frames: median %.0f us, 99%% %.0f us, "
-              "max %.0f us\n",
-              frames, micros[micros.size() / 2], micros[micros.size() * 99 / 100], micros.back());
+  std::printf(
+      "frame (2351 bytes) to hand-over, %d frames: median %.0f us, 99%% %.0f us, "
+      "max %.0f us\n",
+      frames, micros[micros.size() / 2], micros[micros.size() * 99 / 100], micros.back());
   return 0;
 }
 
