@@ -40,14 +40,17 @@ TEST(WorkerThreadTest, TerminateWakesAWaitRunsTheHookAndEndsWithTheGivenCode) {
   std::condition_variable cv;
   std::atomic<bool> hookRan{false};
   std::atomic<bool> sawStop{false};
+  std::atomic<bool> waiting{false};
   auto t = WorkerThread::Start([&](WorkerThread& self) {
     std::unique_lock lock(m);
+    waiting = true;
     self.WaitFor(cv, lock, 10s, [] { return false; });
     sawStop = self.StopRequested();
     return 5u;
   });
   t->SetInterruptHook([&] { hookRan = true; });
-  std::this_thread::sleep_for(20ms);
+  for (int i = 0; i < 2000 && !waiting; ++i) std::this_thread::sleep_for(1ms);
+  ASSERT_TRUE(waiting);
   t->Terminate(0);
   ASSERT_TRUE(t->JoinFor(2s));
   EXPECT_TRUE(hookRan);
