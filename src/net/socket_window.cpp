@@ -1,4 +1,5 @@
 #include "net/socket_window.h"
+#include "config/dotted_address.h"
 
 #include <chrono>
 
@@ -125,7 +126,8 @@ void AttachClientSocket(Server& server, TMyNameUser& user) {
   socket->SetPort(server.settings.ClientPort);
   socket->SetHost(user.HostName);
   std::string normalised;
-  socket->SetAddress(DottedAddressCheck(user.HostName, normalised) ? normalised : std::string());
+  socket->SetAddress(config::CheckDottedAddress(user.HostName, normalised) ? normalised
+                                                                           : std::string());
   if (server.socketWindow != nullptr) server.socketWindow->AttachTemplateHandlers(*socket);
   user.ClientSocket = std::move(socket);
 }

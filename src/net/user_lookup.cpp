@@ -45,24 +45,4 @@ TMyNameUser* UserByUserName(Server& server, std::string_view name) {
   return FindUser(server, [name](const TMyNameUser& u) { return u.UserName == name; });
 }
 
-bool DottedAddressCheck(const std::string& text, std::string& normalised) {
-  std::string result;
-  std::string_view rest = text;
-  for (int part = 0; part < 4; ++part) {
-    std::string_view number = rest;
-    if (part < 3) {
-      const size_t dot = rest.find('.');
-      if (dot == std::string_view::npos) return false;
-      number = rest.substr(0, dot);
-      rest.remove_prefix(dot + 1);
-    }
-    int32_t value = 0;
-    if (!config::TryParseInt(number, value)) return false;
-    if (part > 0) result += '.';
-    result += std::to_string(value);
-  }
-  normalised = result;
-  return true;
-}
-
 }  // namespace qv::net

@@ -16,8 +16,4 @@ TMyNameUser* UserByOutgoingSocket(Server& server, const platform::TcpClient& soc
 TMyNameUser* UserByHostName(Server& server, std::string_view host);  // case ignored
 TMyNameUser* UserByUserName(Server& server, std::string_view name);  // exact
 
-// True when text is four integers joined by three dots; normalised is then the four numbers
-// written back in decimal (192.168.001.010 gives 192.168.1.10). No range check is made.
-bool DottedAddressCheck(const std::string& text, std::string& normalised);
-
 }  // namespace qv::net

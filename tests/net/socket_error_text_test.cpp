@@ -1,8 +1,8 @@
-#include "core/socket_error_texts.h"
+#include "net/socket_error_text.h"
 
 #include <gtest/gtest.h>
 
-namespace qv {
+namespace qv::net {
 namespace {
 
 TEST(SocketErrorTexts, LinesByCode) {
@@ -42,4 +42,4 @@ TEST(SocketErrorTexts, EveryCodeTheSocketsReportHasItsName) {
 }
 
 }  // namespace
-}  // namespace qv
+}  // namespace qv::net
