@@ -1,0 +1,301 @@
+#include "store/record_store.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstring>
+#include <memory>
+#include <optional>
+#include <thread>
+
+#include "platform/files.h"
+#include "store/request_fields.h"
+
+namespace qv::store {
+namespace {
+
+using platform::File;
+using platform::OpenMode;
+
+constexpr int64_t kRecord = kDayRecordSize;
+
+constexpr int kMsgReadFailed = 30;
+constexpr int kMsgReread = 31;
+constexpr int kMsgWriteFailed = 32;
+constexpr int kMsgIncorrectDate = 33;
+constexpr int kMsgCannotInsertFirst = 34;
+constexpr int kMsgRewrite = 35;
+constexpr int kMsgIncorrectValues = 87;
+
+// TDateTime of 0001-01-01 and 9999-12-31: a request outside them is not a calendar day.
+constexpr double kFirstUsableDay = -693593;
+constexpr double kLastUsableDay = 2958465;
+
+constexpr auto kRewritePause = std::chrono::milliseconds(10);
+
+bool IsUsableDayKey(double key) {
+  return key != 0 && key >= kFirstUsableDay && key <= kLastUsableDay;  // false for NaN
+}
+
+double ReadDate(File& file, int64_t pos) {
+  uint8_t bytes[sizeof(double)];
+  file.ReadAt(pos, bytes, sizeof bytes);
+  return LoadField<double>(bytes);
+}
+
+void CopyRecord(DayBytes to, ConstDayBytes from) {
+  if (to.data() != from.data()) std::memcpy(to.data(), from.data(), to.size());
+}
+
+void SetBlankDay(DayBytes to, const GroupDatafile& group, double key) {
+  CopyRecord(to, *group.BlankRecord);
+  SetDayDate(to, key);
+}
+
+// Where the scan for a day stopped: a whole record of that day, a whole record of a later day
+// (the place to insert), or the end of the whole records.
+struct Found {
+  int64_t pos = 0;
+  bool atEnd = true;
+  bool sameDay = false;
+};
+
+Found FindRecord(GroupDatafile& group, File& file, int64_t size, double key) {
+  const int64_t hint = FindIndexOffset(group, key);
+  int64_t pos = 0;
+  // The index is never updated after start-up: a hint only saves scanning, and one whose
+  // record is later than the day makes the scan start from the beginning.
+  if (hint > 0 && hint % kRecord == 0 && hint + kRecord <= size) {
+    const double hinted = DayKey(ReadDate(file, hint));
+    if (hinted == key) return {hint, false, true};
+    if (!(hinted > key)) pos = hint + kRecord;
+  }
+  // Only whole records count: a partial record at the end is never read.
+  for (; pos + kRecord <= size; pos += kRecord) {
+    const double current = DayKey(ReadDate(file, pos));
+    if (current >= key) return {pos, false, current == key};
+  }
+  return {pos, true, false};
+}
+
+// Moves every whole record from `from` on up by one record, the last one first.
+void MoveRecordsUp(GroupDatafile& group, File& file, int64_t from, int64_t size) {
+  for (int64_t p = (size / kRecord - 1) * kRecord; p >= from; p -= kRecord) {
+    file.ReadAt(p, group.WorkRecord->data(), kRecord);
+    file.WriteAt(p + kRecord, group.WorkRecord->data(), kRecord);
+  }
+}
+
+// Positions on the day of key for a change and loads WorkRecord with it: the stored day, or
+// the blank record with the day's date (records moved up to make room when the day goes in
+// front of a later one). Nothing when the day may not go in front of the first record.
+std::optional<int64_t> PlaceDay(GroupDatafile& group, Log& log, File& file, double key) {
+  const int64_t size = file.Size();
+  const Found found = FindRecord(group, file, size, key);
+  if (found.sameDay) {
+    file.ReadAt(found.pos, group.WorkRecord->data(), kRecord);
+    return found.pos;
+  }
+  if (!found.atEnd) {
+    if (found.pos == 0 && !group.MayInsertFirst) {
+      log.WriteMsg(kMsgCannotInsertFirst, group.Alias);
+      return std::nullopt;
+    }
+    MoveRecordsUp(group, file, found.pos, size);
+  }
+  // A new day: in front of a later record, or directly after the last whole record (the file
+  // grows by one record even when days are missing in between).
+  SetBlankDay(*group.WorkRecord, group, key);
+  return found.pos;
+}
+
+void MergeParts(DayBytes target, ConstDayBytes source, const uint8_t* copyRequest) {
+  const uint8_t* flags = copyRequest + request::kPartFlagsOffset;
+  auto copy = [&](size_t offset, size_t size) {
+    std::memcpy(target.data() + offset, source.data() + offset, size);
+  };
+  if (flags[request::kPartTitle]) copy(day::kTitle.offset, day::kTitle.Size());
+  if (flags[request::kPartMemo]) copy(day::kMemoOffset, day::kMemoSize);
+  if (flags[request::kPartSlots]) {
+    copy(day::kSlotTimesOffset, day::kSlotTimesSize);
+    copy(day::kSlotTextsOffset, day::kSlotTextsSize);
+    for (int slot = 0; slot < day::kSlotCount; ++slot) SetSlotId(target, slot, 0);
+  }
+  if (flags[request::kPartFirstList]) copy(day::kFirstLinesOffset, day::kLineListSize);
+  if (flags[request::kPartSecondList]) copy(day::kSecondLinesOffset, day::kLineListSize);
+}
+
+}  // namespace
+
+int32_t FindIndexOffset(GroupDatafile& group, double date) {
+  const double key = DayKey(date);
+  if (key == group.LookupDate) return group.LookupOffset;
+  int32_t hint = 0;
+  for (const TmyDBIndexEntry& entry : group.Index) {
+    if (DayKey(entry.Date) > key) break;
+    hint = entry.Offset;
+  }
+  group.LookupOffset = hint;
+  group.LookupDate = key;
+  return hint;
+}
+
+void ReadDays(GroupDatafile& group, Log& log, int32_t days, double date) {
+  const int count = std::clamp(days, 1, kMaxWeekDays);
+  const double key = DayKey(date);
+  for (int attempt = 0;; ++attempt) {
+    File file;
+    try {
+      file = File::Open(group.FileName, OpenMode::ReadWrite);
+    } catch (...) {
+      group.ReadRetry = false;
+      throw;  // the caller reports a datafile it cannot open
+    }
+    try {
+      const int64_t size = file.Size();
+      int64_t pos = FindRecord(group, file, size, key).pos;
+      for (int i = 0; i < count; ++i) {
+        const DayBytes entry(group.Week->Day(i), kDayRecordSize);
+        const double dayKey = key + i;
+        bool stored = false;
+        if (pos + kRecord <= size) {
+          // Read straight into the cache; a record of a later day is replaced by a blank one
+          // and stays where it is for the next day.
+          file.ReadAt(pos, entry.data(), kRecord);
+          stored = DayKey(DayDate(entry)) == dayKey;
+          if (stored) pos += kRecord;
+        }
+        if (!stored) SetBlankDay(entry, group, dayKey);
+      }
+      file.Close();  // a close error is a failure too, and is retried
+      // WorkRecord holds the last day read, as after reading day by day through it.
+      CopyRecord(*group.WorkRecord, DayBytes(group.Week->Day(count - 1), kDayRecordSize));
+      group.ReadRetry = false;
+      return;
+    } catch (const std::exception&) {
+      file = File();
+      if (attempt == 0) {
+        log.WriteMsg(kMsgReread, group.FileName);
+        group.ReadRetry = true;
+        continue;
+      }
+      group.ReadRetry = false;
+      log.WriteMsg(kMsgReadFailed, group.FileName);
+      return;
+    }
+  }
+}
+
+int32_t WriteDayParts(GroupDatafile& group, Log& log, ConstDayBytes incoming, double date) {
+  // Incoming may be WorkRecord itself, which the search overwrites.
+  auto parts = std::make_unique<DayRecord>();
+  CopyRecord(*parts, incoming);
+  const double key = DayKey(date);
+  if (!IsUsableDayKey(key)) {
+    log.WriteMsg(kMsgIncorrectDate);
+    return 0;
+  }
+  for (int attempt = 0;; ++attempt) {
+    File file;
+    try {
+      file = File::Open(group.FileName, OpenMode::ReadWrite);
+      const std::optional<int64_t> pos = PlaceDay(group, log, file, key);
+      if (!pos) {
+        file.Close();
+        group.WriteRetry = false;
+        return -1;
+      }
+      MergeParts(*group.WorkRecord, *parts, group.CopyRequest->data());
+      file.WriteAt(*pos, group.WorkRecord->data(), kRecord);
+      file.Close();
+      group.WriteRetry = false;
+      return 0;
+    } catch (const std::exception&) {
+      file = File();
+      if (attempt == 0) {
+        group.WriteRetry = true;
+        continue;
+      }
+      group.WriteRetry = false;
+      log.WriteMsg(kMsgWriteFailed, group.FileName);
+      return 0;
+    }
+  }
+}
+
+int32_t CopyDay(GroupDatafile& group, Log& log) {
+  const uint8_t* copyRequest = group.CopyRequest->data();
+  const double sourceKey = DayKey(LoadField<double>(copyRequest + request::kSourceDateOffset));
+  const double targetKey = DayKey(LoadField<double>(copyRequest + request::kDateOffset));
+  for (int attempt = 0;; ++attempt) {
+    File file;
+    try {
+      file = File::Open(group.FileName, OpenMode::ReadWrite);
+      const Found found = FindRecord(group, file, file.Size(), sourceKey);
+      if (found.sameDay) {
+        file.ReadAt(found.pos, group.WorkRecord->data(), kRecord);
+      } else {
+        CopyRecord(*group.WorkRecord, *group.BlankRecord);
+      }
+      file.Close();
+      group.ReadRetry = false;
+      break;
+    } catch (const std::exception&) {
+      file = File();
+      if (attempt == 0) {
+        log.WriteMsg(kMsgReread, group.FileName);
+        group.ReadRetry = true;
+        continue;
+      }
+      group.ReadRetry = false;
+      log.WriteMsg(kMsgReadFailed, group.FileName);
+      return 0;
+    }
+  }
+  SetDayDate(*group.WorkRecord, targetKey);
+  return WriteDayParts(group, log, *group.WorkRecord, targetKey);
+}
+
+int32_t EditDay(GroupDatafile& group, Log& log, int32_t code, int32_t index,
+                const uint8_t* request) {
+  if (!EditIndexInRange(code, index)) {
+    log.WriteMsg(kMsgIncorrectValues, " " + group.Alias);
+    return -1;
+  }
+  const double key = DayKey(LoadField<double>(request + request::kDateOffset));
+  if (!IsUsableDayKey(key)) {
+    log.WriteMsg(kMsgIncorrectDate);
+    return 0;
+  }
+  for (int attempt = 0;; ++attempt) {
+    File file;
+    try {
+      file = File::Open(group.FileName, OpenMode::ReadWrite);
+      const std::optional<int64_t> pos = PlaceDay(group, log, file, key);
+      if (!pos) {
+        file.Close();
+        group.WriteRetry = false;
+        return -1;
+      }
+      ApplyEdit(*group.WorkRecord, code, index, request, group.ChangeNotice->data(), key);
+      file.WriteAt(*pos, group.WorkRecord->data(), kRecord);
+      file.Close();
+      group.WriteRetry = false;
+      return 0;
+    } catch (const std::exception&) {
+      file = File();
+      if (attempt == 0) {
+        // A short pause gives another program that holds the file a chance to let it go.
+        std::this_thread::sleep_for(kRewritePause);
+        log.WriteMsg(kMsgRewrite, group.FileName);
+        group.WriteRetry = true;
+        continue;
+      }
+      group.WriteRetry = false;
+      log.WriteMsg(kMsgWriteFailed, group.FileName);
+      return 0;
+    }
+  }
+}
+
+}  // namespace qv::store
