@@ -4,8 +4,10 @@
 // references stay valid for the whole run.
 #include <array>
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -38,6 +40,10 @@ struct TMyNameUser {
   std::atomic<bool> Fault{false};
   bool PollAnswered = false;
   std::vector<service::WorkerEntry> Workers;  // guarded by the send lock
+  // Signalled whenever SendStarted or SendCompleted changes, so that a send worker waiting for
+  // its turn wakes at once. Always the innermost lock.
+  std::mutex SendTurnMutex;
+  std::condition_variable SendTurnChanged;
 };
 
 constexpr size_t kMarkHeaderSize = 32;

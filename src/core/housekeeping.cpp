@@ -1,8 +1,53 @@
 #include "core/housekeeping.h"
 
+#include <cstring>
+
+#include "net/client_socket.h"
+#include "platform/time.h"
+#include "service/send_to_user.h"
+#include "service/workers.h"
+
 namespace qv {
+namespace {
+
+void ResetFaultyUser(Server& server, TMyNameUser& user) {
+  try {
+    // Closing a connected socket raises its disconnect event, which ends the session at once.
+    if (user.ClientSocket) user.ClientSocket->Close();
+  } catch (...) {
+  }
+  try {
+    service::TerminateWorkers(server, user, service::kWorkerKindSend);
+    service::ReapWorkers(server, user, true);
+  } catch (...) {
+  }
+  user.Fault = user.Connected.load();
+}
+
+void SendKeepAlive(Server& server, TMyNameUser& user, uint32_t now) {
+  const int32_t interval = server.settings.CheckIntervalMs;
+  if (interval == 0 || !service::SendingIdle(user)) return;
+  if (platform::TickDiff(now, user.LastSendTick) <= interval) return;
+  const uint8_t emptyFrame[4] = {0, 0, 0, 0};
+  service::SendToUser(server, user, emptyFrame, sizeof emptyFrame);
+}
+
+}  // namespace
 
 void HousekeepingTick(Server& server) {
+  const uint32_t now = platform::TickCount();
+  try {
+    for (TMyDBUser& group : server.groups) {
+      for (TMyNameUser& user : group.Users) {
+        if (user.Fault) ResetFaultyUser(server, user);
+        if (user.Connected) {
+          SendKeepAlive(server, user, now);
+          service::ReleaseNextWorker(server, user);
+        }
+      }
+    }
+  } catch (...) {
+  }
   server.log.Flush(server.front.View());
 }
 

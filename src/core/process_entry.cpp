@@ -3,6 +3,7 @@
 #include "core/housekeeping.h"
 #include "core/shutdown.h"
 #include "core/startup.h"
+#include "net/socket_window.h"
 
 namespace qv {
 
@@ -12,7 +13,10 @@ ServerProcess::ServerProcess(std::string exeDir, platform::EventLoop& loop, Fron
 ServerProcess::~ServerProcess() = default;
 
 void ServerProcess::Start() {
+  socketWindow_ = std::make_unique<net::TFormSocksServer>(server_);
   RunStartup(server_);
+  // Not caught: a port that cannot be opened ends the program.
+  socketWindow_->OpenListener(server_.settings.Port);
   server_.log.Flush(server_.front.View());
   housekeepingTimer_ =
       server_.loop.AddTimer(kHousekeepingIntervalMs, true, [this] { HousekeepingTick(server_); });
@@ -21,6 +25,10 @@ void ServerProcess::Start() {
 void ServerProcess::Close() {
   if (closed_) return;
   closed_ = true;
+  try {
+    if (socketWindow_) socketWindow_->Close();
+  } catch (...) {
+  }
   if (housekeepingTimer_ != 0) server_.loop.SetTimerEnabled(housekeepingTimer_, false);
   // Whatever is still pending reaches the view before the window reference goes.
   server_.log.Flush(server_.front.View());

@@ -6,6 +6,10 @@
 
 #include "core/server.h"
 
+namespace qv::net {
+class TFormSocksServer;
+}
+
 namespace qv {
 
 class ServerProcess {
@@ -21,9 +25,12 @@ class ServerProcess {
   void Shutdown();
 
   Server& server() { return server_; }
+  net::TFormSocksServer* socketWindow() { return socketWindow_.get(); }
 
  private:
   Server server_;
+  // Destroyed before the server it refers to.
+  std::unique_ptr<net::TFormSocksServer> socketWindow_;
   platform::EventLoop::TimerId housekeepingTimer_ = 0;
   bool closed_ = false;
 };

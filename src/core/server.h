@@ -14,6 +14,12 @@
 #include "core/group_table.h"
 #include "core/log.h"
 #include "platform/event_loop.h"
+#include "service/request_handlers.h"
+#include "service/timeouts.h"
+
+namespace qv::net {
+class TFormSocksServer;
+}
 
 namespace qv {
 
@@ -45,6 +51,14 @@ struct Server {
   // Users admitted on their incoming connection whose outgoing connection the connect timer is
   // to open. Guarded by the send lock.
   std::vector<TMyNameUser*> pendingList;
+
+  // Where complete frames go (data requests and address-and-mail packages).
+  service::RequestHandlers handlers;
+  // The limits of sends, receives and waits; tests shorten them.
+  service::Timeouts timeouts;
+  // The socket window (listener, connect timer, stack checker); cleared under the session lock
+  // when it closes.
+  net::TFormSocksServer* socketWindow = nullptr;
 
   platform::EventLoop& loop;
   FrontEnd& front;

@@ -1,5 +1,7 @@
 #include "core/shutdown.h"
 
+#include "service/workers.h"
+
 namespace qv {
 
 void RunShutdown(Server& server) {
@@ -8,6 +10,13 @@ void RunShutdown(Server& server) {
       group.Subscriptions.clear();
       group.PollOwner = nullptr;
     } catch (...) {
+    }
+    for (TMyNameUser& user : group.Users) {
+      try {
+        service::TerminateWorkers(server, user, service::kWorkerKindSend);
+        service::ReapWorkers(server, user, true);
+      } catch (...) {
+      }
     }
   }
 }

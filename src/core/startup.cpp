@@ -7,6 +7,7 @@
 
 #include "config/default_config.h"
 #include "config/ini_store.h"
+#include "net/socket_window.h"
 #include "platform/files.h"
 #include "store/datafile.h"
 
@@ -102,7 +103,7 @@ void BuildUsers(Server& server, TMyDBUser& group, int32_t groupIndex,
     std::string host, name;
     SplitUserEntry(section.Value("User_" + std::to_string(j + 1)), host, name);
     const std::string hostName = Lower(host);
-    // The outgoing client socket is attached by the connection layer once the table is built.
+    net::AttachClientSocket(server, user);
     user.ReconnectCount = 0;
     user.Connection.Remaining = 0;
     user.LastSendTick = 0;

@@ -19,6 +19,10 @@ struct TmyConnection {
   std::string SpoolFileName;
   int32_t RequestCode = 0;
   bool Spooling = false;
+  // Handle of the incoming connection the state belongs to. A frame cut off by the end of a
+  // connection is dropped when the next connection of the user sends, instead of taking that
+  // connection's first bytes as the rest of the old frame.
+  int32_t StreamHandle = -1;
 };
 
 }  // namespace qv::net

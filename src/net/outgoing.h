@@ -1,0 +1,24 @@
+#pragma once
+// The events of both kinds of connection and the connect timer: opening the outgoing connection
+// of each newly admitted user, the retry of a refused connection up to the reconnect limit, and
+// the error handlers, which always clear the reported code.
+#include "core/server.h"
+#include "platform/socket.h"
+
+namespace qv::net {
+
+class TFormSocksServer;
+
+// Outgoing (user's client socket) events.
+void ClientSocketConnect(Server& server, platform::TcpClient& socket);
+void ClientSocketDisconnect(Server& server, platform::TcpClient& socket);
+void ClientSocketError(Server& server, platform::TcpClient& socket, int& code);
+
+// Incoming (listener's connection) events.
+void ServerClientDisconnect(Server& server, platform::TcpConnection& connection);
+void ServerClientError(Server& server, platform::TcpConnection& connection, int& code);
+
+// One tick of the connect timer.
+void ConnectTimerTick(Server& server, TFormSocksServer& window);
+
+}  // namespace qv::net

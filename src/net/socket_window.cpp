@@ -1,0 +1,133 @@
+#include "net/socket_window.h"
+
+#include <chrono>
+
+#include "net/admission.h"
+#include "net/frame_receiver.h"
+#include "net/outgoing.h"
+#include "net/user_lookup.h"
+
+namespace qv::net {
+
+TFormSocksServer::TFormSocksServer(Server& server) : ServerSocket1(server.loop), server_(server) {
+  ServerSocket1.OnClientConnect = [this](const std::shared_ptr<platform::TcpConnection>& c) {
+    ClientConnectEvent(server_, *this, c);
+  };
+  ServerSocket1.OnClientRead = [this](platform::TcpConnection& c) { ReadEvent(server_, c); };
+  ServerSocket1.OnClientDisconnect = [this](platform::TcpConnection& c) {
+    ServerClientDisconnect(server_, c);
+  };
+  ServerSocket1.OnClientError = [this](platform::TcpConnection& c, int& code) {
+    ServerClientError(server_, c, code);
+  };
+  timerConnect_ =
+      server.loop.AddTimer(kConnectTimerMs, false, [this] { ConnectTimerTick(server_, *this); });
+  timerStackChecker_ = server.loop.AddTimer(kStackCheckerMs, true, [this] {
+    try {
+      TcpStackCheckerTick(server_, ServerSocket1);
+    } catch (...) {
+    }
+  });
+  std::lock_guard sessionLock(server.sessionLock);
+  server.socketWindow = this;
+}
+
+TFormSocksServer::~TFormSocksServer() {
+  try {
+    Close();
+  } catch (...) {
+  }
+  server_.loop.RemoveTimer(timerConnect_);
+  server_.loop.RemoveTimer(timerStackChecker_);
+}
+
+void TFormSocksServer::OpenListener(int port) {
+  ServerSocket1.Open(port);
+}
+
+void TFormSocksServer::AttachTemplateHandlers(ClientSocket& socket) {
+  socket.OnConnect = [this](platform::TcpClient& s) { ClientSocketConnect(server_, s); };
+  socket.OnDisconnect = [this](platform::TcpClient& s) { ClientSocketDisconnect(server_, s); };
+  socket.OnError = [this](platform::TcpClient& s, int& code) {
+    ClientSocketError(server_, s, code);
+  };
+}
+
+void TFormSocksServer::EnableConnectTimer() {
+  server_.loop.SetTimerEnabled(timerConnect_, true);
+}
+
+bool TFormSocksServer::ConnectTimerEnabled() const {
+  return server_.loop.TimerEnabled(timerConnect_);
+}
+
+void TFormSocksServer::ConnectTimerDisabled() {
+  server_.loop.SetTimerEnabled(timerConnect_, false);
+  std::lock_guard lock(connectTimerMutex_);
+  connectTimerIdle_.notify_all();
+}
+
+void TFormSocksServer::WaitConnectTimerIdle(int limitMs) {
+  std::unique_lock lock(connectTimerMutex_);
+  connectTimerIdle_.wait_for(lock, std::chrono::milliseconds(limitMs),
+                             [this] { return !ConnectTimerEnabled() || closing_; });
+}
+
+void TFormSocksServer::KeepIdentificationThread(std::shared_ptr<platform::WorkerThread> thread) {
+  std::vector<std::shared_ptr<platform::WorkerThread>> finished;
+  std::lock_guard lock(identificationMutex_);
+  for (auto it = identificationThreads_.begin(); it != identificationThreads_.end();) {
+    if (!(*it)->Running()) {
+      finished.push_back(std::move(*it));
+      it = identificationThreads_.erase(it);
+    } else {
+      ++it;
+    }
+  }
+  identificationThreads_.push_back(std::move(thread));
+}
+
+void TFormSocksServer::Close() {
+  if (closed_) return;
+  closed_ = true;
+  closing_ = true;
+  {
+    std::lock_guard lock(connectTimerMutex_);
+    connectTimerIdle_.notify_all();
+  }
+  server_.loop.SetTimerEnabled(timerStackChecker_, false);
+  server_.loop.SetTimerEnabled(timerConnect_, false);
+  try {
+    if (ServerSocket1.Active()) ServerSocket1.Close();
+  } catch (...) {
+  }
+  for (TMyDBUser& group : server_.groups) {
+    for (TMyNameUser& user : group.Users) {
+      try {
+        if (user.ClientSocket) user.ClientSocket->Close();
+      } catch (...) {
+      }
+    }
+  }
+  // Identification threads leave quickly once closing is set (a reverse lookup may still run).
+  std::vector<std::shared_ptr<platform::WorkerThread>> threads;
+  {
+    std::lock_guard lock(identificationMutex_);
+    threads.swap(identificationThreads_);
+  }
+  for (auto& thread : threads) thread->JoinFor(std::chrono::seconds(10));
+  std::lock_guard sessionLock(server_.sessionLock);
+  server_.socketWindow = nullptr;
+}
+
+void AttachClientSocket(Server& server, TMyNameUser& user) {
+  auto socket = std::make_shared<ClientSocket>(server.loop);
+  socket->SetPort(server.settings.ClientPort);
+  socket->SetHost(user.HostName);
+  std::string normalised;
+  socket->SetAddress(DottedAddressCheck(user.HostName, normalised) ? normalised : std::string());
+  if (server.socketWindow != nullptr) server.socketWindow->AttachTemplateHandlers(*socket);
+  user.ClientSocket = std::move(socket);
+}
+
+}  // namespace qv::net

@@ -1,0 +1,68 @@
+#pragma once
+// The socket window: the listening socket, the handlers every user's outgoing socket gets, the
+// connect timer (50 ms, opens the outgoing connections of newly admitted users) and the TCP stack
+// checker (200 ms, reads data that arrived without a read event), and its orderly closing.
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+#include "core/server.h"
+#include "net/client_socket.h"
+#include "platform/socket.h"
+#include "platform/thread.h"
+
+namespace qv::net {
+
+inline constexpr int kConnectTimerMs = 50;
+inline constexpr int kStackCheckerMs = 200;
+
+class TFormSocksServer {
+ public:
+  // Sets server.socketWindow; the stack checker runs from here on, the connect timer when
+  // enabled.
+  explicit TFormSocksServer(Server& server);
+  ~TFormSocksServer();
+  TFormSocksServer(const TFormSocksServer&) = delete;
+  TFormSocksServer& operator=(const TFormSocksServer&) = delete;
+
+  platform::TcpListener ServerSocket1;
+
+  // Opens the listener on the port. Throws std::system_error when it cannot.
+  void OpenListener(int port);
+  // Gives a user's outgoing socket the connect, disconnect and error handlers.
+  void AttachTemplateHandlers(ClientSocket& socket);
+
+  // The connect timer. Enabling is safe from any thread.
+  void EnableConnectTimer();
+  bool ConnectTimerEnabled() const;
+  // Called by the connect timer once it has emptied the pending list and disabled itself.
+  void ConnectTimerDisabled();
+  // Identification threads wait here (at most limitMs) for the connect timer to be disabled.
+  void WaitConnectTimerIdle(int limitMs);
+
+  // Keeps an identification thread until it has finished; finished ones are released.
+  void KeepIdentificationThread(std::shared_ptr<platform::WorkerThread> thread);
+  bool Closing() const { return closing_.load(); }
+
+  // Closes the listener (each incoming connection raising its disconnect event), then every
+  // user's outgoing socket; the window reference is cleared last.
+  void Close();
+
+ private:
+  Server& server_;
+  platform::EventLoop::TimerId timerConnect_ = 0;
+  platform::EventLoop::TimerId timerStackChecker_ = 0;
+  std::mutex connectTimerMutex_;
+  std::condition_variable connectTimerIdle_;
+  std::mutex identificationMutex_;
+  std::vector<std::shared_ptr<platform::WorkerThread>> identificationThreads_;
+  std::atomic<bool> closing_{false};
+  bool closed_ = false;
+};
+
+// Creates a user's outgoing socket towards its host on the client port, with the window's
+// handlers when the window exists.
+void AttachClientSocket(Server& server, TMyNameUser& user);
+
+}  // namespace qv::net

@@ -1,0 +1,23 @@
+#pragma once
+// Finding a user: by the handle of its incoming connection, by its outgoing socket, by host name
+// and by user name. Every lookup walks the groups in order and each group's users in order,
+// skips users that are not valid and returns the first match, or null.
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "core/server.h"
+#include "platform/socket.h"
+
+namespace qv::net {
+
+TMyNameUser* UserByIncomingHandle(Server& server, int32_t handle);
+TMyNameUser* UserByOutgoingSocket(Server& server, const platform::TcpClient& socket);
+TMyNameUser* UserByHostName(Server& server, std::string_view host);  // case ignored
+TMyNameUser* UserByUserName(Server& server, std::string_view name);  // exact
+
+// True when text is four integers joined by three dots; normalised is then the four numbers
+// written back in decimal (192.168.001.010 gives 192.168.1.10). No range check is made.
+bool DottedAddressCheck(const std::string& text, std::string& normalised);
+
+}  // namespace qv::net

@@ -1,0 +1,216 @@
+#pragma once
+// Non-blocking TCP sockets with the events the server's connection layer expects, delivered on
+// the event thread:
+//  - TcpListener: a listening socket with its list of current connections and, per connection,
+//    connect, read, disconnect and error events;
+//  - TcpClient: an outgoing connection with connect, disconnect and error events, asynchronous
+//    host name resolution, an active switch and a lock held around every send.
+// Closing a connection raises its disconnect event while its handle is still valid. Errors are
+// Windows Sockets numbers (socket_errors.h). Sockets are created close-on-exec; sends never raise
+// SIGPIPE.
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/event_loop.h"
+
+namespace qv::platform {
+
+// A socket descriptor shared between the event thread and threads that send on it: closing a
+// connection on the event thread never frees a number another thread is still using.
+class SocketDescriptor {
+ public:
+  explicit SocketDescriptor(int fd) : fd_(fd) {}
+  ~SocketDescriptor();
+  SocketDescriptor(const SocketDescriptor&) = delete;
+  SocketDescriptor& operator=(const SocketDescriptor&) = delete;
+  int Fd() const { return fd_; }
+  void Shutdown() const;
+
+ private:
+  int fd_;
+};
+
+class TcpListener;
+
+// One accepted connection of a TcpListener.
+class TcpConnection {
+ public:
+  TcpConnection(TcpListener& owner, int fd, int32_t handle, std::string peerAddress);
+  ~TcpConnection();
+  TcpConnection(const TcpConnection&) = delete;
+  TcpConnection& operator=(const TcpConnection&) = delete;
+
+  // A number that names this connection for its whole life; -1 once it is closed. Handles are
+  // never reused by a listener, so a stale handle cannot name a newer connection.
+  int32_t Handle() const { return handle_.load(); }
+  bool Connected() const { return connected_.load(); }
+  // Dotted IPv4 address of the peer, taken at accept; safe from any thread.
+  const std::string& PeerAddress() const { return peerAddress_; }
+
+  // Bytes that can be read now (FIONREAD); 0 when closed. Event thread.
+  int ReceiveLength() const;
+  // Event thread. > 0: bytes read. 0: the peer has closed (the connection is closed and its
+  // disconnect event raised). -1: nothing can be read now (LastError 10035), or an error, which
+  // was reported through the error event first (and the connection closed).
+  int ReceiveBuf(void* buffer, int count);
+  int LastError() const { return lastError_; }
+  void SetNoDelay(bool on);
+  // Raises the disconnect event, then closes. From another thread the close is posted to the
+  // event thread. Closing a closed connection does nothing.
+  void Close();
+  // Watches for readability again after a read event that consumed nothing.
+  void Rearm();
+
+ private:
+  friend class TcpListener;
+  void CloseOnLoop();
+  void SetArmed(bool armed);
+
+  TcpListener* owner_;
+  EventLoop& loop_;
+  std::shared_ptr<SocketDescriptor> socket_;
+  EventLoop::WatchId watch_ = 0;
+  std::atomic<int32_t> handle_;
+  std::atomic<bool> connected_{true};
+  std::string peerAddress_;
+  int lastError_ = 0;
+  bool closing_ = false;
+  bool armed_ = true;
+  bool receiveCalled_ = false;
+  std::weak_ptr<TcpConnection> self_;
+};
+
+class TcpListener {
+ public:
+  explicit TcpListener(EventLoop& loop);
+  ~TcpListener();
+  TcpListener(const TcpListener&) = delete;
+  TcpListener& operator=(const TcpListener&) = delete;
+
+  std::function<void(const std::shared_ptr<TcpConnection>&)> OnClientConnect;
+  std::function<void(TcpConnection&)> OnClientRead;
+  std::function<void(TcpConnection&)> OnClientDisconnect;
+  std::function<void(TcpConnection&, int& code)> OnClientError;
+
+  // Listens on the port (all IPv4 addresses unless bindAddress is given). Throws
+  // std::system_error when the port cannot be opened.
+  void Open(int port, const std::string& bindAddress = {});
+  // Closes every connection (each raising its disconnect event), then the listening socket.
+  void Close();
+  bool Active() const { return listenFd_ >= 0; }
+  int LocalPort() const;
+
+  // The list of current connections. Lock it while walking it from outside the event thread.
+  std::unique_lock<std::recursive_mutex> LockConnections() const;
+  size_t ActiveConnections() const;
+  std::shared_ptr<TcpConnection> Connection(size_t index) const;  // null when out of range
+  std::shared_ptr<TcpConnection> FindByHandle(int32_t handle) const;
+  // Closes the first connection with this handle; false when there is none.
+  bool CloseByHandle(int32_t handle);
+
+  // Connections whose unread data no read event consumed are no longer watched (as a read event
+  // is raised again only after a receive); this closes those whose peer has hung up meanwhile.
+  void CloseHungUp();
+
+  EventLoop& Loop() const { return loop_; }
+
+ private:
+  friend class TcpConnection;
+  void AcceptPending();
+  void OnConnectionEvent(const std::shared_ptr<TcpConnection>& connection);
+  void RaiseError(TcpConnection& connection, int code);
+  void Remove(TcpConnection* connection);
+
+  EventLoop& loop_;
+  int listenFd_ = -1;
+  EventLoop::WatchId listenWatch_ = 0;
+  int32_t nextHandle_ = 1 << 24;  // far above any descriptor number
+  mutable std::recursive_mutex listMutex_;
+  std::vector<std::shared_ptr<TcpConnection>> connections_;
+};
+
+// An outgoing connection. Configure host, address (dotted, or empty to resolve the host) and
+// port, then Open. Events run on the event thread. SendBuf, WaitWritable and Shutdown are safe
+// from any thread.
+class TcpClient : public std::enable_shared_from_this<TcpClient> {
+ public:
+  explicit TcpClient(EventLoop& loop);
+  virtual ~TcpClient();
+  TcpClient(const TcpClient&) = delete;
+  TcpClient& operator=(const TcpClient&) = delete;
+
+  void SetHost(std::string host) { host_ = std::move(host); }
+  const std::string& Host() const { return host_; }
+  void SetAddress(std::string address) { address_ = std::move(address); }
+  const std::string& Address() const { return address_; }
+  void SetPort(int port) { port_ = port; }
+  int Port() const { return port_; }
+
+  std::function<void(TcpClient&)> OnConnect;
+  std::function<void(TcpClient&)> OnDisconnect;
+  std::function<void(TcpClient&, int& code)> OnError;
+
+  // Active from Open until the connection closes or fails.
+  bool Active() const { return active_.load(); }
+  bool Connected() const { return connected_.load(); }
+  // The current socket's descriptor number; -1 when there is none.
+  int32_t Handle() const { return handle_.load(); }
+
+  // Starts a connection attempt (resolving the host first when there is no address). A failure
+  // is reported through the error event with the socket still named by Handle(). Event thread.
+  void Open();
+  // Closes the connection: the disconnect event first when it was connected. Event thread.
+  void Close();
+
+  // One non-blocking send under the send lock. Not connected: 0 with error 0. Failure: -1 with
+  // the Windows Sockets error (10035 when the send would block).
+  int SendBuf(const void* data, int length, int& error);
+  // Waits up to timeoutMs until the socket can take data (or has failed); false on time-out or
+  // when there is no socket.
+  bool WaitWritable(int timeoutMs) const;
+  // Shuts the connection down so that the peer and the event thread see it end.
+  void Shutdown() const;
+  // Held around every system send.
+  std::recursive_mutex& SendLock() { return sendLock_; }
+  void SetNoDelay(bool on);
+
+  EventLoop& Loop() const { return loop_; }
+
+ private:
+  void StartConnect(uint32_t addressNetworkOrder);
+  void StartResolve();
+  void OnSocketEvent(uint32_t events);
+  void FailConnect(int code);
+  void DropSocket();
+  std::shared_ptr<SocketDescriptor> CurrentSocket() const;
+
+  EventLoop& loop_;
+  std::string host_;
+  std::string address_;
+  int port_ = 0;
+  std::atomic<bool> active_{false};
+  std::atomic<bool> connected_{false};
+  std::atomic<int32_t> handle_{-1};
+  bool closing_ = false;
+  uint64_t generation_ = 0;  // changes at every Open and Close; stale events are dropped
+  mutable std::mutex socketMutex_;
+  std::shared_ptr<SocketDescriptor> socket_;
+  EventLoop::WatchId watch_ = 0;
+  std::recursive_mutex sendLock_;
+  std::thread resolver_;
+};
+
+// Official host name of a dotted IPv4 address by reverse lookup; empty when none is found.
+// Blocks: never call it on the event thread.
+std::string ReverseLookup(const std::string& dottedAddress);
+
+// Dotted form of an IPv4 address in network byte order.
+std::string FormatIPv4(uint32_t addressNetworkOrder);
+
+}  // namespace qv::platform

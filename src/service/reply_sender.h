@@ -1,0 +1,24 @@
+#pragma once
+// Frames one payload (int32 length, then the bytes) and hands it to send-to-user for every
+// recipient of a delivery scope.
+#include <cstdint>
+#include <string_view>
+
+#include "core/server.h"
+
+namespace qv::service {
+
+enum DeliveryScope : int {
+  kScopeGroup = 1,           // every connected user of the target's group with an active socket
+  kScopeUser = 2,            // the target, when connected
+  kScopeGroupOtherHost = 3,  // every connected user of the group working from another host
+  kScopeEverybody = 4,       // every connected user with an active socket
+};
+
+// Payloads up to this size leave as one piece (length and bytes together).
+inline constexpr int32_t kSinglePieceLimit = 2351;
+
+void SendReplyPackage(Server& server, TMyNameUser& target, const uint8_t* data, int32_t size,
+                      std::string_view host, int scope);
+
+}  // namespace qv::service

@@ -1,0 +1,18 @@
+#pragma once
+// Sending one piece of data to one user without blocking the event thread and without
+// reordering the user's data: an immediate non-blocking attempt when the user's sending is idle
+// (and direct send is on), and a send worker for whatever is left. Workers send in the order of
+// their sequence numbers (SendIssued, SendStarted, SendCompleted).
+#include <cstdint>
+
+#include "core/server.h"
+
+namespace qv::service {
+
+// Event thread. Does nothing unless the user is connected and not at fault.
+void SendToUser(Server& server, TMyNameUser& user, const uint8_t* data, int32_t length);
+
+// True when every worker started for the user has finished sending.
+bool SendingIdle(const TMyNameUser& user);
+
+}  // namespace qv::service

@@ -1,0 +1,149 @@
+#include "service/sessions.h"
+
+#include <cstring>
+
+#include "core/startup.h"
+#include "net/client_socket.h"
+#include "net/socket_window.h"
+#include "net/user_lookup.h"
+#include "service/reply_sender.h"
+#include "service/retrying_open.h"
+#include "service/workers.h"
+
+namespace qv::service {
+namespace {
+
+void PutInt32(uint8_t* at, int32_t value) {
+  std::memcpy(at, &value, sizeof value);
+}
+
+bool SlotInTable(const Server& server, const TMyNameUser& user) {
+  return user.StatusSlotPos >= 4 &&
+         static_cast<size_t>(user.StatusSlotPos) + kStatusSlotSize <= server.statusTable.size();
+}
+
+void SetOnline(Server& server, TMyNameUser& user, int32_t online) {
+  if (SlotInTable(server, user)) PutInt32(server.statusTable.data() + user.StatusSlotPos, online);
+}
+
+void BroadcastSlot(Server& server, TMyNameUser& user) {
+  if (!SlotInTable(server, user)) return;
+  uint8_t package[kStatusSlotPackageSize];
+  PutInt32(package, kStatusChangedCode);
+  PutInt32(package + 4, kStatusChangedSubcode);
+  std::memcpy(package + 8, server.statusTable.data() + user.StatusSlotPos, kStatusSlotSize);
+  SendReplyPackage(server, user, package, kStatusSlotPackageSize, user.HostName, kScopeEverybody);
+}
+
+TMyDBUser& GroupOf(Server& server, const TMyNameUser& user) {
+  return server.groups.at(static_cast<size_t>(user.GroupIndex));
+}
+
+void AnnounceWaitingMail(Server& server, TMyNameUser& user) {
+  auto mailbox = RetryingOpen(server, server.MailboxPath(user.HostName), platform::OpenMode::Read);
+  if (!mailbox) return;
+  const bool waiting = mailbox->Size() > 0;
+  try {
+    mailbox->Close();
+  } catch (...) {
+  }
+  if (waiting) {
+    uint8_t package[4];
+    PutInt32(package, kMailWaitingCode);
+    SendReplyPackage(server, user, package, 4, user.HostName, kScopeUser);
+  }
+}
+
+int32_t SessionEnd(Server& server, TMyNameUser* user, bool outgoing) {
+  if (user == nullptr) {
+    server.log.WriteMsg(28);
+    return -1;
+  }
+  const int32_t incomingHandle = user->ServerSocketHandle;
+  if (!outgoing) user->ServerSocketHandle = -1;
+  {
+    std::lock_guard sessionLock(server.sessionLock);
+    if (!user->Connected) return -1;
+    user->Connected = false;
+  }
+  // Close the other side; its disconnect event finds the session ended.
+  try {
+    if (outgoing) {
+      if (server.socketWindow != nullptr) {
+        auto& listener = server.socketWindow->ServerSocket1;
+        auto lock = listener.LockConnections();
+        listener.CloseByHandle(incomingHandle);
+      }
+    } else if (user->ClientSocket) {
+      user->ClientSocket->Close();
+    }
+  } catch (...) {
+  }
+  TMyDBUser& group = GroupOf(server, *user);
+  --group.ConnectedUsers;
+  for (int32_t count = server.sessionCount; count > 0;) {
+    if (server.sessionCount.compare_exchange_weak(count, count - 1)) break;
+  }
+  user->ReconnectCount = 0;
+  SetOnline(server, *user, 0);
+  BroadcastSlot(server, *user);
+  ShowConnections(server);
+  for (size_t i = group.Subscriptions.size(); i-- > 0;) {
+    if (group.Subscriptions[i].Owner == user) {
+      group.Subscriptions.erase(group.Subscriptions.begin() + static_cast<std::ptrdiff_t>(i));
+    }
+  }
+  return user->GroupIndex;
+}
+
+}  // namespace
+
+void ShowConnections(Server& server) {
+  try {
+    server.front.SetConnectionsCaption(server.catalogue[15] +
+                                       std::to_string(server.sessionCount.load()));
+  } catch (...) {
+  }
+}
+
+int32_t SessionStart(Server& server, TMyNameUser& user) {
+  TMyDBUser& group = GroupOf(server, user);
+  try {
+    bool hasWorkers;
+    {
+      std::lock_guard sendLock(server.sendLock);
+      hasWorkers = !user.Workers.empty();
+    }
+    if (hasWorkers) {
+      TerminateWorkers(server, user, kWorkerKindSend);
+      ReapWorkers(server, user, true);
+    }
+  } catch (...) {
+  }
+  ++group.ConnectedUsers;
+  ++server.sessionCount;
+  user.Fault = false;
+  user.Connected = true;
+  user.SendIssued = 0;
+  user.SendStarted = 0;
+  user.SendCompleted = 0;
+  user.ReconnectCount = 0;
+  SetOnline(server, user, 1);
+  SendReplyPackage(server, user, server.statusTable.data(),
+                   static_cast<int32_t>(server.statusTable.size()), user.HostName, kScopeUser);
+  BroadcastSlot(server, user);
+  ShowConnections(server);
+  AnnounceWaitingMail(server, user);
+  return user.GroupIndex;
+}
+
+int32_t SessionEndOutgoing(Server& server, const platform::TcpClient& socket) {
+  return SessionEnd(server, net::UserByOutgoingSocket(server, socket), true);
+}
+
+int32_t SessionEndIncoming(Server& server, int32_t incomingHandle) {
+  if (incomingHandle == -1) return -1;
+  return SessionEnd(server, net::UserByIncomingHandle(server, incomingHandle), false);
+}
+
+}  // namespace qv::service

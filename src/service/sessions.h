@@ -1,0 +1,29 @@
+#pragma once
+// A user's session: from the moment the server's outgoing connection to the user's host is up
+// until either of the user's two connections goes down. Start and end keep the connected flag,
+// the counters, the user status table and its broadcasts, and the user's workers in order.
+#include <cstdint>
+
+#include "core/server.h"
+#include "platform/socket.h"
+
+namespace qv::service {
+
+inline constexpr int32_t kStatusSlotPackageSize = 94;  // int32 2000, int32 3, the 86-byte slot
+inline constexpr int32_t kStatusChangedCode = 2000;
+inline constexpr int32_t kStatusChangedSubcode = 3;
+inline constexpr int32_t kMailWaitingCode = 6000;
+
+// Event thread, when the user's outgoing connection is up. Returns the user's group index.
+int32_t SessionStart(Server& server, TMyNameUser& user);
+
+// Event thread, when a connection closes or fails. The user is found by its outgoing socket,
+// or by the handle of its incoming connection. Returns the group index, or -1 when no user
+// belongs to the connection or its session had already ended (the other side went first).
+int32_t SessionEndOutgoing(Server& server, const platform::TcpClient& socket);
+int32_t SessionEndIncoming(Server& server, int32_t incomingHandle);
+
+// "Connections: " and the number of sessions, on the main window.
+void ShowConnections(Server& server);
+
+}  // namespace qv::service
