@@ -1,0 +1,10 @@
+#pragma once
+// Puts the data request handler and the address-and-mail handler in place as the server's
+// request handlers, answering through the reply package sender.
+#include "core/server.h"
+
+namespace qv::service {
+
+void InstallRequestHandlers(Server& server);
+
+}  // namespace qv::service
