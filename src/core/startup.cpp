@@ -103,7 +103,6 @@ void BuildUsers(Server& server, TMyDBUser& group, int32_t groupIndex,
     std::string host, name;
     SplitUserEntry(section.Value("User_" + std::to_string(j + 1)), host, name);
     const std::string hostName = Lower(host);
-    net::AttachClientSocket(server, user);
     user.ReconnectCount = 0;
     user.Connection.Remaining = 0;
     user.LastSendTick = 0;
@@ -111,6 +110,9 @@ void BuildUsers(Server& server, TMyDBUser& group, int32_t groupIndex,
     if (!user.Valid) server.initOk = false;
     user.UserName = name;
     user.HostName = hostName;
+    // The outgoing socket to the user's host on the client port, with the socket window's
+    // handlers (created here so that its address is the host when that is dotted).
+    net::AttachClientSocket(server, user);
     user.StatusSlotPos = AppendStatusSlot(server.statusTable, name, hostName);
     user.ServerSocketHandle = -1;
     CreateMailboxFile(server, hostName);

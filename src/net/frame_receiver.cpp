@@ -210,12 +210,13 @@ void ReadEvent(Server& server, platform::TcpConnection& connection) {
         available -= 4;
         if (!connection.Connected()) break;
         if (state.Remaining == 0) continue;
+        if (available <= 0) break;  // the payload follows in a later event
       }
       state.ChunkSize = std::min({state.Remaining, kMaxInMemoryPayload, available});
       // The chunk always fits the buffer: in memory the buffer has the frame's size, spooling
       // it has one chunk's size. Anything else is a broken state, never a write past the end.
       const int64_t end = static_cast<int64_t>(state.WriteOffset) + state.ChunkSize;
-      if (state.ChunkSize <= 0 || end > static_cast<int64_t>(state.RecvBuffer.size())) {
+      if (state.ChunkSize < 0 || end > static_cast<int64_t>(state.RecvBuffer.size())) {
         server.log.WriteMsg(21, user->HostName);
         ResetReceiveState(state);
         CloseQuietly(connection);

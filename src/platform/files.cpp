@@ -14,7 +14,8 @@ File::~File() {
   if (fd_ >= 0) ::close(fd_);
 }
 
-File::File(File&& other) noexcept : fd_(other.fd_), pos_(other.pos_), path_(std::move(other.path_)) {
+File::File(File&& other) noexcept
+    : fd_(other.fd_), pos_(other.pos_), path_(std::move(other.path_)) {
   other.fd_ = -1;
 }
 
@@ -72,9 +73,9 @@ File File::Open(const std::string& path, OpenMode mode, bool unshared) {
 }
 
 void File::Fail(const char* op, int error) const {
-  throw FileError(std::string(op) + " " + path_ + ": " +
-                      (error ? std::strerror(error) : "short transfer"),
-                  error);
+  throw FileError(
+      std::string(op) + " " + path_ + ": " + (error ? std::strerror(error) : "short transfer"),
+      error);
 }
 
 int64_t File::Size() const {
@@ -164,7 +165,9 @@ void CreateDirectory(const std::string& path) {
   }
 }
 
-bool DeleteFile(const std::string& path) { return ::unlink(path.c_str()) == 0; }
+bool DeleteFile(const std::string& path) {
+  return ::unlink(path.c_str()) == 0;
+}
 
 bool RenameFile(const std::string& from, const std::string& to) {
   return ::rename(from.c_str(), to.c_str()) == 0;
@@ -190,8 +193,8 @@ std::string ChangeExtension(const std::string& path, const std::string& ext) {
 }
 
 bool IsPlainFileName(const std::string& name) {
-  return !name.empty() && name != "." && name != ".." &&
-         name.find('/') == std::string::npos && name.find('\0') == std::string::npos;
+  return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos &&
+         name.find('\0') == std::string::npos;
 }
 
 }  // namespace qv::platform

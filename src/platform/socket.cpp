@@ -370,6 +370,24 @@ void TcpClient::Open() {
   if (socket_) DropSocket();
   active_ = true;
   ++generation_;
+  // The socket exists from activation on, so that a failed lookup is reported for a socket
+  // with a handle, as a connect failure is.
+  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+  if (fd < 0) {
+    const int code = WsaErrorFromErrno(errno);
+    std::weak_ptr<TcpClient> weak = weak_from_this();
+    const uint64_t generation = generation_;
+    loop_.Post([weak, generation, code] {
+      auto self = weak.lock();
+      if (self && self->generation_ == generation && self->active_) self->FailConnect(code);
+    });
+    return;
+  }
+  {
+    std::lock_guard lock(socketMutex_);
+    socket_ = std::make_shared<SocketDescriptor>(fd);
+  }
+  handle_ = fd;
   in_addr address{};
   if (!address_.empty() && ::inet_pton(AF_INET, address_.c_str(), &address) == 1) {
     StartConnect(address.s_addr);
@@ -414,22 +432,9 @@ void TcpClient::StartResolve() {
 }
 
 void TcpClient::StartConnect(uint32_t addressNetworkOrder) {
-  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-  if (fd < 0) {
-    const int code = WsaErrorFromErrno(errno);
-    std::weak_ptr<TcpClient> weak = weak_from_this();
-    const uint64_t generation = generation_;
-    loop_.Post([weak, generation, code] {
-      auto self = weak.lock();
-      if (self && self->generation_ == generation && self->active_) self->FailConnect(code);
-    });
-    return;
-  }
-  {
-    std::lock_guard lock(socketMutex_);
-    socket_ = std::make_shared<SocketDescriptor>(fd);
-  }
-  handle_ = fd;
+  auto socket = CurrentSocket();
+  if (!socket) return;
+  const int fd = socket->Fd();
   sockaddr_in address{};
   address.sin_family = AF_INET;
   address.sin_port = htons(static_cast<uint16_t>(port_));

@@ -39,8 +39,12 @@ std::string Convert(std::string_view text, const char* to, const char* from) {
 
 }  // namespace
 
-std::string Cp1251ToUtf8(std::string_view text) { return Convert(text, "UTF-8", "CP1251"); }
+std::string Cp1251ToUtf8(std::string_view text) {
+  return Convert(text, "UTF-8", "CP1251");
+}
 
-std::string Utf8ToCp1251(std::string_view text) { return Convert(text, "CP1251", "UTF-8"); }
+std::string Utf8ToCp1251(std::string_view text) {
+  return Convert(text, "CP1251", "UTF-8");
+}
 
 }  // namespace qv::platform

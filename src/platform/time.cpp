@@ -41,9 +41,9 @@ std::string TwoDigits(int v) {
 }  // namespace
 
 TDateTime EncodeDateTime(const LocalTime& t) {
-  const int64_t days = DaysFromCivil(t.year, static_cast<unsigned>(t.month),
-                                     static_cast<unsigned>(t.day)) -
-                       kEpochShift;
+  const int64_t days =
+      DaysFromCivil(t.year, static_cast<unsigned>(t.month), static_cast<unsigned>(t.day)) -
+      kEpochShift;
   const double fraction =
       (t.hour * 3600000.0 + t.minute * 60000.0 + t.second * 1000.0 + t.millisecond) / 86400000.0;
   // Before the epoch the fraction counts away from zero, as TDateTime does.
@@ -85,7 +85,9 @@ TDateTime Now() {
   return EncodeDateTime(t);
 }
 
-TDateTime Today() { return std::trunc(Now()); }
+TDateTime Today() {
+  return std::trunc(Now());
+}
 
 std::string FormatTimeOfDay(TDateTime value) {
   const LocalTime t = DecodeDateTime(value);

@@ -100,7 +100,7 @@ void BuildBlankRecord(DayBytes record, int32_t timeBegin, int32_t timeEnd, int32
   int64_t hour = timeBegin;
   for (int i = 0; i < day::kSlotCount / 2; ++i) {
     std::string label = std::to_string(hour) + ".00";
-    if (label.size() < day::kSlotTimeCapacity) label.insert(0, " ");
+    if (label.size() < day::kSlotTimeCapacity) label = " " + label;
     SetSlotTime(record, 2 * i, label);  // cut to 5 characters
     if (hour >= timeEnd) break;
     hour += static_cast<int64_t>(step) + 1;

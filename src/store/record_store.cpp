@@ -1,6 +1,7 @@
 #include "store/record_store.h"
 
 #include <algorithm>
+#include <array>
 #include <chrono>
 #include <cmath>
 #include <cstring>
@@ -109,6 +110,31 @@ std::optional<int64_t> PlaceDay(GroupDatafile& group, Log& log, File& file, doub
   return found.pos;
 }
 
+// Fills the week cache with the days key .. key + count - 1: one read of the whole records from
+// the day's position on, then each record goes to the entry of its day; a record of a later day
+// waits for that day, and the days without a record become blank days.
+void FillWeek(GroupDatafile& group, File& file, double key, int count) {
+  const int64_t size = file.Size();
+  const int64_t pos = FindRecord(group, file, size, key).pos;
+  const int whole = static_cast<int>(std::min<int64_t>(count, (size - pos) / kRecord));
+  if (whole > 0) file.ReadAt(pos, group.Week->Day(0), static_cast<size_t>(whole) * kRecord);
+
+  auto entry = [&](int i) { return DayBytes(group.Week->Day(i), kDayRecordSize); };
+  std::array<int, kWeekDays> source{};
+  for (int i = 0, next = 0; i < count; ++i) {
+    const bool matches = next < whole && DayKey(DayDate(entry(next))) == key + i;
+    source[i] = matches ? next++ : -1;
+  }
+  // source[i] <= i: filling from the last entry never overwrites a record still to be moved.
+  for (int i = count - 1; i >= 0; --i) {
+    if (source[i] < 0) {
+      SetBlankDay(entry(i), group, key + i);
+    } else if (source[i] != i) {
+      CopyRecord(entry(i), entry(source[i]));
+    }
+  }
+}
+
 void MergeParts(DayBytes target, ConstDayBytes source, const uint8_t* copyRequest) {
   const uint8_t* flags = copyRequest + request::kPartFlagsOffset;
   auto copy = [&](size_t offset, size_t size) {
@@ -152,21 +178,7 @@ void ReadDays(GroupDatafile& group, Log& log, int32_t days, double date) {
       throw;  // the caller reports a datafile it cannot open
     }
     try {
-      const int64_t size = file.Size();
-      int64_t pos = FindRecord(group, file, size, key).pos;
-      for (int i = 0; i < count; ++i) {
-        const DayBytes entry(group.Week->Day(i), kDayRecordSize);
-        const double dayKey = key + i;
-        bool stored = false;
-        if (pos + kRecord <= size) {
-          // Read straight into the cache; a record of a later day is replaced by a blank one
-          // and stays where it is for the next day.
-          file.ReadAt(pos, entry.data(), kRecord);
-          stored = DayKey(DayDate(entry)) == dayKey;
-          if (stored) pos += kRecord;
-        }
-        if (!stored) SetBlankDay(entry, group, dayKey);
-      }
+      FillWeek(group, file, key, count);
       file.Close();  // a close error is a failure too, and is retried
       // WorkRecord holds the last day read, as after reading day by day through it.
       CopyRecord(*group.WorkRecord, DayBytes(group.Week->Day(count - 1), kDayRecordSize));

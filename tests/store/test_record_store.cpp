@@ -115,6 +115,14 @@ TEST_F(RecordStoreTest, CopyDayTakesOnlyTheChosenParts) {
   EXPECT_EQ(ReadDates(group_.FileName), (std::vector<double>{kDay, kDay + 1, kDay + 3}));
   EXPECT_EQ(ReadRecord(group_.FileName, 2), Day(kDay + 3));
   EXPECT_TRUE(LogLines().empty());
+
+  // A target day 0 would put a null record in front of every day: rejected like an edit.
+  const std::string before = ReadBytes(group_.FileName);
+  group_.MayInsertFirst = true;
+  SetCopyRequest(0.3, kDay, {1, 1, 1, 1, 1});
+  EXPECT_EQ(CopyDay(group_, log_), 0);
+  EXPECT_EQ(ReadBytes(group_.FileName), before);
+  EXPECT_EQ(LogLines(), std::vector<std::string>{"Incorrect Date in received data."});
 }
 
 TEST_F(RecordStoreTest, InsertionBeforeTheFirstRecord) {

@@ -1,0 +1,171 @@
+// Record store and start-up preparation on a warm datafile of 1100 days (three years).
+#include <benchmark/benchmark.h>
+#include <stdlib.h>
+
+#include <filesystem>
+#include <fstream>
+#include <mutex>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "core/catalogue.h"
+#include "core/log.h"
+#include "store/datafile.h"
+#include "store/record_store.h"
+#include "store/request_fields.h"
+
+namespace qv::store {
+namespace {
+
+constexpr double kFirstDay = 45000;
+constexpr int kDays = 1100;
+
+// A group whose datafile lives in its own temporary directory for one benchmark.
+class BenchGroup {
+ public:
+  BenchGroup() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "qv-bench-XXXXXX").string();
+    if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+    dir_ = pattern;
+    group.Alias = "Bench";
+    group.FileName = (dir_ / "bench.qdb").string();
+    group.Count = kDays;
+    group.CountArc = kDays;
+    BuildBlankRecord(*group.BlankRecord, 8, 20, 0);
+  }
+  ~BenchGroup() {
+    std::error_code ignored;
+    std::filesystem::remove_all(dir_, ignored);
+  }
+
+  // Writes one record per date (with some content) and indexes the file.
+  void WriteDays(const std::vector<double>& dates) {
+    std::ofstream out(group.FileName, std::ios::binary | std::ios::trunc);
+    DayRecord day = *group.BlankRecord;
+    for (double date : dates) {
+      SetDayDate(day, date);
+      SetTitle(day, "Day title");
+      SetSlotText(day, 4, "Meeting with the whole group");
+      out.write(reinterpret_cast<const char*>(day.data()), day.size());
+    }
+    if (!out) throw std::runtime_error("cannot write the datafile");
+    out.close();
+    BuildIndex(group.FileName, group.Index);
+  }
+  void WriteFullYears() {
+    std::vector<double> dates;
+    for (int i = 0; i < kDays; ++i) dates.push_back(kFirstDay + i);
+    WriteDays(dates);
+  }
+  std::string SavedCopy() {
+    const std::string copy = (dir_ / "saved.qdb").string();
+    std::filesystem::copy_file(group.FileName, copy,
+                               std::filesystem::copy_options::overwrite_existing);
+    return copy;
+  }
+  void Restore(const std::string& copy) {
+    std::filesystem::copy_file(copy, group.FileName,
+                               std::filesystem::copy_options::overwrite_existing);
+  }
+
+  GroupDatafile group;
+  Catalogue catalogue;
+  std::recursive_mutex sessionLock;
+  Log log{catalogue, sessionLock};
+
+ private:
+  std::filesystem::path dir_;
+};
+
+RequestPackage TitleRequest(double date) {
+  RequestPackage request{};
+  StoreField(request.data() + request::kDateOffset, date);
+  WriteShortString(request.data(), request::kText, "Edited title");
+  return request;
+}
+
+void CheckQuietLog(benchmark::State& state, const Log& log) {
+  if (!log.Pending().empty()) state.SkipWithError(log.Pending().c_str());
+}
+
+void BM_EditDayTitle(benchmark::State& state) {
+  BenchGroup bench;
+  bench.WriteFullYears();
+  const double date = kFirstDay + static_cast<double>(state.range(0));
+  const RequestPackage request = TitleRequest(date);
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(EditDay(bench.group, bench.log, kEditTitle, 0, request.data()));
+  }
+  CheckQuietLog(state, bench.log);
+}
+BENCHMARK(BM_EditDayTitle)->ArgName("day")->Arg(kDays - 1)->Arg(kDays / 2);
+
+void BM_ReadDays7(benchmark::State& state) {
+  BenchGroup bench;
+  bench.WriteFullYears();
+  for (auto _ : state) {
+    ReadDays(bench.group, bench.log, 7, kFirstDay + kDays / 2);
+    benchmark::ClobberMemory();
+  }
+  CheckQuietLog(state, bench.log);
+}
+BENCHMARK(BM_ReadDays7);
+
+void BM_CopyDay(benchmark::State& state) {
+  BenchGroup bench;
+  bench.WriteFullYears();
+  uint8_t* copy = bench.group.CopyRequest->data();
+  StoreField(copy + request::kDateOffset, kFirstDay + kDays / 2 + 1);
+  StoreField(copy + request::kSourceDateOffset, kFirstDay + kDays / 2);
+  std::fill_n(copy + request::kPartFlagsOffset, request::kPartFlagCount, uint8_t{1});
+  for (auto _ : state) benchmark::DoNotOptimize(CopyDay(bench.group, bench.log));
+  CheckQuietLog(state, bench.log);
+}
+BENCHMARK(BM_CopyDay);
+
+// Every record moves up by one; the datafile is put back outside the timing.
+void BM_InsertBeforeFirst(benchmark::State& state) {
+  BenchGroup bench;
+  bench.WriteFullYears();
+  bench.group.MayInsertFirst = true;
+  const std::string saved = bench.SavedCopy();
+  const RequestPackage request = TitleRequest(kFirstDay - 1);
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(EditDay(bench.group, bench.log, kEditTitle, 0, request.data()));
+    state.PauseTiming();
+    bench.Restore(saved);
+    state.ResumeTiming();
+  }
+  CheckQuietLog(state, bench.log);
+}
+BENCHMARK(BM_InsertBeforeFirst)->Unit(benchmark::kMillisecond);
+
+// 1000 stored days with 100 one-day holes, corrected to 1100 days; nothing to archive.
+void BM_OpenGroupDatafile100Gaps(benchmark::State& state) {
+  BenchGroup bench;
+  std::vector<double> dates;
+  for (int i = 0; i < kDays; ++i) {
+    if (i % 11 != 5) dates.push_back(kFirstDay + i);
+  }
+  bench.WriteDays(dates);
+  const std::string saved = bench.SavedCopy();
+  const double today = kFirstDay + kDays - 1;
+  for (auto _ : state) {
+    OpenGroupDatafile(bench.group, bench.log, today);
+    state.PauseTiming();
+    if (std::filesystem::file_size(bench.group.FileName) !=
+        static_cast<uintmax_t>(kDays) * kDayRecordSize) {
+      state.SkipWithError("the gaps were not filled");
+    }
+    bench.Restore(saved);
+    state.ResumeTiming();
+  }
+  CheckQuietLog(state, bench.log);
+}
+BENCHMARK(BM_OpenGroupDatafile100Gaps)->Unit(benchmark::kMillisecond);
+
+}  // namespace
+}  // namespace qv::store
+
+BENCHMARK_MAIN();

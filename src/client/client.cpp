@@ -1,0 +1,145 @@
+#include "client/client.h"
+
+#include <cstring>
+
+namespace qv::client {
+
+using Clock = std::chrono::steady_clock;
+
+int32_t Int32At(const Bytes& bytes, size_t offset) {
+  int32_t value = 0;
+  if (offset + 4 <= bytes.size()) std::memcpy(&value, bytes.data() + offset, 4);
+  return value;
+}
+
+Bytes Frame(const Bytes& payload) {
+  Bytes frame(4 + payload.size());
+  const auto length = static_cast<int32_t>(payload.size());
+  std::memcpy(frame.data(), &length, 4);
+  if (!payload.empty()) std::memcpy(frame.data() + 4, payload.data(), payload.size());
+  return frame;
+}
+
+Client::Client(ClientOptions options) : options_(std::move(options)) {}
+
+bool Client::Connect(std::chrono::milliseconds limit) {
+  if (options_.listen && !listener_.IsOpen() &&
+      !listener_.Listen(options_.localAddress, options_.port + 10)) {
+    error_ = listener_.Error();
+    return false;
+  }
+  if (!request_.Connect(options_.localAddress, options_.serverAddress, options_.port, limit)) {
+    error_ = request_.Error();
+    return false;
+  }
+  return true;
+}
+
+bool Client::AcceptServer(std::chrono::milliseconds limit) {
+  if (!listener_.IsOpen()) {
+    error_ = "not listening";
+    return false;
+  }
+  if (!listener_.Accept(back_, limit)) {
+    error_ = listener_.Error();
+    return false;
+  }
+  if (options_.receiveBufferBytes > 0) back_.SetReceiveBuffer(options_.receiveBufferBytes);
+  pending_.clear();
+  serverClosed_ = false;
+  return true;
+}
+
+std::optional<Bytes> Client::Login(std::chrono::milliseconds limit) {
+  const auto deadline = Clock::now() + limit;
+  if (!Connect(limit)) return std::nullopt;
+  const auto left = [&] {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+  };
+  if (!AcceptServer(left())) return std::nullopt;
+  return ReceiveFrameWithCode(5000, left());
+}
+
+bool Client::SendRaw(const void* data, size_t n) {
+  if (!request_.SendAll(data, n)) {
+    error_ = request_.Error();
+    return false;
+  }
+  return true;
+}
+
+bool Client::SendFrame(const Bytes& payload) {
+  return SendRaw(Frame(payload));
+}
+
+bool Client::TakeFrame(Bytes& frame) {
+  if (pending_.size() < 4) return false;
+  const int32_t length = Int32At(pending_, 0);
+  if (length < 0) {
+    error_ = "negative frame length from the server";
+    return false;
+  }
+  if (pending_.size() < 4 + static_cast<size_t>(length)) return false;
+  frame.assign(pending_.begin() + 4, pending_.begin() + 4 + length);
+  pending_.erase(pending_.begin(), pending_.begin() + 4 + length);
+  return true;
+}
+
+std::optional<Bytes> Client::ReceiveFrame(std::chrono::milliseconds limit) {
+  const auto deadline = Clock::now() + limit;
+  Bytes frame;
+  for (;;) {
+    if (TakeFrame(frame)) return frame;
+    if (!back_.IsOpen() || serverClosed_) return std::nullopt;
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+    if (left.count() <= 0) return std::nullopt;
+    uint8_t buffer[65536];
+    const long n = back_.ReceiveSome(buffer, sizeof buffer, left);
+    if (n == 0) {
+      serverClosed_ = true;
+      continue;
+    }
+    if (n < 0) return std::nullopt;
+    pending_.insert(pending_.end(), buffer, buffer + n);
+  }
+}
+
+std::optional<Bytes> Client::ReceiveFrameWithCode(int32_t code, std::chrono::milliseconds limit) {
+  const auto deadline = Clock::now() + limit;
+  for (;;) {
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+    if (left.count() <= 0) return std::nullopt;
+    auto frame = ReceiveFrame(left);
+    if (!frame) return std::nullopt;
+    if (frame->size() >= 4 && Int32At(*frame, 0) == code) return frame;
+  }
+}
+
+bool Client::WaitRequestConnectionClosed(std::chrono::milliseconds limit) {
+  const auto deadline = Clock::now() + limit;
+  uint8_t buffer[4096];
+  while (request_.IsOpen()) {
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+    if (left.count() <= 0) return false;
+    const long n = request_.ReceiveSome(buffer, sizeof buffer, left);
+    if (n == 0) return true;
+    if (n < 0 && Clock::now() >= deadline) return false;
+  }
+  return true;
+}
+
+bool Client::WaitServerConnectionClosed(std::chrono::milliseconds limit) {
+  const auto deadline = Clock::now() + limit;
+  while (!serverClosed_) {
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+    if (left.count() <= 0 || !back_.IsOpen()) return serverClosed_;
+    ReceiveFrame(left);
+  }
+  return true;
+}
+
+}  // namespace qv::client

@@ -1,0 +1,141 @@
+// The socket layer on a PollLoop run by the test thread.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <functional>
+
+#include "platform/blocking_socket.h"
+#include "platform/poll_loop.h"
+#include "platform/socket.h"
+#include "platform/socket_errors.h"
+#include "support/test_server.h"
+
+namespace qv::platform {
+namespace {
+
+using namespace std::chrono_literals;
+
+// Runs the loop until pred holds or the limit passes; returns pred().
+bool RunUntil(PollLoop& loop, const std::function<bool()>& pred, std::chrono::milliseconds limit) {
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  const auto timer = loop.AddTimer(2, true, [&] {
+    if (pred() || std::chrono::steady_clock::now() > deadline) loop.Quit();
+  });
+  loop.Run();
+  loop.RemoveTimer(timer);
+  return pred();
+}
+
+TEST(TcpClient, RefusedAndUnresolvedConnectionsReportTheirErrorWhileStillNamed) {
+  PollLoop loop;
+  const int port = test::FreePortPair();
+  auto client = std::make_shared<TcpClient>(loop);
+  client->SetHost("127.0.0.1");
+  client->SetAddress("127.0.0.1");
+  client->SetPort(port);
+  std::vector<int> codes;
+  std::vector<int32_t> handles;
+  client->OnError = [&](TcpClient& socket, int& code) {
+    codes.push_back(code);
+    handles.push_back(socket.Handle());
+    code = 0;
+  };
+  client->Open();
+  ASSERT_TRUE(RunUntil(
+      loop, [&] { return !codes.empty(); }, 5s));
+  EXPECT_EQ(codes[0], kWsaConnectionRefused);
+  EXPECT_NE(handles[0], -1);
+  EXPECT_FALSE(client->Active());
+  EXPECT_EQ(client->Handle(), -1);
+
+  client->SetAddress("");
+  client->SetHost("no-such-host.invalid");
+  client->Open();
+  ASSERT_TRUE(RunUntil(
+      loop, [&] { return codes.size() == 2; }, 10s));
+  EXPECT_EQ(codes[1], kWsaHostNotFound);
+  EXPECT_FALSE(client->Active());
+}
+
+TEST(TcpClient, ConnectsSendsAndRaisesDisconnectBeforeItsHandleGoes) {
+  PollLoop loop;
+  BlockingSocket peerListener;
+  ASSERT_TRUE(peerListener.Listen("127.0.0.1", 0));
+  auto client = std::make_shared<TcpClient>(loop);
+  client->SetAddress("127.0.0.1");
+  client->SetPort(peerListener.LocalPort());
+  bool connected = false;
+  int32_t handleAtDisconnect = -2;
+  client->OnConnect = [&](TcpClient&) { connected = true; };
+  client->OnDisconnect = [&](TcpClient& s) { handleAtDisconnect = s.Handle(); };
+  client->Open();
+  ASSERT_TRUE(RunUntil(
+      loop, [&] { return connected; }, 5s));
+  BlockingSocket peer;
+  ASSERT_TRUE(peerListener.Accept(peer, 5s));
+  int error = -1;
+  EXPECT_EQ(client->SendBuf("abc", 3, error), 3);
+  EXPECT_EQ(error, 0);
+  char buffer[8] = {};
+  EXPECT_EQ(peer.ReceiveSome(buffer, sizeof buffer, 2s), 3);
+  const int32_t handle = client->Handle();
+  EXPECT_NE(handle, -1);
+
+  peer.Close();  // the peer goes: the disconnect event comes with the handle still valid
+  ASSERT_TRUE(RunUntil(
+      loop, [&] { return handleAtDisconnect != -2; }, 5s));
+  EXPECT_EQ(handleAtDisconnect, handle);
+  EXPECT_FALSE(client->Active());
+  EXPECT_EQ(client->SendBuf("x", 1, error), 0);  // not connected: nothing, no error
+  EXPECT_EQ(error, 0);
+}
+
+TEST(TcpListener, CountsConnectionsAndClosesThemWithDisconnectEvents) {
+  PollLoop loop;
+  TcpListener listener(loop);
+  listener.Open(0, "127.0.0.1");
+  std::vector<std::shared_ptr<TcpConnection>> accepted;
+  std::vector<int32_t> disconnected;
+  int readEvents = 0;
+  listener.OnClientConnect = [&](const std::shared_ptr<TcpConnection>& c) {
+    accepted.push_back(c);
+  };
+  listener.OnClientDisconnect = [&](TcpConnection& c) {
+    EXPECT_TRUE(c.Connected());
+    disconnected.push_back(c.Handle());
+  };
+  listener.OnClientRead = [&](TcpConnection& c) {
+    ++readEvents;
+    char buffer[16];
+    EXPECT_EQ(c.ReceiveLength(), 5);
+    EXPECT_EQ(c.ReceiveBuf(buffer, sizeof buffer), 5);
+  };
+  BlockingSocket a, b;
+  ASSERT_TRUE(a.Connect("127.0.0.2", "127.0.0.1", listener.LocalPort(), 2s));
+  ASSERT_TRUE(b.Connect("127.0.0.3", "127.0.0.1", listener.LocalPort(), 2s));
+  ASSERT_TRUE(RunUntil(
+      loop, [&] { return accepted.size() == 2; }, 5s));
+  EXPECT_EQ(listener.ActiveConnections(), 2u);
+  EXPECT_EQ(accepted[0]->PeerAddress(), "127.0.0.2");
+  EXPECT_EQ(accepted[1]->PeerAddress(), "127.0.0.3");
+  EXPECT_NE(accepted[0]->Handle(), accepted[1]->Handle());
+  ASSERT_TRUE(a.SendAll("hello", 5));
+  ASSERT_TRUE(RunUntil(
+      loop, [&] { return readEvents == 1; }, 5s));
+
+  a.Close();  // the peer's close: disconnect event, removed from the list
+  ASSERT_TRUE(RunUntil(
+      loop, [&] { return disconnected.size() == 1; }, 5s));
+  EXPECT_EQ(listener.ActiveConnections(), 1u);
+  EXPECT_EQ(accepted[0]->Handle(), -1);
+  const int32_t second = accepted[1]->Handle();
+  EXPECT_TRUE(listener.FindByHandle(second) != nullptr);
+  listener.Close();  // closes the rest, each with its event
+  ASSERT_EQ(disconnected.size(), 2u);
+  EXPECT_EQ(disconnected[1], second);
+  EXPECT_EQ(listener.ActiveConnections(), 0u);
+  EXPECT_FALSE(listener.Active());
+}
+
+}  // namespace
+}  // namespace qv::platform
