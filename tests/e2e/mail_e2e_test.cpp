@@ -55,7 +55,7 @@ class MailE2E : public RequestsE2E {
 };
 
 TEST_F(MailE2E, StoredMailToThreeUsersIsAnnouncedDeliveredAndRemoved) {
-  StartDaemon();
+  ASSERT_NO_FATAL_FAILURE(StartDaemon());
   auto alice = Login("alice");
   auto bob = Login("bob");
   auto dave = Login("dave");
@@ -116,7 +116,7 @@ TEST_F(MailE2E, StoredMailToThreeUsersIsAnnouncedDeliveredAndRemoved) {
 }
 
 TEST_F(MailE2E, DirectMessagesAndSpooledMailToSeveralRecipients) {
-  StartDaemon();
+  ASSERT_NO_FATAL_FAILURE(StartDaemon());
   auto alice = Login("alice");
   auto bob = Login("bob");
   auto carol = Login("carol");

@@ -25,7 +25,7 @@ std::string TextOf(const Bytes& b, service::ShortStringField field) {
 }
 
 TEST_F(RequestsE2E, PollIsAnsweredAtOnceWhenNobodyElseIsOnLine) {
-  StartDaemon();
+  ASSERT_NO_FATAL_FAILURE(StartDaemon());
   auto alice = Login("alice");
   ASSERT_TRUE(alice);
   auto dave = Login("dave");  // another group does not count
@@ -40,7 +40,7 @@ TEST_F(RequestsE2E, PollIsAnsweredAtOnceWhenNobodyElseIsOnLine) {
 }
 
 TEST_F(RequestsE2E, EveryRequestKindAnsweredAndForwarded) {
-  StartDaemon();
+  ASSERT_NO_FATAL_FAILURE(StartDaemon());
   auto alice = Login("alice");
   auto bob = Login("bob");
   auto carol = Login("carol");
