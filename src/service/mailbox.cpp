@@ -1,10 +1,12 @@
 #include "service/mailbox.h"
 
+#include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <thread>
 
 #include "platform/time.h"
+#include "service/retrying_open.h"
 
 namespace qv::service {
 namespace {
@@ -22,9 +24,11 @@ std::optional<LockedFile> LockedRetryingOpen(Server& server, const std::string& 
     if (auto file = platform::File::TryOpen(fileName, mode, true)) {
       return LockedFile{std::move(lock), std::move(*file)};
     }
+    const int error = errno;
     lock.unlock();
-    if (std::chrono::steady_clock::now() - start >
-        std::chrono::milliseconds(server.timeouts.retryingOpenLimitMs)) {
+    if (!OpenMayRetry(error) ||
+        std::chrono::steady_clock::now() - start >
+            std::chrono::milliseconds(server.timeouts.retryingOpenLimitMs)) {
       server.log.WriteMsg(kMsgOpenFailed, fileName + ".");
       return std::nullopt;
     }
