@@ -4,7 +4,9 @@
 #include <cmath>
 #include <cstring>
 
+#include "net/client_socket.h"
 #include "service/dispatch.h"
+#include "service/reply_sender.h"
 #include "service_fixture.h"
 #include "store/day_edits.h"
 #include "store/day_record.h"
@@ -409,6 +411,51 @@ TEST_F(DispatchTest, NetworkReportSlowEditAndRealignment) {
   handler_.Handle(Alice(), "127.0.0.2", one, 1);
   EXPECT_TRUE(Alice().Fault);
   EXPECT_TRUE(replies_.empty());
+}
+
+}  // namespace
+}  // namespace qv::service::test
+
+namespace qv::service::test {
+namespace {
+
+// Two users on one host with the real reply package sender: each user given a package has its
+// (unconnected) socket fail the send and is marked faulty, which shows who was a recipient.
+TEST_F(ServiceFixture, TwoUsersOnOneHostGetNoneOfEachOthersForwards) {
+  Bob().HostName = Alice().HostName;
+  for (TMyNameUser* user : {&Alice(), &Bob(), &Carol()}) {
+    user->ClientSocket = std::make_shared<net::ClientSocket>(loop_);
+    user->Connected = true;
+  }
+  DataRequestHandler handler(
+      server_,
+      [this](TMyNameUser& target, const uint8_t* data, int32_t size, const std::string& host,
+             int scope) { SendReplyPackage(server_, target, data, size, host, scope); },
+      {});
+  const auto fresh = [this] {
+    for (TMyNameUser* user : {&Alice(), &Bob(), &Carol()}) user->Fault = false;
+  };
+
+  RequestBuilder title(2, 0);
+  title.Date(kDay).Text("x");
+  handler.Handle(Bob(), "127.0.0.2", title.data(), 2351);
+  EXPECT_TRUE(Bob().Fault);     // its acknowledgment
+  EXPECT_FALSE(Alice().Fault);  // same host: no forward
+  EXPECT_TRUE(Carol().Fault);
+
+  fresh();
+  RequestBuilder mark(7001);
+  mark.Mark(1).Flag(1);
+  handler.Handle(Alice(), "127.0.0.2", mark.data(), 32);
+  EXPECT_FALSE(Alice().Fault);
+  EXPECT_FALSE(Bob().Fault);
+  EXPECT_TRUE(Carol().Fault);
+
+  fresh();
+  handler.Handle(Carol(), "127.0.0.4", mark.data(), 32);
+  EXPECT_TRUE(Alice().Fault);
+  EXPECT_TRUE(Bob().Fault);
+  EXPECT_FALSE(Carol().Fault);
 }
 
 }  // namespace

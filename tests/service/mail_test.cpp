@@ -12,6 +12,7 @@
 #include "service/mail.h"
 #include "service/mail_worker.h"
 #include "service/mailbox.h"
+#include "service/retrying_open.h"
 #include "service_fixture.h"
 
 namespace qv::service::test {
@@ -361,6 +362,21 @@ TEST_F(DeliveryTest, LockedRetryingOpenWaitsForTheHolderAndKeepsTheSendLock) {
   });
   after.join();
   EXPECT_TRUE(otherGotLock);
+}
+
+TEST_F(DeliveryTest, AMissingFileIsNotWaitedFor) {
+  server_.timeouts.retryingOpenLimitMs = 5000;
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_FALSE(RetryingOpen(server_, Pop3("gone.bin"), platform::OpenMode::ReadWrite));
+  EXPECT_FALSE(LockedRetryingOpen(server_, Pop3("gone.bin"), platform::OpenMode::ReadWrite));
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1000));
+  EXPECT_EQ(CountLogged("Error occurred while opening the file: " + Pop3("gone.bin") + "."), 2);
+
+  // A recipient whose mailbox is missing is skipped; the others still get the message.
+  std::filesystem::remove(Pop3("127.0.0.3.bin"));
+  Receive(Dave(), MailPackage(0, "bob,carol", "dave", "x"));
+  EXPECT_EQ(Notices("127.0.0.4").size(), 1u);
+  EXPECT_EQ(MessageFiles().size(), 1u);
 }
 
 }  // namespace
