@@ -46,6 +46,7 @@ bool Client::AcceptServer(std::chrono::milliseconds limit) {
   }
   if (options_.receiveBufferBytes > 0) back_.SetReceiveBuffer(options_.receiveBufferBytes);
   pending_.clear();
+  pendingStart_ = 0;
   serverClosed_ = false;
   return true;
 }
@@ -73,15 +74,26 @@ bool Client::SendFrame(const Bytes& payload) {
 }
 
 bool Client::TakeFrame(Bytes& frame) {
-  if (pending_.size() < 4) return false;
-  const int32_t length = Int32At(pending_, 0);
+  const size_t available = pending_.size() - pendingStart_;
+  if (available < 4) return false;
+  int32_t length = 0;
+  std::memcpy(&length, pending_.data() + pendingStart_, sizeof length);
   if (length < 0) {
     error_ = "negative frame length from the server";
     return false;
   }
-  if (pending_.size() < 4 + static_cast<size_t>(length)) return false;
-  frame.assign(pending_.begin() + 4, pending_.begin() + 4 + length);
-  pending_.erase(pending_.begin(), pending_.begin() + 4 + length);
+  if (available < 4 + static_cast<size_t>(length)) return false;
+  const auto start = pending_.begin() + static_cast<std::ptrdiff_t>(pendingStart_);
+  frame.assign(start + 4, start + 4 + length);
+  pendingStart_ += 4 + static_cast<size_t>(length);
+  // Dropping each frame from the front would move the rest every time; drop them in bulk.
+  if (pendingStart_ == pending_.size()) {
+    pending_.clear();
+    pendingStart_ = 0;
+  } else if (pendingStart_ >= pending_.size() / 2) {
+    pending_.erase(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(pendingStart_));
+    pendingStart_ = 0;
+  }
   return true;
 }
 

@@ -65,7 +65,8 @@ class Client {
   platform::BlockingSocket listener_;
   platform::BlockingSocket request_;
   platform::BlockingSocket back_;
-  Bytes pending_;  // bytes from the server not yet making a whole frame
+  Bytes pending_;            // bytes from the server not yet making a whole frame
+  size_t pendingStart_ = 0;  // where they start in pending_ (taken frames are dropped in bulk)
   bool serverClosed_ = false;
   std::string error_;
 };

@@ -4,6 +4,7 @@
 #include "core/shutdown.h"
 #include "core/startup.h"
 #include "net/socket_window.h"
+#include "service/request_service.h"
 
 namespace qv {
 
@@ -15,6 +16,7 @@ ServerProcess::~ServerProcess() = default;
 void ServerProcess::Start() {
   socketWindow_ = std::make_unique<net::TFormSocksServer>(server_);
   RunStartup(server_);
+  service::InstallRequestHandlers(server_);
   // Not caught: a port that cannot be opened ends the program.
   socketWindow_->OpenListener(server_.settings.Port);
   server_.log.Flush(server_.front.View());

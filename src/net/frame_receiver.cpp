@@ -138,7 +138,17 @@ void CompleteFrame(Server& server, TMyNameUser& user) {
           server.handlers.AddressAndMail(user, host, payload, std::string());
         }
       }
-    } else if (!state.Spooling && server.handlers.DataRequest) {
+    } else if (state.Spooling) {
+      // Over 524288 bytes and not mail: no request is that large. The spool file goes at once
+      // so that such frames cannot fill the disk.
+      try {
+        if (state.SpoolStream) state.SpoolStream->Close();
+      } catch (...) {
+      }
+      state.SpoolStream.reset();
+      platform::DeleteFile(state.SpoolFileName);
+      server.log.WriteMsg(89, user.HostName);
+    } else if (server.handlers.DataRequest) {
       server.handlers.DataRequest(user, host, state.RecvBuffer.data(),
                                   static_cast<int32_t>(state.RecvBuffer.size()));
     }

@@ -1,5 +1,6 @@
 #include "service/retrying_open.h"
 
+#include <cerrno>
 #include <chrono>
 #include <thread>
 
@@ -7,13 +8,21 @@
 
 namespace qv::service {
 
+bool OpenMayRetry(int error) {
+  return error == EWOULDBLOCK || error == EAGAIN || error == EINTR;
+}
+
 std::optional<platform::File> RetryingOpen(Server& server, const std::string& fileName,
                                            platform::OpenMode mode) {
   const auto start = std::chrono::steady_clock::now();
   for (;;) {
     if (auto file = platform::File::TryOpen(fileName, mode, true)) return file;
-    if (std::chrono::steady_clock::now() - start >
-        std::chrono::milliseconds(server.timeouts.retryingOpenLimitMs)) {
+    const int error = errno;
+    // Only a file held open by another is worth waiting for; a missing or forbidden one would
+    // keep the caller (the event thread at session start) waiting the whole limit for nothing.
+    if (!OpenMayRetry(error) ||
+        std::chrono::steady_clock::now() - start >
+            std::chrono::milliseconds(server.timeouts.retryingOpenLimitMs)) {
       server.log.WriteMsg(27, fileName + ".");
       return std::nullopt;
     }

@@ -9,6 +9,10 @@
 
 namespace qv::service {
 
+// True for an open failure that a later attempt may overcome: the file is held unshared by
+// another (or the call was interrupted).
+bool OpenMayRetry(int error);
+
 std::optional<platform::File> RetryingOpen(Server& server, const std::string& fileName,
                                            platform::OpenMode mode);
 

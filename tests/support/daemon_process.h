@@ -66,6 +66,7 @@ class DaemonProcess {
   }
 
   void Signal(int sig) const { ::kill(pid_, sig); }
+  pid_t Pid() const { return pid_; }
 
   // Exit status once the process has ended within the limit.
   std::optional<int> WaitForExit(std::chrono::milliseconds limit) {

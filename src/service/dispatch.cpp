@@ -1,0 +1,254 @@
+#include "service/dispatch.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cmath>
+#include <cstring>
+#include <exception>
+
+#include "platform/time.h"
+#include "store/record_store.h"
+
+namespace qv::service {
+namespace {
+
+constexpr int kMsgNetworkSettingsError = 40;  // "Error in network settings on computer "
+constexpr int kMsgProcessingError = 41;       // "Error processing of request from "
+constexpr int kMsgIncorrectValues = 87;       // "Incorrect values in received data."
+constexpr int kMsgValuesCorrected = 88;       // "Values are corrected!"
+
+std::string Lower(std::string text) {
+  std::transform(text.begin(), text.end(), text.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  return text;
+}
+
+// Marks of different users differ by this much once the owner's index is added.
+constexpr double kMarkUserSpacing = 100000;
+
+}  // namespace
+
+DataRequestHandler::DataRequestHandler(Server& server, ReplySender reply,
+                                       MailWorkerStarter startMailWorker, TickSource ticks)
+    : server_(server),
+      reply_(std::move(reply)),
+      startMailWorker_(std::move(startMailWorker)),
+      ticks_(ticks ? std::move(ticks) : TickSource(&platform::TickCount)) {}
+
+void DataRequestHandler::Send(TMyNameUser& target, const uint8_t* data, int32_t size,
+                              const std::string& host, int scope) {
+  if (reply_) reply_(target, data, size, host, scope);
+}
+
+void DataRequestHandler::Handle(TMyNameUser& user, const std::string& host, const uint8_t* payload,
+                                int32_t size) {
+  TMyDBUser& group = server_.groups.at(static_cast<size_t>(user.GroupIndex));
+  switch (LoadRequest(payload, size, package_)) {
+    case Alignment::Aligned:
+      break;
+    case Alignment::Corrected:
+      server_.log.Write(server_.log.Msg(kMsgIncorrectValues) + " " +
+                        server_.log.Msg(kMsgValuesCorrected));
+      break;
+    case Alignment::Incorrect:
+      server_.log.WriteMsg(kMsgIncorrectValues);
+      user.Fault = true;
+      return;
+  }
+  Request r{user,
+            group,
+            host,
+            Int32At(package_.data(), request::kCodeOffset),
+            Int32At(package_.data(), request::kSubcodeOffset),
+            std::clamp<int32_t>(size, 0, request::kSize)};
+
+  if (r.code == code::kPoll) return Poll(r);
+  if (r.code == code::kReply && r.subcode == subcode::kPollAnswer) return PollAnswer(r);
+  if (r.code == code::kMark) return Mark(r);
+  if (r.code == code::kNetworkReport) {
+    server_.log.WriteMsg(kMsgNetworkSettingsError, user.HostName);
+    return;
+  }
+
+  r.host = Lower(r.host);
+  ResetChangeNotice(*group.ChangeNotice, package_);
+  if (r.code == code::kCopyDay) return CopyDay(r);
+  if (r.code == code::kRequest) {
+    switch (r.subcode) {
+      case subcode::kSlotId:
+        return SlotId(r);
+      case subcode::kDays:
+        return Days(r);
+      case subcode::kFetchMail:
+        if (startMailWorker_) startMailWorker_(user);
+        return;
+      case subcode::kHello:
+        return Hello(r);
+      default:
+        return;  // nothing is answered
+    }
+  }
+  Edit(r);
+}
+
+void DataRequestHandler::Poll(Request& r) {
+  r.group.PollOwner = &r.user;
+  bool otherConnected = false;
+  for (TMyNameUser& member : r.group.Users) {
+    member.PollAnswered = false;
+    if (member.UserIndex != r.user.UserIndex && member.Connected) otherConnected = true;
+  }
+  if (otherConnected) {
+    Send(r.user, package_.data(), r.size, r.host, kScopeGroupOtherHost);
+    return;
+  }
+  SetCodes(package_.data(), code::kReply, subcode::kPollAnswer);
+  Send(r.user, package_.data(), kPollAnswerSize, r.host, kScopeUser);
+}
+
+void DataRequestHandler::PollAnswer(Request& r) {
+  TMyNameUser* owner = r.group.PollOwner;
+  if (owner == nullptr) return;  // no poll pending
+  r.user.PollAnswered = true;
+  for (const TMyNameUser& member : r.group.Users) {
+    if (member.UserIndex != owner->UserIndex && member.Connected && !member.PollAnswered) return;
+  }
+  for (TMyNameUser& member : r.group.Users) member.PollAnswered = false;
+  Send(*owner, package_.data(), kPollAnswerSize, owner->HostName, kScopeUser);
+  r.group.PollOwner = nullptr;
+}
+
+void DataRequestHandler::Mark(Request& r) {
+  uint8_t* p = package_.data();
+  const double mark = DoubleAt(p, request::kMarkOffset) + r.user.UserIndex * kMarkUserSpacing;
+  SetDoubleAt(p, request::kMarkOffset, mark);
+  Send(r.user, p, r.size, r.host, kScopeGroupOtherHost);
+  auto& marks = r.group.Subscriptions;
+  if (p[request::kFlagOffset] != 0) {
+    MarkRecord record;
+    record.Owner = &r.user;
+    std::memcpy(record.Header.data(), p, request::kHeaderSize);
+    marks.push_back(record);
+    return;
+  }
+  const double key = std::trunc(mark);
+  const auto first = std::find_if(marks.begin(), marks.end(), [&](const MarkRecord& m) {
+    return m.Owner == &r.user && std::trunc(DoubleAt(m.Header.data(), request::kMarkOffset)) == key;
+  });
+  if (first != marks.end()) marks.erase(first);
+}
+
+void DataRequestHandler::Refuse(Request& r) {
+  BuildRefusal(package_);
+  Send(r.user, package_.data(), request::kSize, r.host, kScopeUser);
+}
+
+void DataRequestHandler::CopyDay(Request& r) {
+  TMyDBUser& group = r.group;
+  group.Busy = true;
+  try {
+    *group.CopyRequest = package_;
+    if (store::CopyDay(group, server_.log) == -1) {
+      Refuse(r);
+      group.Busy = false;
+      return;
+    }
+    const double date = DoubleAt(package_.data(), request::kDateOffset);
+    store::ReadDays(group, server_.log, days_reply::kMaxDays, date);
+    uint8_t* header = group.Week->Header();
+    std::memset(header, 0, days_reply::kHeaderSize);
+    SetCodes(header, code::kReply, subcode::kWeekReply);
+    SetDoubleAt(header, days_reply::kDateOffset, date);
+    Send(r.user, header, days_reply::kWeekReplySize, r.host, kScopeGroup);
+  } catch (const std::exception&) {
+    server_.log.WriteMsg(kMsgProcessingError, r.host + " (Copy Data)");
+  }
+  group.Busy = false;
+}
+
+void DataRequestHandler::SlotId(Request& r) {
+  TMyDBUser& group = r.group;
+  uint8_t* p = package_.data();
+  const int32_t slot = Int32At(p, request::kIndex2Offset);
+  // A slot outside 0..69, or a day the store refuses to create, is refused like an edit.
+  if (!store::day::IsSlotIndex(slot)) return Refuse(r);
+  int32_t slotId = 0;
+  if (!group.FileName.empty()) {
+    if (store::EditDay(group, server_.log, code::kAssignSlotId, slot, p) == -1) return Refuse(r);
+    // The work record holds the requested day unless the store gave up on it (a date that is
+    // no calendar day, or a failed write); then no id is handed out.
+    const store::DayRecord& day = *group.WorkRecord;
+    if (store::DayKey(store::DayDate(day)) == store::DayKey(DoubleAt(p, request::kDateOffset))) {
+      slotId = store::SlotId(day, slot);
+    }
+  }
+  SetInt32At(p, request::kSlotIdOffset, slotId);
+  SetCodes(p, code::kReply, subcode::kSlotIdReply);
+  Send(r.user, p, request::kSize, r.host, kScopeUser);
+  SetCodes(p, code::kSlotIdAssigned, slot);
+  Send(r.user, p, request::kSize, r.host, kScopeGroupOtherHost);
+}
+
+void DataRequestHandler::Days(Request& r) {
+  TMyDBUser& group = r.group;
+  const uint8_t* p = package_.data();
+  const int32_t requested = LoadField<uint16_t>(p + request::kDaysOffset);
+  const int32_t days = std::min<int32_t>(requested, days_reply::kMaxDays);
+  const double date = DoubleAt(p, request::kDateOffset);
+  bool read = false;
+  try {
+    store::ReadDays(group, server_.log, requested, date);
+    read = true;
+  } catch (const std::exception& e) {
+    server_.log.Write("Database for " + group.Alias + ". " + e.what());
+  }
+  if (read) {
+    uint8_t* header = group.Week->Header();
+    std::memset(header, 0, days_reply::kHeaderSize);
+    SetCodes(header, code::kReply, subcode::kDaysReply);
+    SetDoubleAt(header, days_reply::kDateOffset, date);
+    // The count of the records that follow, so that header and length agree.
+    SetInt32At(header, days_reply::kCountOffset, days);
+    try {
+      Send(r.user, header, days_reply::Size(days), r.host, kScopeUser);
+    } catch (const std::exception& e) {
+      server_.log.WriteMsg(kMsgProcessingError, r.host);
+      server_.log.Write(e.what());
+    }
+  }
+  SendMarksOfOthers(r);
+}
+
+void DataRequestHandler::SendMarksOfOthers(Request& r) {
+  for (const MarkRecord& mark : r.group.Subscriptions) {
+    if (mark.Owner == &r.user) continue;
+    Send(r.user, mark.Header.data(), static_cast<int32_t>(request::kHeaderSize), r.host,
+         kScopeUser);
+  }
+}
+
+void DataRequestHandler::Hello(Request& r) {
+  BuildHelloReply(package_, r.user.UserName, r.group.FirstDate);
+  Send(r.user, package_.data(), request::kSize, r.host, kScopeUser);
+}
+
+void DataRequestHandler::Edit(Request& r) {
+  TMyDBUser& group = r.group;
+  uint8_t* p = package_.data();
+  if (!group.FileName.empty()) {
+    const uint32_t before = ticks_();
+    const int32_t result = store::EditDay(group, server_.log, r.code, r.subcode, p);
+    const uint32_t after = ticks_();
+    if (result == -1) return Refuse(r);
+    Send(r.user, p, request::kSize, r.host, kScopeGroupOtherHost);
+    const int32_t took = platform::TickDiff(after, before);
+    if (took > kSlowEditMs) {
+      server_.log.Write("Warning! Database processing - time:" + std::to_string(took));
+    }
+  }
+  RequestPackage& notice = *group.ChangeNotice;
+  BuildAcknowledgment(notice, package_);
+  Send(r.user, notice.data(), request::kSize, r.host, kScopeUser);
+}
+
+}  // namespace qv::service

@@ -1,0 +1,219 @@
+#include "service/mail.h"
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <cstring>
+#include <exception>
+
+#include "net/user_lookup.h"
+#include "service/mailbox.h"
+#include "service/retrying_open.h"
+#include "store/text_utils.h"
+
+namespace qv::service {
+namespace {
+
+constexpr int kMsgProcessingError = 41;   // "Error processing of request from "
+constexpr int kMsgIncorrectAddress = 73;  // "Incorrect address of recipient"
+constexpr size_t kSplitErrorLineLimit = 103;
+constexpr size_t kCopyChunk = 65536;
+
+using Header = std::array<uint8_t, mail::kHeaderSize>;
+
+// Reads exactly n bytes from the current position; false when the payload ends first.
+bool ReadExact(net::PayloadStream& payload, void* buffer, size_t n) {
+  auto* at = static_cast<uint8_t*>(buffer);
+  size_t got = 0;
+  while (got < n) {
+    const size_t count = payload.Read(at + got, n - got);
+    if (count == 0) return false;
+    got += count;
+  }
+  return true;
+}
+
+bool IsLongAddressMarker(const uint8_t* header) {
+  // The whole short string, length byte included.
+  const std::string_view marker = mail::kLongAddressMarker;
+  return header[mail::kAddress.offset] == marker.size() &&
+         std::memcmp(header + mail::kAddress.offset + 1, marker.data(), marker.size()) == 0;
+}
+
+// Copies the whole payload into a new file at path.
+void CopyPayloadTo(net::PayloadStream& payload, const std::string& path) {
+  platform::File file = platform::File::Open(path, platform::OpenMode::CreateTruncate);
+  payload.Seek(0);
+  std::vector<uint8_t> buffer(kCopyChunk);
+  int64_t total = 0;
+  for (;;) {
+    const size_t count = payload.Read(buffer.data(), buffer.size());
+    if (count == 0) break;
+    file.Write(buffer.data(), count);
+    total += static_cast<int64_t>(count);
+  }
+  if (total != payload.Size()) {
+    throw platform::FileError("short copy of the mail package to " + path, 0);
+  }
+  file.Close();
+}
+
+}  // namespace
+
+AddressAndMailHandler::AddressAndMailHandler(Server& server, ReplySender reply)
+    : server_(server), reply_(std::move(reply)) {}
+
+void AddressAndMailHandler::Handle(TMyNameUser& sender, const std::string& /*host*/,
+                                   net::PayloadStream& payload, const std::string& spoolFileName) {
+  bool spoolTaken = false;
+  try {
+    Header header{};
+    payload.Seek(0);
+    std::string list;
+    // A package too short for its header names no recipient.
+    if (payload.Size() < mail::kHeaderSize || !ReadExact(payload, header.data(), header.size())) {
+      server_.log.WriteMsg(kMsgIncorrectAddress);
+    } else if (ReadAddressList(payload, header.data(), list)) {
+      const std::vector<Recipient> recipients = Recipients(list);
+      const mail::MailClass kind = mail::ClassOfKind(Int32At(header.data(), mail::kKindOffset));
+      if (kind == mail::MailClass::Stored) {
+        Store(sender, payload, spoolFileName, recipients, spoolTaken);
+      } else if (spoolFileName.empty()) {
+        Direct(payload, header.data(), recipients);
+      }
+    }
+  } catch (const std::exception&) {
+    server_.log.WriteMsg(kMsgProcessingError, sender.HostName);
+  }
+  // A spool file that no recipient took would only fill the disk.
+  if (!spoolFileName.empty() && !spoolTaken) {
+    payload.TakeSpoolFile();  // closed here
+    platform::DeleteFile(spoolFileName);
+  }
+}
+
+bool AddressAndMailHandler::ReadAddressList(net::PayloadStream& payload, const uint8_t* header,
+                                            std::string& list) {
+  list.clear();
+  if (!IsLongAddressMarker(header)) {
+    list = std::string(store::ReadShortString(header, mail::kAddress));
+  } else {
+    const int64_t size = payload.Size();
+    uint8_t lengthBytes[4];
+    payload.Seek(mail::kLongAddressLengthOffset);
+    if (size < static_cast<int64_t>(mail::kLongAddressOffset) ||
+        !ReadExact(payload, lengthBytes, sizeof lengthBytes)) {
+      server_.log.WriteMsg(kMsgIncorrectAddress);
+      return false;
+    }
+    const int32_t length = LoadField<int32_t>(lengthBytes);
+    if (length < 0 || length > size - static_cast<int64_t>(mail::kLongAddressOffset)) {
+      server_.log.WriteMsg(kMsgIncorrectAddress);
+      return false;
+    }
+    list.resize(static_cast<size_t>(length));
+    if (!ReadExact(payload, list.data(), list.size())) {
+      server_.log.WriteMsg(kMsgIncorrectAddress);
+      return false;
+    }
+    const size_t nul = list.find('\0');
+    if (nul != std::string::npos) list.resize(nul);
+  }
+  if (list.empty()) {
+    server_.log.WriteMsg(kMsgIncorrectAddress);
+    return false;
+  }
+  return true;
+}
+
+std::vector<AddressAndMailHandler::Recipient> AddressAndMailHandler::Recipients(
+    const std::string& list) {
+  std::vector<std::string> names;
+  try {
+    store::SplitToList(mail::kAddressSeparator, list, names);
+  } catch (const std::exception&) {
+    std::string line = "ERROR SPLIT " + server_.log.Msg(kMsgIncorrectAddress);
+    if (line.size() > kSplitErrorLineLimit) line.resize(kSplitErrorLineLimit);
+    server_.log.Write(line);
+  }
+  std::vector<Recipient> recipients;
+  for (size_t i = 0; i < names.size(); ++i) {
+    if (names[i].empty()) continue;
+    TMyNameUser* user = net::UserByUserName(server_, names[i]);
+    if (user != nullptr) recipients.push_back(Recipient{static_cast<int32_t>(i), user});
+  }
+  return recipients;
+}
+
+void AddressAndMailHandler::Store(TMyNameUser& sender, net::PayloadStream& payload,
+                                  const std::string& spoolFileName,
+                                  const std::vector<Recipient>& recipients, bool& spoolTaken) {
+  for (size_t k = 0; k < recipients.size(); ++k) {
+    TMyNameUser& recipient = *recipients[k].user;
+    std::optional<platform::File> mailbox = RetryingOpen(
+        server_, server_.MailboxPath(recipient.HostName), platform::OpenMode::ReadWrite);
+    if (!mailbox) continue;
+    const std::string name = FreeMessageFileName(server_.pop3Dir, recipients[k].position);
+    const std::string path = platform::JoinPath(server_.pop3Dir, name);
+    // The message file exists before its notice, so a delivery never finds a notice whose file
+    // is still to come. A spooled package goes to the last recipient by renaming the spool file;
+    // every earlier one gets a copy.
+    const bool last = k + 1 == recipients.size();
+    StoreMessage(payload, spoolFileName, last, path, spoolTaken);
+    try {
+      AppendNotice(*mailbox, BuildNotice(sender.UserName, sender.HostName, name));
+      mailbox->Close();
+    } catch (...) {
+      platform::DeleteFile(path);  // a message without its notice would never be delivered
+      throw;
+    }
+    if (recipient.Connected) {
+      uint8_t waiting[kMailWaitingSize];
+      SetInt32At(waiting, 0, code::kMailWaiting);
+      if (reply_) reply_(recipient, waiting, kMailWaitingSize, recipient.HostName, kScopeUser);
+    }
+  }
+}
+
+void AddressAndMailHandler::StoreMessage(net::PayloadStream& payload,
+                                         const std::string& spoolFileName, bool renameSpool,
+                                         const std::string& path, bool& spoolTaken) {
+  try {
+    if (spoolFileName.empty() || !renameSpool) {
+      CopyPayloadTo(payload, path);
+      return;
+    }
+    payload.TakeSpoolFile();  // closed before the rename
+    spoolTaken = true;
+    if (!platform::RenameFile(spoolFileName, path)) {
+      platform::DeleteFile(spoolFileName);
+      throw platform::FileError("cannot rename " + spoolFileName + " to " + path, errno);
+    }
+  } catch (...) {
+    platform::DeleteFile(path);
+    throw;
+  }
+}
+
+void AddressAndMailHandler::Direct(net::PayloadStream& payload, const uint8_t* header,
+                                   const std::vector<Recipient>& recipients) {
+  const std::string senderName(store::ReadShortString(header, mail::kSender));
+  std::vector<uint8_t> package;
+  for (const Recipient& r : recipients) {
+    TMyNameUser& recipient = *r.user;
+    if (!recipient.Connected || recipient.UserName == senderName) continue;
+    if (package.empty()) {
+      package.resize(static_cast<size_t>(payload.Size()));
+      payload.Seek(0);
+      if (!ReadExact(payload, package.data(), package.size())) {
+        throw platform::FileError("short read of a mail package", 0);
+      }
+    }
+    if (reply_) {
+      reply_(recipient, package.data(), static_cast<int32_t>(package.size()), recipient.HostName,
+             kScopeUser);
+    }
+  }
+}
+
+}  // namespace qv::service

@@ -1,0 +1,45 @@
+#pragma once
+// The address-and-mail handler: a package with code 4000 names its recipients by user name.
+// Stored mail goes into each recipient host's mailbox (a notice) and a message file in POP3;
+// the direct kinds 10 and 11 go at once to the connected recipients. Event thread.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "core/server.h"
+#include "net/payload_stream.h"
+#include "service/dispatch.h"
+
+namespace qv::service {
+
+class AddressAndMailHandler {
+ public:
+  AddressAndMailHandler(Server& server, ReplySender reply);
+
+  // One complete mail package from sender: in memory (spoolFileName empty) or in the open spool
+  // file, which is taken over (renamed to the last recipient's message file, or deleted).
+  void Handle(TMyNameUser& sender, const std::string& host, net::PayloadStream& payload,
+              const std::string& spoolFileName);
+
+ private:
+  struct Recipient {
+    int32_t position;  // in the address list, empty and unknown names counted
+    TMyNameUser* user;
+  };
+
+  // The address list of the package, or false (message 73 logged) when it is missing or its
+  // long form does not fit the package.
+  bool ReadAddressList(net::PayloadStream& payload, const uint8_t* header, std::string& list);
+  std::vector<Recipient> Recipients(const std::string& list);
+  void Store(TMyNameUser& sender, net::PayloadStream& payload, const std::string& spoolFileName,
+             const std::vector<Recipient>& recipients, bool& spoolTaken);
+  void StoreMessage(net::PayloadStream& payload, const std::string& spoolFileName, bool renameSpool,
+                    const std::string& path, bool& spoolTaken);
+  void Direct(net::PayloadStream& payload, const uint8_t* header,
+              const std::vector<Recipient>& recipients);
+
+  Server& server_;
+  ReplySender reply_;
+};
+
+}  // namespace qv::service

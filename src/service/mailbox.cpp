@@ -1,0 +1,107 @@
+#include "service/mailbox.h"
+
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <thread>
+
+#include "platform/time.h"
+#include "service/retrying_open.h"
+
+namespace qv::service {
+namespace {
+
+constexpr int kMsgOpenFailed = 27;  // "Error occurred while opening the file: "
+constexpr uint32_t kTickModulus = 1000;
+
+}  // namespace
+
+std::optional<LockedFile> LockedRetryingOpen(Server& server, const std::string& fileName,
+                                             platform::OpenMode mode) {
+  const auto start = std::chrono::steady_clock::now();
+  for (;;) {
+    std::unique_lock lock(server.sendLock);
+    if (auto file = platform::File::TryOpen(fileName, mode, true)) {
+      return LockedFile{std::move(lock), std::move(*file)};
+    }
+    const int error = errno;
+    lock.unlock();
+    if (!OpenMayRetry(error) ||
+        std::chrono::steady_clock::now() - start >
+            std::chrono::milliseconds(server.timeouts.retryingOpenLimitMs)) {
+      server.log.WriteMsg(kMsgOpenFailed, fileName + ".");
+      return std::nullopt;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(server.timeouts.retryingOpenStepMs));
+  }
+}
+
+MailNotice BuildNotice(std::string_view senderName, std::string_view senderHost,
+                       std::string_view messageFile) {
+  MailNotice n{};
+  SetInt32At(n.data(), notice::kOneOffset, 1);
+  SetInt32At(n.data(), notice::kZeroOffset, 0);
+  store::WriteShortString(n.data(), notice::kSenderName, senderName);
+  store::WriteShortString(n.data(), notice::kSenderHost, senderHost);
+  store::WriteShortString(n.data(), notice::kMessageFile, messageFile);
+  return n;
+}
+
+std::string NoticeMessageFile(const MailNotice& n) {
+  return std::string(store::ReadShortString(n.data(), notice::kMessageFile));
+}
+
+std::string MessageFileName(int32_t position, uint32_t tickCount, platform::TDateTime now) {
+  return std::to_string(position) + std::to_string(tickCount % kTickModulus) +
+         platform::FormatDateTime(now, "yymmddhhnnss") + ".mqv";
+}
+
+std::string FreeMessageFileName(const std::string& directory, int32_t position) {
+  const uint32_t tick = platform::TickCount();
+  const platform::TDateTime now = platform::Now();
+  std::string name = MessageFileName(position, tick, now);
+  for (uint32_t step = 1; step < kTickModulus; ++step) {
+    if (!platform::FileExists(platform::JoinPath(directory, name))) break;
+    name = MessageFileName(position, tick + step, now);
+  }
+  return name;
+}
+
+void AppendNotice(platform::File& mailbox, const MailNotice& n) {
+  mailbox.WriteAt(mailbox.Size(), n.data(), n.size());
+}
+
+std::vector<MailNotice> ReadNotices(platform::File& mailbox) {
+  const int64_t count = mailbox.Size() / notice::kSize;
+  std::vector<MailNotice> notices(static_cast<size_t>(count));
+  for (int64_t i = 0; i < count; ++i) {
+    mailbox.ReadAt(i * notice::kSize, notices[static_cast<size_t>(i)].data(), notice::kSize);
+  }
+  return notices;
+}
+
+void RemoveDeliveredNotices(Server& server, const std::string& mailboxPath, int32_t delivered) {
+  if (delivered <= 0) return;
+  std::optional<LockedFile> mailbox =
+      LockedRetryingOpen(server, mailboxPath, platform::OpenMode::ReadWrite);
+  if (!mailbox) return;
+  try {
+    platform::File& file = mailbox->file;
+    const int64_t count = file.Size() / notice::kSize;
+    if (delivered >= count) {
+      file.Truncate(0);
+    } else {
+      MailNotice n;
+      for (int64_t i = delivered; i < count; ++i) {
+        file.ReadAt(i * notice::kSize, n.data(), n.size());
+        file.WriteAt((i - delivered) * notice::kSize, n.data(), n.size());
+      }
+      // Whole notices only: a torn notice at the end would otherwise shift into the list.
+      file.Truncate((count - delivered) * notice::kSize);
+    }
+    file.Close();
+  } catch (...) {
+  }
+}
+
+}  // namespace qv::service

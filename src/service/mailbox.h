@@ -1,0 +1,57 @@
+#pragma once
+// Stored mail on disk: a host's mailbox file (POP3/<host>.bin, a sequence of 249-byte notices,
+// oldest first) and the message files (POP3/*.mqv) the notices name.
+#include <array>
+#include <cstdint>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "core/server.h"
+#include "platform/files.h"
+#include "platform/time.h"
+#include "service/packages.h"
+
+namespace qv::service {
+
+using MailNotice = std::array<uint8_t, notice::kSize>;
+
+// A mailbox file opened while holding the send lock, which stays held until this is destroyed
+// (the file is closed first).
+struct LockedFile {
+  std::unique_lock<std::recursive_mutex> lock;
+  platform::File file;
+};
+
+// The retrying open with every attempt made under the send lock; on success the lock stays held
+// by the result. Every access of a mail worker to a mailbox file goes through it.
+std::optional<LockedFile> LockedRetryingOpen(Server& server, const std::string& fileName,
+                                             platform::OpenMode mode);
+
+// The notice of a stored message: 1, 0, the sender's name and host, the message file's name.
+MailNotice BuildNotice(std::string_view senderName, std::string_view senderHost,
+                       std::string_view messageFile);
+std::string NoticeMessageFile(const MailNotice& notice);
+
+// The name of a new message file: the recipient's position in the address list, the tick count
+// modulo 1000, the local date and time as "yymmddhhnnss", and ".mqv", without separators.
+std::string MessageFileName(int32_t position, uint32_t tickCount, platform::TDateTime now);
+
+// A message file name for position that no file in directory has yet: the name for the current
+// time, with the millisecond part moved on while the name is taken (the parts are not padded, so
+// names of different positions and times can meet).
+std::string FreeMessageFileName(const std::string& directory, int32_t position);
+
+// Appends a notice at the end of an open mailbox file.
+void AppendNotice(platform::File& mailbox, const MailNotice& notice);
+
+// Every whole notice of an open mailbox file, in file order.
+std::vector<MailNotice> ReadNotices(platform::File& mailbox);
+
+// Removes the first `delivered` notices of the host's mailbox file (locked retrying open), moving
+// the later ones to the front. Errors are ignored.
+void RemoveDeliveredNotices(Server& server, const std::string& mailboxPath, int32_t delivered);
+
+}  // namespace qv::service

@@ -1,0 +1,35 @@
+#include "service/request_service.h"
+
+#include <memory>
+
+#include "service/dispatch.h"
+#include "service/mail.h"
+#include "service/mail_worker.h"
+#include "service/reply_sender.h"
+
+namespace qv::service {
+
+void InstallRequestHandlers(Server& server) {
+  ReplySender reply = [&server](TMyNameUser& target, const uint8_t* data, int32_t size,
+                                const std::string& host, int scope) {
+    SendReplyPackage(server, target, data, size, host, scope);
+  };
+  // Handlers put in place before start-up (by tests) stay.
+  if (!server.handlers.DataRequest) {
+    auto data = std::make_shared<DataRequestHandler>(
+        server, reply, [&server](TMyNameUser& user) { StartMailWorker(server, user); });
+    server.handlers.DataRequest = [data](TMyNameUser& user, const std::string& host,
+                                         uint8_t* payload,
+                                         int32_t size) { data->Handle(user, host, payload, size); };
+  }
+  if (!server.handlers.AddressAndMail) {
+    auto mail = std::make_shared<AddressAndMailHandler>(server, reply);
+    server.handlers.AddressAndMail = [mail](TMyNameUser& user, const std::string& host,
+                                            net::PayloadStream& payload,
+                                            const std::string& spoolFileName) {
+      mail->Handle(user, host, payload, spoolFileName);
+    };
+  }
+}
+
+}  // namespace qv::service

@@ -1,0 +1,11 @@
+#pragma once
+// Puts the data request handler and the address-and-mail handler in place as the server's
+// request handlers, answering through the reply package sender. A handler already set (a test's
+// own) is kept.
+#include "core/server.h"
+
+namespace qv::service {
+
+void InstallRequestHandlers(Server& server);
+
+}  // namespace qv::service

@@ -1,0 +1,97 @@
+#include "requests_fixture.h"
+
+#include <csignal>
+#include <cstring>
+
+namespace qv::e2e {
+
+Bytes Request(int32_t code, int32_t subcode, const std::function<void(uint8_t*)>& fill) {
+  Bytes p(service::request::kSize, 0);
+  service::SetCodes(p.data(), code, subcode);
+  if (fill) fill(p.data());
+  return p;
+}
+
+void SetText(uint8_t* p, service::ShortStringField field, const std::string& text) {
+  store::WriteShortString(p, field, text);
+}
+
+RequestsE2E::RequestsE2E() {
+  port_ = test::FreePortPair();
+}
+
+RequestsE2E::~RequestsE2E() {
+  if (daemon_) {
+    daemon_->Signal(SIGTERM);
+    daemon_->WaitForExit(3s);
+  }
+}
+
+void RequestsE2E::StartDaemon() {
+  test::IniConfig config;
+  config.port = port_;
+  config.checkIntervalMs = 0;  // no keep-alives
+  config.groups = {{"127.0.0.2::alice", "127.0.0.3::bob", "127.0.0.4::carol"}, {"127.0.0.5::dave"}};
+  std::string ini = test::IniText(config);
+  const size_t name = ini.find("Name=\r\n");  // the first group gets a datafile
+  ini.replace(name, 7, "Name=" + DatafilePath() + "\r\n");
+  test::WriteFile(dir_.Path() + "/Server.ini", ini);
+  test::WriteFile(DatafilePath(), "");
+  // One server per machine: while another one runs (another test program), this one is refused
+  // at once and tried again, for a bounded time.
+  const auto deadline = std::chrono::steady_clock::now() + 60s;
+  for (;;) {
+    daemon_ = std::make_unique<test::DaemonProcess>(QV_SERVERD_PATH, dir_.Path());
+    bool refused = false;
+    for (int i = 0; i < 1000; ++i) {  // at most about 10 s
+      if (daemon_->Stdout().find("Initialization -> Ok!") != std::string::npos) return;
+      if (daemon_->WaitForExit(10ms).has_value()) {
+        refused = daemon_->Stderr().find("Program is already running.") != std::string::npos;
+        break;
+      }
+    }
+    ASSERT_TRUE(refused) << "the daemon did not start\n" << daemon_->Stdout() << daemon_->Stderr();
+    daemon_.reset();
+    ASSERT_LT(std::chrono::steady_clock::now(), deadline) << "another server kept running";
+    std::this_thread::sleep_for(250ms);
+  }
+}
+
+std::unique_ptr<client::Client> RequestsE2E::Login(const std::string& user) {
+  client::ClientOptions options;
+  options.localAddress = HostOf(user);
+  options.serverAddress = "127.0.0.1";
+  options.port = port_;
+  auto c = std::make_unique<client::Client>(options);
+  const auto table = c->Login(5s);
+  EXPECT_TRUE(table.has_value()) << user << ": " << c->Error() << "\n" << Stdout();
+  return table ? std::move(c) : nullptr;
+}
+
+std::optional<Bytes> RequestsE2E::Next(client::Client& c, std::chrono::milliseconds limit) {
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  for (;;) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0) return std::nullopt;
+    auto frame = c.ReceiveFrame(left);
+    if (!frame) return std::nullopt;
+    if (frame->empty()) continue;
+    if (frame->size() == 94 && client::Int32At(*frame, 0) == 2000 &&
+        client::Int32At(*frame, 4) == 3) {
+      continue;
+    }
+    return frame;
+  }
+}
+
+bool RequestsE2E::Quiet(client::Client& c, std::chrono::milliseconds time) {
+  const auto frame = Next(c, time);
+  if (frame) {
+    ADD_FAILURE() << "unexpected frame, code " << client::Int32At(*frame, 0) << "/"
+                  << client::Int32At(*frame, 4) << ", " << frame->size() << " bytes";
+  }
+  return !frame;
+}
+
+}  // namespace qv::e2e

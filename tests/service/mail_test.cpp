@@ -1,0 +1,383 @@
+// Stored and direct mail: the address-and-mail handler, mailbox files and the delivery.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <thread>
+
+#include "net/payload_stream.h"
+#include "service/blocking_send.h"
+#include "service/mail.h"
+#include "service/mail_worker.h"
+#include "service/mailbox.h"
+#include "service/retrying_open.h"
+#include "service_fixture.h"
+
+namespace qv::service::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::vector<uint8_t> MailPackage(int32_t kind, const std::string& address,
+                                 const std::string& sender, const std::string& body) {
+  std::vector<uint8_t> p(mail::kHeaderSize, 0);
+  SetInt32At(p.data(), 0, 4000);
+  SetInt32At(p.data(), 4, kind);
+  store::WriteShortString(p.data(), mail::kAddress, address);
+  store::WriteShortString(p.data(), mail::kSender, sender);
+  p.insert(p.end(), body.begin(), body.end());
+  return p;
+}
+
+std::vector<uint8_t> LongMailPackage(const std::string& list, int32_t length,
+                                     const std::string& body) {
+  std::vector<uint8_t> p = MailPackage(0, "LONG@@ADDRESS", "dave", "");
+  uint8_t word[4];
+  SetInt32At(word, 0, length);
+  p.insert(p.end(), word, word + 4);
+  p.insert(p.end(), list.begin(), list.end());
+  p.insert(p.end(), body.begin(), body.end());
+  return p;
+}
+
+class MailTest : public ServiceFixture {
+ protected:
+  MailTest() : handler_(server_, Recorder()) {}
+
+  void Receive(TMyNameUser& sender, const std::vector<uint8_t>& package) {
+    net::PayloadStream stream(package);
+    handler_.Handle(sender, sender.HostName, stream, "");
+  }
+
+  std::vector<MailNotice> Notices(const std::string& host) {
+    platform::File file = platform::File::Open(Pop3(host + ".bin"), platform::OpenMode::Read);
+    return ReadNotices(file);
+  }
+
+  // Names in POP3 with the extension .mqv.
+  std::vector<std::string> MessageFiles() {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(dir_.File("POP3"))) {
+      if (entry.path().extension() == ".mqv") names.push_back(entry.path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+  }
+
+  AddressAndMailHandler handler_;
+};
+
+TEST_F(MailTest, StoredMailToThreeUsersGivesThreeNoticesAndFilesZeroOneTwo) {
+  Bob().Connected = true;
+  const std::vector<uint8_t> package = MailPackage(0, "alice, bob,carol", "ignored", "hello all");
+  Receive(Dave(), package);
+
+  const std::vector<std::string> files = MessageFiles();
+  ASSERT_EQ(files.size(), 3u);
+  const char* hosts[] = {"127.0.0.2", "127.0.0.3", "127.0.0.4"};
+  std::vector<std::string> named;
+  for (int i = 0; i < 3; ++i) {
+    const std::vector<MailNotice> notices = Notices(hosts[i]);
+    ASSERT_EQ(notices.size(), 1u) << hosts[i];
+    const MailNotice& n = notices[0];
+    EXPECT_EQ(Int32At(n.data(), 0), 1);
+    EXPECT_EQ(Int32At(n.data(), 4), 0);
+    EXPECT_EQ(store::ReadShortString(n.data(), notice::kSenderName), "dave");  // not the header's
+    EXPECT_EQ(store::ReadShortString(n.data(), notice::kSenderHost), "127.0.0.5");
+    const std::string name = NoticeMessageFile(n);
+    EXPECT_EQ(name.front(), static_cast<char>('0' + i));
+    EXPECT_EQ(name.substr(name.size() - 4), ".mqv");
+    // position, tick % 1000 (1 to 3 digits), yymmddhhnnss, .mqv
+    EXPECT_GE(name.size(), 1u + 1u + 12u + 4u);
+    EXPECT_LE(name.size(), 1u + 3u + 12u + 4u);
+    for (size_t c = 0; c + 4 < name.size(); ++c) EXPECT_TRUE(std::isdigit(name[c])) << name;
+    for (size_t b = 121; b < 249; ++b) ASSERT_EQ(n[b], 0);
+    EXPECT_EQ(dir_.Read("POP3/" + name),
+              std::string(package.begin(), package.end()));  // the package as received
+    named.push_back(name);
+  }
+  std::sort(named.begin(), named.end());
+  EXPECT_EQ(named, files);
+
+  // Only the connected recipient hears of it.
+  ASSERT_EQ(replies_.size(), 1u);
+  EXPECT_EQ(replies_[0].target, &Bob());
+  EXPECT_EQ(replies_[0].scope, kScopeUser);
+  ASSERT_EQ(replies_[0].data.size(), 4u);
+  EXPECT_EQ(replies_[0].Code(), 6000);
+}
+
+TEST_F(MailTest, LongAddressListAndUnknownNames) {
+  // Positions count every name, also the unknown and empty ones.
+  const std::string list = std::string("zed,,carol") + '\0' + "alice";
+  Receive(Dave(), LongMailPackage(list, static_cast<int32_t>(list.size()), "body"));
+  EXPECT_TRUE(Notices("127.0.0.2").empty());  // alice stood behind the NUL
+  const std::vector<MailNotice> carol = Notices("127.0.0.4");
+  ASSERT_EQ(carol.size(), 1u);
+  EXPECT_EQ(NoticeMessageFile(carol[0]).front(), '2');
+  EXPECT_EQ(MessageFiles().size(), 1u);
+}
+
+TEST_F(MailTest, MalformedPackagesStoreNothingAndReadNothingPastTheEnd) {
+  const std::vector<uint8_t> good = MailPackage(0, "alice", "dave", "x");
+  std::vector<uint8_t> shortPackage(good.begin(), good.begin() + 1055);
+  Receive(Dave(), shortPackage);
+  Receive(Dave(), std::vector<uint8_t>(good.begin(), good.begin() + 4));
+  Receive(Dave(), MailPackage(0, "", "dave", "body"));
+  Receive(Dave(), LongMailPackage("alice", -1, "body"));
+  Receive(Dave(), LongMailPackage("alice", 6, ""));  // one byte past the end
+  Receive(Dave(), LongMailPackage("alice", 0x7FFFFFFF, "body"));
+  std::vector<uint8_t> noLength = MailPackage(0, "LONG@@ADDRESS", "dave", "ab");  // 1058 bytes
+  Receive(Dave(), noLength);
+  EXPECT_EQ(CountLogged("Incorrect address of recipient"), 7);
+  EXPECT_TRUE(Notices("127.0.0.2").empty());
+  EXPECT_TRUE(MessageFiles().empty());
+  EXPECT_TRUE(replies_.empty());
+
+  // The long list exactly filling the package is fine.
+  Receive(Dave(), LongMailPackage("alice", 5, ""));
+  EXPECT_EQ(Notices("127.0.0.2").size(), 1u);
+}
+
+TEST_F(MailTest, DirectMessagesGoToConnectedRecipientsOtherThanTheSender) {
+  Alice().Connected = true;
+  Carol().Connected = true;
+  Dave().Connected = true;
+  for (const int32_t kind : {10, 11}) {
+    replies_.clear();
+    const std::vector<uint8_t> package =
+        MailPackage(kind, "alice,bob,dave,carol", "carol", std::string(3000, 'z'));
+    Receive(Carol(), package);
+    ASSERT_EQ(replies_.size(), 2u) << kind;  // bob is off line; carol named herself
+    EXPECT_EQ(replies_[0].target, &Alice());
+    EXPECT_EQ(replies_[1].target, &Dave());
+    EXPECT_EQ(replies_[0].scope, kScopeUser);
+    EXPECT_EQ(replies_[0].data, package);
+  }
+  EXPECT_TRUE(MessageFiles().empty());
+  EXPECT_TRUE(Notices("127.0.0.3").empty());
+}
+
+TEST_F(MailTest, SpooledPackageWithSeveralRecipientsReachesEveryOne) {
+  const std::vector<uint8_t> package =
+      MailPackage(0, "alice,bob,carol", "dave", std::string(600000, 'q'));
+  const std::string spoolPath = Pop3("127.0.0.512345.buf");
+  dir_.Write("POP3/127.0.0.512345.buf", std::string(package.begin(), package.end()));
+  std::optional<platform::File> spool =
+      platform::File::Open(spoolPath, platform::OpenMode::ReadWrite);
+  net::PayloadStream stream(spool);
+  handler_.Handle(Dave(), "127.0.0.5", stream, spoolPath);
+  EXPECT_FALSE(spool.has_value());  // taken over by the handler
+  EXPECT_FALSE(fs::exists(spoolPath));
+  const std::vector<std::string> files = MessageFiles();
+  ASSERT_EQ(files.size(), 3u);
+  for (const std::string& name : files) {
+    EXPECT_EQ(fs::file_size(Pop3(name)), package.size()) << name;
+    EXPECT_EQ(dir_.Read("POP3/" + name), std::string(package.begin(), package.end()));
+  }
+
+  // A spooled direct message is not passed on, and its spool file does not stay.
+  Alice().Connected = true;
+  const std::vector<uint8_t> direct = MailPackage(10, "alice", "dave", "d");
+  dir_.Write("POP3/127.0.0.56.buf", std::string(direct.begin(), direct.end()));
+  std::optional<platform::File> second =
+      platform::File::Open(Pop3("127.0.0.56.buf"), platform::OpenMode::ReadWrite);
+  net::PayloadStream secondStream(second);
+  handler_.Handle(Dave(), "127.0.0.5", secondStream, Pop3("127.0.0.56.buf"));
+  EXPECT_TRUE(replies_.empty());
+  EXPECT_FALSE(fs::exists(Pop3("127.0.0.56.buf")));
+}
+
+// A channel that records what a delivery sends and fails the file send of one message.
+class FakeChannel : public MailChannel {
+ public:
+  int SendBuffer(const uint8_t* data, int length) override {
+    buffers.emplace_back(data, data + length);
+    return length;
+  }
+  void SendFile(const std::string& path, std::string& error) override {
+    ++fileSends;
+    if (fileSends == failOn) {
+      error = "Error! Send of File:" + path;
+      throw NoSendError();
+    }
+    std::ifstream in(path, std::ios::binary);
+    files.emplace_back(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  }
+  bool Connected() const override { return true; }
+
+  std::vector<std::vector<uint8_t>> buffers;
+  std::vector<std::string> files;
+  int fileSends = 0;
+  int failOn = 0;
+};
+
+class DeliveryTest : public MailTest {
+ protected:
+  // Stores messages "m0", "m1", … for alice, each from its own package.
+  std::vector<std::string> StoreForAlice(int count) {
+    std::vector<std::string> names;
+    for (int i = 0; i < count; ++i) {
+      Receive(Dave(), MailPackage(0, "alice", "dave", "m" + std::to_string(i)));
+      names.push_back(NoticeMessageFile(Notices("127.0.0.2").back()));
+    }
+    return names;
+  }
+  static int32_t CountSent(const std::vector<uint8_t>& framed) {
+    EXPECT_EQ(framed.size(), 12u);
+    EXPECT_EQ(Int32At(framed.data(), 0), 8);
+    EXPECT_EQ(Int32At(framed.data(), 4), 6001);
+    return Int32At(framed.data(), 8);
+  }
+};
+
+TEST_F(DeliveryTest, EmptyMailboxGivesOnlyTheCountZero) {
+  FakeChannel channel;
+  Deliver(server_, Alice(), channel);
+  ASSERT_EQ(channel.buffers.size(), 1u);
+  EXPECT_EQ(CountSent(channel.buffers[0]), 0);
+  EXPECT_EQ(channel.fileSends, 0);
+  EXPECT_FALSE(Alice().Fault);
+}
+
+TEST_F(DeliveryTest, AllMessagesDeliveredInOrderAndRemoved) {
+  const std::vector<std::string> names = StoreForAlice(3);
+  FakeChannel channel;
+  Deliver(server_, Alice(), channel);
+  ASSERT_EQ(channel.buffers.size(), 1u);
+  EXPECT_EQ(CountSent(channel.buffers[0]), 3);
+  ASSERT_EQ(channel.files.size(), 3u);
+  for (int i = 0; i < 3; ++i) {
+    EXPECT_EQ(channel.files[static_cast<size_t>(i)].substr(mail::kHeaderSize),
+              "m" + std::to_string(i));
+  }
+  EXPECT_TRUE(Notices("127.0.0.2").empty());
+  EXPECT_TRUE(MessageFiles().empty());
+  EXPECT_FALSE(Alice().Fault);
+}
+
+TEST_F(DeliveryTest, FailureOnTheSecondOfThreeKeepsTwoNotices) {
+  const std::vector<std::string> names = StoreForAlice(3);
+  FakeChannel channel;
+  channel.failOn = 2;
+  Deliver(server_, Alice(), channel);
+  EXPECT_EQ(CountSent(channel.buffers[0]), 3);
+  EXPECT_EQ(channel.fileSends, 2);
+  const std::vector<MailNotice> left = Notices("127.0.0.2");
+  ASSERT_EQ(left.size(), 2u);
+  EXPECT_EQ(NoticeMessageFile(left[0]), names[1]);
+  EXPECT_EQ(NoticeMessageFile(left[1]), names[2]);
+  EXPECT_FALSE(fs::exists(Pop3(names[0])));
+  EXPECT_TRUE(fs::exists(Pop3(names[1])));
+  EXPECT_TRUE(fs::exists(Pop3(names[2])));
+  EXPECT_TRUE(Alice().Fault);
+  EXPECT_TRUE(Logged("Error sending mail to 127.0.0.2"));
+
+  // The next delivery sends the two that are left.
+  Alice().Fault = false;
+  FakeChannel again;
+  Deliver(server_, Alice(), again);
+  EXPECT_EQ(CountSent(again.buffers[0]), 2);
+  EXPECT_EQ(again.files.size(), 2u);
+  EXPECT_TRUE(Notices("127.0.0.2").empty());
+}
+
+TEST_F(DeliveryTest, NoticesNamingFilesOutsidePop3AreSkippedAndNeverTouched) {
+  dir_.Write("outside.mqv", "secret");
+  fs::create_directories(dir_.File("POP3/sub"));
+  dir_.Write("POP3/sub/x.mqv", "nested");
+  const std::vector<std::string> names = StoreForAlice(1);
+  {
+    platform::File mailbox =
+        platform::File::Open(Pop3("127.0.0.2.bin"), platform::OpenMode::ReadWrite);
+    for (const char* bad : {"../outside.mqv", "sub/x.mqv", "", "..", "missing.mqv"}) {
+      AppendNotice(mailbox, BuildNotice("dave", "127.0.0.5", bad));
+    }
+    mailbox.Close();
+  }
+  ASSERT_EQ(Notices("127.0.0.2").size(), 6u);
+  FakeChannel channel;
+  Deliver(server_, Alice(), channel);
+  EXPECT_EQ(CountSent(channel.buffers[0]), 1);  // only what follows is counted
+  ASSERT_EQ(channel.files.size(), 1u);
+  EXPECT_EQ(channel.files[0].substr(mail::kHeaderSize), "m0");
+  EXPECT_EQ(dir_.Read("outside.mqv"), "secret");
+  EXPECT_EQ(dir_.Read("POP3/sub/x.mqv"), "nested");
+  EXPECT_TRUE(Notices("127.0.0.2").empty());
+  EXPECT_EQ(CountLogged("Mail notice skipped"), 5);
+  EXPECT_FALSE(Alice().Fault);
+}
+
+TEST_F(DeliveryTest, RemovingDeliveredNoticesKeepsTheRestInOrder) {
+  {
+    platform::File mailbox =
+        platform::File::Open(Pop3("127.0.0.3.bin"), platform::OpenMode::ReadWrite);
+    for (int i = 0; i < 5; ++i) {
+      AppendNotice(mailbox, BuildNotice("dave", "127.0.0.5", "n" + std::to_string(i)));
+    }
+    mailbox.Write("torn", 4);  // a partial notice at the end is not kept
+    mailbox.Close();
+  }
+  RemoveDeliveredNotices(server_, Pop3("127.0.0.3.bin"), 2);
+  const std::vector<MailNotice> left = Notices("127.0.0.3");
+  ASSERT_EQ(left.size(), 3u);
+  EXPECT_EQ(NoticeMessageFile(left[0]), "n2");
+  EXPECT_EQ(NoticeMessageFile(left[2]), "n4");
+  EXPECT_EQ(platform::FileSize(Pop3("127.0.0.3.bin")), 3 * 249);
+  RemoveDeliveredNotices(server_, Pop3("127.0.0.3.bin"), 3);
+  EXPECT_EQ(platform::FileSize(Pop3("127.0.0.3.bin")), 0);
+}
+
+TEST_F(DeliveryTest, LockedRetryingOpenWaitsForTheHolderAndKeepsTheSendLock) {
+  std::optional<platform::File> holder =
+      platform::File::Open(Pop3("127.0.0.2.bin"), platform::OpenMode::ReadWrite);
+  const auto start = std::chrono::steady_clock::now();
+  std::optional<LockedFile> none =
+      LockedRetryingOpen(server_, Pop3("127.0.0.2.bin"), platform::OpenMode::ReadWrite);
+  EXPECT_FALSE(none.has_value());
+  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(200));
+  EXPECT_TRUE(Logged("Error occurred while opening the file: " + Pop3("127.0.0.2.bin") + "."));
+
+  // Released by its holder within the limit: the open succeeds and holds the send lock.
+  server_.timeouts.retryingOpenLimitMs = 5000;
+  std::thread release([&holder] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    holder.reset();
+  });
+  std::optional<LockedFile> opened =
+      LockedRetryingOpen(server_, Pop3("127.0.0.2.bin"), platform::OpenMode::ReadWrite);
+  release.join();
+  ASSERT_TRUE(opened.has_value());
+  EXPECT_TRUE(opened->lock.owns_lock());
+  bool otherGotLock = true;
+  std::thread other([&] { otherGotLock = server_.sendLock.try_lock(); });
+  other.join();
+  EXPECT_FALSE(otherGotLock);
+  opened.reset();
+  std::thread after([&] {
+    otherGotLock = server_.sendLock.try_lock();
+    if (otherGotLock) server_.sendLock.unlock();
+  });
+  after.join();
+  EXPECT_TRUE(otherGotLock);
+}
+
+TEST_F(DeliveryTest, AMissingFileIsNotWaitedFor) {
+  server_.timeouts.retryingOpenLimitMs = 5000;
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_FALSE(RetryingOpen(server_, Pop3("gone.bin"), platform::OpenMode::ReadWrite));
+  EXPECT_FALSE(LockedRetryingOpen(server_, Pop3("gone.bin"), platform::OpenMode::ReadWrite));
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1000));
+  EXPECT_EQ(CountLogged("Error occurred while opening the file: " + Pop3("gone.bin") + "."), 2);
+
+  // A recipient whose mailbox is missing is skipped; the others still get the message.
+  std::filesystem::remove(Pop3("127.0.0.3.bin"));
+  Receive(Dave(), MailPackage(0, "bob,carol", "dave", "x"));
+  EXPECT_EQ(Notices("127.0.0.4").size(), 1u);
+  EXPECT_EQ(MessageFiles().size(), 1u);
+}
+
+}  // namespace
+}  // namespace qv::service::test
