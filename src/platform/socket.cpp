@@ -374,13 +374,7 @@ void TcpClient::Open() {
   // with a handle, as a connect failure is.
   const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
   if (fd < 0) {
-    const int code = WsaErrorFromErrno(errno);
-    std::weak_ptr<TcpClient> weak = weak_from_this();
-    const uint64_t generation = generation_;
-    loop_.Post([weak, generation, code] {
-      auto self = weak.lock();
-      if (self && self->generation_ == generation && self->active_) self->FailConnect(code);
-    });
+    PostConnectFailure(WsaErrorFromErrno(errno));
     return;
   }
   {
@@ -444,19 +438,22 @@ void TcpClient::StartConnect(uint32_t addressNetworkOrder) {
     rc = ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
   } while (rc != 0 && errno == EINTR);
   if (rc != 0 && errno != EINPROGRESS) {
-    // Reported from the loop, never from inside Open: a handler may call Open again.
-    const int code = WsaErrorFromErrno(errno);
-    std::weak_ptr<TcpClient> weak = weak_from_this();
-    const uint64_t generation = generation_;
-    loop_.Post([weak, generation, code] {
-      auto self = weak.lock();
-      if (self && self->generation_ == generation && self->active_) self->FailConnect(code);
-    });
+    PostConnectFailure(WsaErrorFromErrno(errno));
     return;
   }
   const uint64_t generation = generation_;
   watch_ = loop_.Watch(fd, EventLoop::kWritable, [this, generation](uint32_t events) {
     if (generation == generation_) OnSocketEvent(events);
+  });
+}
+
+void TcpClient::PostConnectFailure(int code) {
+  // Reported from the loop, never from inside Open: a handler may call Open again.
+  std::weak_ptr<TcpClient> weak = weak_from_this();
+  const uint64_t generation = generation_;
+  loop_.Post([weak, generation, code] {
+    auto self = weak.lock();
+    if (self && self->generation_ == generation && self->active_) self->FailConnect(code);
   });
 }
 

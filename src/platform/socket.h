@@ -186,6 +186,7 @@ class TcpClient : public std::enable_shared_from_this<TcpClient> {
   void StartConnect(uint32_t addressNetworkOrder);
   void StartResolve();
   void OnSocketEvent(uint32_t events);
+  void PostConnectFailure(int code);
   void FailConnect(int code);
   void DropSocket();
   std::shared_ptr<SocketDescriptor> CurrentSocket() const;

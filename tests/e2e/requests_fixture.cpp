@@ -21,10 +21,7 @@ RequestsE2E::RequestsE2E() {
 }
 
 RequestsE2E::~RequestsE2E() {
-  if (daemon_) {
-    daemon_->Signal(SIGTERM);
-    daemon_->WaitForExit(3s);
-  }
+  if (daemon_) daemon_->Stop(3s);
 }
 
 void RequestsE2E::StartDaemon() {
@@ -37,24 +34,11 @@ void RequestsE2E::StartDaemon() {
   ini.replace(name, 7, "Name=" + DatafilePath() + "\r\n");
   test::WriteFile(dir_.Path() + "/Server.ini", ini);
   test::WriteFile(DatafilePath(), "");
-  // One server per machine: while another one runs (another test program), this one is refused
-  // at once and tried again, for a bounded time.
-  const auto deadline = std::chrono::steady_clock::now() + 60s;
-  for (;;) {
-    daemon_ = std::make_unique<test::DaemonProcess>(QV_SERVERD_PATH, dir_.Path());
-    bool refused = false;
-    for (int i = 0; i < 1000; ++i) {  // at most about 10 s
-      if (daemon_->Stdout().find("Initialization -> Ok!") != std::string::npos) return;
-      if (daemon_->WaitForExit(10ms).has_value()) {
-        refused = daemon_->Stderr().find("Program is already running.") != std::string::npos;
-        break;
-      }
-    }
-    ASSERT_TRUE(refused) << "the daemon did not start\n" << daemon_->Stdout() << daemon_->Stderr();
-    daemon_.reset();
-    ASSERT_LT(std::chrono::steady_clock::now(), deadline) << "another server kept running";
-    std::this_thread::sleep_for(250ms);
-  }
+  daemon_ =
+      test::DaemonProcess::StartWhenFree(QV_SERVERD_PATH, dir_.Path(), "Initialization -> Ok!");
+  ASSERT_NE(daemon_->Stdout().find("Initialization -> Ok!"), std::string::npos)
+      << "the daemon did not start\n"
+      << daemon_->Stdout() << daemon_->Stderr();
 }
 
 std::unique_ptr<client::Client> RequestsE2E::Login(const std::string& user) {

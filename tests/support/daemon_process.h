@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -65,7 +66,49 @@ class DaemonProcess {
     return Stdout().find(text) != std::string::npos;
   }
 
+  // Times text stands in standard output.
+  int Count(const std::string& text) const {
+    const std::string all = Stdout();
+    int n = 0;
+    for (size_t at = all.find(text); at != std::string::npos; at = all.find(text, at + 1)) ++n;
+    return n;
+  }
+
   void Signal(int sig) const { ::kill(pid_, sig); }
+
+  // SIGTERM, then the exit status; a daemon that hangs is killed after the limit.
+  std::optional<int> Stop(std::chrono::milliseconds limit = std::chrono::seconds(10)) {
+    if (exitStatus_) return exitStatus_;
+    Signal(SIGTERM);
+    if (!WaitForExit(limit)) {
+      Signal(SIGKILL);
+      WaitForExit(std::chrono::seconds(5));
+    }
+    return exitStatus_;
+  }
+
+  // Only one server runs per machine: while another one (another test program) holds the name,
+  // a new daemon is refused at once. Starts one in dir and waits until its start-up has ended
+  // (readyText in its output), trying again while it is refused, up to the limit.
+  static std::unique_ptr<DaemonProcess> StartWhenFree(
+      const std::string& binary, const std::string& dir,
+      const std::string& readyText = "Initialization",
+      std::chrono::milliseconds limit = std::chrono::seconds(60)) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    for (;;) {
+      auto daemon = std::make_unique<DaemonProcess>(binary, dir);
+      for (int i = 0; i < 1000; ++i) {  // about 10 s for one start-up
+        if (daemon->Stdout().find(readyText) != std::string::npos) return daemon;
+        if (daemon->WaitForExit(std::chrono::milliseconds(10))) break;
+      }
+      if (daemon->Stderr().find("Program is already running.") == std::string::npos ||
+          std::chrono::steady_clock::now() >= deadline) {
+        return daemon;  // the caller sees from its output why it is not ready
+      }
+      daemon.reset();
+      std::this_thread::sleep_for(std::chrono::milliseconds(250));
+    }
+  }
   pid_t Pid() const { return pid_; }
 
   // Exit status once the process has ended within the limit.
