@@ -195,26 +195,23 @@ void DataRequestHandler::Days(Request& r) {
   const int32_t requested = LoadField<uint16_t>(p + request::kDaysOffset);
   const int32_t days = std::min<int32_t>(requested, days_reply::kMaxDays);
   const double date = DoubleAt(p, request::kDateOffset);
-  bool read = false;
   try {
     store::ReadDays(group, server_.log, requested, date);
-    read = true;
   } catch (const std::exception& e) {
     server_.log.Write("Database for " + group.Alias + ". " + e.what());
+    return;  // nothing more is sent, the marks neither
   }
-  if (read) {
-    uint8_t* header = group.Week->Header();
-    std::memset(header, 0, days_reply::kHeaderSize);
-    SetCodes(header, code::kReply, subcode::kDaysReply);
-    SetDoubleAt(header, days_reply::kDateOffset, date);
-    // The count of the records that follow, so that header and length agree.
-    SetInt32At(header, days_reply::kCountOffset, days);
-    try {
-      Send(r.user, header, days_reply::Size(days), r.host, kScopeUser);
-    } catch (const std::exception& e) {
-      server_.log.WriteMsg(kMsgProcessingError, r.host);
-      server_.log.Write(e.what());
-    }
+  uint8_t* header = group.Week->Header();
+  std::memset(header, 0, days_reply::kHeaderSize);
+  SetCodes(header, code::kReply, subcode::kDaysReply);
+  SetDoubleAt(header, days_reply::kDateOffset, date);
+  // The count of the records that follow, so that header and length agree.
+  SetInt32At(header, days_reply::kCountOffset, days);
+  try {
+    Send(r.user, header, days_reply::Size(days), r.host, kScopeUser);
+  } catch (const std::exception& e) {
+    server_.log.WriteMsg(kMsgProcessingError, r.host);
+    server_.log.Write(e.what());
   }
   SendMarksOfOthers(r);
 }

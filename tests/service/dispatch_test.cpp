@@ -369,10 +369,14 @@ TEST_F(DispatchTest, GroupWithoutDatafile) {
   EXPECT_EQ(Int32At(replies_[0].data.data(), 36), 0);
 
   replies_.clear();
+  // A days request whose read fails sends nothing more: neither the days nor others' marks.
+  TMyNameUser stranger;
+  server_.groups[1].Subscriptions.push_back(MarkRecord{&stranger, {}});
   RequestBuilder days(1000, 3);
   days.Date(kDay).Days(1);
   handler_.Handle(Dave(), "127.0.0.5", days.data(), 2351);
   EXPECT_TRUE(replies_.empty());
+  server_.groups[1].Subscriptions.clear();
   EXPECT_TRUE(Logged("Database for Other. "));
 }
 
