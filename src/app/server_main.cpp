@@ -1,6 +1,4 @@
 // quorvane-server: the server with its window, settings dialog and tray icon (Qt 6 Widgets).
-// QV_SCREENSHOT_DIR set: pictures of the main window and the settings dialog are saved there
-// and the program closes.
 #include <QApplication>
 #include <QMessageBox>
 #include <cstdio>
@@ -31,8 +29,6 @@ int main(int argc, char** argv) {
     QApplication::setQuitOnLastWindowClosed(false);
     QApplication::setWindowIcon(qv::desktop::MakeAppIcon());
     qv::desktop::DesktopApp desktop(qv::platform::ExecutableDirectory());
-    const QString screenshots = qEnvironmentVariable("QV_SCREENSHOT_DIR");
-    if (!screenshots.isEmpty()) desktop.ScheduleScreenshots(screenshots);
     if (signalFd >= 0) desktop.CloseOnSignals(signalFd);
     desktop.Run();
     return 0;

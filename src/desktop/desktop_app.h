@@ -25,7 +25,8 @@ class DesktopApp {
   void Run();
   // SIGINT and SIGTERM (a signalfd) close the main window, which shuts the server down.
   void CloseOnSignals(int signalFd);
-  // Saves pictures of the main window and the settings dialog into dir, then closes.
+  // Saves pictures of the main window and the settings dialog into dir, then closes (the
+  // desktop test uses it; it also makes the README's screenshots).
   void ScheduleScreenshots(const QString& dir);
 
   TFormQVServer& Window() { return window_; }

@@ -1,0 +1,41 @@
+// The whole desktop program in-process: start-up on a Server.ini, the main window and the
+// settings dialog shown, closing from the window. With QV_SCREENSHOT_DIR set, the pictures of
+// both windows (the README's screenshots) are saved there.
+#include <gtest/gtest.h>
+
+#include <QFileInfo>
+#include <QImage>
+
+#include "desktop/desktop_app.h"
+#include "support/test_server.h"
+
+namespace qv::desktop {
+namespace {
+
+TEST(DesktopApp, RunsAServerShowsItsWindowsAndClosesFromTheMainWindow) {
+  test::TempDir dir;
+  test::IniConfig config;
+  config.port = test::FreePortPair();
+  config.groups = {{"127.0.0.2::Anna", "192.168.1.10::Boris"}};
+  test::WriteFile(dir.Path() + "/Server.ini", test::IniText(config));
+
+  const QString pictures = qEnvironmentVariableIsEmpty("QV_SCREENSHOT_DIR")
+                               ? QString::fromStdString(dir.Path())
+                               : qEnvironmentVariable("QV_SCREENSHOT_DIR");
+  DesktopApp app(dir.Path());
+  app.ScheduleScreenshots(pictures);
+  app.Run();  // returns once the scheduled close has shut the server down
+
+  const QImage main(pictures + "/main-window.png");
+  ASSERT_FALSE(main.isNull());
+  EXPECT_GT(main.width(), 300);
+  EXPECT_GT(main.height(), 200);
+  EXPECT_FALSE(QImage(pictures + "/settings-dialog.png").isNull());
+  const QString log = app.Window().Logs().toPlainText();
+  EXPECT_TRUE(log.contains("Initialization -> Ok!")) << log.toStdString();
+  EXPECT_TRUE(log.contains("Start!"));
+  EXPECT_TRUE(QFileInfo::exists(QString::fromStdString(dir.Path() + "/POP3/127.0.0.2.bin")));
+}
+
+}  // namespace
+}  // namespace qv::desktop
