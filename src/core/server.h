@@ -14,6 +14,7 @@
 #include "core/group_table.h"
 #include "core/log.h"
 #include "platform/event_loop.h"
+#include "platform/thread_pool.h"
 #include "service/request_handlers.h"
 #include "service/timeouts.h"
 
@@ -33,6 +34,9 @@ struct Server {
   // Created first, released last. Where both are taken the send lock comes first.
   std::recursive_mutex sendLock;
   std::recursive_mutex sessionLock;
+  // The threads send workers run on. Declared before the group table so that it outlives the
+  // worker handles the users hold.
+  platform::ThreadPool sendThreads;
 
   Catalogue catalogue;  // the working catalogue
   Log log{catalogue, sessionLock};

@@ -108,7 +108,9 @@ uint32_t SendWorkerBody(Server& server, const std::shared_ptr<HandOff>& job,
 std::shared_ptr<platform::WorkerThread> CreateWorker(Server& server,
                                                      const std::shared_ptr<HandOff>& job,
                                                      TMyNameUser& user) {
+  // On a parked thread when there is one: a new thread's first turn can be milliseconds away.
   auto thread = platform::WorkerThread::Start(
+      server.sendThreads,
       [&server, job](platform::WorkerThread& self) { return SendWorkerBody(server, job, self); });
   thread->SetInterruptHook([&user] { NotifySendTurn(user); });
   return thread;
