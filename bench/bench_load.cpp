@@ -4,6 +4,7 @@
 // the server's CPU time and resident memory.
 //
 //   bench_load [--seconds N] [--users N] [--window N] [--reads N]
+#include <sys/resource.h>
 #include <unistd.h>
 #include <algorithm>
 #include <atomic>
@@ -179,6 +180,16 @@ void ReadLoop(qv::client::Client& c, const Settings& s, double firstDay, UserRes
   }
 }
 
+// CPU seconds (user + system) of this process: the clients' share of the work.
+double OwnCpuSeconds() {
+  rusage usage{};
+  if (::getrusage(RUSAGE_SELF, &usage) != 0) return 0;
+  const auto seconds = [](const timeval& t) {
+    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6;
+  };
+  return seconds(usage.ru_utime) + seconds(usage.ru_stime);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -267,6 +278,8 @@ int main(int argc, char** argv) {
   }
   const double editSeconds = std::chrono::duration<double>(Clock::now() - start).count();
   ServerUsage(daemon->Pid(), cpuAfterEdits, peak);
+  const double clientCpuBeforeReads = OwnCpuSeconds();
+  const auto readStart = Clock::now();
   {
     std::vector<std::thread> threads;
     for (int u = 0; u < s.users; ++u) {
@@ -276,6 +289,8 @@ int main(int argc, char** argv) {
     }
     for (auto& t : threads) t.join();
   }
+  const double readSeconds = std::chrono::duration<double>(Clock::now() - readStart).count();
+  const double clientReadCpu = OwnCpuSeconds() - clientCpuBeforeReads;
   ServerUsage(daemon->Pid(), cpuAfter, peak);
 
   std::vector<double> ack, forward, read;
@@ -316,6 +331,8 @@ int main(int argc, char** argv) {
               Percentile(read, 0.50), Percentile(read, 0.99));
   std::printf("| server CPU time: edits / reads | %.2f s of %.2f s / %.2f s |\n",
               cpuAfterEdits - cpuBefore, editSeconds, cpuAfter - cpuAfterEdits);
+  std::printf("| week reads: wall time / client CPU time | %.2f s / %.2f s |\n", readSeconds,
+              clientReadCpu);
   std::printf("| server resident memory (peak) | %.1f MiB |\n", peak);
   if (incomplete > 0) std::printf("\n%zu edits did not reach every other member\n", incomplete);
 

@@ -1,10 +1,16 @@
 #include "client/client.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace qv::client {
 
 using Clock = std::chrono::steady_clock;
+
+namespace {
+// Bytes asked of the system per receive (more when a larger frame is missing).
+constexpr size_t kReadSize = 65536;
+}  // namespace
 
 int32_t Int32At(const Bytes& bytes, size_t offset) {
   int32_t value = 0;
@@ -45,8 +51,9 @@ bool Client::AcceptServer(std::chrono::milliseconds limit) {
     return false;
   }
   if (options_.receiveBufferBytes > 0) back_.SetReceiveBuffer(options_.receiveBufferBytes);
-  pending_.clear();
   pendingStart_ = 0;
+  pendingEnd_ = 0;
+  lowWater_ = 1;  // a new socket's
   serverClosed_ = false;
   return true;
 }
@@ -74,7 +81,7 @@ bool Client::SendFrame(const Bytes& payload) {
 }
 
 bool Client::TakeFrame(Bytes& frame) {
-  const size_t available = pending_.size() - pendingStart_;
+  const size_t available = pendingEnd_ - pendingStart_;
   if (available < 4) return false;
   int32_t length = 0;
   std::memcpy(&length, pending_.data() + pendingStart_, sizeof length);
@@ -86,15 +93,30 @@ bool Client::TakeFrame(Bytes& frame) {
   const auto start = pending_.begin() + static_cast<std::ptrdiff_t>(pendingStart_);
   frame.assign(start + 4, start + 4 + length);
   pendingStart_ += 4 + static_cast<size_t>(length);
-  // Dropping each frame from the front would move the rest every time; drop them in bulk.
-  if (pendingStart_ == pending_.size()) {
-    pending_.clear();
-    pendingStart_ = 0;
-  } else if (pendingStart_ >= pending_.size() / 2) {
-    pending_.erase(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(pendingStart_));
+  if (pendingStart_ == pendingEnd_) pendingStart_ = pendingEnd_ = 0;
+  return true;
+}
+
+size_t Client::MissingFrameBytes() const {
+  if (pendingEnd_ - pendingStart_ < 4) return 0;
+  int32_t length = 0;
+  std::memcpy(&length, pending_.data() + pendingStart_, sizeof length);
+  if (length < 0) return 0;
+  const size_t frameEnd = pendingStart_ + 4 + static_cast<size_t>(length);
+  return frameEnd > pendingEnd_ ? frameEnd - pendingEnd_ : 0;
+}
+
+void Client::MakeRoom(size_t n) {
+  if (pendingStart_ > 0 && pendingEnd_ + n > pending_.size()) {
+    std::memmove(pending_.data(), pending_.data() + pendingStart_, pendingEnd_ - pendingStart_);
+    pendingEnd_ -= pendingStart_;
     pendingStart_ = 0;
   }
-  return true;
+  if (pendingEnd_ + n > pending_.size()) pending_.resize(pendingEnd_ + n);
+}
+
+void Client::SetLowWater(int bytes) {
+  if (bytes != lowWater_ && back_.SetReceiveLowWater(bytes)) lowWater_ = bytes;
 }
 
 std::optional<Bytes> Client::ReceiveFrame(std::chrono::milliseconds limit) {
@@ -106,14 +128,19 @@ std::optional<Bytes> Client::ReceiveFrame(std::chrono::milliseconds limit) {
     const auto left =
         std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
     if (left.count() <= 0) return std::nullopt;
-    uint8_t buffer[65536];
-    const long n = back_.ReceiveSome(buffer, sizeof buffer, left);
+    // The rest of a large frame is received in one call when it can be, and a wait for it ends
+    // only once all of it is there: one wake-up per frame instead of one per arriving segment.
+    const size_t missing = MissingFrameBytes();
+    const size_t want = std::max(missing, kReadSize);
+    MakeRoom(want);
+    SetLowWater(missing > kReadSize ? static_cast<int>(std::min<size_t>(missing, INT32_MAX)) : 1);
+    const long n = back_.ReceiveSome(pending_.data() + pendingEnd_, want, left);
     if (n == 0) {
       serverClosed_ = true;
       continue;
     }
     if (n < 0) return std::nullopt;
-    pending_.insert(pending_.end(), buffer, buffer + n);
+    pendingEnd_ += static_cast<size_t>(n);
   }
 }
 

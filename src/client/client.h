@@ -60,13 +60,22 @@ class Client {
 
  private:
   bool TakeFrame(Bytes& frame);
+  // Bytes still to come of a frame whose length word has arrived; 0 when there is none.
+  size_t MissingFrameBytes() const;
+  // Moves the bytes not yet taken to the front and makes room for n more behind them.
+  void MakeRoom(size_t n);
+  void SetLowWater(int bytes);
 
   ClientOptions options_;
   platform::BlockingSocket listener_;
   platform::BlockingSocket request_;
   platform::BlockingSocket back_;
-  Bytes pending_;            // bytes from the server not yet making a whole frame
-  size_t pendingStart_ = 0;  // where they start in pending_ (taken frames are dropped in bulk)
+  // Received bytes not yet taken as frames lie in pending_ from pendingStart_ to pendingEnd_;
+  // the buffer keeps its size, so a large frame is received straight into it.
+  Bytes pending_;
+  size_t pendingStart_ = 0;
+  size_t pendingEnd_ = 0;
+  int lowWater_ = 1;  // the server connection's receive low-water mark
   bool serverClosed_ = false;
   std::string error_;
 };

@@ -14,7 +14,9 @@
 #include "core/group_table.h"
 #include "core/log.h"
 #include "platform/event_loop.h"
+#include "platform/thread_pool.h"
 #include "service/request_handlers.h"
+#include "service/send_buffers.h"
 #include "service/timeouts.h"
 
 namespace qv::net {
@@ -33,6 +35,10 @@ struct Server {
   // Created first, released last. Where both are taken the send lock comes first.
   std::recursive_mutex sendLock;
   std::recursive_mutex sessionLock;
+  // The threads send workers run on and the buffers of their copies. Declared before the group
+  // table so that they outlive the worker handles the users hold.
+  platform::ThreadPool sendThreads;
+  service::SendBuffers sendBuffers;
 
   Catalogue catalogue;  // the working catalogue
   Log log{catalogue, sessionLock};

@@ -78,6 +78,10 @@ void BlockingSocket::SetReceiveBuffer(int bytes) {
   if (fd_ >= 0) ::setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &bytes, sizeof bytes);
 }
 
+bool BlockingSocket::SetReceiveLowWater(int bytes) {
+  return fd_ >= 0 && ::setsockopt(fd_, SOL_SOCKET, SO_RCVLOWAT, &bytes, sizeof bytes) == 0;
+}
+
 int BlockingSocket::LocalPort() const {
   sockaddr_in address{};
   socklen_t length = sizeof address;

@@ -34,6 +34,10 @@ class BlockingSocket {
   long ReceiveSome(void* buffer, size_t n, std::chrono::milliseconds limit);
   // Shrinks the receive buffer (before connecting or accepting, to make a slow reader).
   void SetReceiveBuffer(int bytes);
+  // How many bytes must be waiting before a wait for data in ReceiveSome ends (SO_RCVLOWAT; the
+  // system caps it at half the receive buffer). A receive still takes whatever is there, and
+  // the peer closing still ends the wait. False when the system refused.
+  bool SetReceiveLowWater(int bytes);
 
   bool IsOpen() const { return fd_ >= 0; }
   void Close();

@@ -542,7 +542,7 @@ void TcpClient::Close() {
   connected_ = false;
 }
 
-int TcpClient::SendBuf(const void* data, int length, int& error) {
+int TcpClient::SendBuf(const void* data, int length, int& error, bool moreFollows) {
   std::lock_guard lock(sendLock_);
   auto socket = CurrentSocket();
   if (!socket || !connected_) {
@@ -553,9 +553,9 @@ int TcpClient::SendBuf(const void* data, int length, int& error) {
     error = 0;
     return 0;
   }
+  const int flags = MSG_NOSIGNAL | MSG_DONTWAIT | (moreFollows ? MSG_MORE : 0);
   for (;;) {
-    const ssize_t n =
-        ::send(socket->Fd(), data, static_cast<size_t>(length), MSG_NOSIGNAL | MSG_DONTWAIT);
+    const ssize_t n = ::send(socket->Fd(), data, static_cast<size_t>(length), flags);
     if (n >= 0) {
       error = 0;
       return static_cast<int>(n);

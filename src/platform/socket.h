@@ -169,8 +169,10 @@ class TcpClient : public std::enable_shared_from_this<TcpClient> {
   void Close();
 
   // One non-blocking send under the send lock. Not connected: 0 with error 0. Failure: -1 with
-  // the Windows Sockets error (10035 when the send would block).
-  int SendBuf(const void* data, int length, int& error);
+  // the Windows Sockets error (10035 when the send would block). moreFollows tells the kernel
+  // that the caller's next send continues the same data (MSG_MORE), so that a run of small
+  // sends leaves in full segments; the last send of a run must pass false to push it out.
+  int SendBuf(const void* data, int length, int& error, bool moreFollows = false);
   // Waits up to timeoutMs until the socket can take data (or has failed); false on time-out or
   // when there is no socket.
   bool WaitWritable(int timeoutMs) const;

@@ -2,6 +2,8 @@
 
 #include <system_error>
 
+#include "platform/thread_pool.h"
+
 namespace qv::platform {
 
 std::shared_ptr<WorkerThread> WorkerThread::Start(Body body, bool suspended) {
@@ -10,6 +12,20 @@ std::shared_ptr<WorkerThread> WorkerThread::Start(Body body, bool suspended) {
   // The thread holds only a raw pointer: the owner keeps the object alive and joins it.
   self->thread_ = std::thread(
       [raw = self.get(), body = std::move(body)]() mutable { raw->Main(std::move(body)); });
+  return self;
+}
+
+std::shared_ptr<WorkerThread> WorkerThread::Start(ThreadPool& pool, Body body, bool suspended) {
+  std::shared_ptr<WorkerThread> self(new WorkerThread());
+  self->suspended_ = suspended;
+  self->pooled_ = true;
+  // As with an own thread, the owner keeps the object alive and joins (waits for) it.
+  try {
+    pool.Run([raw = self.get(), body = std::move(body)]() mutable { raw->Main(std::move(body)); });
+  } catch (...) {
+    self->finished_ = true;  // nothing runs: the object is released without waiting
+    throw;
+  }
   return self;
 }
 
@@ -23,6 +39,10 @@ WorkerThread::~WorkerThread() {
 }
 
 void WorkerThread::Main(Body body) {
+  if (pooled_) {
+    std::lock_guard lock(mutex_);
+    runner_ = std::this_thread::get_id();
+  }
   uint32_t code = 1;
   if (Checkpoint()) {
     try {
@@ -31,6 +51,8 @@ void WorkerThread::Main(Body body) {
       code = 1;
     }
   }
+  body = nullptr;  // what the body holds goes before the thread counts as finished
+  // Once finished_ is set and the lock is left, the owner may release the object.
   std::lock_guard lock(mutex_);
   exitCode_ = stop_ ? terminateCode_ : code;
   if (exitCode_ == kStillActive) exitCode_ = 0;
@@ -78,6 +100,12 @@ uint32_t WorkerThread::ExitCode() const {
 }
 
 void WorkerThread::Join() {
+  if (pooled_) {
+    std::unique_lock lock(mutex_);
+    if (runner_ == std::this_thread::get_id()) return;  // never from the body itself
+    cv_.wait(lock, [this] { return finished_; });
+    return;
+  }
   std::lock_guard lock(joinMutex_);
   if (thread_.joinable() && thread_.get_id() != std::this_thread::get_id()) thread_.join();
 }

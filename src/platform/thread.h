@@ -14,6 +14,8 @@
 
 namespace qv::platform {
 
+class ThreadPool;
+
 class WorkerThread : public std::enable_shared_from_this<WorkerThread> {
  public:
   static constexpr uint32_t kStillActive = 259;
@@ -21,6 +23,9 @@ class WorkerThread : public std::enable_shared_from_this<WorkerThread> {
 
   // Throws std::system_error when the system cannot create the thread.
   static std::shared_ptr<WorkerThread> Start(Body body, bool suspended = false);
+  // The same on a thread of the pool (a parked one when there is one). The pool must outlive
+  // the returned object. Join then waits for the body to end, not for the thread.
+  static std::shared_ptr<WorkerThread> Start(ThreadPool& pool, Body body, bool suspended = false);
   ~WorkerThread();
   WorkerThread(const WorkerThread&) = delete;
   WorkerThread& operator=(const WorkerThread&) = delete;
@@ -74,6 +79,8 @@ class WorkerThread : public std::enable_shared_from_this<WorkerThread> {
   uint32_t exitCode_ = kStillActive;
   uint32_t terminateCode_ = 0;
   std::function<void()> interruptHook_;
+  std::thread::id runner_;  // the thread running the body (pool threads only)
+  bool pooled_ = false;
   std::thread thread_;
   std::mutex joinMutex_;
 };

@@ -41,8 +41,9 @@ struct SendControl {
 
 // One non-blocking send under the socket's lock: bytes sent (0 with error 0 when not connected),
 // or -1 with the Windows Sockets error; -2 with error -2 when the send raised or was stopped.
+// moreFollows: the caller sends the rest of the same buffer next (see TcpClient::SendBuf).
 int SocketSend(platform::TcpClient& socket, const void* data, int length, int& error,
-               const std::function<bool()>& stopRequested = {});
+               const std::function<bool()>& stopRequested = {}, bool moreFollows = false);
 
 // Sends all length bytes: length, or kSendSocketError / kSendDisconnected / kSendTimedOut /
 // kSendException.

@@ -12,24 +12,22 @@
 #include "platform/socket_errors.h"
 #include "platform/time.h"
 #include "service/blocking_send.h"
+#include "service/send_buffers.h"
 #include "service/workers.h"
 #include "store/text_utils.h"
 
 namespace qv::service {
 namespace {
 
-// The job a starting thread hands to a new send worker. The worker copies the data and marks
-// the job taken; a starter that gave up waiting marks it abandoned, and the worker then leaves
-// without touching the data.
-struct HandOff {
+// The job a starting thread hands to a new send worker: the user, the worker's sequence number
+// and the worker's own copy of the data. The starter makes the copy as part of the hand-off, so
+// the hand-off is complete when the job is given to the thread and the starter never waits for
+// the new worker to be scheduled: that wait, once per large reply on the event thread, took
+// hundreds of microseconds on a busy machine and made the event thread the bottleneck.
+struct SendJob {
   TMyNameUser* user = nullptr;
   int32_t sequence = 0;
-  const uint8_t* data = nullptr;
-  int32_t length = 0;
-  std::mutex mutex;
-  std::condition_variable changed;
-  bool taken = false;
-  bool abandoned = false;
+  std::vector<uint8_t> data;
 };
 
 // Waits until it is this worker's turn: every earlier piece has completed. Also ends on a fault
@@ -46,28 +44,25 @@ bool WaitForTurn(TMyNameUser& user, int32_t sequence, platform::WorkerThread& se
   }
 }
 
-uint32_t SendWorkerBody(Server& server, const std::shared_ptr<HandOff>& job,
-                        platform::WorkerThread& self) {
-  TMyNameUser* user = nullptr;
-  int32_t sequence = 0;
-  std::vector<uint8_t> data;
-  {
-    std::lock_guard lock(job->mutex);
-    if (job->abandoned) return 0;
-    user = job->user;
-    sequence = job->sequence;
+// Gives a worker's buffer back for reuse when the worker leaves: after its completion is
+// recorded, so that the user's next piece does not wait for it.
+struct BufferReturn {
+  SendBuffers& buffers;
+  std::vector<uint8_t>& data;
+  ~BufferReturn() {
     try {
-      data.assign(job->data, job->data + job->length);
+      buffers.Give(std::move(data));
     } catch (...) {
-      job->taken = true;
-      job->changed.notify_all();
-      user->Fault = true;
-      server.log.Write("Create Stream. Error!");
-      return 0;
     }
-    job->taken = true;
-    job->changed.notify_all();
   }
+};
+
+uint32_t SendWorkerBody(Server& server, const std::shared_ptr<SendJob>& job,
+                        platform::WorkerThread& self) {
+  TMyNameUser* user = job->user;
+  const int32_t sequence = job->sequence;
+  std::vector<uint8_t> data = std::move(job->data);
+  const BufferReturn giveBack{server.sendBuffers, data};
   try {
     if (user->Fault) return 0;
     if (!WaitForTurn(*user, sequence, self)) return 0;
@@ -77,8 +72,6 @@ uint32_t SendWorkerBody(Server& server, const std::shared_ptr<HandOff>& job,
     const SendControl control{server.timeouts, {}, [&self] { return self.StopRequested(); }};
     const int result = BlockingBufferSend(*user->ClientSocket, data.data(),
                                           static_cast<int>(data.size()), control);
-    data.clear();
-    data.shrink_to_fit();
     if (self.StopRequested()) return 0;
     if (result < 0) {
       if (result == kSendTimedOut && user->Connected) server.log.Write(kErrorOfSendProcess);
@@ -106,22 +99,33 @@ uint32_t SendWorkerBody(Server& server, const std::shared_ptr<HandOff>& job,
 }
 
 std::shared_ptr<platform::WorkerThread> CreateWorker(Server& server,
-                                                     const std::shared_ptr<HandOff>& job,
+                                                     const std::shared_ptr<SendJob>& job,
                                                      TMyNameUser& user) {
+  // On a parked thread when there is one: a new thread's first turn can be milliseconds away.
   auto thread = platform::WorkerThread::Start(
+      server.sendThreads,
       [&server, job](platform::WorkerThread& self) { return SendWorkerBody(server, job, self); });
   thread->SetInterruptHook([&user] { NotifySendTurn(user); });
   return thread;
 }
 
 void StartSendWorker(Server& server, TMyNameUser& user, const uint8_t* data, int32_t length) {
+  // The copy is made before the send lock is entered: a finishing worker needs the lock to
+  // record its completion, and should not wait for the copy of somebody else's piece.
+  std::shared_ptr<SendJob> job;
+  try {
+    job = std::make_shared<SendJob>();
+    job->user = &user;
+    job->data = server.sendBuffers.Take(static_cast<size_t>(length));
+    job->data.assign(data, data + length);
+  } catch (...) {
+    user.Fault = true;
+    server.log.Write("Create Stream. Error!");
+    return;
+  }
   std::unique_lock sendLock(server.sendLock);
   try {
-    auto job = std::make_shared<HandOff>();
-    job->user = &user;
     job->sequence = user.SendIssued + 1;
-    job->data = data;
-    job->length = length;
 
     std::shared_ptr<platform::WorkerThread> thread;
     try {
@@ -134,18 +138,6 @@ void StartSendWorker(Server& server, TMyNameUser& user, const uint8_t* data, int
         user.Fault = true;
         sendLock.unlock();
         server.log.Write("Error CreateThread.\r\n" + store::SystemErrorText(e.code().value()));
-        return;
-      }
-    }
-    {
-      std::unique_lock lock(job->mutex);
-      if (!job->changed.wait_for(lock, std::chrono::milliseconds(server.timeouts.handOffLimitMs),
-                                 [&job] { return job->taken; })) {
-        job->abandoned = true;
-        lock.unlock();
-        user.Fault = true;
-        sendLock.unlock();
-        server.log.Write("Error CreateThread on timeout.");
         return;
       }
     }

@@ -3,8 +3,6 @@
 namespace qv::service {
 
 struct Timeouts {
-  // A new send worker must have taken its data within this time.
-  int handOffLimitMs = 30000;
   // Blocking sends: one attempt without progress waits up to this long for the socket.
   int sendIdleStepMs = 10;
   // Attempts without progress before a send gives up (ask off) or asks (ask on).

@@ -3,6 +3,7 @@
 
 #include <chrono>
 #include <functional>
+#include <string>
 
 #include "platform/blocking_socket.h"
 #include "platform/poll_loop.h"
@@ -88,6 +89,38 @@ TEST(TcpClient, ConnectsSendsAndRaisesDisconnectBeforeItsHandleGoes) {
   EXPECT_FALSE(client->Active());
   EXPECT_EQ(client->SendBuf("x", 1, error), 0);  // not connected: nothing, no error
   EXPECT_EQ(error, 0);
+}
+
+TEST(TcpClient, SendsMarkedAsFollowedAreHeldUntilTheLastOfTheRunPushesThemOut) {
+  PollLoop loop;
+  BlockingSocket peerListener;
+  ASSERT_TRUE(peerListener.Listen("127.0.0.1", 0));
+  auto client = std::make_shared<TcpClient>(loop);
+  client->SetAddress("127.0.0.1");
+  client->SetPort(peerListener.LocalPort());
+  bool connected = false;
+  client->OnConnect = [&](TcpClient&) { connected = true; };
+  client->Open();
+  ASSERT_TRUE(RunUntil(
+      loop, [&] { return connected; }, 5s));
+  BlockingSocket peer;
+  ASSERT_TRUE(peerListener.Accept(peer, 5s));
+  client->SetNoDelay(true);  // as the server's sockets: only the flag holds the bytes back
+
+  int error = -1;
+  EXPECT_EQ(client->SendBuf("abc", 3, error, true), 3);
+  EXPECT_EQ(error, 0);
+  char buffer[16] = {};
+  // Marked as followed: the bytes wait for the rest of their run.
+  EXPECT_EQ(peer.ReceiveSome(buffer, sizeof buffer, 100ms), -1);
+  EXPECT_EQ(client->SendBuf("defg", 4, error, false), 4);
+  size_t got = 0;
+  while (got < 7) {
+    const long n = peer.ReceiveSome(buffer + got, sizeof buffer - got, 2s);
+    ASSERT_GT(n, 0);
+    got += static_cast<size_t>(n);
+  }
+  EXPECT_EQ(std::string(buffer, got), "abcdefg");
 }
 
 TEST(TcpListener, CountsConnectionsAndClosesThemWithDisconnectEvents) {
