@@ -2,6 +2,7 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -109,6 +110,12 @@ bool BlockingSocket::Connect(const std::string& localAddress, const std::string&
     socklen_t length = sizeof error;
     ::getsockopt(fd_, SOL_SOCKET, SO_ERROR, &error, &length);
     if (error != 0) return Fail("connect", error);
+  }
+  // Every request is one whole frame: holding a small one back for an acknowledgment only adds
+  // latency when several are on the way.
+  const int one = 1;
+  if (::setsockopt(fd_, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one) != 0) {
+    return Fail("setsockopt TCP_NODELAY", errno);
   }
   return true;
 }
