@@ -151,6 +151,45 @@ void MergeParts(DayBytes target, ConstDayBytes source, const uint8_t* copyReques
   if (flags[request::kPartSecondList]) copy(day::kSecondLinesOffset, day::kLineListSize);
 }
 
+// Places the day of key in WorkRecord (the record found, or a new blank day inserted in front of
+// a later record or appended), lets change modify it and writes it back. A failure is repeated
+// once; an edit's repeat is announced (message 35) after a short pause that gives another holder
+// of the file a chance to let it go. Returns -1 when the day may not go in front of the first
+// record, else 0.
+template <class Change>
+int32_t ChangeDay(GroupDatafile& group, Log& log, double key, bool announceRetry, Change change) {
+  for (int attempt = 0;; ++attempt) {
+    File file;
+    try {
+      file = File::Open(group.FileName, OpenMode::ReadWrite);
+      const std::optional<int64_t> pos = PlaceDay(group, log, file, key);
+      if (!pos) {
+        file.Close();
+        group.WriteRetry = false;
+        return -1;
+      }
+      change(*group.WorkRecord);
+      file.WriteAt(*pos, group.WorkRecord->data(), kRecord);
+      file.Close();  // a close error is a failure too, and is retried
+      group.WriteRetry = false;
+      return 0;
+    } catch (const std::exception&) {
+      file = File();
+      if (attempt == 0) {
+        if (announceRetry) {
+          std::this_thread::sleep_for(kRewritePause);
+          log.WriteMsg(kMsgRewrite, group.FileName);
+        }
+        group.WriteRetry = true;
+        continue;
+      }
+      group.WriteRetry = false;
+      log.WriteMsg(kMsgWriteFailed, group.FileName);
+      return 0;
+    }
+  }
+}
+
 }  // namespace
 
 int32_t FindIndexOffset(GroupDatafile& group, double date) {
@@ -207,32 +246,8 @@ int32_t WriteDayParts(GroupDatafile& group, Log& log, ConstDayBytes incoming, do
     log.WriteMsg(kMsgIncorrectDate);
     return 0;
   }
-  for (int attempt = 0;; ++attempt) {
-    File file;
-    try {
-      file = File::Open(group.FileName, OpenMode::ReadWrite);
-      const std::optional<int64_t> pos = PlaceDay(group, log, file, key);
-      if (!pos) {
-        file.Close();
-        group.WriteRetry = false;
-        return -1;
-      }
-      MergeParts(*group.WorkRecord, *parts, group.CopyRequest->data());
-      file.WriteAt(*pos, group.WorkRecord->data(), kRecord);
-      file.Close();
-      group.WriteRetry = false;
-      return 0;
-    } catch (const std::exception&) {
-      file = File();
-      if (attempt == 0) {
-        group.WriteRetry = true;
-        continue;
-      }
-      group.WriteRetry = false;
-      log.WriteMsg(kMsgWriteFailed, group.FileName);
-      return 0;
-    }
-  }
+  return ChangeDay(group, log, key, false,
+                   [&](DayRecord& day) { MergeParts(day, *parts, group.CopyRequest->data()); });
 }
 
 int32_t CopyDay(GroupDatafile& group, Log& log) {
@@ -279,35 +294,9 @@ int32_t EditDay(GroupDatafile& group, Log& log, int32_t code, int32_t index,
     log.WriteMsg(kMsgIncorrectDate);
     return 0;
   }
-  for (int attempt = 0;; ++attempt) {
-    File file;
-    try {
-      file = File::Open(group.FileName, OpenMode::ReadWrite);
-      const std::optional<int64_t> pos = PlaceDay(group, log, file, key);
-      if (!pos) {
-        file.Close();
-        group.WriteRetry = false;
-        return -1;
-      }
-      ApplyEdit(*group.WorkRecord, code, index, request, group.ChangeNotice->data(), key);
-      file.WriteAt(*pos, group.WorkRecord->data(), kRecord);
-      file.Close();
-      group.WriteRetry = false;
-      return 0;
-    } catch (const std::exception&) {
-      file = File();
-      if (attempt == 0) {
-        // A short pause gives another program that holds the file a chance to let it go.
-        std::this_thread::sleep_for(kRewritePause);
-        log.WriteMsg(kMsgRewrite, group.FileName);
-        group.WriteRetry = true;
-        continue;
-      }
-      group.WriteRetry = false;
-      log.WriteMsg(kMsgWriteFailed, group.FileName);
-      return 0;
-    }
-  }
+  return ChangeDay(group, log, key, true, [&](DayRecord& day) {
+    ApplyEdit(day, code, index, request, group.ChangeNotice->data(), key);
+  });
 }
 
 }  // namespace qv::store
