@@ -15,17 +15,7 @@ namespace qv::platform {
 namespace {
 
 using namespace std::chrono_literals;
-
-// Runs the loop until pred holds or the limit passes; returns pred().
-bool RunUntil(PollLoop& loop, const std::function<bool()>& pred, std::chrono::milliseconds limit) {
-  const auto deadline = std::chrono::steady_clock::now() + limit;
-  const auto timer = loop.AddTimer(2, true, [&] {
-    if (pred() || std::chrono::steady_clock::now() > deadline) loop.Quit();
-  });
-  loop.Run();
-  loop.RemoveTimer(timer);
-  return pred();
-}
+using test::RunUntil;
 
 TEST(TcpClient, RefusedAndUnresolvedConnectionsReportTheirErrorWhileStillNamed) {
   PollLoop loop;

@@ -14,17 +14,7 @@ namespace qv::service {
 namespace {
 
 using namespace std::chrono_literals;
-
-bool RunUntil(platform::PollLoop& loop, const std::function<bool()>& pred,
-              std::chrono::milliseconds limit) {
-  const auto deadline = std::chrono::steady_clock::now() + limit;
-  const auto timer = loop.AddTimer(2, true, [&] {
-    if (pred() || std::chrono::steady_clock::now() > deadline) loop.Quit();
-  });
-  loop.Run();
-  loop.RemoveTimer(timer);
-  return pred();
-}
+using test::RunUntil;
 
 class BlockingSendTest : public ::testing::Test {
  protected:

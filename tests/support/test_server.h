@@ -26,6 +26,18 @@ namespace qv::test {
 
 using namespace std::chrono_literals;
 
+// Runs the loop until pred holds or the limit passes; returns pred().
+inline bool RunUntil(platform::PollLoop& loop, const std::function<bool()>& pred,
+                     std::chrono::milliseconds limit) {
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  const auto timer = loop.AddTimer(2, true, [&] {
+    if (pred() || std::chrono::steady_clock::now() > deadline) loop.Quit();
+  });
+  loop.Run();
+  loop.RemoveTimer(timer);
+  return pred();
+}
+
 class TempDir {
  public:
   TempDir() {
