@@ -151,6 +151,41 @@ void MergeParts(DayBytes target, ConstDayBytes source, const uint8_t* copyReques
   if (flags[request::kPartSecondList]) copy(day::kSecondLinesOffset, day::kLineListSize);
 }
 
+// Opens the datafile and lets read use it, then closes it. A failure is repeated once (message
+// 31), a second one is logged (message 30) and gives false. With openFailureToCaller a datafile
+// that cannot be opened at all throws to the caller at once, without a repeat.
+template <class Read>
+bool ReadDatafile(GroupDatafile& group, Log& log, bool openFailureToCaller, Read read) {
+  for (int attempt = 0;; ++attempt) {
+    File file;
+    if (openFailureToCaller) {
+      try {
+        file = File::Open(group.FileName, OpenMode::ReadWrite);
+      } catch (...) {
+        group.ReadRetry = false;
+        throw;
+      }
+    }
+    try {
+      if (!file.IsOpen()) file = File::Open(group.FileName, OpenMode::ReadWrite);
+      read(file);
+      file.Close();  // a close error is a failure too, and is retried
+      group.ReadRetry = false;
+      return true;
+    } catch (const std::exception&) {
+      file = File();
+      if (attempt == 0) {
+        log.WriteMsg(kMsgReread, group.FileName);
+        group.ReadRetry = true;
+        continue;
+      }
+      group.ReadRetry = false;
+      log.WriteMsg(kMsgReadFailed, group.FileName);
+      return false;
+    }
+  }
+}
+
 // Places the day of key in WorkRecord (the record found, or a new blank day inserted in front of
 // a later record or appended), lets change modify it and writes it back. A failure is repeated
 // once; an edit's repeat is announced (message 35) after a short pause that gives another holder
@@ -208,32 +243,9 @@ int32_t FindIndexOffset(GroupDatafile& group, double date) {
 void ReadDays(GroupDatafile& group, Log& log, int32_t days, double date) {
   const int count = std::clamp(days, 1, kMaxWeekDays);
   const double key = DayKey(date);
-  for (int attempt = 0;; ++attempt) {
-    File file;
-    try {
-      file = File::Open(group.FileName, OpenMode::ReadWrite);
-    } catch (...) {
-      group.ReadRetry = false;
-      throw;  // the caller reports a datafile it cannot open
-    }
-    try {
-      FillWeek(group, file, key, count);
-      file.Close();  // a close error is a failure too, and is retried
-      // WorkRecord holds the last day read, as after reading day by day through it.
-      CopyRecord(*group.WorkRecord, DayBytes(group.Week->Day(count - 1), kDayRecordSize));
-      group.ReadRetry = false;
-      return;
-    } catch (const std::exception&) {
-      file = File();
-      if (attempt == 0) {
-        log.WriteMsg(kMsgReread, group.FileName);
-        group.ReadRetry = true;
-        continue;
-      }
-      group.ReadRetry = false;
-      log.WriteMsg(kMsgReadFailed, group.FileName);
-      return;
-    }
+  if (ReadDatafile(group, log, true, [&](File& file) { FillWeek(group, file, key, count); })) {
+    // WorkRecord holds the last day read, as after reading day by day through it.
+    CopyRecord(*group.WorkRecord, DayBytes(group.Week->Day(count - 1), kDayRecordSize));
   }
 }
 
@@ -254,31 +266,15 @@ int32_t CopyDay(GroupDatafile& group, Log& log) {
   const uint8_t* copyRequest = group.CopyRequest->data();
   const double sourceKey = DayKey(LoadField<double>(copyRequest + request::kSourceDateOffset));
   const double targetKey = DayKey(LoadField<double>(copyRequest + request::kDateOffset));
-  for (int attempt = 0;; ++attempt) {
-    File file;
-    try {
-      file = File::Open(group.FileName, OpenMode::ReadWrite);
-      const Found found = FindRecord(group, file, file.Size(), sourceKey);
-      if (found.sameDay) {
-        file.ReadAt(found.pos, group.WorkRecord->data(), kRecord);
-      } else {
-        CopyRecord(*group.WorkRecord, *group.BlankRecord);
-      }
-      file.Close();
-      group.ReadRetry = false;
-      break;
-    } catch (const std::exception&) {
-      file = File();
-      if (attempt == 0) {
-        log.WriteMsg(kMsgReread, group.FileName);
-        group.ReadRetry = true;
-        continue;
-      }
-      group.ReadRetry = false;
-      log.WriteMsg(kMsgReadFailed, group.FileName);
-      return 0;
+  const bool read = ReadDatafile(group, log, false, [&](File& file) {
+    const Found found = FindRecord(group, file, file.Size(), sourceKey);
+    if (found.sameDay) {
+      file.ReadAt(found.pos, group.WorkRecord->data(), kRecord);
+    } else {
+      CopyRecord(*group.WorkRecord, *group.BlankRecord);
     }
-  }
+  });
+  if (!read) return 0;
   SetDayDate(*group.WorkRecord, targetKey);
   return WriteDayParts(group, log, *group.WorkRecord, targetKey);
 }
