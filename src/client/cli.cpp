@@ -11,6 +11,7 @@
 #include <map>
 #include <optional>
 #include <sstream>
+#include <thread>
 
 #include "platform/time.h"
 #include "service/packages.h"
@@ -82,22 +83,43 @@ Bytes Request(int32_t code, int32_t subcode) {
 
 // A session: connected, the server connected back and sent the status table.
 class Session {
+  static constexpr std::chrono::milliseconds kAcceptSlice{100};
+  static constexpr std::chrono::milliseconds kRetryPause{200};
+  static constexpr int kAttempts = 3;
+
  public:
   Session(const Options& options, std::ostream& err) : options_(options), err_(err) {}
 
   bool Open() {
     const ClientOptions& o = options_.connection;
-    client_.emplace(o);
-    if (!client_->Connect(options_.timeout)) {
-      err_ << "quorvane-client: cannot connect to " << o.serverAddress << ":" << o.port << " from "
-           << o.localAddress << ": " << client_->Error() << "\n";
-      return false;
-    }
-    if (!client_->AcceptServer(options_.timeout)) {
-      err_ << "quorvane-client: the server did not connect back to " << o.localAddress << ":"
-           << o.port + 10 << " within " << options_.timeout.count() << " ms (is " << o.localAddress
-           << " the host of a configured user?)\n";
-      return false;
+    const auto deadline = std::chrono::steady_clock::now() + options_.timeout;
+    const auto left = [&] {
+      return std::chrono::duration_cast<std::chrono::milliseconds>(
+          deadline - std::chrono::steady_clock::now());
+    };
+    for (int attempt = 1;; ++attempt) {
+      client_.emplace(o);
+      if (!client_->Connect(std::max(left(), std::chrono::milliseconds(1)))) {
+        err_ << "quorvane-client: cannot connect to " << o.serverAddress << ":" << o.port
+             << " from " << o.localAddress << ": " << client_->Error() << "\n";
+        return false;
+      }
+      bool accepted = false;
+      bool dropped = false;
+      while (!accepted && !dropped && left().count() > 0) {
+        accepted = client_->AcceptServer(std::min(left(), kAcceptSlice));
+        if (!accepted) dropped = client_->WaitRequestConnectionClosed(std::chrono::milliseconds(1));
+      }
+      if (accepted) break;
+      // The server closes the connection of a user whose previous session (an earlier command,
+      // say) is still ending; a new attempt a moment later finds it ended.
+      if (!dropped || attempt == kAttempts || left() <= kRetryPause) {
+        err_ << "quorvane-client: the server did not connect back to " << o.localAddress << ":"
+             << o.port + 10 << " within " << options_.timeout.count() << " ms (is "
+             << o.localAddress << " the host of a configured user?)\n";
+        return false;
+      }
+      std::this_thread::sleep_for(kRetryPause);
     }
     table_ = client_->ReceiveFrameWithCode(pkg::code::kStatusTable, options_.timeout);
     if (!table_) {
