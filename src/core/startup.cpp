@@ -1,7 +1,6 @@
 #include "core/startup.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cstring>
 #include <stdexcept>
 
@@ -10,6 +9,7 @@
 #include "net/socket_window.h"
 #include "platform/files.h"
 #include "store/datafile.h"
+#include "store/text_utils.h"
 
 namespace qv {
 namespace {
@@ -25,12 +25,6 @@ int32_t ParseOrThrow(const config::IniSection& section, const char* key) {
     throw SettingsError(std::string("not a number: ") + key);
   }
   return value;
-}
-
-std::string Lower(std::string s) {
-  std::transform(s.begin(), s.end(), s.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return s;
 }
 
 void PutShortString(uint8_t* dest, size_t capacity, const std::string& text) {
@@ -102,7 +96,7 @@ void BuildUsers(Server& server, TMyDBUser& group, int32_t groupIndex,
     user.Connected = false;
     std::string host, name;
     SplitUserEntry(section.Value("User_" + std::to_string(j + 1)), host, name);
-    const std::string hostName = Lower(host);
+    const std::string hostName = store::LowerCase(host);
     user.ReconnectCount = 0;
     user.Connection.Remaining = 0;
     user.LastSendTick = 0;

@@ -10,15 +10,10 @@
 #include "net/user_lookup.h"
 #include "platform/time.h"
 #include "service/blocking_send.h"
+#include "store/short_string.h"
 
 namespace qv::net {
 namespace {
-
-int32_t ReadInt32(const uint8_t* at) {
-  int32_t value = 0;
-  std::memcpy(&value, at, sizeof value);
-  return value;
-}
 
 void ReleaseBuffer(TmyConnection& state) {
   std::vector<uint8_t>().swap(state.RecvBuffer);
@@ -42,7 +37,7 @@ void ReadHeader(Server& server, platform::TcpConnection& connection, TMyNameUser
     state.Remaining = state.Received = state.WriteOffset = 0;
     return;
   }
-  state.Remaining = ReadInt32(header);
+  state.Remaining = store::LoadField<int32_t>(header);
   if (state.Remaining == 0) {
     state.Received = state.WriteOffset = 0;
     return;
@@ -123,7 +118,7 @@ void CompleteFrame(Server& server, TMyNameUser& user) {
       // A payload shorter than 4 bytes has its code zero-filled, never read past its end.
       std::memcpy(code, state.RecvBuffer.data(), std::min<size_t>(4, state.RecvBuffer.size()));
     }
-    state.RequestCode = ReadInt32(code);
+    state.RequestCode = store::LoadField<int32_t>(code);
     const std::string host = user.HostName;
     if (state.RequestCode == kMailRequestCode) {
       if (state.Spooling) {

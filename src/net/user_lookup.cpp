@@ -1,10 +1,10 @@
 #include "net/user_lookup.h"
 
 #include <algorithm>
-#include <cctype>
 
 #include "config/ini_store.h"
 #include "net/client_socket.h"
+#include "store/text_utils.h"
 
 namespace qv::net {
 namespace {
@@ -35,9 +35,7 @@ TMyNameUser* UserByOutgoingSocket(Server& server, const platform::TcpClient& soc
 }
 
 TMyNameUser* UserByHostName(Server& server, std::string_view host) {
-  std::string lower(host);
-  std::transform(lower.begin(), lower.end(), lower.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  const std::string lower = store::LowerCase(host);
   return FindUser(server, [&lower](const TMyNameUser& u) { return u.HostName == lower; });
 }
 

@@ -1,13 +1,13 @@
 #include "service/dispatch.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cmath>
 #include <cstring>
 #include <exception>
 
 #include "platform/time.h"
 #include "store/record_store.h"
+#include "store/text_utils.h"
 
 namespace qv::service {
 namespace {
@@ -16,12 +16,6 @@ constexpr int kMsgNetworkSettingsError = 40;  // "Error in network settings on c
 constexpr int kMsgProcessingError = 41;       // "Error processing of request from "
 constexpr int kMsgIncorrectValues = 87;       // "Incorrect values in received data."
 constexpr int kMsgValuesCorrected = 88;       // "Values are corrected!"
-
-std::string Lower(std::string text) {
-  std::transform(text.begin(), text.end(), text.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return text;
-}
 
 // Marks of different users differ by this much once the owner's index is added.
 constexpr double kMarkUserSpacing = 100000;
@@ -70,7 +64,7 @@ void DataRequestHandler::Handle(TMyNameUser& user, const std::string& host, cons
     return;
   }
 
-  r.host = Lower(r.host);
+  r.host = store::LowerCase(r.host);
   ResetChangeNotice(*group.ChangeNotice, package_);
   if (r.code == code::kCopyDay) return CopyDay(r);
   if (r.code == code::kRequest) {

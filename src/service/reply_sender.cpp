@@ -1,13 +1,13 @@
 #include "service/reply_sender.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cstring>
 #include <string>
 #include <vector>
 
 #include "net/client_socket.h"
 #include "service/send_to_user.h"
+#include "store/text_utils.h"
 
 namespace qv::service {
 namespace {
@@ -33,9 +33,7 @@ std::vector<TMyNameUser*> Recipients(Server& server, TMyNameUser& target, std::s
       if (target.Connected) result.push_back(&target);
       break;
     case kScopeGroupOtherHost: {
-      std::string lower(host);
-      std::transform(lower.begin(), lower.end(), lower.begin(),
-                     [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+      const std::string lower = store::LowerCase(host);
       for (TMyNameUser& u : group.Users) {
         if (u.Connected && u.HostName != lower) result.push_back(&u);
       }

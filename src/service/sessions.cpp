@@ -9,13 +9,10 @@
 #include "service/reply_sender.h"
 #include "service/retrying_open.h"
 #include "service/workers.h"
+#include "store/short_string.h"
 
 namespace qv::service {
 namespace {
-
-void PutInt32(uint8_t* at, int32_t value) {
-  std::memcpy(at, &value, sizeof value);
-}
 
 bool SlotInTable(const Server& server, const TMyNameUser& user) {
   return user.StatusSlotPos >= 4 &&
@@ -23,14 +20,15 @@ bool SlotInTable(const Server& server, const TMyNameUser& user) {
 }
 
 void SetOnline(Server& server, TMyNameUser& user, int32_t online) {
-  if (SlotInTable(server, user)) PutInt32(server.statusTable.data() + user.StatusSlotPos, online);
+  if (SlotInTable(server, user))
+    store::StoreField<int32_t>(server.statusTable.data() + user.StatusSlotPos, online);
 }
 
 void BroadcastSlot(Server& server, TMyNameUser& user) {
   if (!SlotInTable(server, user)) return;
   uint8_t package[kStatusSlotPackageSize];
-  PutInt32(package, kStatusChangedCode);
-  PutInt32(package + 4, kStatusChangedSubcode);
+  store::StoreField<int32_t>(package, kStatusChangedCode);
+  store::StoreField<int32_t>(package + 4, kStatusChangedSubcode);
   std::memcpy(package + 8, server.statusTable.data() + user.StatusSlotPos, kStatusSlotSize);
   SendReplyPackage(server, user, package, kStatusSlotPackageSize, user.HostName, kScopeEverybody);
 }
@@ -49,7 +47,7 @@ void AnnounceWaitingMail(Server& server, TMyNameUser& user) {
   }
   if (waiting) {
     uint8_t package[4];
-    PutInt32(package, kMailWaitingCode);
+    store::StoreField<int32_t>(package, kMailWaitingCode);
     SendReplyPackage(server, user, package, 4, user.HostName, kScopeUser);
   }
 }

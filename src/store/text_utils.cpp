@@ -22,6 +22,14 @@ std::string SystemErrorText(int error) {
   }
 }
 
+std::string LowerCase(std::string_view s) {
+  std::string lower(s);
+  for (char& c : lower) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return lower;
+}
+
 std::string TrimChar(char c, std::string_view s) {
   size_t begin = 0;
   while (begin < s.size() && s[begin] == c) ++begin;

@@ -10,6 +10,9 @@ namespace qv::store {
 std::string SystemErrorText();
 std::string SystemErrorText(int error);
 
+// s with the letters A-Z lowered (host names are compared in lower case).
+std::string LowerCase(std::string_view s);
+
 // s without all leading and trailing occurrences of c.
 std::string TrimChar(char c, std::string_view s);
 
