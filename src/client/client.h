@@ -54,6 +54,7 @@ class Client {
   void CloseServerConnection() { back_.Close(); }
   void StopListening() { listener_.Close(); }
   bool HasServerConnection() const { return back_.IsOpen(); }
+  int RequestLocalPort() const { return request_.LocalPort(); }
 
   const std::string& Error() const { return error_; }
   const ClientOptions& Options() const { return options_; }

@@ -13,6 +13,10 @@ struct TmyConnection {
   std::vector<uint8_t> RecvBuffer;  // payload of the current frame (or one spool chunk)
   std::optional<platform::File> SpoolStream;
   int32_t Remaining = 0;  // payload bytes still to come; 0 = a length header is due
+  // A length header that arrived in pieces. Its first bytes are taken out of the socket at once:
+  // left there, a few bytes can keep the receive window shut, and the rest would never come.
+  uint8_t HeaderBytes[4] = {};
+  int32_t HeaderFill = 0;
   int32_t Received = 0;
   int32_t ChunkSize = 0;
   int32_t WriteOffset = 0;

@@ -26,18 +26,23 @@ void CloseQuietly(platform::TcpConnection& connection) {
   }
 }
 
-// Reads a frame header (at least 4 bytes are available). available is reduced by what was read
-// beyond the 4 header bytes. Afterwards Remaining > 0 means a buffer for the payload is ready.
+// Takes up to the missing header bytes out of the socket; true once all four are there.
+bool CollectHeader(platform::TcpConnection& connection, TmyConnection& state, int& available) {
+  const int wanted = std::min(4 - state.HeaderFill, available);
+  const int n = connection.ReceiveBuf(state.HeaderBytes + state.HeaderFill, wanted);
+  if (n <= 0) return false;
+  state.HeaderFill += n;
+  available -= n;
+  return state.HeaderFill == 4;
+}
+
+// Starts a frame from its complete length header. available is reduced by what is read beyond
+// the header. Afterwards Remaining > 0 means a buffer for the payload is ready.
 void ReadHeader(Server& server, platform::TcpConnection& connection, TMyNameUser& user,
                 int& available) {
   TmyConnection& state = user.Connection;
-  uint8_t header[4];
-  if (service::ExactReceive(connection, header, 4, server.timeouts) == -1) {
-    CloseQuietly(connection);
-    state.Remaining = state.Received = state.WriteOffset = 0;
-    return;
-  }
-  state.Remaining = store::LoadField<int32_t>(header);
+  state.HeaderFill = 0;
+  state.Remaining = store::LoadField<int32_t>(state.HeaderBytes);
   if (state.Remaining == 0) {
     state.Received = state.WriteOffset = 0;
     return;
@@ -189,6 +194,7 @@ void ResetReceiveState(TmyConnection& state) {
   state.Spooling = false;
   ReleaseBuffer(state);
   state.Remaining = state.Received = state.ChunkSize = state.WriteOffset = 0;
+  state.HeaderFill = 0;
 }
 
 void ReadEvent(Server& server, platform::TcpConnection& connection) {
@@ -203,16 +209,16 @@ void ReadEvent(Server& server, platform::TcpConnection& connection) {
   TmyConnection& state = user->Connection;
   if (state.StreamHandle != connection.Handle()) {
     // A new connection of the user: a frame the old one left unfinished is dropped.
-    if (state.Remaining != 0) ResetReceiveState(state);
+    if (state.Remaining != 0 || state.HeaderFill != 0) ResetReceiveState(state);
     state.StreamHandle = connection.Handle();
   }
   int emptySteps = 0;
   try {
     while (available > 0) {
       if (state.Remaining == 0) {
-        if (available < 4) break;
+        const bool complete = CollectHeader(connection, state, available);
+        if (!connection.Connected() || !complete) break;
         ReadHeader(server, connection, *user, available);
-        available -= 4;
         if (!connection.Connected()) break;
         if (state.Remaining == 0) continue;
         if (available <= 0) break;  // the payload follows in a later event
