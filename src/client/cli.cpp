@@ -108,7 +108,7 @@ class Session {
       bool dropped = false;
       while (!accepted && !dropped && left().count() > 0) {
         accepted = client_->AcceptServer(std::min(left(), kAcceptSlice));
-        if (!accepted) dropped = client_->WaitRequestConnectionClosed(std::chrono::milliseconds(1));
+        if (!accepted) dropped = client_->WaitRequestConnectionClosed(std::chrono::milliseconds(0));
       }
       if (accepted) break;
       // The server closes the connection of a user whose previous session (an earlier command,

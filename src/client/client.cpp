@@ -160,12 +160,13 @@ bool Client::WaitRequestConnectionClosed(std::chrono::milliseconds limit) {
   const auto deadline = Clock::now() + limit;
   uint8_t buffer[4096];
   while (request_.IsOpen()) {
+    // One look at the connection even when the limit is shorter than a clock step.
     const auto left =
-        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-    if (left.count() <= 0) return false;
+        std::max(std::chrono::milliseconds(0),
+                 std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()));
     const long n = request_.ReceiveSome(buffer, sizeof buffer, left);
     if (n == 0) return true;
-    if (n < 0 && Clock::now() >= deadline) return false;
+    if (Clock::now() >= deadline) return false;
   }
   return true;
 }

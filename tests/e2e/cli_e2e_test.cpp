@@ -32,7 +32,7 @@ TEST_F(CliE2E, CommandsAgainstARunningServer) {
   ASSERT_EQ(Run("127.0.0.2", {"set-title", "2025-12-09", "Planning"}), 0) << err_.str();
   EXPECT_NE(out_.str().find("acknowledged"), std::string::npos);
   ASSERT_EQ(Run("127.0.0.3", {"set-slot", "2025-12-09", "2", "10.00", "Standup"}), 0) << err_.str();
-  EXPECT_EQ(Run("127.0.0.3", {"set-slot", "2025-12-09", "70", "10.00", "x"}), 3);
+  EXPECT_EQ(Run("127.0.0.3", {"set-slot", "2025-12-09", "70", "10.00", "x"}), 3) << err_.str();
   EXPECT_NE(err_.str().find("refused"), std::string::npos);
 
   ASSERT_EQ(Run("127.0.0.4", {"read", "2025-12-09", "2"}), 0) << err_.str();

@@ -92,10 +92,10 @@ class Fuzzer {
   }
 
   Bytes Shift(const Bytes& p) {
-    Bytes shifted(2);
+    Bytes shifted(p.size());
     shifted[0] = static_cast<uint8_t>(rng_());
     shifted[1] = static_cast<uint8_t>(rng_());
-    shifted.insert(shifted.end(), p.begin(), p.end() - 2);
+    std::copy(p.begin(), p.end() - 2, shifted.begin() + 2);
     return shifted;
   }
 

@@ -60,6 +60,28 @@ TEST(Outgoing, HostThatDoesNotResolveIsReportedAndItsIncomingConnectionClosed) {
       << server.Log().All();
 }
 
+TEST(Outgoing, SecondConnectionOfAConnectedUserIsClosedAndSeenClosedWithoutWaiting) {
+  IniConfig config;
+  config.groups = {{"127.0.0.2::alice"}};
+  InProcessServer server(config);
+  server.Start();
+  Client alice(At("127.0.0.2", server.Port()));
+  ASSERT_TRUE(alice.Login()) << alice.Error();
+  Client second(At("127.0.0.2", server.Port(), false));
+  ASSERT_TRUE(second.Connect());
+  ASSERT_TRUE(server.Log().WaitFor("Error! Double connection - 127.0.0.2", 2s))
+      << server.Log().All();
+  // A look with no time to wait still sees the close (a client polls this between accepts).
+  bool closed = false;
+  for (int i = 0; i < 200 && !closed; ++i) {
+    closed = second.WaitRequestConnectionClosed(0ms);
+    if (!closed) std::this_thread::sleep_for(10ms);
+  }
+  EXPECT_TRUE(closed);
+  EXPECT_TRUE(server.OnLoop([&] { return server.server().groups[0].Users[0].Connected.load(); }));
+  EXPECT_FALSE(alice.WaitServerConnectionClosed(300ms));
+}
+
 TEST(Outgoing, ReconnectWhileTheOldOutgoingConnectionIsUpClosesBothThenSucceeds) {
   IniConfig config;
   config.groups = {{"127.0.0.2::alice"}};
