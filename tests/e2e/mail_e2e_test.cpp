@@ -69,9 +69,10 @@ TEST_F(MailE2E, StoredMailToThreeUsersIsAnnouncedDeliveredAndRemoved) {
     ASSERT_EQ(waiting->size(), 4u);
     EXPECT_EQ(Int32At(*waiting, 0), 6000);
   }
-  ASSERT_TRUE(WaitFor([&] { return MessageFiles().size() == 3; }));
-  const std::vector<std::string> files = MessageFiles();
+  // Each message file is written before its notice: the last notice is the end of the store.
   const char* hosts[] = {"127.0.0.2", "127.0.0.3", "127.0.0.4"};
+  ASSERT_TRUE(WaitFor([&] { return MessageFiles().size() == 3 && !Notices(hosts[2]).empty(); }));
+  const std::vector<std::string> files = MessageFiles();
   for (int i = 0; i < 3; ++i) {
     const std::vector<std::string> notices = Notices(hosts[i]);
     ASSERT_EQ(notices.size(), 1u) << hosts[i];
