@@ -138,13 +138,13 @@ void DesktopApp::CloseOnSessionEnd() {
 void DesktopApp::ScheduleScreenshots(const QString& dir, bool wholeScreen) {
   QTimer::singleShot(1500, &window_, [this, dir, wholeScreen] {
     window_.grab().save(QDir(dir).filePath(QStringLiteral("main-window.png")));
+    if (wholeScreen && window_.screen() != nullptr) {
+      window_.screen()->grabWindow(0).save(QDir(dir).filePath(QStringLiteral("desktop.png")));
+    }
     OpenSettings();
-    QTimer::singleShot(1000, &window_, [this, dir, wholeScreen] {
+    QTimer::singleShot(1000, &window_, [this, dir] {
       if (settings_) {
         settings_->grab().save(QDir(dir).filePath(QStringLiteral("settings-dialog.png")));
-        if (wholeScreen && window_.screen() != nullptr) {
-          window_.screen()->grabWindow(0).save(QDir(dir).filePath(QStringLiteral("desktop.png")));
-        }
         delete settings_.data();  // closed without asking
       }
       window_.close();

@@ -35,7 +35,7 @@ class DesktopApp {
   void Stop();
   // Saves pictures of the main window and the settings dialog into dir, then closes (the
   // desktop test uses it; it also makes the README's screenshots). With wholeScreen, a picture
-  // of the whole screen (the tray included) is saved as well.
+  // of the whole screen with the main window and the tray is saved as well (desktop.png).
   void ScheduleScreenshots(const QString& dir, bool wholeScreen = false);
 
   TFormQVServer& Window() { return window_; }

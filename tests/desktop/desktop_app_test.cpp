@@ -1,11 +1,14 @@
 // The whole desktop program in-process: start-up on a Server.ini, the main window and the
 // settings dialog shown, closing from the window. With QV_SCREENSHOT_DIR set, the pictures of
-// both windows (the README's screenshots) are saved there.
+// both windows and of the whole screen (the README's screenshots, scripts/screenshots) are saved
+// there.
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QFileInfo>
 #include <QImage>
 
+#include "desktop/app_icon.h"
 #include "desktop/desktop_app.h"
 #include "support/test_server.h"
 
@@ -22,8 +25,9 @@ TEST(DesktopApp, RunsAServerShowsItsWindowsAndClosesFromTheMainWindow) {
   const QString pictures = qEnvironmentVariableIsEmpty("QV_SCREENSHOT_DIR")
                                ? QString::fromStdString(dir.Path())
                                : qEnvironmentVariable("QV_SCREENSHOT_DIR");
+  QApplication::setWindowIcon(MakeAppIcon());  // as the program does; the tray shows it
   DesktopApp app(dir.Path());
-  app.ScheduleScreenshots(pictures);
+  app.ScheduleScreenshots(pictures, !qEnvironmentVariableIsEmpty("QV_SCREENSHOT_DIR"));
   app.Run();  // returns once the scheduled close has shut the server down
 
   const QImage main(pictures + "/main-window.png");
