@@ -7,6 +7,7 @@
 #include <QApplication>
 #include <QFileInfo>
 #include <QImage>
+#include <QTimer>
 
 #include "desktop/app_icon.h"
 #include "desktop/desktop_app.h"
@@ -28,7 +29,17 @@ TEST(DesktopApp, RunsAServerShowsItsWindowsAndClosesFromTheMainWindow) {
   QApplication::setWindowIcon(MakeAppIcon());  // as the program does; the tray shows it
   DesktopApp app(dir.Path());
   app.ScheduleScreenshots(pictures, !qEnvironmentVariableIsEmpty("QV_SCREENSHOT_DIR"));
+  // The tray as it stands once the loop runs (none on the offscreen platform).
+  bool trayChecked = false;
+  QTimer::singleShot(500, &app.Window(), [&] {
+    trayChecked = true;
+    if (app.Tray() == nullptr) return;
+    EXPECT_EQ(app.Tray()->TrayHint(), QStringLiteral("Quorvane Server"));
+    EXPECT_TRUE(app.Tray()->TrayIconActive());
+    EXPECT_EQ(app.Tray()->TrayPopup(), &app.Window().PMServer());
+  });
   app.Run();  // returns once the scheduled close has shut the server down
+  EXPECT_TRUE(trayChecked);
 
   const QImage main(pictures + "/main-window.png");
   ASSERT_FALSE(main.isNull());
@@ -38,6 +49,8 @@ TEST(DesktopApp, RunsAServerShowsItsWindowsAndClosesFromTheMainWindow) {
   const QString log = app.Window().Logs().toPlainText();
   EXPECT_TRUE(log.contains("Initialization -> Ok!")) << log.toStdString();
   EXPECT_TRUE(log.contains("Start!"));
+  EXPECT_EQ(log.contains("No system tray: running without a tray icon."),
+            !TmyAppExt::TrayAvailable());
   EXPECT_TRUE(QFileInfo::exists(QString::fromStdString(dir.Path() + "/POP3/127.0.0.2.bin")));
 }
 
