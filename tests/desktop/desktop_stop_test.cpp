@@ -29,6 +29,7 @@
 #include <thread>
 
 #include "desktop/desktop_program.h"
+#include "desktop/language_dialog.h"
 #include "desktop/structure_dialog.h"
 #include "support/test_server.h"
 
@@ -73,6 +74,12 @@ void EditPort(TFormSerSet& settings) {
 
 // Sets the scene of one scenario once the program's loop runs.
 void SetScene(DesktopApp& app, const std::string& scenario) {
+  if (scenario == "first-run") {
+    // No Server.ini: start-up asks for the language before the main loop runs.
+    When([] { return dynamic_cast<LanguageDialog*>(QApplication::activeModalWidget()) != nullptr; },
+         SayReady);
+    return;
+  }
   QTimer::singleShot(300, qApp, [&app, scenario] {
     app.OpenSettings();
     TFormSerSet& settings = *app.Settings();
@@ -175,8 +182,9 @@ int Count(const std::string& text, const std::string& what) {
 
 struct Expectation {
   const char* scenario;
-  bool signal;   // SIGTERM from here; otherwise the child asks to quit itself
-  bool dropped;  // unsaved edits were open: the log says so once
+  bool signal;            // SIGTERM from here; otherwise the child asks to quit itself
+  bool dropped;           // unsaved edits were open: the log says so once
+  bool firstRun = false;  // no Server.ini: stopped in the language chooser of start-up
 };
 
 void PrintTo(const Expectation& e, std::ostream* out) {
@@ -195,7 +203,7 @@ TEST_P(DesktopStopTest, ExitsZeroWithinFiveSecondsAndSavesNothing) {
   ini.replace(ini.find("DEBUG=0"), 7, "DEBUG=1");
   ini.replace(ini.find("Name=\r\n"), 7, "Name=" + dir.Path() + "/g.qdb" + "\r\n");
   ini.replace(ini.find("CountArc=0"), 10, "CountArc=3");
-  test::WriteFile(dir.Path() + "/Server.ini", ini);
+  if (!e.firstRun) test::WriteFile(dir.Path() + "/Server.ini", ini);
   test::WriteFile(dir.Path() + "/g.qdb", "");  // start-up fills in its days
 
   StopChild child(e.scenario, dir.Path());
@@ -213,6 +221,12 @@ TEST_P(DesktopStopTest, ExitsZeroWithinFiveSecondsAndSavesNothing) {
   EXPECT_EQ(child.Err().find("Sanitizer"), std::string::npos) << child.Err();
   EXPECT_EQ(child.Err().find("runtime error"), std::string::npos) << child.Err();
 
+  if (e.firstRun) {
+    // The chooser closed as without a selection: start-up went on in English, then stopped.
+    EXPECT_NE(ReadText(dir.Path() + "/Server.ini").find("Language=0"), std::string::npos);
+    EXPECT_EQ(child.Err().find("quorvane-server:"), std::string::npos) << child.Err();
+    return;
+  }
   // Nothing saved, the datafile untouched, the drop logged once (and only where edits were).
   EXPECT_EQ(ReadText(dir.Path() + "/Server.ini"), ini);
   EXPECT_EQ(ReadText(dir.Path() + "/g.qdb"), datafileBefore);
@@ -226,7 +240,8 @@ INSTANTIATE_TEST_SUITE_P(UnderEveryDialog, DesktopStopTest,
                                            Expectation{"warning", true, false},
                                            Expectation{"edits", true, true},
                                            Expectation{"structure", true, true},
-                                           Expectation{"logout", false, true}),
+                                           Expectation{"logout", false, true},
+                                           Expectation{"first-run", true, false, true}),
                          [](const ::testing::TestParamInfo<Expectation>& info) {
                            std::string name = info.param.scenario;
                            for (char& c : name) {
