@@ -33,6 +33,11 @@ TEST(DesktopApp, RunsAServerShowsItsWindowsAndClosesFromTheMainWindow) {
   bool trayChecked = false;
   QTimer::singleShot(500, &app.Window(), [&] {
     trayChecked = true;
+    EXPECT_EQ(app.Tray() != nullptr, TmyAppExt::TrayAvailable());
+    // Set by the end-to-end test that runs this one on a display with a tray.
+    if (qEnvironmentVariableIsSet("QV_EXPECT_TRAY")) {
+      EXPECT_NE(app.Tray(), nullptr);
+    }
     if (app.Tray() == nullptr) return;
     EXPECT_EQ(app.Tray()->TrayHint(), QStringLiteral("Quorvane Server"));
     EXPECT_TRUE(app.Tray()->TrayIconActive());

@@ -114,5 +114,26 @@ TEST_F(TrayE2eTest, StartsDocksHidesShowsAndClosesWithStatusZero) {
   EXPECT_EQ(output().find("Duplicated"), std::string::npos) << output();
 }
 
+// The in-process desktop test once more, on the display with a tray: there it finds the tray
+// icon set up with the server's name as its hint and the main window's menu as its menu.
+TEST(TrayE2e, DesktopTestSeesTheTrayHintAndMenu) {
+  std::unique_ptr<X11Session> x;
+  try {
+    x = std::make_unique<X11Session>();
+  } catch (const std::exception& e) {
+    FAIL() << "no X display with a tray for this test: " << e.what();
+  }
+  TempDir dir;
+  ChildProcess test({QV_DESKTOP_TEST_PATH, "--gtest_filter=DesktopApp.*"},
+                    {"DISPLAY=" + x->DisplayName(), "QT_QPA_PLATFORM=xcb", "QV_EXPECT_TRAY=1"},
+                    {"DBUS_SESSION_BUS_ADDRESS", "WAYLAND_DISPLAY", "QV_SCREENSHOT_DIR"},
+                    dir.Path() + "/out.txt");
+  const std::optional<int> status = test.WaitExit(std::chrono::seconds(60));
+  const std::string output = ReadText(dir.Path() + "/out.txt");
+  ASSERT_TRUE(status.has_value()) << output;
+  EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 0) << output;
+  EXPECT_NE(output.find("[  PASSED  ] 1 test."), std::string::npos) << output;
+}
+
 }  // namespace
 }  // namespace qv::test
