@@ -2,10 +2,10 @@
 
 #include <cstring>
 
-#include "net/client_socket.h"
 #include "platform/time.h"
 #include "service/send_to_user.h"
 #include "service/workers.h"
+#include "state/client_socket.h"
 
 namespace qv {
 namespace {

@@ -31,7 +31,7 @@ void DesktopApp::Run() {
 
 void DesktopApp::SetUpTray() {
   Server& server = process_.server();
-  window_.Show1().setText(FromAnsi(server.catalogue[85]));
+  window_.Show1().setText(FromAnsi(server.catalogue[MsgId::ShowButton]));
   if (!TmyAppExt::TrayAvailable()) {
     server.log.Write("No system tray: running without a tray icon.");
     return;

@@ -50,12 +50,14 @@ TFormSerSet::TFormSerSet(std::string iniPath, const Catalogue& texts, DialogServ
   setFixedSize(sizeHint().expandedTo(
       QSize(static_cast<int>(kClientWidth * scale), static_cast<int>(kClientHeight * scale))));
   if (!loaded) {
-    QTimer::singleShot(0, this, [this] { services_.Error(this, Msg(45), Msg(46)); });
+    QTimer::singleShot(0, this, [this] {
+      services_.Error(this, Msg(MsgId::ErrorCaption), Msg(MsgId::IniLoadError));
+    });
   }
 }
 
-QString TFormSerSet::Msg(int index) const {
-  return FromAnsi(texts_[index]);
+QString TFormSerSet::Msg(MsgId id) const {
+  return FromAnsi(texts_[id]);
 }
 
 void TFormSerSet::BuildWidgets() {
@@ -182,28 +184,29 @@ void TFormSerSet::BuildWidgets() {
 }
 
 void TFormSerSet::SetCaptions() {
-  label19_->setTitle(Msg(49));
-  label2_->setText(Msg(50));
-  button3_->setText(Msg(51));
-  label9_->setText(Msg(65));
-  label3_->setText(Msg(66));
-  label4_->setText(Msg(57));
-  label5_->setText(Msg(58));
-  label6_->setText(Msg(56));
-  listBox1_->addItems({QStringLiteral("1 ") + Msg(63), QStringLiteral("2 ") + Msg(64),
-                       QStringLiteral("3 ") + Msg(64)});
-  checkBox6_->setText(Msg(67));
-  button6_->setText(Msg(52));
-  label7_->setText(Msg(53));
-  label12_->setText(Msg(54));
-  label14_->setText(Msg(55));
-  sgUsers_->setHorizontalHeaderLabels({Msg(54), Msg(55)});
-  label15_->setTitle(Msg(70));
-  listBox2_->addItems({Msg(68), Msg(69)});
-  label8_->setTitle(Msg(60));
-  label1_->setText(Msg(61));
-  checkBox1_->setText(Msg(62));
-  cbTCPNoDelay_->setText(Msg(76));
+  label19_->setTitle(Msg(MsgId::GroupsBox));
+  label2_->setText(Msg(MsgId::DatafileLabel));
+  button3_->setText(Msg(MsgId::BrowseButton));
+  label9_->setText(Msg(MsgId::TotalRecords));
+  label3_->setText(Msg(MsgId::TotalArchiveRecords));
+  label4_->setText(Msg(MsgId::StartingTime));
+  label5_->setText(Msg(MsgId::FinishingTime));
+  label6_->setText(Msg(MsgId::StepLabel));
+  listBox1_->addItems({QStringLiteral("1 ") + Msg(MsgId::Hour),
+                       QStringLiteral("2 ") + Msg(MsgId::Hours),
+                       QStringLiteral("3 ") + Msg(MsgId::Hours)});
+  checkBox6_->setText(Msg(MsgId::AutoArchive));
+  button6_->setText(Msg(MsgId::StructureButton));
+  label7_->setText(Msg(MsgId::UsersInGroup));
+  label12_->setText(Msg(MsgId::UserNameHeader));
+  label14_->setText(Msg(MsgId::HostNameHeader));
+  sgUsers_->setHorizontalHeaderLabels({Msg(MsgId::UserNameHeader), Msg(MsgId::HostNameHeader)});
+  label15_->setTitle(Msg(MsgId::LanguageBox));
+  listBox2_->addItems({Msg(MsgId::English), Msg(MsgId::Russian)});
+  label8_->setTitle(Msg(MsgId::NetworkBox));
+  label1_->setText(Msg(MsgId::PortLabel));
+  checkBox1_->setText(Msg(MsgId::DirectSending));
+  cbTCPNoDelay_->setText(Msg(MsgId::TcpNoDelay));
 }
 
 void TFormSerSet::InstallFilters() {
@@ -334,10 +337,10 @@ void TFormSerSet::AddUser() {
   SetTextIfDifferent(*edit9_, FromAnsi(host));
   switch (result) {
     case config::AddUserResult::DuplicateUserName:
-      services_.Warn(this, Msg(42), Msg(43));
+      services_.Warn(this, Msg(MsgId::WarningCaption), Msg(MsgId::UserExists));
       break;
     case config::AddUserResult::DuplicateHost:
-      services_.Warn(this, Msg(42), Msg(44));
+      services_.Warn(this, Msg(MsgId::WarningCaption), Msg(MsgId::AddressExists));
       break;
     case config::AddUserResult::Added:
       ShowGrid();
@@ -354,7 +357,7 @@ void TFormSerSet::ChooseDatafile() {
   try {
     model_.ChooseDatafile(ToPath(chosen));
   } catch (const std::exception& e) {
-    services_.Error(this, Msg(45), QString::fromLocal8Bit(e.what()));
+    services_.Error(this, Msg(MsgId::ErrorCaption), QString::fromLocal8Bit(e.what()));
   }
   ShowModel();
 }
@@ -364,13 +367,13 @@ void TFormSerSet::OpenStructure() {
   if (path.empty() || !platform::FileExists(path)) return;
   const std::optional<int32_t> maxArchive = model_.StructureMaxArchive();
   if (!maxArchive) {
-    services_.Error(this, Msg(45),
+    services_.Error(this, Msg(MsgId::ErrorCaption),
                     QStringLiteral("'%1' is not a valid integer value.").arg(edit7_->text()));
     return;
   }
   TFormBrowser browser(path, *maxArchive, texts_, services_, platform::Now(), this);
   if (!browser.Ready()) {
-    services_.Error(this, Msg(45), browser.SetupError());
+    services_.Error(this, Msg(MsgId::ErrorCaption), browser.SetupError());
     return;
   }
   services_.RunModal(browser);
@@ -378,12 +381,13 @@ void TFormSerSet::OpenStructure() {
 
 void TFormSerSet::closeEvent(QCloseEvent* event) {
   model_.KeepGrid();
-  if (model_.ShouldAskToSave() && services_.AskYesNo(this, Msg(42), Msg(47))) {
+  if (model_.ShouldAskToSave() &&
+      services_.AskYesNo(this, Msg(MsgId::WarningCaption), Msg(MsgId::SaveChanges))) {
     try {
       model_.Save();
-      services_.Warn(this, Msg(42), Msg(48));
+      services_.Warn(this, Msg(MsgId::WarningCaption), Msg(MsgId::ChangesAfterRestart));
     } catch (const std::exception& e) {
-      services_.Error(this, Msg(45), QString::fromLocal8Bit(e.what()));
+      services_.Error(this, Msg(MsgId::ErrorCaption), QString::fromLocal8Bit(e.what()));
     }
   }
   event->accept();

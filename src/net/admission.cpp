@@ -2,10 +2,10 @@
 
 #include <system_error>
 
+#include "net/blocking_send.h"
 #include "net/frame_receiver.h"
 #include "net/socket_window.h"
 #include "net/user_lookup.h"
-#include "service/blocking_send.h"
 #include "store/text_utils.h"
 
 namespace qv::net {
@@ -50,7 +50,8 @@ void IdentifyConnection(Server& server, TFormSocksServer& window,
       if (!name.empty()) user = UserByHostName(server, name);
     }
     if (user == nullptr) {
-      server.log.Write(server.catalogue[16] + address + " " + name + server.catalogue[17]);
+      server.log.Write(server.catalogue[MsgId::IllegalUserFrom] + address + " " + name +
+                       server.catalogue[MsgId::IllegalUserTail]);
       connection->Close();
       return;
     }

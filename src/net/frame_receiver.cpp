@@ -5,12 +5,13 @@
 #include <cstring>
 #include <thread>
 
-#include "net/client_socket.h"
+#include "net/blocking_send.h"
 #include "net/payload_stream.h"
 #include "net/user_lookup.h"
 #include "platform/time.h"
-#include "service/blocking_send.h"
-#include "store/short_string.h"
+#include "state/client_socket.h"
+#include "wire/packages.h"
+#include "wire/short_string.h"
 
 namespace qv::net {
 namespace {
@@ -49,18 +50,18 @@ void ReadHeader(Server& server, platform::TcpConnection& connection, TMyNameUser
   }
   if (state.Remaining == kMisalignedHeader) {
     if (connection.ReceiveLength() < 2) {
-      state.Remaining = kDataRequestSize;
+      state.Remaining = service::request::kSize;
     } else {
       uint8_t skipped[2];
       if (service::ExactReceive(connection, skipped, 2, server.timeouts) == 2) {
         available -= 2;
-        state.Remaining = kDataRequestSize - 2;
+        state.Remaining = service::request::kSize - 2;
       } else {
-        state.Remaining = kDataRequestSize;
+        state.Remaining = service::request::kSize;
         CloseQuietly(connection);
       }
     }
-    server.log.WriteMsg(86, "[" + user.HostName + "]");
+    server.log.WriteMsg(MsgId::CountCorrected, "[" + user.HostName + "]");
   }
   if (!connection.Connected()) {
     state.Remaining = state.Received = state.WriteOffset = 0;
@@ -78,7 +79,7 @@ void ReadHeader(Server& server, platform::TcpConnection& connection, TMyNameUser
     } catch (...) {
       // Without its spool file the frame cannot be taken: the connection goes, like a frame
       // that cannot get its memory.
-      server.log.WriteMsg(21, user.HostName);
+      server.log.WriteMsg(MsgId::ReceiveError, user.HostName);
       ResetReceiveState(state);
       CloseQuietly(connection);
       return;
@@ -125,7 +126,7 @@ void CompleteFrame(Server& server, TMyNameUser& user) {
     }
     state.RequestCode = store::LoadField<int32_t>(code);
     const std::string host = user.HostName;
-    if (state.RequestCode == kMailRequestCode) {
+    if (state.RequestCode == service::code::kMail) {
       if (state.Spooling) {
         PayloadStream payload(state.SpoolStream);
         const std::string spoolName = state.SpoolFileName;
@@ -147,7 +148,7 @@ void CompleteFrame(Server& server, TMyNameUser& user) {
       }
       state.SpoolStream.reset();
       platform::DeleteFile(state.SpoolFileName);
-      server.log.WriteMsg(89, user.HostName);
+      server.log.WriteMsg(MsgId::DataProcessingError, user.HostName);
     } else if (server.handlers.DataRequest) {
       server.handlers.DataRequest(user, host, state.RecvBuffer.data(),
                                   static_cast<int32_t>(state.RecvBuffer.size()));
@@ -158,7 +159,7 @@ void CompleteFrame(Server& server, TMyNameUser& user) {
       if (user.ClientSocket) user.ClientSocket->Close();
     } catch (...) {
     }
-    server.log.WriteMsg(89, user.HostName);
+    server.log.WriteMsg(MsgId::DataProcessingError, user.HostName);
     ReleaseBuffer(state);
   }
   // A spool file the handler did not take is closed and left where it is.
@@ -203,7 +204,7 @@ void ReadEvent(Server& server, platform::TcpConnection& connection) {
   if (connection.Handle() == -1) return;
   TMyNameUser* user = UserByIncomingHandle(server, connection.Handle());
   if (user == nullptr) {
-    server.log.WriteMsg(18);
+    server.log.WriteMsg(MsgId::UnregisteredUserMessage);
     return;
   }
   TmyConnection& state = user->Connection;
@@ -228,7 +229,7 @@ void ReadEvent(Server& server, platform::TcpConnection& connection) {
       // it has one chunk's size. Anything else is a broken state, never a write past the end.
       const int64_t end = static_cast<int64_t>(state.WriteOffset) + state.ChunkSize;
       if (state.ChunkSize < 0 || end > static_cast<int64_t>(state.RecvBuffer.size())) {
-        server.log.WriteMsg(21, user->HostName);
+        server.log.WriteMsg(MsgId::ReceiveError, user->HostName);
         ResetReceiveState(state);
         CloseQuietly(connection);
         break;
@@ -239,7 +240,8 @@ void ReadEvent(Server& server, platform::TcpConnection& connection) {
         n = 0;
         Pause(server.timeouts.emptyReceiveStepMs);
         if (++emptySteps > server.timeouts.emptyReceiveReport) {
-          server.log.WriteMsg(20, std::to_string(connection.LastError()) + " " + user->HostName);
+          server.log.WriteMsg(MsgId::ReceiveWaitExpired,
+                              std::to_string(connection.LastError()) + " " + user->HostName);
           if (!connection.Connected()) server.log.Write("Reset Recieve from " + user->HostName);
           // The rest is read at the next event or checker tick rather than holding the event
           // thread here indefinitely.
@@ -260,7 +262,7 @@ void ReadEvent(Server& server, platform::TcpConnection& connection) {
       if (state.Remaining <= 0 && state.ChunkSize > 0) CompleteFrame(server, *user);
     }
   } catch (...) {
-    server.log.WriteMsg(21, user->HostName);
+    server.log.WriteMsg(MsgId::ReceiveError, user->HostName);
   }
 }
 

@@ -5,15 +5,13 @@
 // memory, larger ones are spooled to POP3/<host><tick>.buf.
 #include <cstdint>
 
-#include "core/server.h"
 #include "platform/socket.h"
+#include "state/server.h"
 
 namespace qv::net {
 
 inline constexpr int32_t kMaxInMemoryPayload = 524288;   // also the size of one receive step
 inline constexpr int32_t kMisalignedHeader = 154075136;  // 00 00 2F 09: 2351 two bytes late
-inline constexpr int32_t kDataRequestSize = 2351;
-inline constexpr int32_t kMailRequestCode = 4000;
 
 // The read event of an incoming connection (and of the stack checker): reads everything
 // available now, completing and handing over as many frames as it holds. Event thread.

@@ -3,13 +3,12 @@
 #include <string>
 #include <vector>
 
+#include "net/blocking_send.h"
 #include "net/frame_receiver.h"
 #include "net/socket_error_text.h"
 #include "net/socket_window.h"
 #include "net/user_lookup.h"
 #include "platform/socket_errors.h"
-#include "service/blocking_send.h"
-#include "service/sessions.h"
 
 namespace qv::net {
 namespace {
@@ -36,15 +35,15 @@ void CloseIncomingOf(Server& server, int32_t handle) {
 void ClientSocketConnect(Server& server, platform::TcpClient& socket) {
   TMyNameUser* user = UserByOutgoingSocket(server, socket);
   if (user == nullptr) {
-    server.log.WriteMsg(26);
+    server.log.WriteMsg(MsgId::UnidentifiedUserConnect);
     return;
   }
   service::NoDelayStep(server.settings, socket);
-  service::SessionStart(server, *user);
+  if (server.sessionEvents.Started) server.sessionEvents.Started(*user);
 }
 
 void ClientSocketDisconnect(Server& server, platform::TcpClient& socket) {
-  service::SessionEndOutgoing(server, socket);
+  if (server.sessionEvents.OutgoingClosed) server.sessionEvents.OutgoingClosed(socket);
 }
 
 void ServerClientDisconnect(Server& server, platform::TcpConnection& connection) {
@@ -52,7 +51,7 @@ void ServerClientDisconnect(Server& server, platform::TcpConnection& connection)
   if (TMyNameUser* user = UserByIncomingHandle(server, connection.Handle())) {
     if (user->Connection.StreamHandle == connection.Handle()) ResetReceiveState(user->Connection);
   }
-  service::SessionEndIncoming(server, connection.Handle());
+  if (server.sessionEvents.IncomingClosed) server.sessionEvents.IncomingClosed(connection.Handle());
 }
 
 void ClientSocketError(Server& server, platform::TcpClient& socket, int& code) {
@@ -74,7 +73,7 @@ void ClientSocketError(Server& server, platform::TcpClient& socket, int& code) {
       socket.Close();
     } catch (...) {
     }
-    server.log.WriteMsg(72, user->HostName);
+    server.log.WriteMsg(MsgId::ResetConnection, user->HostName);
     return;
   }
   if (error == platform::kWsaConnectionRefused) {
@@ -86,7 +85,7 @@ void ClientSocketError(Server& server, platform::TcpClient& socket, int& code) {
       }
       return;
     }
-    server.log.WriteMsg(23, user->HostName);
+    server.log.WriteMsg(MsgId::NotRespond, user->HostName);
     try {
       user->ClientSocket->Close();
       user->ReconnectCount = 0;
@@ -95,7 +94,7 @@ void ClientSocketError(Server& server, platform::TcpClient& socket, int& code) {
     }
     return;
   }
-  server.log.WriteMsg(24, user->HostName + " - " + ErrorTextOrNumber(error));
+  server.log.WriteMsg(MsgId::ClientSocketError, user->HostName + " - " + ErrorTextOrNumber(error));
   try {
     socket.Close();
   } catch (...) {
@@ -109,12 +108,13 @@ void ServerClientError(Server& server, platform::TcpConnection& connection, int&
   try {
     std::string text;
     if (SocketErrorText(error, text)) {
-      server.log.WriteMsg(25, text);
+      server.log.WriteMsg(MsgId::ListenerClientError, text);
     } else {
       const std::string tail =
           error == platform::kWsaHostNotFound ? "Host not found." : std::to_string(error);
       TMyNameUser* user = UserByIncomingHandle(server, connection.Handle());
-      server.log.WriteMsg(25, (user != nullptr ? user->HostName : std::string()) + " - " + tail);
+      server.log.WriteMsg(MsgId::ListenerClientError,
+                          (user != nullptr ? user->HostName : std::string()) + " - " + tail);
     }
   } catch (...) {
   }

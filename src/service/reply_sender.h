@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "core/server.h"
+#include "state/server.h"
 
 namespace qv::service {
 

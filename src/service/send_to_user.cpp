@@ -8,12 +8,12 @@
 #include <thread>
 #include <vector>
 
-#include "net/client_socket.h"
+#include "net/blocking_send.h"
 #include "platform/socket_errors.h"
 #include "platform/time.h"
-#include "service/blocking_send.h"
-#include "service/send_buffers.h"
 #include "service/workers.h"
+#include "state/client_socket.h"
+#include "state/send_buffers.h"
 #include "store/text_utils.h"
 
 namespace qv::service {
@@ -91,7 +91,7 @@ uint32_t SendWorkerBody(Server& server, const std::shared_ptr<SendJob>& job,
     user->SendCompleted = sequence;
     NotifySendTurn(*user);
   } catch (...) {
-    server.log.WriteMsg(38, user->HostName);
+    server.log.WriteMsg(MsgId::DataSendError, user->HostName);
     user->Fault = true;
     NotifySendTurn(*user);
   }
@@ -152,7 +152,7 @@ void StartSendWorker(Server& server, TMyNameUser& user, const uint8_t* data, int
   } catch (...) {
     user.Fault = true;
     if (sendLock.owns_lock()) sendLock.unlock();
-    server.log.WriteMsg(39, user.HostName);
+    server.log.WriteMsg(MsgId::SendProcessCreateError, user.HostName);
   }
 }
 

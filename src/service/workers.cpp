@@ -3,7 +3,7 @@
 #include <chrono>
 #include <vector>
 
-#include "net/client_socket.h"
+#include "state/client_socket.h"
 
 namespace qv::service {
 

@@ -1,13 +1,13 @@
 #pragma once
 // The datafile side of a group: the fields of the group record that the datafile, archive,
-// index and record store operations work on. TMyDBUser (core/group_table.h) derives from it.
+// index and record store operations work on. TMyDBUser (state/group_table.h) derives from it.
 #include <array>
 #include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
 
-#include "store/day_record.h"
+#include "wire/day_record.h"
 
 namespace qv::store {
 
@@ -20,9 +20,6 @@ struct TmyDBIndexEntry {
 static_assert(sizeof(TmyDBIndexEntry) == 12);
 
 using TmyDBIndex = std::vector<TmyDBIndexEntry>;
-
-constexpr int kWeekDays = 7;
-constexpr int32_t kWeekReplyHeaderSize = 24;
 
 // WeekReplyHeader immediately followed by WeekCache, so that a days reply of
 // 24 + n * 55766 bytes can be sent from the header in one piece.

@@ -8,7 +8,7 @@
 #include <optional>
 
 #include "platform/files.h"
-#include "store/day_record.h"
+#include "wire/day_record.h"
 
 namespace qv::store {
 namespace {

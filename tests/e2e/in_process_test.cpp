@@ -2,9 +2,9 @@
 #include <gtest/gtest.h>
 
 #include "client/client.h"
-#include "net/client_socket.h"
 #include "platform/socket_errors.h"
 #include "service/send_to_user.h"
+#include "state/client_socket.h"
 #include "support/test_server.h"
 
 namespace qv::test {
