@@ -1,5 +1,6 @@
 #pragma once
-// Receive state of one user's incoming connection: where the current frame stands.
+// Receive state of one user's incoming connection: where the current frame stands. Touched on
+// the event thread only (read events and the stack checker), so it takes no lock.
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -17,6 +18,8 @@ struct TmyConnection {
   // left there, a few bytes can keep the receive window shut, and the rest would never come.
   uint8_t HeaderBytes[4] = {};
   int32_t HeaderFill = 0;
+  // Bytes still to drop after a repaired 00 00 2F 09 header before the payload starts.
+  int32_t SkipRemaining = 0;
   int32_t Received = 0;
   int32_t ChunkSize = 0;
   int32_t WriteOffset = 0;

@@ -11,6 +11,7 @@
 #include "config/settings.h"
 #include "platform/event_loop.h"
 #include "platform/thread_pool.h"
+#include "state/boundary_errors.h"
 #include "state/catalogue.h"
 #include "state/front_end.h"
 #include "state/group_table.h"
@@ -40,6 +41,8 @@ struct Server {
 
   Catalogue catalogue;  // the working catalogue
   Log log{catalogue, sessionLock};
+  // Errors caught at timer and thread boundaries, each kind logged once.
+  BoundaryErrors boundaryErrors{log};
 
   std::string exeDir;
   std::string pop3Dir;

@@ -16,6 +16,14 @@ using store::LoadField;
 using store::ShortStringField;
 using store::StoreField;
 
+// ---- Frames: int32 length, then the payload ---------------------------------------------------
+namespace frame {
+constexpr int32_t kHeaderSize = 4;
+constexpr int32_t kMaxInMemoryPayload = 524288;   // larger payloads are spooled; one receive step
+constexpr int32_t kMisalignedHeader = 154075136;  // 00 00 2F 09: a 2351 header two bytes late
+constexpr int32_t kMisalignmentShift = 2;
+}  // namespace frame
+
 // ---- Package codes (offset 0) and subcodes (offset 4) ----------------------------------------
 namespace code {
 constexpr int32_t kMinRequest = 1;      // a data request's code lies in 1..16384,

@@ -110,7 +110,9 @@ TEST(Daemon, AdmitsByAddressAndNameBroadcastsStatusAndEndsSessionsOnce) {
   ASSERT_TRUE(change);
   EXPECT_EQ(change->user, "carol");
   EXPECT_EQ(change->online, 0);
-  EXPECT_FALSE(NextSlotChange(alice, 700ms));  // no second end for either session
+  // No second end for either session within 700 ms: catches a duplicate broadcast sent with the
+  // first (they leave in the same tick), not one that would come much later.
+  EXPECT_FALSE(NextSlotChange(alice, 700ms));
 
   // Bob comes back and is served again.
   Client bobAgain(At("127.0.0.3", daemon.Port()));
@@ -152,6 +154,8 @@ TEST(Daemon, SendsNoKeepAliveWithIntervalZero) {
   Client alice(At("127.0.0.2", daemon.Port()));
   ASSERT_TRUE(alice.Login()) << alice.Error();
   ASSERT_TRUE(NextSlotChange(alice, 2s));
+  // Nothing within 1200 ms (several keep-alive and reconnect ticks): catches a frame sent by
+  // those ticks, not one sent only after a longer time.
   EXPECT_FALSE(alice.ReceiveFrame(1200ms));
   EXPECT_FALSE(alice.ServerClosed());
 }

@@ -79,6 +79,8 @@ TEST(Outgoing, SecondConnectionOfAConnectedUserIsClosedAndSeenClosedWithoutWaiti
   }
   EXPECT_TRUE(closed);
   EXPECT_TRUE(server.OnLoop([&] { return server.server().groups[0].Users[0].Connected.load(); }));
+  // The first connection survives the refused second one for 300 ms: this catches a server that
+  // drops it while handling the refusal, not one that drops it later.
   EXPECT_FALSE(alice.WaitServerConnectionClosed(300ms));
 }
 
