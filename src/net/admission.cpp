@@ -6,6 +6,7 @@
 #include "net/frame_receiver.h"
 #include "net/socket_window.h"
 #include "net/user_lookup.h"
+#include "platform/close_quietly.h"
 #include "store/text_utils.h"
 
 namespace qv::net {
@@ -28,10 +29,7 @@ void ClientConnectEvent(Server& server, TFormSocksServer& window,
   } catch (const std::system_error& e) {
     server.log.Write("Error CreateThread for new connect.\r\n" +
                      store::SystemErrorText(e.code().value()));
-    try {
-      connection->Close();
-    } catch (...) {
-    }
+    platform::CloseQuietly(*connection);
     return;
   } catch (...) {
     server.log.Write("Error CreateProccess for new connect");
@@ -71,6 +69,7 @@ void IdentifyConnection(Server& server, TFormSocksServer& window,
             server.pendingList.push_back(user);
             window.EnableConnectTimer();
           } catch (...) {
+            server.boundaryErrors.Report("Admission");
           }
           break;
         }

@@ -6,6 +6,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/close_quietly.h"
 #include "platform/files.h"
 #include "platform/socket_errors.h"
 
@@ -150,10 +151,7 @@ void FileSend(platform::TcpClient& socket, const std::string& fileName, std::str
     if (status == kResetSendProcess) {
       error = failure;
       if (!ask) throw NoSendError();
-      try {
-        file.Close();
-      } catch (...) {
-      }
+      platform::CloseQuietly(file);
       return;
     }
     file.Seek(0);
@@ -174,17 +172,11 @@ void FileSend(platform::TcpClient& socket, const std::string& fileName, std::str
     }
   } catch (...) {
     error = failure;
-    try {
-      file.Close();
-    } catch (...) {
-    }
+    platform::CloseQuietly(file);
     if (!ask) throw NoSendError();
     return;
   }
-  try {
-    file.Close();
-  } catch (...) {
-  }
+  platform::CloseQuietly(file);
 }
 
 void NoDelayStep(const config::Settings& settings, platform::TcpClient& socket) {

@@ -8,6 +8,7 @@
 #include "net/socket_error_text.h"
 #include "net/socket_window.h"
 #include "net/user_lookup.h"
+#include "platform/close_quietly.h"
 #include "platform/socket_errors.h"
 
 namespace qv::net {
@@ -27,6 +28,7 @@ void CloseIncomingOf(Server& server, int32_t handle) {
   try {
     server.socketWindow->ServerSocket1.CloseByHandle(handle);
   } catch (...) {
+    server.boundaryErrors.Report("Closing an incoming connection");
   }
 }
 
@@ -61,18 +63,12 @@ void ClientSocketError(Server& server, platform::TcpClient& socket, int& code) {
     user = UserByIncomingHandle(server, socket.Handle());
   code = 0;
   if (user == nullptr) {
-    try {
-      socket.Close();
-    } catch (...) {
-    }
+    platform::CloseQuietly(socket);
     return;
   }
   if (error == 0 || error == platform::kWsaWouldBlock) return;
   if (error == platform::kWsaConnectionReset) {
-    try {
-      socket.Close();
-    } catch (...) {
-    }
+    platform::CloseQuietly(socket);
     server.log.WriteMsg(MsgId::ResetConnection, user->HostName);
     return;
   }
@@ -82,23 +78,18 @@ void ClientSocketError(Server& server, platform::TcpClient& socket, int& code) {
       try {
         user->ClientSocket->Open();
       } catch (...) {
+        server.boundaryErrors.Report("Reconnect");
       }
       return;
     }
     server.log.WriteMsg(MsgId::NotRespond, user->HostName);
-    try {
-      user->ClientSocket->Close();
-      user->ReconnectCount = 0;
-      CloseIncomingOf(server, user->ServerSocketHandle);
-    } catch (...) {
-    }
+    platform::CloseQuietly(*user->ClientSocket);
+    user->ReconnectCount = 0;
+    CloseIncomingOf(server, user->ServerSocketHandle);
     return;
   }
   server.log.WriteMsg(MsgId::ClientSocketError, user->HostName + " - " + ErrorTextOrNumber(error));
-  try {
-    socket.Close();
-  } catch (...) {
-  }
+  platform::CloseQuietly(socket);
   CloseIncomingOf(server, user->ServerSocketHandle);
 }
 
@@ -117,18 +108,13 @@ void ServerClientError(Server& server, platform::TcpConnection& connection, int&
                           (user != nullptr ? user->HostName : std::string()) + " - " + tail);
     }
   } catch (...) {
+    server.boundaryErrors.Report("Client error");
   }
   if (error != platform::kWsaWouldBlock) {
     TMyNameUser* user = UserByIncomingHandle(server, connection.Handle());
-    try {
-      connection.Close();
-    } catch (...) {
-    }
-    try {
-      if (user != nullptr && user->ClientSocket && user->ClientSocket->Connected()) {
-        user->ClientSocket->Close();
-      }
-    } catch (...) {
+    platform::CloseQuietly(connection);
+    if (user != nullptr && user->ClientSocket && user->ClientSocket->Connected()) {
+      platform::CloseQuietly(*user->ClientSocket);
     }
   }
   code = 0;
@@ -140,35 +126,32 @@ void ConnectTimerTick(Server& server, TFormSocksServer& window) {
     std::lock_guard sendLock(server.sendLock);
     pending = server.pendingList;
   } catch (...) {
+    server.boundaryErrors.Report("Connect timer");
   }
   try {
     for (TMyNameUser* user : pending) {
       if (!user->ClientSocket) continue;
       ClientSocket& socket = *user->ClientSocket;
       if (!socket.Active()) {
-        try {
-          if (socket.Handle() != -1) socket.Close();
-        } catch (...) {
-        }
+        if (socket.Handle() != -1) platform::CloseQuietly(socket);
         socket.Open();
       } else {
         // An outgoing connection of an earlier session is still up: both connections go and
         // the client has to connect anew.
-        try {
-          socket.Close();
-        } catch (...) {
-        }
+        platform::CloseQuietly(socket);
         CloseIncomingOf(server, user->ServerSocketHandle);
         server.log.Write("->Error Connect with " + user->HostName);
       }
     }
   } catch (...) {
+    server.boundaryErrors.Report("Connect timer");
     return;  // walked again at the next tick
   }
   try {
     std::lock_guard sendLock(server.sendLock);
     server.pendingList.clear();
   } catch (...) {
+    server.boundaryErrors.Report("Connect timer");
   }
   window.ConnectTimerDisabled();
 }

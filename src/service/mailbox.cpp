@@ -100,6 +100,7 @@ void RemoveDeliveredNotices(Server& server, const std::string& mailboxPath, int3
     }
     file.Close();
   } catch (...) {
+    server.boundaryErrors.Report("Mailbox notices");
   }
 }
 

@@ -147,6 +147,7 @@ void StartSendWorker(Server& server, TMyNameUser& user, const uint8_t* data, int
     try {
       user.Workers.push_back(WorkerEntry{thread, job->sequence, kWorkerKindSend});
     } catch (...) {
+      server.boundaryErrors.Report("Send worker table");
     }
     user.SendIssued = job->sequence;
   } catch (...) {

@@ -4,6 +4,7 @@
 
 #include "net/socket_window.h"
 #include "net/user_lookup.h"
+#include "platform/close_quietly.h"
 #include "service/reply_sender.h"
 #include "service/retrying_open.h"
 #include "service/workers.h"
@@ -42,10 +43,7 @@ void AnnounceWaitingMail(Server& server, TMyNameUser& user) {
   auto mailbox = RetryingOpen(server, server.MailboxPath(user.HostName), platform::OpenMode::Read);
   if (!mailbox) return;
   const bool waiting = mailbox->Size() > 0;
-  try {
-    mailbox->Close();
-  } catch (...) {
-  }
+  platform::CloseQuietly(*mailbox);
   if (waiting) {
     uint8_t package[4];
     store::StoreField<int32_t>(package, code::kMailWaiting);
@@ -77,6 +75,7 @@ int32_t SessionEnd(Server& server, TMyNameUser* user, bool outgoing) {
       user->ClientSocket->Close();
     }
   } catch (...) {
+    server.boundaryErrors.Report("Session");
   }
   TMyDBUser& group = GroupOf(server, *user);
   --group.ConnectedUsers;
@@ -102,6 +101,7 @@ void ShowConnections(Server& server) {
     server.front.SetConnectionsCaption(server.catalogue[MsgId::ConnectionsCaption] +
                                        std::to_string(server.sessionCount.load()));
   } catch (...) {
+    server.boundaryErrors.Report("Session");
   }
 }
 
@@ -118,6 +118,7 @@ int32_t SessionStart(Server& server, TMyNameUser& user) {
       ReapWorkers(server, user, true);
     }
   } catch (...) {
+    server.boundaryErrors.Report("Session");
   }
   ++group.ConnectedUsers;
   ++server.sessionCount;

@@ -7,6 +7,7 @@
 #include <stdexcept>
 #include <vector>
 
+#include "platform/close_quietly.h"
 #include "platform/time.h"
 
 namespace qv::store {
@@ -237,10 +238,7 @@ void OpenGroupDatafile(GroupDatafile& group, LogSink& log, double today) {
   } catch (const std::exception&) {
     log.WriteMsg(MsgId::DatabaseStructureError, group.Alias);
     group.MayInsertFirst = false;
-    try {
-      datafile.Close();
-    } catch (...) {
-    }
+    platform::CloseQuietly(datafile);
   }
 }
 

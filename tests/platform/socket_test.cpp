@@ -1,9 +1,21 @@
 // The socket layer on a PollLoop run by the test thread.
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <pthread.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <time.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <filesystem>
 #include <functional>
 #include <string>
+#include <thread>
 
 #include "platform/blocking_socket.h"
 #include "platform/poll_loop.h"
@@ -16,6 +28,117 @@ namespace {
 
 using namespace std::chrono_literals;
 using test::RunUntil;
+
+// CPU time the calling thread has used.
+std::chrono::nanoseconds ThreadCpuTime() {
+  timespec now{};
+  ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+  return std::chrono::seconds(now.tv_sec) + std::chrono::nanoseconds(now.tv_nsec);
+}
+
+// Lowers the soft descriptor limit to a few above what is open and takes every free descriptor;
+// gives them back (and the old limit) when it goes.
+class DescriptorsExhausted {
+ public:
+  DescriptorsExhausted() {
+    ::getrlimit(RLIMIT_NOFILE, &old_);
+    size_t open = 0;
+    for ([[maybe_unused]] const auto& entry :
+         std::filesystem::directory_iterator("/proc/self/fd")) {
+      ++open;
+    }
+    rlimit lowered = old_;
+    lowered.rlim_cur = std::min<rlim_t>(old_.rlim_cur, open + 64);
+    ::setrlimit(RLIMIT_NOFILE, &lowered);
+    for (int i = 0; i < 200; ++i) {
+      const int fd = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+      if (fd < 0) break;
+      fillers_.push_back(fd);
+    }
+  }
+  ~DescriptorsExhausted() {
+    Free();
+    ::setrlimit(RLIMIT_NOFILE, &old_);
+  }
+  bool Exhausted() const {
+    const int fd = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+    if (fd >= 0) ::close(fd);
+    return fd < 0 && errno == EMFILE;
+  }
+  void Free() {
+    for (const int fd : fillers_) ::close(fd);
+    fillers_.clear();
+  }
+
+ private:
+  rlimit old_{};
+  std::vector<int> fillers_;
+};
+
+bool Connect(int fd, int port) {
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(static_cast<uint16_t>(port));
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  return ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+}
+
+TEST(TcpListener, OutOfDescriptorsRefusesWaitingConnectionsWithoutSpinningAndServesAgainLater) {
+  PollLoop loop;
+  TcpListener listener(loop);
+  listener.Open(0, "127.0.0.1");
+  const int port = listener.LocalPort();
+  int accepted = 0;
+  std::vector<int> limitErrors;
+  listener.OnClientConnect = [&](const std::shared_ptr<TcpConnection>&) { ++accepted; };
+  listener.OnAcceptLimit = [&](int error) { limitErrors.push_back(error); };
+  // Client sockets are made before the descriptors run out: connecting needs none.
+  constexpr int kClients = 20;
+  std::vector<int> clients;
+  for (int i = 0; i < kClients; ++i) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    ASSERT_GE(fd, 0);
+    clients.push_back(fd);
+  }
+  {
+    DescriptorsExhausted exhausted;
+    ASSERT_TRUE(exhausted.Exhausted());
+    // A client keeps connecting for most of a second while the loop runs for one second.
+    std::thread connector([&] {
+      for (const int fd : clients) {
+        Connect(fd, port);
+        std::this_thread::sleep_for(40ms);
+      }
+    });
+    const auto before = ThreadCpuTime();
+    const auto quit = loop.AddTimer(1000, true, [&] { loop.Quit(); });
+    loop.Run();
+    const auto used = ThreadCpuTime() - before;
+    loop.RemoveTimer(quit);
+    connector.join();
+    // A loop spinning on the readable listener would use the whole second.
+    EXPECT_LT(used, 300ms) << "event thread CPU while out of descriptors";
+    EXPECT_EQ(accepted, 0);
+    EXPECT_EQ(limitErrors, std::vector<int>{EMFILE}) << "reported once, not per connection";
+    // Every waiting connection was taken off the queue and closed.
+    int refused = 0;
+    for (const int fd : clients) {
+      pollfd p{fd, POLLIN, 0};
+      char byte;
+      if (::poll(&p, 1, 2000) == 1 && ::recv(fd, &byte, 1, MSG_DONTWAIT) <= 0) ++refused;
+    }
+    EXPECT_EQ(refused, kClients);
+    exhausted.Free();
+  }
+  for (const int fd : clients) ::close(fd);
+  // Descriptors are free again: the next connection is served.
+  const int late = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  ASSERT_GE(late, 0);
+  ASSERT_TRUE(Connect(late, port));
+  EXPECT_TRUE(RunUntil(
+      loop, [&] { return accepted == 1; }, 5s));
+  ::close(late);
+}
 
 TEST(TcpClient, RefusedAndUnresolvedConnectionsReportTheirErrorWhileStillNamed) {
   PollLoop loop;
