@@ -29,6 +29,7 @@ struct WeekReply {
   uint8_t* Day(int i) { return Bytes.data() + kWeekReplyHeaderSize + i * kDayRecordSize; }
 };
 
+// Touched on the event thread only (start-up, requests, the structure dialog).
 struct GroupDatafile {
   std::string Alias;
   std::string FileName;  // empty: the group has no datafile
