@@ -14,6 +14,7 @@
 #include "state/connection_state.h"
 #include "state/worker_entry.h"
 #include "store/group_datafile.h"
+#include "wire/packages.h"
 
 namespace qv::net {
 class ClientSocket;
@@ -51,12 +52,10 @@ struct TMyNameUser {
   std::condition_variable SendTurnChanged;
 };
 
-constexpr size_t kMarkHeaderSize = 32;
-
 // A mark held by a user: the owner and the 32-byte header of its 7001 request.
 struct MarkRecord {
   TMyNameUser* Owner = nullptr;
-  std::array<uint8_t, kMarkHeaderSize> Header{};
+  std::array<uint8_t, service::request::kHeaderSize> Header{};
 };
 
 // The datafile fields (GroupDatafile) are touched on the event thread only.
