@@ -69,6 +69,12 @@ long ProcessCpuTicks(pid_t pid) {
 }
 
 TEST(Daemon, AtTheDescriptorLimitStaysIdleWhileClientsConnectAndServesOnceDescriptorsFree) {
+#if defined(__SANITIZE_ADDRESS__)
+  // The sanitizer runtime's type checks open /proc/self/maps; in a process without a free
+  // descriptor they fail and report errors of their own before the server code runs.
+  GTEST_SKIP()
+      << "needs a process without free descriptors, which the sanitizer runtime cannot use";
+#endif
   IniConfig config;
   config.groups = {{"127.0.0.2::alice"}};
   Daemon daemon(config);

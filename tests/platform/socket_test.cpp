@@ -84,6 +84,12 @@ bool Connect(int fd, int port) {
 }
 
 TEST(TcpListener, OutOfDescriptorsRefusesWaitingConnectionsWithoutSpinningAndServesAgainLater) {
+#if defined(__SANITIZE_ADDRESS__)
+  // The sanitizer runtime's type checks open /proc/self/maps; in a process without a free
+  // descriptor they fail and report errors of their own before the server code runs.
+  GTEST_SKIP()
+      << "needs a process without free descriptors, which the sanitizer runtime cannot use";
+#endif
   PollLoop loop;
   TcpListener listener(loop);
   listener.Open(0, "127.0.0.1");
