@@ -102,14 +102,15 @@ void ReadEvent(Server& server, platform::TcpConnection& connection) {
         const int n = connection.ReceiveBuf(space.data(), static_cast<int>(space.size()));
         if (!connection.Connected()) break;
         if (n <= 0) {
-          if (++emptySteps > server.timeouts.emptyReceiveReport) {
-            server.log.WriteMsg(MsgId::ReceiveWaitExpired,
-                                std::to_string(connection.LastError()) + " " + user->HostName);
-            break;  // the rest is read at the next event or checker tick
+          using std::chrono::milliseconds;
+          if (++emptySteps <= server.timeouts.emptyReceiveReport) {
+            std::this_thread::sleep_for(milliseconds(server.timeouts.emptyReceiveStepMs));
+            continue;
           }
-          std::this_thread::sleep_for(
-              std::chrono::milliseconds(server.timeouts.emptyReceiveStepMs));
-          continue;
+          server.log.WriteMsg(MsgId::ReceiveWaitExpired,
+                              std::to_string(connection.LastError()) + " " + user->HostName);
+          if (!connection.Connected()) server.log.Write("Reset Recieve from " + user->HostName);
+          break;  // the rest is read at the next event or checker tick
         }
         emptySteps = 0;
         available -= n;
