@@ -22,9 +22,9 @@
 
 #include "client/client.h"
 #include "platform/time.h"
-#include "service/packages.h"
 #include "support/daemon_process.h"
 #include "support/test_server.h"
+#include "wire/packages.h"
 
 namespace {
 

@@ -9,11 +9,11 @@
 #include <string>
 #include <vector>
 
-#include "core/catalogue.h"
-#include "core/log.h"
+#include "state/catalogue.h"
+#include "state/log.h"
 #include "store/datafile.h"
 #include "store/record_store.h"
-#include "store/request_fields.h"
+#include "wire/request_fields.h"
 
 namespace qv::store {
 namespace {

@@ -14,8 +14,8 @@
 #include <thread>
 
 #include "platform/time.h"
-#include "service/packages.h"
-#include "store/day_record.h"
+#include "wire/day_record.h"
+#include "wire/packages.h"
 
 namespace qv::client {
 namespace {

@@ -5,6 +5,10 @@
 
 namespace qv::config {
 
+// Larger counts in Server.ini are settings errors, not allocations.
+constexpr int32_t kMaxGroups = 10000;
+constexpr int32_t kMaxUsersPerGroup = 10000;
+
 struct Settings {
   uint8_t Language = 0;  // 1 = Russian
   bool Debug = false;

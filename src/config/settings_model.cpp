@@ -4,6 +4,7 @@
 
 #include "config/default_config.h"
 #include "config/dotted_address.h"
+#include "config/settings.h"
 #include "platform/files.h"
 
 namespace qv::config {

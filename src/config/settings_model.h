@@ -38,8 +38,6 @@ class SettingsModel {
  public:
   static constexpr int kCharsetForNewFile = 5;
   static constexpr size_t kPathTailShown = 20;
-  static constexpr int kMaxGroups = 10000;
-  static constexpr int kMaxUsersPerGroup = 10000;
 
   explicit SettingsModel(std::string iniPath);
 

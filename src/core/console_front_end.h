@@ -2,7 +2,7 @@
 // The daemon's face: log lines go to standard output, oldest first, in UTF-8, one per line.
 #include <cstdio>
 
-#include "core/front_end.h"
+#include "state/front_end.h"
 
 namespace qv {
 

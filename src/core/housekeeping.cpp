@@ -2,24 +2,23 @@
 
 #include <cstring>
 
-#include "net/client_socket.h"
+#include "platform/close_quietly.h"
 #include "platform/time.h"
 #include "service/send_to_user.h"
 #include "service/workers.h"
+#include "state/client_socket.h"
 
 namespace qv {
 namespace {
 
 void ResetFaultyUser(Server& server, TMyNameUser& user) {
-  try {
-    // Closing a connected socket raises its disconnect event, which ends the session at once.
-    if (user.ClientSocket) user.ClientSocket->Close();
-  } catch (...) {
-  }
+  // Closing a connected socket raises its disconnect event, which ends the session at once.
+  if (user.ClientSocket) platform::CloseQuietly(*user.ClientSocket);
   try {
     service::TerminateWorkers(server, user, service::kWorkerKindSend);
     service::ReapWorkers(server, user, true);
   } catch (...) {
+    server.boundaryErrors.Report("Housekeeping: reset of a faulty user");
   }
   user.Fault = user.Connected.load();
 }
@@ -47,6 +46,7 @@ void HousekeepingTick(Server& server) {
       }
     }
   } catch (...) {
+    server.boundaryErrors.Report("Housekeeping");
   }
   server.log.Flush(server.front.View());
 }

@@ -1,5 +1,5 @@
 #pragma once
-#include "core/server.h"
+#include "state/server.h"
 
 namespace qv {
 

@@ -4,6 +4,7 @@
 #include "core/shutdown.h"
 #include "core/startup.h"
 #include "net/socket_window.h"
+#include "platform/close_quietly.h"
 #include "service/request_service.h"
 
 namespace qv {
@@ -27,10 +28,7 @@ void ServerProcess::Start() {
 void ServerProcess::Close() {
   if (closed_) return;
   closed_ = true;
-  try {
-    if (socketWindow_) socketWindow_->Close();
-  } catch (...) {
-  }
+  if (socketWindow_) platform::CloseQuietly(*socketWindow_);
   if (housekeepingTimer_ != 0) server_.loop.SetTimerEnabled(housekeepingTimer_, false);
   // Whatever is still pending reaches the view before the window reference goes.
   server_.log.Flush(server_.front.View());

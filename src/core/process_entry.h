@@ -4,7 +4,7 @@
 #include <memory>
 #include <string>
 
-#include "core/server.h"
+#include "state/server.h"
 
 namespace qv::net {
 class TFormSocksServer;

@@ -10,12 +10,14 @@ void RunShutdown(Server& server) {
       group.Subscriptions.clear();
       group.PollOwner = nullptr;
     } catch (...) {
+      server.boundaryErrors.Report("Shutdown");
     }
     for (TMyNameUser& user : group.Users) {
       try {
         service::TerminateWorkers(server, user, service::kWorkerKindSend);
         service::ReapWorkers(server, user, true);
       } catch (...) {
+        server.boundaryErrors.Report("Shutdown");
       }
     }
   }

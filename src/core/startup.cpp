@@ -10,6 +10,8 @@
 #include "platform/files.h"
 #include "store/datafile.h"
 #include "store/text_utils.h"
+#include "wire/packages.h"
+#include "wire/short_string.h"
 
 namespace qv {
 namespace {
@@ -25,12 +27,6 @@ int32_t ParseOrThrow(const config::IniSection& section, const char* key) {
     throw SettingsError(std::string("not a number: ") + key);
   }
   return value;
-}
-
-void PutShortString(uint8_t* dest, size_t capacity, const std::string& text) {
-  const size_t n = std::min(text.size(), capacity);
-  dest[0] = static_cast<uint8_t>(n);
-  std::memcpy(dest + 1, text.data(), n);
 }
 
 void ReadOptions(Server& server, const config::IniStore& ini) {
@@ -69,7 +65,7 @@ void ReadGroupSection(Server& server, TMyDBUser& group, const config::IniSection
   group.Step = section.Value("Step");
   group.ArchiveLink = ParseOrThrow(section, "Archive Link") != 0;
   const int32_t userCount = ParseOrThrow(section, "UserCount");
-  if (userCount < 0 || userCount > kMaxUsersPerGroup) throw SettingsError("bad UserCount");
+  if (userCount < 0 || userCount > config::kMaxUsersPerGroup) throw SettingsError("bad UserCount");
   group.UserCount = userCount;
   server.totalUsers += userCount;
   group.Users = std::vector<TMyNameUser>(static_cast<size_t>(userCount));
@@ -126,18 +122,18 @@ void PrepareLayoutAndDatafile(Server& server, TMyDBUser& group) {
     try {
       store::PrepareGroupDatafile(group, server.log);
     } catch (...) {
-      server.log.WriteMsg(8, group.Alias);
+      server.log.WriteMsg(MsgId::IndexOrCorrectionError, group.Alias);
     }
   } else {
     group.NoDatafile = true;
   }
-  if (server.totalUsers == 0) server.log.WriteMsg(75);
+  if (server.totalUsers == 0) server.log.WriteMsg(MsgId::UserListEmpty);
 }
 
 void ReadGroups(Server& server, const config::IniStore& ini) {
   const config::IniSection databases = ini.ReadSection("DataBases");
   const int32_t count = ParseOrThrow(databases, "Count");
-  if (count < 0 || count > kMaxGroups) throw SettingsError("bad group count");
+  if (count < 0 || count > config::kMaxGroups) throw SettingsError("bad group count");
   server.groups = GroupTable(static_cast<size_t>(count));
   for (int32_t n = 1; n <= count; ++n) {
     server.groups[static_cast<size_t>(n - 1)].Alias = databases.Value("Alias" + std::to_string(n));
@@ -150,14 +146,14 @@ void ReadGroups(Server& server, const config::IniStore& ini) {
     } catch (const platform::FileError&) {
       throw;  // the file itself failed: a settings error for the whole start-up
     } catch (...) {
-      server.log.WriteMsg(6, group.Alias);
+      server.log.WriteMsg(MsgId::IncorrectDatabaseParameters, group.Alias);
       server.initOk = false;
     }
     BuildUsers(server, group, i, section);
     try {
       PrepareLayoutAndDatafile(server, group);
     } catch (...) {
-      server.log.WriteMsg(9, group.Alias);
+      server.log.WriteMsg(MsgId::IncorrectGroupTime, group.Alias);
       server.initOk = false;
     }
   }
@@ -179,10 +175,10 @@ void SplitUserEntry(const std::string& value, std::string& host, std::string& na
 int32_t AppendStatusSlot(std::vector<uint8_t>& table, const std::string& userName,
                          const std::string& hostName) {
   const auto pos = static_cast<int32_t>(table.size());
-  table.resize(table.size() + kStatusSlotSize, 0);
+  table.resize(table.size() + service::status_slot::kSize, 0);
   uint8_t* slot = table.data() + pos;
-  PutShortString(slot + 4, 50, userName);
-  PutShortString(slot + 55, 30, hostName);
+  store::WriteShortString(slot, service::status_slot::kUserName, userName);
+  store::WriteShortString(slot, service::status_slot::kHostName, hostName);
   return pos;
 }
 
@@ -196,7 +192,7 @@ bool CheckUserUnique(Server& server, const std::string& userName, const std::str
       if (user.UserName == userName || user.HostName == hostName) unique = false;
     }
   }
-  if (!unique) server.log.WriteMsg(0, userName + " (" + hostName + ")");
+  if (!unique) server.log.WriteMsg(MsgId::UserOrHostExists, userName + " (" + hostName + ")");
   return unique;
 }
 
@@ -213,7 +209,7 @@ void RunStartup(Server& server) {
       if (charset == config::kCharsetRussian) {
         server.log.Write(RussianTable()[1]);
       } else {
-        server.log.WriteMsg(1);
+        server.log.WriteMsg(MsgId::CreatedServerIni);
       }
     }
     try {
@@ -232,14 +228,14 @@ void RunStartup(Server& server) {
     server.log.SetDebug(server.settings.Debug, server.DebugLogPath());
     server.catalogue.Select(server.settings.Language == 1 ? Language::Russian : Language::English);
     if (server.settings.Debug) server.log.Write("\r\n--DEBUG--");
-    server.log.WriteMsg(13);
-    server.front.SetSettingsCaption(server.catalogue[14]);
-    server.front.SetConnectionsCaption(server.catalogue[15] + "0");
+    server.log.WriteMsg(MsgId::Start);
+    server.front.SetSettingsCaption(server.catalogue[MsgId::SettingsCaption]);
+    server.front.SetConnectionsCaption(server.catalogue[MsgId::ConnectionsCaption] + "0");
     ReadNetwork(server, ini);
     ReadGroups(server, ini);
-    server.log.WriteMsg(server.initOk ? 10 : 11);
+    server.log.WriteMsg(server.initOk ? MsgId::InitializationOk : MsgId::InitializationWithErrors);
   } catch (...) {
-    server.log.WriteMsg(12);
+    server.log.WriteMsg(MsgId::InitializationSettingsError);
   }
 }
 

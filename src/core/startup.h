@@ -1,5 +1,5 @@
 #pragma once
-#include "core/server.h"
+#include "state/server.h"
 
 namespace qv {
 
@@ -18,9 +18,5 @@ void SplitUserEntry(const std::string& value, std::string& host, std::string& na
 // Appends an 86-byte status slot (off line, name, host) to the user status table.
 int32_t AppendStatusSlot(std::vector<uint8_t>& table, const std::string& userName,
                          const std::string& hostName);
-
-constexpr int32_t kStatusSlotSize = 86;
-constexpr int32_t kMaxGroups = 10000;  // larger counts are settings errors, not allocations
-constexpr int32_t kMaxUsersPerGroup = 10000;
 
 }  // namespace qv

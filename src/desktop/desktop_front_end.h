@@ -1,9 +1,9 @@
 #pragma once
 // The engine's view of the desktop: the main window's log view and captions, and the
 // first-run language chooser.
-#include "core/front_end.h"
 #include "desktop/main_window.h"
 #include "platform/event_loop.h"
+#include "state/front_end.h"
 
 namespace qv::desktop {
 

@@ -3,7 +3,7 @@
 // current language and, like every log text, in Windows-1251 bytes.
 #include <string>
 
-#include "core/catalogue.h"
+#include "state/catalogue.h"
 
 namespace qv::desktop {
 

@@ -9,7 +9,7 @@
 #include <QWidget>
 #include <functional>
 
-#include "core/log.h"
+#include "state/log.h"
 
 namespace qv::desktop {
 

@@ -64,12 +64,14 @@ TFormSerSet::TFormSerSet(std::string iniPath, const Catalogue& texts, DialogServ
   setFixedSize(sizeHint().expandedTo(
       QSize(static_cast<int>(kClientWidth * scale), static_cast<int>(kClientHeight * scale))));
   if (!loaded) {
-    QTimer::singleShot(0, this, [this] { services_.Error(this, Msg(45), Msg(46)); });
+    QTimer::singleShot(0, this, [this] {
+      services_.Error(this, Msg(MsgId::ErrorCaption), Msg(MsgId::IniLoadError));
+    });
   }
 }
 
-QString TFormSerSet::Msg(int index) const {
-  return FromAnsi(texts_[index]);
+QString TFormSerSet::Msg(MsgId id) const {
+  return FromAnsi(texts_[id]);
 }
 
 void TFormSerSet::BuildWidgets() {
@@ -221,28 +223,29 @@ QGroupBox* TFormSerSet::BuildNetworkBox() {
 }
 
 void TFormSerSet::SetCaptions() {
-  groupsBox_->setTitle(Msg(49));
-  datafileLabel_->setText(Msg(50));
-  browseButton_->setText(Msg(51));
-  countLabel_->setText(Msg(65));
-  countArcLabel_->setText(Msg(66));
-  timeBeginLabel_->setText(Msg(57));
-  timeEndLabel_->setText(Msg(58));
-  stepLabel_->setText(Msg(56));
-  stepList_->addItems({QStringLiteral("1 ") + Msg(63), QStringLiteral("2 ") + Msg(64),
-                       QStringLiteral("3 ") + Msg(64)});
-  archiveLinkBox_->setText(Msg(67));
-  structureButton_->setText(Msg(52));
-  usersLabel_->setText(Msg(53));
-  userNameLabel_->setText(Msg(54));
-  hostLabel_->setText(Msg(55));
-  usersGrid_->setHorizontalHeaderLabels({Msg(54), Msg(55)});
-  languageBox_->setTitle(Msg(70));
-  languageList_->addItems({Msg(68), Msg(69)});
-  networkBox_->setTitle(Msg(60));
-  portLabel_->setText(Msg(61));
-  directSendBox_->setText(Msg(62));
-  noDelayBox_->setText(Msg(76));
+  groupsBox_->setTitle(Msg(MsgId::GroupsBox));
+  datafileLabel_->setText(Msg(MsgId::DatafileLabel));
+  browseButton_->setText(Msg(MsgId::BrowseButton));
+  countLabel_->setText(Msg(MsgId::TotalRecords));
+  countArcLabel_->setText(Msg(MsgId::TotalArchiveRecords));
+  timeBeginLabel_->setText(Msg(MsgId::StartingTime));
+  timeEndLabel_->setText(Msg(MsgId::FinishingTime));
+  stepLabel_->setText(Msg(MsgId::StepLabel));
+  stepList_->addItems({QStringLiteral("1 ") + Msg(MsgId::Hour),
+                       QStringLiteral("2 ") + Msg(MsgId::Hours),
+                       QStringLiteral("3 ") + Msg(MsgId::Hours)});
+  archiveLinkBox_->setText(Msg(MsgId::AutoArchive));
+  structureButton_->setText(Msg(MsgId::StructureButton));
+  usersLabel_->setText(Msg(MsgId::UsersInGroup));
+  userNameLabel_->setText(Msg(MsgId::UserNameHeader));
+  hostLabel_->setText(Msg(MsgId::HostNameHeader));
+  usersGrid_->setHorizontalHeaderLabels({Msg(MsgId::UserNameHeader), Msg(MsgId::HostNameHeader)});
+  languageBox_->setTitle(Msg(MsgId::LanguageBox));
+  languageList_->addItems({Msg(MsgId::English), Msg(MsgId::Russian)});
+  networkBox_->setTitle(Msg(MsgId::NetworkBox));
+  portLabel_->setText(Msg(MsgId::PortLabel));
+  directSendBox_->setText(Msg(MsgId::DirectSending));
+  noDelayBox_->setText(Msg(MsgId::TcpNoDelay));
 }
 
 void TFormSerSet::InstallFilters() {
@@ -382,10 +385,10 @@ void TFormSerSet::AddUser() {
   SetTextIfDifferent(*hostEdit_, FromAnsi(host));
   switch (result) {
     case config::AddUserResult::DuplicateUserName:
-      services_.Warn(this, Msg(42), Msg(43));
+      services_.Warn(this, Msg(MsgId::WarningCaption), Msg(MsgId::UserExists));
       break;
     case config::AddUserResult::DuplicateHost:
-      services_.Warn(this, Msg(42), Msg(44));
+      services_.Warn(this, Msg(MsgId::WarningCaption), Msg(MsgId::AddressExists));
       break;
     case config::AddUserResult::Added:
       ShowGrid();
@@ -402,7 +405,7 @@ void TFormSerSet::ChooseDatafile() {
   try {
     model_.ChooseDatafile(ToPath(chosen));
   } catch (const std::exception& e) {
-    services_.Error(this, Msg(45), QString::fromLocal8Bit(e.what()));
+    services_.Error(this, Msg(MsgId::ErrorCaption), QString::fromLocal8Bit(e.what()));
   }
   ShowModel();
 }
@@ -413,13 +416,13 @@ void TFormSerSet::OpenStructure() {
   const std::optional<int32_t> maxArchive = model_.StructureMaxArchive();
   if (!maxArchive) {
     services_.Error(
-        this, Msg(45),
+        this, Msg(MsgId::ErrorCaption),
         QStringLiteral("'%1' is not a valid integer value.").arg(countArcEdit_->text()));
     return;
   }
   TFormBrowser browser(path, *maxArchive, texts_, services_, platform::Now(), this);
   if (!browser.Ready()) {
-    services_.Error(this, Msg(45), browser.SetupError());
+    services_.Error(this, Msg(MsgId::ErrorCaption), browser.SetupError());
     return;
   }
   services_.RunModal(browser);
@@ -435,12 +438,13 @@ void TFormSerSet::reject() {
 
 void TFormSerSet::closeEvent(QCloseEvent* event) {
   model_.KeepGrid();
-  if (!dropEdits_ && model_.ShouldAskToSave() && services_.AskYesNo(this, Msg(42), Msg(47))) {
+  if (!dropEdits_ && model_.ShouldAskToSave() &&
+      services_.AskYesNo(this, Msg(MsgId::WarningCaption), Msg(MsgId::SaveChanges))) {
     try {
       model_.Save();
-      services_.Warn(this, Msg(42), Msg(48));
+      services_.Warn(this, Msg(MsgId::WarningCaption), Msg(MsgId::ChangesAfterRestart));
     } catch (const std::exception& e) {
-      services_.Error(this, Msg(45), QString::fromLocal8Bit(e.what()));
+      services_.Error(this, Msg(MsgId::ErrorCaption), QString::fromLocal8Bit(e.what()));
     }
   }
   event->accept();

@@ -16,8 +16,8 @@
 #include <string>
 
 #include "config/settings_model.h"
-#include "core/catalogue.h"
 #include "desktop/dialog_services.h"
+#include "state/catalogue.h"
 
 namespace qv::desktop {
 
@@ -56,7 +56,7 @@ class TFormSerSet final : public QDialog {
   void AddUser();
   void ChooseDatafile();
   void OpenStructure();
-  QString Msg(int index) const;
+  QString Msg(MsgId id) const;
 
   config::SettingsModel model_;
   const Catalogue& texts_;

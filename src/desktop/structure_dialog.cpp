@@ -71,21 +71,22 @@ TFormBrowser::TFormBrowser(std::string datafilePath, int32_t maxArchive, const C
   label4_ = picker("Label4", kTrackLeft);
   label5_ = picker("Label5", kTrackLeft + kTrackWidth - 120);
 
-  checkBox1_ = new QCheckBox(FromAnsi(texts_[84]), this);
+  checkBox1_ = new QCheckBox(FromAnsi(texts_[MsgId::CreateCopy]), this);
   checkBox1_->setObjectName(QStringLiteral("CheckBox1"));
   checkBox1_->setGeometry(kTrackLeft, 166, 200, 22);
   checkBox1_->setChecked(true);
-  button1_ = new QPushButton(FromAnsi(texts_[82]), this);
+  button1_ = new QPushButton(FromAnsi(texts_[MsgId::CancelButton]), this);
   button1_->setObjectName(QStringLiteral("Button1"));
   button1_->setGeometry(300, 164, 85, 26);
-  button2_ = new QPushButton(FromAnsi(texts_[83]), this);
+  button2_ = new QPushButton(FromAnsi(texts_[MsgId::ApplyButton]), this);
   button2_->setObjectName(QStringLiteral("Button2"));
   button2_->setGeometry(395, 164, 85, 26);
 
   SetUp();
 
-  label7_->setText(FromAnsi(texts_[80]) + ShortDate(now_));
-  label8_->setText(FromAnsi(texts_[81]) + QChar(' ') + QString::number(maxArchive_));
+  label7_->setText(FromAnsi(texts_[MsgId::CurrentDate]) + ShortDate(now_));
+  label8_->setText(FromAnsi(texts_[MsgId::MaxArchiveSize]) + QChar(' ') +
+                   QString::number(maxArchive_));
 
   connect(trackBar1_, &QSlider::valueChanged, this, [this](int position) { OnTrackBar(position); });
   connect(label4_, &QDateEdit::dateChanged, this, [this] { button2_->setEnabled(true); });
@@ -109,9 +110,11 @@ void TFormBrowser::SetUp() {
   } catch (const std::exception& e) {
     setupError_ = QString::fromLocal8Bit(e.what());
   }
-  label1_->setText(FromAnsi(texts_[78]) + QString::number(info_.DataCount));
-  label2_->setText(FromAnsi(texts_[77]) + QString::number(info_.ArchiveCount));
-  label3_->setText(FromAnsi(texts_[79]) + QString::number(info_.Total()));
+  label1_->setText(FromAnsi(texts_[MsgId::DatafileRecordsCount]) +
+                   QString::number(info_.DataCount));
+  label2_->setText(FromAnsi(texts_[MsgId::ArchiveRecordsCount]) +
+                   QString::number(info_.ArchiveCount));
+  label3_->setText(FromAnsi(texts_[MsgId::AllRecordsCount]) + QString::number(info_.Total()));
 
   const bool few = info_.Total() < 2;
   trackBar1_->setVisible(!few);
@@ -206,7 +209,7 @@ void TFormBrowser::Apply() {
     }
   } catch (const std::exception& e) {
     // The old datafile and archive are untouched.
-    services_.Error(this, FromAnsi(texts_[45]), QString::fromLocal8Bit(e.what()));
+    services_.Error(this, FromAnsi(texts_[MsgId::ErrorCaption]), QString::fromLocal8Bit(e.what()));
   }
   accept();
 }

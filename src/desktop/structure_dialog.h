@@ -11,9 +11,9 @@
 #include <QSlider>
 #include <string>
 
-#include "core/catalogue.h"
 #include "desktop/dialog_services.h"
 #include "platform/time.h"
+#include "state/catalogue.h"
 #include "store/restructure.h"
 
 namespace qv::desktop {

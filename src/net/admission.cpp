@@ -2,10 +2,11 @@
 
 #include <system_error>
 
+#include "net/blocking_send.h"
 #include "net/frame_receiver.h"
 #include "net/socket_window.h"
 #include "net/user_lookup.h"
-#include "service/blocking_send.h"
+#include "platform/close_quietly.h"
 #include "store/text_utils.h"
 
 namespace qv::net {
@@ -28,10 +29,7 @@ void ClientConnectEvent(Server& server, TFormSocksServer& window,
   } catch (const std::system_error& e) {
     server.log.Write("Error CreateThread for new connect.\r\n" +
                      store::SystemErrorText(e.code().value()));
-    try {
-      connection->Close();
-    } catch (...) {
-    }
+    platform::CloseQuietly(*connection);
     return;
   } catch (...) {
     server.log.Write("Error CreateProccess for new connect");
@@ -50,7 +48,8 @@ void IdentifyConnection(Server& server, TFormSocksServer& window,
       if (!name.empty()) user = UserByHostName(server, name);
     }
     if (user == nullptr) {
-      server.log.Write(server.catalogue[16] + address + " " + name + server.catalogue[17]);
+      server.log.Write(server.catalogue[MsgId::IllegalUserFrom] + address + " " + name +
+                       server.catalogue[MsgId::IllegalUserTail]);
       connection->Close();
       return;
     }
@@ -70,6 +69,7 @@ void IdentifyConnection(Server& server, TFormSocksServer& window,
             server.pendingList.push_back(user);
             window.EnableConnectTimer();
           } catch (...) {
+            server.boundaryErrors.Report("Admission");
           }
           break;
         }

@@ -4,8 +4,8 @@
 // admitted connection is bound to its user and the user queued for the outgoing connection.
 #include <memory>
 
-#include "core/server.h"
 #include "platform/socket.h"
+#include "state/server.h"
 
 namespace qv::net {
 

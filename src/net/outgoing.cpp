@@ -3,13 +3,13 @@
 #include <string>
 #include <vector>
 
+#include "net/blocking_send.h"
 #include "net/frame_receiver.h"
 #include "net/socket_error_text.h"
 #include "net/socket_window.h"
 #include "net/user_lookup.h"
+#include "platform/close_quietly.h"
 #include "platform/socket_errors.h"
-#include "service/blocking_send.h"
-#include "service/sessions.h"
 
 namespace qv::net {
 namespace {
@@ -28,6 +28,7 @@ void CloseIncomingOf(Server& server, int32_t handle) {
   try {
     server.socketWindow->ServerSocket1.CloseByHandle(handle);
   } catch (...) {
+    server.boundaryErrors.Report("Closing an incoming connection");
   }
 }
 
@@ -36,15 +37,15 @@ void CloseIncomingOf(Server& server, int32_t handle) {
 void ClientSocketConnect(Server& server, platform::TcpClient& socket) {
   TMyNameUser* user = UserByOutgoingSocket(server, socket);
   if (user == nullptr) {
-    server.log.WriteMsg(26);
+    server.log.WriteMsg(MsgId::UnidentifiedUserConnect);
     return;
   }
   service::NoDelayStep(server.settings, socket);
-  service::SessionStart(server, *user);
+  if (server.sessionEvents.Started) server.sessionEvents.Started(*user);
 }
 
 void ClientSocketDisconnect(Server& server, platform::TcpClient& socket) {
-  service::SessionEndOutgoing(server, socket);
+  if (server.sessionEvents.OutgoingClosed) server.sessionEvents.OutgoingClosed(socket);
 }
 
 void ServerClientDisconnect(Server& server, platform::TcpConnection& connection) {
@@ -52,7 +53,7 @@ void ServerClientDisconnect(Server& server, platform::TcpConnection& connection)
   if (TMyNameUser* user = UserByIncomingHandle(server, connection.Handle())) {
     if (user->Connection.StreamHandle == connection.Handle()) ResetReceiveState(user->Connection);
   }
-  service::SessionEndIncoming(server, connection.Handle());
+  if (server.sessionEvents.IncomingClosed) server.sessionEvents.IncomingClosed(connection.Handle());
 }
 
 void ClientSocketError(Server& server, platform::TcpClient& socket, int& code) {
@@ -62,19 +63,13 @@ void ClientSocketError(Server& server, platform::TcpClient& socket, int& code) {
     user = UserByIncomingHandle(server, socket.Handle());
   code = 0;
   if (user == nullptr) {
-    try {
-      socket.Close();
-    } catch (...) {
-    }
+    platform::CloseQuietly(socket);
     return;
   }
   if (error == 0 || error == platform::kWsaWouldBlock) return;
   if (error == platform::kWsaConnectionReset) {
-    try {
-      socket.Close();
-    } catch (...) {
-    }
-    server.log.WriteMsg(72, user->HostName);
+    platform::CloseQuietly(socket);
+    server.log.WriteMsg(MsgId::ResetConnection, user->HostName);
     return;
   }
   if (error == platform::kWsaConnectionRefused) {
@@ -83,23 +78,18 @@ void ClientSocketError(Server& server, platform::TcpClient& socket, int& code) {
       try {
         user->ClientSocket->Open();
       } catch (...) {
+        server.boundaryErrors.Report("Reconnect");
       }
       return;
     }
-    server.log.WriteMsg(23, user->HostName);
-    try {
-      user->ClientSocket->Close();
-      user->ReconnectCount = 0;
-      CloseIncomingOf(server, user->ServerSocketHandle);
-    } catch (...) {
-    }
+    server.log.WriteMsg(MsgId::NotRespond, user->HostName);
+    platform::CloseQuietly(*user->ClientSocket);
+    user->ReconnectCount = 0;
+    CloseIncomingOf(server, user->ServerSocketHandle);
     return;
   }
-  server.log.WriteMsg(24, user->HostName + " - " + ErrorTextOrNumber(error));
-  try {
-    socket.Close();
-  } catch (...) {
-  }
+  server.log.WriteMsg(MsgId::ClientSocketError, user->HostName + " - " + ErrorTextOrNumber(error));
+  platform::CloseQuietly(socket);
   CloseIncomingOf(server, user->ServerSocketHandle);
 }
 
@@ -109,26 +99,22 @@ void ServerClientError(Server& server, platform::TcpConnection& connection, int&
   try {
     std::string text;
     if (SocketErrorText(error, text)) {
-      server.log.WriteMsg(25, text);
+      server.log.WriteMsg(MsgId::ListenerClientError, text);
     } else {
       const std::string tail =
           error == platform::kWsaHostNotFound ? "Host not found." : std::to_string(error);
       TMyNameUser* user = UserByIncomingHandle(server, connection.Handle());
-      server.log.WriteMsg(25, (user != nullptr ? user->HostName : std::string()) + " - " + tail);
+      server.log.WriteMsg(MsgId::ListenerClientError,
+                          (user != nullptr ? user->HostName : std::string()) + " - " + tail);
     }
   } catch (...) {
+    server.boundaryErrors.Report("Client error");
   }
   if (error != platform::kWsaWouldBlock) {
     TMyNameUser* user = UserByIncomingHandle(server, connection.Handle());
-    try {
-      connection.Close();
-    } catch (...) {
-    }
-    try {
-      if (user != nullptr && user->ClientSocket && user->ClientSocket->Connected()) {
-        user->ClientSocket->Close();
-      }
-    } catch (...) {
+    platform::CloseQuietly(connection);
+    if (user != nullptr && user->ClientSocket && user->ClientSocket->Connected()) {
+      platform::CloseQuietly(*user->ClientSocket);
     }
   }
   code = 0;
@@ -140,35 +126,32 @@ void ConnectTimerTick(Server& server, TFormSocksServer& window) {
     std::lock_guard sendLock(server.sendLock);
     pending = server.pendingList;
   } catch (...) {
+    server.boundaryErrors.Report("Connect timer");
   }
   try {
     for (TMyNameUser* user : pending) {
       if (!user->ClientSocket) continue;
       ClientSocket& socket = *user->ClientSocket;
       if (!socket.Active()) {
-        try {
-          if (socket.Handle() != -1) socket.Close();
-        } catch (...) {
-        }
+        if (socket.Handle() != -1) platform::CloseQuietly(socket);
         socket.Open();
       } else {
         // An outgoing connection of an earlier session is still up: both connections go and
         // the client has to connect anew.
-        try {
-          socket.Close();
-        } catch (...) {
-        }
+        platform::CloseQuietly(socket);
         CloseIncomingOf(server, user->ServerSocketHandle);
         server.log.Write("->Error Connect with " + user->HostName);
       }
     }
   } catch (...) {
+    server.boundaryErrors.Report("Connect timer");
     return;  // walked again at the next tick
   }
   try {
     std::lock_guard sendLock(server.sendLock);
     server.pendingList.clear();
   } catch (...) {
+    server.boundaryErrors.Report("Connect timer");
   }
   window.ConnectTimerDisabled();
 }

@@ -2,8 +2,8 @@
 // The events of both kinds of connection and the connect timer: opening the outgoing connection
 // of each newly admitted user, the retry of a refused connection up to the reconnect limit, and
 // the error handlers, which always clear the reported code.
-#include "core/server.h"
 #include "platform/socket.h"
+#include "state/server.h"
 
 namespace qv::net {
 

@@ -7,37 +7,54 @@
 #include "net/frame_receiver.h"
 #include "net/outgoing.h"
 #include "net/user_lookup.h"
+#include "platform/close_quietly.h"
+#include "store/text_utils.h"
 
 namespace qv::net {
+namespace {
+
+// Runs a socket event handler or timer tick: what escapes it is logged (once per kind) here
+// instead of vanishing in the socket layer.
+template <class Fn>
+void Guarded(Server& server, const char* where, Fn&& handler) {
+  try {
+    handler();
+  } catch (...) {
+    server.boundaryErrors.Report(where);
+  }
+}
+
+}  // namespace
 
 TFormSocksServer::TFormSocksServer(Server& server) : ServerSocket1(server.loop), server_(server) {
   ServerSocket1.OnClientConnect = [this](const std::shared_ptr<platform::TcpConnection>& c) {
-    ClientConnectEvent(server_, *this, c);
+    Guarded(server_, "Client connect", [&] { ClientConnectEvent(server_, *this, c); });
   };
-  ServerSocket1.OnClientRead = [this](platform::TcpConnection& c) { ReadEvent(server_, c); };
+  ServerSocket1.OnClientRead = [this](platform::TcpConnection& c) {
+    Guarded(server_, "Client read", [&] { ReadEvent(server_, c); });
+  };
   ServerSocket1.OnClientDisconnect = [this](platform::TcpConnection& c) {
-    ServerClientDisconnect(server_, c);
+    Guarded(server_, "Client disconnect", [&] { ServerClientDisconnect(server_, c); });
   };
   ServerSocket1.OnClientError = [this](platform::TcpConnection& c, int& code) {
-    ServerClientError(server_, c, code);
+    Guarded(server_, "Client error", [&] { ServerClientError(server_, c, code); });
   };
-  timerConnect_ =
-      server.loop.AddTimer(kConnectTimerMs, false, [this] { ConnectTimerTick(server_, *this); });
+  ServerSocket1.OnAcceptLimit = [this](int error) {
+    server_.log.Write("Connections refused: out of file descriptors (" +
+                      store::SystemErrorText(error) + ")");
+  };
+  timerConnect_ = server.loop.AddTimer(kConnectTimerMs, false, [this] {
+    Guarded(server_, "Connect timer", [&] { ConnectTimerTick(server_, *this); });
+  });
   timerStackChecker_ = server.loop.AddTimer(kStackCheckerMs, true, [this] {
-    try {
-      TcpStackCheckerTick(server_, ServerSocket1);
-    } catch (...) {
-    }
+    Guarded(server_, "TCP stack checker", [&] { TcpStackCheckerTick(server_, ServerSocket1); });
   });
   std::lock_guard sessionLock(server.sessionLock);
   server.socketWindow = this;
 }
 
 TFormSocksServer::~TFormSocksServer() {
-  try {
-    Close();
-  } catch (...) {
-  }
+  platform::CloseQuietly(*this);
   server_.loop.RemoveTimer(timerConnect_);
   server_.loop.RemoveTimer(timerStackChecker_);
 }
@@ -47,10 +64,14 @@ void TFormSocksServer::OpenListener(int port) {
 }
 
 void TFormSocksServer::AttachTemplateHandlers(ClientSocket& socket) {
-  socket.OnConnect = [this](platform::TcpClient& s) { ClientSocketConnect(server_, s); };
-  socket.OnDisconnect = [this](platform::TcpClient& s) { ClientSocketDisconnect(server_, s); };
+  socket.OnConnect = [this](platform::TcpClient& s) {
+    Guarded(server_, "Outgoing connect", [&] { ClientSocketConnect(server_, s); });
+  };
+  socket.OnDisconnect = [this](platform::TcpClient& s) {
+    Guarded(server_, "Outgoing disconnect", [&] { ClientSocketDisconnect(server_, s); });
+  };
   socket.OnError = [this](platform::TcpClient& s, int& code) {
-    ClientSocketError(server_, s, code);
+    Guarded(server_, "Outgoing error", [&] { ClientSocketError(server_, s, code); });
   };
 }
 
@@ -98,16 +119,10 @@ void TFormSocksServer::Close() {
   }
   server_.loop.SetTimerEnabled(timerStackChecker_, false);
   server_.loop.SetTimerEnabled(timerConnect_, false);
-  try {
-    if (ServerSocket1.Active()) ServerSocket1.Close();
-  } catch (...) {
-  }
+  if (ServerSocket1.Active()) platform::CloseQuietly(ServerSocket1);
   for (TMyDBUser& group : server_.groups) {
     for (TMyNameUser& user : group.Users) {
-      try {
-        if (user.ClientSocket) user.ClientSocket->Close();
-      } catch (...) {
-      }
+      if (user.ClientSocket) platform::CloseQuietly(*user.ClientSocket);
     }
   }
   // Identification threads leave quickly once closing is set (a reverse lookup may still run).

@@ -7,10 +7,10 @@
 #include <mutex>
 #include <vector>
 
-#include "core/server.h"
-#include "net/client_socket.h"
 #include "platform/socket.h"
 #include "platform/thread.h"
+#include "state/client_socket.h"
+#include "state/server.h"
 
 namespace qv::net {
 

@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "config/ini_store.h"
-#include "net/client_socket.h"
+#include "state/client_socket.h"
 #include "store/text_utils.h"
 
 namespace qv::net {

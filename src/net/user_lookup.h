@@ -6,8 +6,8 @@
 #include <string>
 #include <string_view>
 
-#include "core/server.h"
 #include "platform/socket.h"
+#include "state/server.h"
 
 namespace qv::net {
 

@@ -1,6 +1,7 @@
 #include "platform/socket.h"
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -18,6 +19,9 @@
 
 namespace qv::platform {
 namespace {
+
+// How long the listener is not watched when the process is out of descriptors and has no spare.
+constexpr int kAcceptPauseMs = 100;
 
 bool WouldBlock(int error) {
   return error == EAGAIN || error == EWOULDBLOCK;
@@ -182,6 +186,11 @@ void TcpListener::Open(int port, const std::string& bindAddress) {
   }
   listenFd_ = fd;
   listenWatch_ = loop_.Watch(fd, EventLoop::kReadable, [this](uint32_t) { AcceptPending(); });
+  spareFd_ = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+  resumeTimer_ = loop_.AddTimer(kAcceptPauseMs, false, [this] {
+    loop_.SetTimerEnabled(resumeTimer_, false);
+    if (listenFd_ >= 0) loop_.SetWatchEvents(listenWatch_, EventLoop::kReadable);
+  });
 }
 
 int TcpListener::LocalPort() const {
@@ -213,6 +222,10 @@ void TcpListener::Close() {
     ::close(listenFd_);
     listenFd_ = -1;
   }
+  if (spareFd_ >= 0) ::close(spareFd_);
+  spareFd_ = -1;
+  if (resumeTimer_ != 0) loop_.RemoveTimer(resumeTimer_);
+  resumeTimer_ = 0;
 }
 
 std::unique_lock<std::recursive_mutex> TcpListener::LockConnections() const {
@@ -252,6 +265,29 @@ void TcpListener::Remove(TcpConnection* connection) {
   if (it != connections_.end()) connections_.erase(it);
 }
 
+void TcpListener::RefuseAtLimit(int error) {
+  if (!atLimit_) {
+    atLimit_ = true;
+    if (OnAcceptLimit) {
+      try {
+        OnAcceptLimit(error);
+      } catch (...) {  // NOLINT(bugprone-empty-catch): the refusal below must happen regardless
+      }
+    }
+  }
+  if (spareFd_ >= 0) {
+    ::close(spareFd_);
+    const int fd = ::accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
+    if (fd >= 0) ::close(fd);
+    spareFd_ = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+    if (fd >= 0 && spareFd_ >= 0) return;
+  }
+  // No spare to free: the listener is not watched for a moment instead of waking the event
+  // thread again at once.
+  loop_.SetWatchEvents(listenWatch_, 0);
+  loop_.SetTimerEnabled(resumeTimer_, true);
+}
+
 void TcpListener::AcceptPending() {
   for (;;) {
     sockaddr_in peer{};
@@ -260,8 +296,10 @@ void TcpListener::AcceptPending() {
                              SOCK_NONBLOCK | SOCK_CLOEXEC);
     if (fd < 0) {
       if (errno == EINTR || errno == ECONNABORTED) continue;
-      return;  // would block, or out of descriptors: the next readable event retries
+      if (errno == EMFILE || errno == ENFILE) RefuseAtLimit(errno);
+      return;  // would block, or refused at the limit: the next readable event goes on
     }
+    atLimit_ = false;
     const std::string peerAddress =
         peer.sin_family == AF_INET ? FormatIPv4(peer.sin_addr.s_addr) : std::string();
     auto connection = std::make_shared<TcpConnection>(*this, fd, nextHandle_++, peerAddress);

@@ -97,6 +97,10 @@ class TcpListener {
   std::function<void(TcpConnection&)> OnClientRead;
   std::function<void(TcpConnection&)> OnClientDisconnect;
   std::function<void(TcpConnection&, int& code)> OnClientError;
+  // The process ran out of descriptors while connections were waiting (errno EMFILE or ENFILE):
+  // they are accepted and closed at once until descriptors free. Raised when the condition
+  // starts, not again until an accept has succeeded in between.
+  std::function<void(int error)> OnAcceptLimit;
 
   // Listens on the port (all IPv4 addresses unless bindAddress is given). Throws
   // std::system_error when the port cannot be opened.
@@ -123,6 +127,9 @@ class TcpListener {
  private:
   friend class TcpConnection;
   void AcceptPending();
+  // Out of descriptors: refuses one waiting connection through the spare descriptor, or stops
+  // watching the listener for a moment when there is no spare.
+  void RefuseAtLimit(int error);
   void OnConnectionEvent(const std::shared_ptr<TcpConnection>& connection);
   void RaiseError(TcpConnection& connection, int code);
   void Remove(TcpConnection* connection);
@@ -130,7 +137,13 @@ class TcpListener {
   EventLoop& loop_;
   int listenFd_ = -1;
   EventLoop::WatchId listenWatch_ = 0;
-  int32_t nextHandle_ = 1 << 24;  // far above any descriptor number
+  // Held open so that one descriptor can be freed to accept and close a waiting connection when
+  // the process has no other: without that the listener stays readable and the event thread
+  // would spin until a descriptor frees.
+  int spareFd_ = -1;
+  bool atLimit_ = false;
+  EventLoop::TimerId resumeTimer_ = 0;  // re-arms the listener after a pause at the limit
+  int32_t nextHandle_ = 1 << 24;        // far above any descriptor number
   mutable std::recursive_mutex listMutex_;
   std::vector<std::shared_ptr<TcpConnection>> connections_;
 };

@@ -47,7 +47,8 @@ void ThreadPool::ThreadMain(std::function<void()> job) {
   for (;;) {
     try {
       job();
-    } catch (...) {
+    } catch (...) {  // NOLINT(bugprone-empty-catch): jobs report their own errors; the thread
+                     // must survive one that did not
     }
     job = nullptr;  // what the job holds is released before the thread parks
     std::unique_lock lock(mutex_);

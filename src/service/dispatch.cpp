@@ -12,11 +12,6 @@
 namespace qv::service {
 namespace {
 
-constexpr int kMsgNetworkSettingsError = 40;  // "Error in network settings on computer "
-constexpr int kMsgProcessingError = 41;       // "Error processing of request from "
-constexpr int kMsgIncorrectValues = 87;       // "Incorrect values in received data."
-constexpr int kMsgValuesCorrected = 88;       // "Values are corrected!"
-
 // Marks of different users differ by this much once the owner's index is added.
 constexpr double kMarkUserSpacing = 100000;
 
@@ -41,11 +36,11 @@ void DataRequestHandler::Handle(TMyNameUser& user, const std::string& host, cons
     case Alignment::Aligned:
       break;
     case Alignment::Corrected:
-      server_.log.Write(server_.log.Msg(kMsgIncorrectValues) + " " +
-                        server_.log.Msg(kMsgValuesCorrected));
+      server_.log.Write(server_.log.Msg(MsgId::IncorrectValues) + " " +
+                        server_.log.Msg(MsgId::ValuesCorrected));
       break;
     case Alignment::Incorrect:
-      server_.log.WriteMsg(kMsgIncorrectValues);
+      server_.log.WriteMsg(MsgId::IncorrectValues);
       user.Fault = true;
       return;
   }
@@ -60,7 +55,7 @@ void DataRequestHandler::Handle(TMyNameUser& user, const std::string& host, cons
   if (r.code == code::kReply && r.subcode == subcode::kPollAnswer) return PollAnswer(r);
   if (r.code == code::kMark) return Mark(r);
   if (r.code == code::kNetworkReport) {
-    server_.log.WriteMsg(kMsgNetworkSettingsError, user.HostName);
+    server_.log.WriteMsg(MsgId::NetworkSettingsError, user.HostName);
     return;
   }
 
@@ -155,7 +150,7 @@ void DataRequestHandler::CopyDay(Request& r) {
     SetDoubleAt(header, days_reply::kDateOffset, date);
     Send(r.user, header, days_reply::kWeekReplySize, r.host, kScopeGroup);
   } catch (const std::exception&) {
-    server_.log.WriteMsg(kMsgProcessingError, r.host + " (Copy Data)");
+    server_.log.WriteMsg(MsgId::RequestProcessingError, r.host + " (Copy Data)");
   }
   group.Busy = false;
 }
@@ -204,7 +199,7 @@ void DataRequestHandler::Days(Request& r) {
   try {
     Send(r.user, header, days_reply::Size(days), r.host, kScopeUser);
   } catch (const std::exception& e) {
-    server_.log.WriteMsg(kMsgProcessingError, r.host);
+    server_.log.WriteMsg(MsgId::RequestProcessingError, r.host);
     server_.log.Write(e.what());
   }
   SendMarksOfOthers(r);

@@ -7,9 +7,9 @@
 #include <functional>
 #include <string>
 
-#include "core/server.h"
 #include "service/reply_sender.h"
 #include "service/request_package.h"
+#include "state/server.h"
 
 namespace qv::service {
 

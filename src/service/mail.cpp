@@ -14,8 +14,6 @@
 namespace qv::service {
 namespace {
 
-constexpr int kMsgProcessingError = 41;   // "Error processing of request from "
-constexpr int kMsgIncorrectAddress = 73;  // "Incorrect address of recipient"
 constexpr size_t kSplitErrorLineLimit = 103;
 constexpr size_t kCopyChunk = 65536;
 
@@ -72,7 +70,7 @@ void AddressAndMailHandler::Handle(TMyNameUser& sender, const std::string& /*hos
     std::string list;
     // A package too short for its header names no recipient.
     if (payload.Size() < mail::kHeaderSize || !ReadExact(payload, header.data(), header.size())) {
-      server_.log.WriteMsg(kMsgIncorrectAddress);
+      server_.log.WriteMsg(MsgId::IncorrectRecipient);
     } else if (ReadAddressList(payload, header.data(), list)) {
       const std::vector<Recipient> recipients = Recipients(list);
       const mail::MailClass kind = mail::ClassOfKind(Int32At(header.data(), mail::kKindOffset));
@@ -83,7 +81,7 @@ void AddressAndMailHandler::Handle(TMyNameUser& sender, const std::string& /*hos
       }
     }
   } catch (const std::exception&) {
-    server_.log.WriteMsg(kMsgProcessingError, sender.HostName);
+    server_.log.WriteMsg(MsgId::RequestProcessingError, sender.HostName);
   }
   // A spool file that no recipient took would only fill the disk.
   if (!spoolFileName.empty() && !spoolTaken) {
@@ -103,24 +101,24 @@ bool AddressAndMailHandler::ReadAddressList(net::PayloadStream& payload, const u
     payload.Seek(mail::kLongAddressLengthOffset);
     if (size < static_cast<int64_t>(mail::kLongAddressOffset) ||
         !ReadExact(payload, lengthBytes, sizeof lengthBytes)) {
-      server_.log.WriteMsg(kMsgIncorrectAddress);
+      server_.log.WriteMsg(MsgId::IncorrectRecipient);
       return false;
     }
     const int32_t length = LoadField<int32_t>(lengthBytes);
     if (length < 0 || length > size - static_cast<int64_t>(mail::kLongAddressOffset)) {
-      server_.log.WriteMsg(kMsgIncorrectAddress);
+      server_.log.WriteMsg(MsgId::IncorrectRecipient);
       return false;
     }
     list.resize(static_cast<size_t>(length));
     if (!ReadExact(payload, list.data(), list.size())) {
-      server_.log.WriteMsg(kMsgIncorrectAddress);
+      server_.log.WriteMsg(MsgId::IncorrectRecipient);
       return false;
     }
     const size_t nul = list.find('\0');
     if (nul != std::string::npos) list.resize(nul);
   }
   if (list.empty()) {
-    server_.log.WriteMsg(kMsgIncorrectAddress);
+    server_.log.WriteMsg(MsgId::IncorrectRecipient);
     return false;
   }
   return true;
@@ -132,7 +130,7 @@ std::vector<AddressAndMailHandler::Recipient> AddressAndMailHandler::Recipients(
   try {
     store::SplitToList(mail::kAddressSeparator, list, names);
   } catch (const std::exception&) {
-    std::string line = "ERROR SPLIT " + server_.log.Msg(kMsgIncorrectAddress);
+    std::string line = "ERROR SPLIT " + server_.log.Msg(MsgId::IncorrectRecipient);
     if (line.size() > kSplitErrorLineLimit) line.resize(kSplitErrorLineLimit);
     server_.log.Write(line);
   }

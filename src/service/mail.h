@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "core/server.h"
 #include "net/payload_stream.h"
 #include "service/dispatch.h"
+#include "state/server.h"
 
 namespace qv::service {
 

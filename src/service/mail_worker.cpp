@@ -5,21 +5,17 @@
 #include <thread>
 #include <vector>
 
-#include "net/client_socket.h"
+#include "net/blocking_send.h"
 #include "platform/time.h"
-#include "service/blocking_send.h"
 #include "service/mailbox.h"
-#include "service/packages.h"
 #include "service/send_to_user.h"
 #include "service/workers.h"
+#include "state/client_socket.h"
+#include "wire/packages.h"
 
 namespace qv::service {
 namespace {
 
-constexpr int kMsgInboxError = 36;       // "Error opening the user inbox file "
-constexpr int kMsgMailSendError = 37;    // "Error sending mail to "
-constexpr int kMsgDataSendError = 38;    // "Error in data sending to "
-constexpr int kMsgCreateSendError = 39;  // "Error creating a sending process for "
 constexpr auto kCreateRetryPause = std::chrono::milliseconds(10);
 
 class SendFailed : public std::runtime_error {
@@ -96,7 +92,7 @@ uint32_t MailWorkerBody(Server& server, TMyNameUser& user, int32_t sequence,
     }
     NotifySendTurn(user);
   } catch (...) {
-    server.log.WriteMsg(kMsgDataSendError, user.HostName);
+    server.log.WriteMsg(MsgId::DataSendError, user.HostName);
     user.Fault = true;
     NotifySendTurn(user);
   }
@@ -128,7 +124,7 @@ void Deliver(Server& server, TMyNameUser& user, MailChannel& channel) {
       mailbox->file.Close();
     } catch (...) {
       mailbox.reset();  // closes the file, leaves the send lock
-      server.log.WriteMsg(kMsgInboxError, user.HostName);
+      server.log.WriteMsg(MsgId::InboxOpenError, user.HostName);
       return;
     }
   }
@@ -172,7 +168,7 @@ void Deliver(Server& server, TMyNameUser& user, MailChannel& channel) {
     RemoveDeliveredNotices(server, mailboxPath, handled);
   } catch (...) {
     RemoveDeliveredNotices(server, mailboxPath, handled);
-    server.log.WriteMsg(kMsgMailSendError, user.HostName);
+    server.log.WriteMsg(MsgId::MailSendError, user.HostName);
     user.Fault = true;
   }
 }
@@ -210,7 +206,7 @@ void StartMailWorker(Server& server, TMyNameUser& user) {
     user.SendIssued = sequence;
   } catch (...) {
     if (sendLock.owns_lock()) sendLock.unlock();
-    server.log.WriteMsg(kMsgCreateSendError, user.HostName + " (MAIL)");
+    server.log.WriteMsg(MsgId::SendProcessCreateError, user.HostName + " (MAIL)");
   }
 }
 

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-#include "core/server.h"
+#include "state/server.h"
 
 namespace qv::service {
 

@@ -11,7 +11,6 @@
 namespace qv::service {
 namespace {
 
-constexpr int kMsgOpenFailed = 27;  // "Error occurred while opening the file: "
 constexpr uint32_t kTickModulus = 1000;
 
 }  // namespace
@@ -29,7 +28,7 @@ std::optional<LockedFile> LockedRetryingOpen(Server& server, const std::string& 
     if (!OpenMayRetry(error) ||
         std::chrono::steady_clock::now() - start >
             std::chrono::milliseconds(server.timeouts.retryingOpenLimitMs)) {
-      server.log.WriteMsg(kMsgOpenFailed, fileName + ".");
+      server.log.WriteMsg(MsgId::FileOpenError, fileName + ".");
       return std::nullopt;
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(server.timeouts.retryingOpenStepMs));
@@ -101,6 +100,7 @@ void RemoveDeliveredNotices(Server& server, const std::string& mailboxPath, int3
     }
     file.Close();
   } catch (...) {
+    server.boundaryErrors.Report("Mailbox notices");
   }
 }
 

@@ -9,10 +9,10 @@
 #include <string_view>
 #include <vector>
 
-#include "core/server.h"
 #include "platform/files.h"
 #include "platform/time.h"
-#include "service/packages.h"
+#include "state/server.h"
+#include "wire/packages.h"
 
 namespace qv::service {
 

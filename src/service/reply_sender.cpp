@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "net/client_socket.h"
 #include "service/send_to_user.h"
+#include "state/client_socket.h"
 #include "store/text_utils.h"
 
 namespace qv::service {

@@ -4,7 +4,8 @@
 #include <cstdint>
 #include <string_view>
 
-#include "core/server.h"
+#include "state/server.h"
+#include "wire/packages.h"
 
 namespace qv::service {
 
@@ -15,8 +16,8 @@ enum DeliveryScope : int {
   kScopeEverybody = 4,       // every connected user with an active socket
 };
 
-// Payloads up to this size leave as one piece (length and bytes together).
-inline constexpr int32_t kSinglePieceLimit = 2351;
+// Payloads up to the size of a data request leave as one piece (length and bytes together).
+inline constexpr int32_t kSinglePieceLimit = request::kSize;
 
 void SendReplyPackage(Server& server, TMyNameUser& target, const uint8_t* data, int32_t size,
                       std::string_view host, int scope);

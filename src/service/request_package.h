@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "service/packages.h"
+#include "wire/packages.h"
 
 namespace qv::service {
 

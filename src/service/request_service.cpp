@@ -6,10 +6,18 @@
 #include "service/mail.h"
 #include "service/mail_worker.h"
 #include "service/reply_sender.h"
+#include "service/sessions.h"
 
 namespace qv::service {
 
 void InstallRequestHandlers(Server& server) {
+  server.sessionEvents.Started = [&server](TMyNameUser& user) { SessionStart(server, user); };
+  server.sessionEvents.OutgoingClosed = [&server](platform::TcpClient& socket) {
+    SessionEndOutgoing(server, socket);
+  };
+  server.sessionEvents.IncomingClosed = [&server](int handle) {
+    SessionEndIncoming(server, handle);
+  };
   ReplySender reply = [&server](TMyNameUser& target, const uint8_t* data, int32_t size,
                                 const std::string& host, int scope) {
     SendReplyPackage(server, target, data, size, host, scope);

@@ -4,8 +4,8 @@
 #include <optional>
 #include <string>
 
-#include "core/server.h"
 #include "platform/files.h"
+#include "state/server.h"
 
 namespace qv::service {
 

@@ -8,12 +8,12 @@
 #include <thread>
 #include <vector>
 
-#include "net/client_socket.h"
+#include "net/blocking_send.h"
 #include "platform/socket_errors.h"
 #include "platform/time.h"
-#include "service/blocking_send.h"
-#include "service/send_buffers.h"
 #include "service/workers.h"
+#include "state/client_socket.h"
+#include "state/send_buffers.h"
 #include "store/text_utils.h"
 
 namespace qv::service {
@@ -91,7 +91,7 @@ uint32_t SendWorkerBody(Server& server, const std::shared_ptr<SendJob>& job,
     user->SendCompleted = sequence;
     NotifySendTurn(*user);
   } catch (...) {
-    server.log.WriteMsg(38, user->HostName);
+    server.log.WriteMsg(MsgId::DataSendError, user->HostName);
     user->Fault = true;
     NotifySendTurn(*user);
   }
@@ -147,12 +147,13 @@ void StartSendWorker(Server& server, TMyNameUser& user, const uint8_t* data, int
     try {
       user.Workers.push_back(WorkerEntry{thread, job->sequence, kWorkerKindSend});
     } catch (...) {
+      server.boundaryErrors.Report("Send worker table");
     }
     user.SendIssued = job->sequence;
   } catch (...) {
     user.Fault = true;
     if (sendLock.owns_lock()) sendLock.unlock();
-    server.log.WriteMsg(39, user.HostName);
+    server.log.WriteMsg(MsgId::SendProcessCreateError, user.HostName);
   }
 }
 

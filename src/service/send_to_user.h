@@ -5,7 +5,7 @@
 // their sequence numbers (SendIssued, SendStarted, SendCompleted).
 #include <cstdint>
 
-#include "core/server.h"
+#include "state/server.h"
 
 namespace qv::service {
 

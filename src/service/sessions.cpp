@@ -2,21 +2,22 @@
 
 #include <cstring>
 
-#include "core/startup.h"
-#include "net/client_socket.h"
 #include "net/socket_window.h"
 #include "net/user_lookup.h"
+#include "platform/close_quietly.h"
 #include "service/reply_sender.h"
 #include "service/retrying_open.h"
 #include "service/workers.h"
-#include "store/short_string.h"
+#include "state/client_socket.h"
+#include "wire/packages.h"
+#include "wire/short_string.h"
 
 namespace qv::service {
 namespace {
 
 bool SlotInTable(const Server& server, const TMyNameUser& user) {
   return user.StatusSlotPos >= 4 &&
-         static_cast<size_t>(user.StatusSlotPos) + kStatusSlotSize <= server.statusTable.size();
+         static_cast<size_t>(user.StatusSlotPos) + status_slot::kSize <= server.statusTable.size();
 }
 
 void SetOnline(Server& server, TMyNameUser& user, int32_t online) {
@@ -26,11 +27,12 @@ void SetOnline(Server& server, TMyNameUser& user, int32_t online) {
 
 void BroadcastSlot(Server& server, TMyNameUser& user) {
   if (!SlotInTable(server, user)) return;
-  uint8_t package[kStatusSlotPackageSize];
-  store::StoreField<int32_t>(package, kStatusChangedCode);
-  store::StoreField<int32_t>(package + 4, kStatusChangedSubcode);
-  std::memcpy(package + 8, server.statusTable.data() + user.StatusSlotPos, kStatusSlotSize);
-  SendReplyPackage(server, user, package, kStatusSlotPackageSize, user.HostName, kScopeEverybody);
+  uint8_t package[status_slot::kPackageSize];
+  store::StoreField<int32_t>(package, code::kReply);
+  store::StoreField<int32_t>(package + 4, subcode::kStatusSlot);
+  std::memcpy(package + 8, server.statusTable.data() + user.StatusSlotPos, status_slot::kSize);
+  SendReplyPackage(server, user, package, status_slot::kPackageSize, user.HostName,
+                   kScopeEverybody);
 }
 
 TMyDBUser& GroupOf(Server& server, const TMyNameUser& user) {
@@ -41,20 +43,17 @@ void AnnounceWaitingMail(Server& server, TMyNameUser& user) {
   auto mailbox = RetryingOpen(server, server.MailboxPath(user.HostName), platform::OpenMode::Read);
   if (!mailbox) return;
   const bool waiting = mailbox->Size() > 0;
-  try {
-    mailbox->Close();
-  } catch (...) {
-  }
+  platform::CloseQuietly(*mailbox);
   if (waiting) {
     uint8_t package[4];
-    store::StoreField<int32_t>(package, kMailWaitingCode);
+    store::StoreField<int32_t>(package, code::kMailWaiting);
     SendReplyPackage(server, user, package, 4, user.HostName, kScopeUser);
   }
 }
 
 int32_t SessionEnd(Server& server, TMyNameUser* user, bool outgoing) {
   if (user == nullptr) {
-    server.log.WriteMsg(28);
+    server.log.WriteMsg(MsgId::UnidentifiedUserDelete);
     return -1;
   }
   const int32_t incomingHandle = user->ServerSocketHandle;
@@ -76,6 +75,7 @@ int32_t SessionEnd(Server& server, TMyNameUser* user, bool outgoing) {
       user->ClientSocket->Close();
     }
   } catch (...) {
+    server.boundaryErrors.Report("Session");
   }
   TMyDBUser& group = GroupOf(server, *user);
   --group.ConnectedUsers;
@@ -98,9 +98,10 @@ int32_t SessionEnd(Server& server, TMyNameUser* user, bool outgoing) {
 
 void ShowConnections(Server& server) {
   try {
-    server.front.SetConnectionsCaption(server.catalogue[15] +
+    server.front.SetConnectionsCaption(server.catalogue[MsgId::ConnectionsCaption] +
                                        std::to_string(server.sessionCount.load()));
   } catch (...) {
+    server.boundaryErrors.Report("Session");
   }
 }
 
@@ -117,6 +118,7 @@ int32_t SessionStart(Server& server, TMyNameUser& user) {
       ReapWorkers(server, user, true);
     }
   } catch (...) {
+    server.boundaryErrors.Report("Session");
   }
   ++group.ConnectedUsers;
   ++server.sessionCount;

@@ -4,15 +4,10 @@
 // the counters, the user status table and its broadcasts, and the user's workers in order.
 #include <cstdint>
 
-#include "core/server.h"
 #include "platform/socket.h"
+#include "state/server.h"
 
 namespace qv::service {
-
-inline constexpr int32_t kStatusSlotPackageSize = 94;  // int32 2000, int32 3, the 86-byte slot
-inline constexpr int32_t kStatusChangedCode = 2000;
-inline constexpr int32_t kStatusChangedSubcode = 3;
-inline constexpr int32_t kMailWaitingCode = 6000;
 
 // Event thread, when the user's outgoing connection is up. Returns the user's group index.
 int32_t SessionStart(Server& server, TMyNameUser& user);

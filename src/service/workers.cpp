@@ -3,7 +3,7 @@
 #include <chrono>
 #include <vector>
 
-#include "net/client_socket.h"
+#include "state/client_socket.h"
 
 namespace qv::service {
 
@@ -31,6 +31,7 @@ void TerminateWorkers(Server& server, TMyNameUser& user, int32_t kind) {
       stopped.push_back(entry.Handle);
     }
   } catch (...) {
+    server.boundaryErrors.Report("Worker table");
   }
   // Joined outside the locks: a leaving worker may still pass through the send lock.
   for (auto& thread : stopped) {
@@ -39,6 +40,7 @@ void TerminateWorkers(Server& server, TMyNameUser& user, int32_t kind) {
         server.log.Write("No terminated thread.");
       }
     } catch (...) {
+      server.boundaryErrors.Report("Worker table");
     }
   }
 }
@@ -73,6 +75,7 @@ void ReapWorkers(Server& server, TMyNameUser& user, bool force) {
       }
     }
   } catch (...) {
+    server.boundaryErrors.Report("Worker table");
   }
   released.clear();
 }
@@ -88,6 +91,7 @@ void ReleaseNextWorker(Server& server, TMyNameUser& user) {
       }
     }
   } catch (...) {
+    server.boundaryErrors.Report("Worker table");
   }
 }
 

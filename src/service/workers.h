@@ -4,7 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "core/server.h"
+#include "state/server.h"
 
 namespace qv::service {
 

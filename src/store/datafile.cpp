@@ -7,6 +7,7 @@
 #include <stdexcept>
 #include <vector>
 
+#include "platform/close_quietly.h"
 #include "platform/time.h"
 
 namespace qv::store {
@@ -16,10 +17,6 @@ using platform::File;
 using platform::OpenMode;
 
 constexpr int64_t kRecord = kDayRecordSize;
-
-constexpr int kMsgStructureError = 29;
-constexpr int kMsgOrderFault = 71;
-constexpr int kMsgCorrectionDone = 74;
 
 const char* const kFirstNullRecord = "Error correction of database.(First Null record) ";
 const char* const kNullRecord = "Error correction of database.(Null record) ";
@@ -174,7 +171,7 @@ std::string CorrectDatafile(File& file, ConstDayBytes blank, double today) {
 
 int BuildIndex(File& file, TmyDBIndex& index) {
   const int64_t size = file.Size();
-  const int64_t n = std::min(size / kRecord, kMaxDatafileRecords);
+  const int64_t n = std::min(size / kRecord, int64_t{kMaxDatafileRecords});
   index.assign(static_cast<size_t>(n), TmyDBIndexEntry{0, 0});
   int result = 0;
   double previous = 0.0;
@@ -201,11 +198,11 @@ int BuildIndex(const std::string& fileName, TmyDBIndex& index) {
   return result;
 }
 
-void OpenGroupDatafile(GroupDatafile& group, Log& log) {
+void OpenGroupDatafile(GroupDatafile& group, LogSink& log) {
   OpenGroupDatafile(group, log, platform::Today());
 }
 
-void OpenGroupDatafile(GroupDatafile& group, Log& log, double today) {
+void OpenGroupDatafile(GroupDatafile& group, LogSink& log, double today) {
   if (group.Busy) return;
   BusyScope busy(group);
   const std::string archiveName = ArchiveName(group.FileName);
@@ -239,29 +236,26 @@ void OpenGroupDatafile(GroupDatafile& group, Log& log, double today) {
     if (datafile.Size() > kInsertFirstRecordLimit * kRecord) group.MayInsertFirst = false;
     datafile.Close();
   } catch (const std::exception&) {
-    log.WriteMsg(kMsgStructureError, group.Alias);
+    log.WriteMsg(MsgId::DatabaseStructureError, group.Alias);
     group.MayInsertFirst = false;
-    try {
-      datafile.Close();
-    } catch (...) {
-    }
+    platform::CloseQuietly(datafile);
   }
 }
 
-void PrepareGroupDatafile(GroupDatafile& group, Log& log) {
+void PrepareGroupDatafile(GroupDatafile& group, LogSink& log) {
   PrepareGroupDatafile(group, log, platform::Today());
 }
 
-void PrepareGroupDatafile(GroupDatafile& group, Log& log, double today) {
+void PrepareGroupDatafile(GroupDatafile& group, LogSink& log, double today) {
   if (group.FileName.empty()) {
     group.NoDatafile = true;
     return;
   }
   group.NoDatafile = false;
   OpenGroupDatafile(group, log, today);
-  log.WriteMsg(kMsgCorrectionDone, group.Alias);
+  log.WriteMsg(MsgId::DataCorrectionDone, group.Alias);
   if (BuildIndex(group.FileName, group.Index) == 1) {
-    log.WriteMsg(kMsgOrderFault, " -> " + group.Alias);
+    log.WriteMsg(MsgId::StructureCorrectionRequired, " -> " + group.Alias);
   }
   // The index is new: a remembered lookup may point anywhere.
   group.LookupDate = 0;

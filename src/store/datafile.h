@@ -4,15 +4,15 @@
 #include <cstdint>
 #include <string>
 
-#include "core/log.h"
 #include "platform/files.h"
-#include "store/day_record.h"
 #include "store/group_datafile.h"
+#include "wire/day_record.h"
+#include "wire/messages.h"
 
 namespace qv::store {
 
 // Index entries hold 32-bit offsets, so a datafile never grows past this many records.
-constexpr int64_t kMaxDatafileRecords = INT32_MAX / kDayRecordSize;
+constexpr int32_t kMaxDatafileRecords = INT32_MAX / kDayRecordSize;
 constexpr int kCorrectionHorizonDays = 700;      // gaps later than today + 700 are not filled
 constexpr int64_t kInsertFirstRecordLimit = 60;  // a longer datafile takes no day in front
 
@@ -37,14 +37,14 @@ int BuildIndex(const std::string& fileName, TmyDBIndex& index);
 // days before today into the archive (kept to its newest CountArc records), MayInsertFirst.
 // Failures after the datafile is open are logged (message 29); a datafile that cannot be
 // opened throws.
-void OpenGroupDatafile(GroupDatafile& group, Log& log);
-void OpenGroupDatafile(GroupDatafile& group, Log& log, double today);
+void OpenGroupDatafile(GroupDatafile& group, LogSink& log);
+void OpenGroupDatafile(GroupDatafile& group, LogSink& log, double today);
 
 // The whole start-up sequence for a group whose BlankRecord is built: OpenGroupDatafile,
 // message 74, BuildIndex (message 71 on an order fault), FirstDate. Nothing happens for a group
 // without a datafile (NoDatafile is set). Failures throw; the caller logs message 8 and the
 // alias.
-void PrepareGroupDatafile(GroupDatafile& group, Log& log);
-void PrepareGroupDatafile(GroupDatafile& group, Log& log, double today);
+void PrepareGroupDatafile(GroupDatafile& group, LogSink& log);
+void PrepareGroupDatafile(GroupDatafile& group, LogSink& log, double today);
 
 }  // namespace qv::store

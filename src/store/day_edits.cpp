@@ -4,7 +4,7 @@
 #include <cstring>
 #include <stdexcept>
 
-#include "store/request_fields.h"
+#include "wire/request_fields.h"
 
 namespace qv::store {
 namespace {

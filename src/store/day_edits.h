@@ -3,7 +3,7 @@
 // finds or creates the day, applies one of these and writes the record back.
 #include <cstdint>
 
-#include "store/day_record.h"
+#include "wire/day_record.h"
 
 namespace qv::store {
 

@@ -1,13 +1,13 @@
 #pragma once
 // The datafile side of a group: the fields of the group record that the datafile, archive,
-// index and record store operations work on. TMyDBUser (core/group_table.h) derives from it.
+// index and record store operations work on. TMyDBUser (state/group_table.h) derives from it.
 #include <array>
 #include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
 
-#include "store/day_record.h"
+#include "wire/day_record.h"
 
 namespace qv::store {
 
@@ -21,9 +21,6 @@ static_assert(sizeof(TmyDBIndexEntry) == 12);
 
 using TmyDBIndex = std::vector<TmyDBIndexEntry>;
 
-constexpr int kWeekDays = 7;
-constexpr int32_t kWeekReplyHeaderSize = 24;
-
 // WeekReplyHeader immediately followed by WeekCache, so that a days reply of
 // 24 + n * 55766 bytes can be sent from the header in one piece.
 struct WeekReply {
@@ -32,6 +29,7 @@ struct WeekReply {
   uint8_t* Day(int i) { return Bytes.data() + kWeekReplyHeaderSize + i * kDayRecordSize; }
 };
 
+// Touched on the event thread only (start-up, requests, the structure dialog).
 struct GroupDatafile {
   std::string Alias;
   std::string FileName;  // empty: the group has no datafile

@@ -10,7 +10,7 @@
 #include <thread>
 
 #include "platform/files.h"
-#include "store/request_fields.h"
+#include "wire/request_fields.h"
 
 namespace qv::store {
 namespace {
@@ -19,14 +19,6 @@ using platform::File;
 using platform::OpenMode;
 
 constexpr int64_t kRecord = kDayRecordSize;
-
-constexpr int kMsgReadFailed = 30;
-constexpr int kMsgReread = 31;
-constexpr int kMsgWriteFailed = 32;
-constexpr int kMsgIncorrectDate = 33;
-constexpr int kMsgCannotInsertFirst = 34;
-constexpr int kMsgRewrite = 35;
-constexpr int kMsgIncorrectValues = 87;
 
 // TDateTime of 0001-01-01 and 9999-12-31: a request outside them is not a calendar day.
 constexpr double kFirstUsableDay = -693593;
@@ -90,7 +82,7 @@ void MoveRecordsUp(GroupDatafile& group, File& file, int64_t from, int64_t size)
 // Positions on the day of key for a change and loads WorkRecord with it: the stored day, or
 // the blank record with the day's date (records moved up to make room when the day goes in
 // front of a later one). Nothing when the day may not go in front of the first record.
-std::optional<int64_t> PlaceDay(GroupDatafile& group, Log& log, File& file, double key) {
+std::optional<int64_t> PlaceDay(GroupDatafile& group, LogSink& log, File& file, double key) {
   const int64_t size = file.Size();
   const Found found = FindRecord(group, file, size, key);
   if (found.sameDay) {
@@ -99,7 +91,7 @@ std::optional<int64_t> PlaceDay(GroupDatafile& group, Log& log, File& file, doub
   }
   if (!found.atEnd) {
     if (found.pos == 0 && !group.MayInsertFirst) {
-      log.WriteMsg(kMsgCannotInsertFirst, group.Alias);
+      log.WriteMsg(MsgId::CannotInsertFirst, group.Alias);
       return std::nullopt;
     }
     MoveRecordsUp(group, file, found.pos, size);
@@ -155,7 +147,7 @@ void MergeParts(DayBytes target, ConstDayBytes source, const uint8_t* copyReques
 // 31), a second one is logged (message 30) and gives false. With openFailureToCaller a datafile
 // that cannot be opened at all throws to the caller at once, without a repeat.
 template <class Read>
-bool ReadDatafile(GroupDatafile& group, Log& log, bool openFailureToCaller, Read read) {
+bool ReadDatafile(GroupDatafile& group, LogSink& log, bool openFailureToCaller, Read read) {
   for (int attempt = 0;; ++attempt) {
     File file;
     if (openFailureToCaller) {
@@ -175,12 +167,12 @@ bool ReadDatafile(GroupDatafile& group, Log& log, bool openFailureToCaller, Read
     } catch (const std::exception&) {
       file = File();
       if (attempt == 0) {
-        log.WriteMsg(kMsgReread, group.FileName);
+        log.WriteMsg(MsgId::FileReread, group.FileName);
         group.ReadRetry = true;
         continue;
       }
       group.ReadRetry = false;
-      log.WriteMsg(kMsgReadFailed, group.FileName);
+      log.WriteMsg(MsgId::FileReadError, group.FileName);
       return false;
     }
   }
@@ -192,7 +184,8 @@ bool ReadDatafile(GroupDatafile& group, Log& log, bool openFailureToCaller, Read
 // of the file a chance to let it go. Returns -1 when the day may not go in front of the first
 // record, else 0.
 template <class Change>
-int32_t ChangeDay(GroupDatafile& group, Log& log, double key, bool announceRetry, Change change) {
+int32_t ChangeDay(GroupDatafile& group, LogSink& log, double key, bool announceRetry,
+                  Change change) {
   for (int attempt = 0;; ++attempt) {
     File file;
     try {
@@ -213,13 +206,13 @@ int32_t ChangeDay(GroupDatafile& group, Log& log, double key, bool announceRetry
       if (attempt == 0) {
         if (announceRetry) {
           std::this_thread::sleep_for(kRewritePause);
-          log.WriteMsg(kMsgRewrite, group.FileName);
+          log.WriteMsg(MsgId::FileRewrite, group.FileName);
         }
         group.WriteRetry = true;
         continue;
       }
       group.WriteRetry = false;
-      log.WriteMsg(kMsgWriteFailed, group.FileName);
+      log.WriteMsg(MsgId::FileWriteError, group.FileName);
       return 0;
     }
   }
@@ -240,7 +233,7 @@ int32_t FindIndexOffset(GroupDatafile& group, double date) {
   return hint;
 }
 
-void ReadDays(GroupDatafile& group, Log& log, int32_t days, double date) {
+void ReadDays(GroupDatafile& group, LogSink& log, int32_t days, double date) {
   const int count = std::clamp(days, 1, kMaxWeekDays);
   const double key = DayKey(date);
   if (ReadDatafile(group, log, true, [&](File& file) { FillWeek(group, file, key, count); })) {
@@ -249,20 +242,20 @@ void ReadDays(GroupDatafile& group, Log& log, int32_t days, double date) {
   }
 }
 
-int32_t WriteDayParts(GroupDatafile& group, Log& log, ConstDayBytes incoming, double date) {
+int32_t WriteDayParts(GroupDatafile& group, LogSink& log, ConstDayBytes incoming, double date) {
   // Incoming may be WorkRecord itself, which the search overwrites.
   auto parts = std::make_unique<DayRecord>();
   CopyRecord(*parts, incoming);
   const double key = DayKey(date);
   if (!IsUsableDayKey(key)) {
-    log.WriteMsg(kMsgIncorrectDate);
+    log.WriteMsg(MsgId::IncorrectDate);
     return 0;
   }
   return ChangeDay(group, log, key, false,
                    [&](DayRecord& day) { MergeParts(day, *parts, group.CopyRequest->data()); });
 }
 
-int32_t CopyDay(GroupDatafile& group, Log& log) {
+int32_t CopyDay(GroupDatafile& group, LogSink& log) {
   const uint8_t* copyRequest = group.CopyRequest->data();
   const double sourceKey = DayKey(LoadField<double>(copyRequest + request::kSourceDateOffset));
   const double targetKey = DayKey(LoadField<double>(copyRequest + request::kDateOffset));
@@ -279,15 +272,15 @@ int32_t CopyDay(GroupDatafile& group, Log& log) {
   return WriteDayParts(group, log, *group.WorkRecord, targetKey);
 }
 
-int32_t EditDay(GroupDatafile& group, Log& log, int32_t code, int32_t index,
+int32_t EditDay(GroupDatafile& group, LogSink& log, int32_t code, int32_t index,
                 const uint8_t* request) {
   if (!EditIndexInRange(code, index)) {
-    log.WriteMsg(kMsgIncorrectValues, " " + group.Alias);
+    log.WriteMsg(MsgId::IncorrectValues, " " + group.Alias);
     return -1;
   }
   const double key = DayKey(LoadField<double>(request + request::kDateOffset));
   if (!IsUsableDayKey(key)) {
-    log.WriteMsg(kMsgIncorrectDate);
+    log.WriteMsg(MsgId::IncorrectDate);
     return 0;
   }
   return ChangeDay(group, log, key, true, [&](DayRecord& day) {

@@ -6,10 +6,10 @@
 // Requests are the raw 2351 bytes as received.
 #include <cstdint>
 
-#include "core/log.h"
 #include "store/day_edits.h"
-#include "store/day_record.h"
 #include "store/group_datafile.h"
+#include "wire/day_record.h"
+#include "wire/messages.h"
 
 namespace qv::store {
 
@@ -23,21 +23,21 @@ int32_t FindIndexOffset(GroupDatafile& group, double date);
 // days without a record come back as the blank record with their date. A datafile that cannot
 // be opened throws (FileError) without a retry; later failures are retried once (messages 31,
 // then 30).
-void ReadDays(GroupDatafile& group, Log& log, int32_t days, double date);
+void ReadDays(GroupDatafile& group, LogSink& log, int32_t days, double date);
 
 // Writes the sections of incoming chosen by the part flags of CopyRequest into the day of date,
 // creating the day when missing. Returns -1 when the day would go in front of the first record
 // while MayInsertFirst is off (message 34), else 0.
-int32_t WriteDayParts(GroupDatafile& group, Log& log, ConstDayBytes incoming, double date);
+int32_t WriteDayParts(GroupDatafile& group, LogSink& log, ConstDayBytes incoming, double date);
 
 // Copies the source day of CopyRequest onto its target day by WriteDayParts.
-int32_t CopyDay(GroupDatafile& group, Log& log);
+int32_t CopyDay(GroupDatafile& group, LogSink& log);
 
 // Applies edit code with its slot or line index to the day of request (2351 bytes), creating
 // the day when missing; ChangeNotice receives what the edit replaced. Returns -1 for a refused
 // insertion in front of the first record or an index out of range for the code (message 87,
 // the file is not opened), else 0.
-int32_t EditDay(GroupDatafile& group, Log& log, int32_t code, int32_t index,
+int32_t EditDay(GroupDatafile& group, LogSink& log, int32_t code, int32_t index,
                 const uint8_t* request);
 
 }  // namespace qv::store

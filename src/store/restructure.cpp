@@ -8,7 +8,7 @@
 #include <optional>
 
 #include "platform/files.h"
-#include "store/day_record.h"
+#include "wire/day_record.h"
 
 namespace qv::store {
 namespace {
@@ -100,112 +100,151 @@ void Stage(const RestructureOptions& options, const char* name) {
   if (options.OnStage) options.OnStage(name);
 }
 
-RestructureResult Run(const RestructureOptions& options, const WorkFiles& work) {
+// What the stages of one run share.
+struct RunState {
+  RunState(const RestructureOptions& o, const WorkFiles& w)
+      : options(o), work(w), archivePath(ArchivePathFor(o.DatafilePath)) {}
+
+  const RestructureOptions& options;
+  const WorkFiles& work;
+  const std::string archivePath;
   RestructureResult result;
-  const std::string archivePath = ArchivePathFor(options.DatafilePath);
   // Held open (and locked) until the new files are in place.
-  std::optional<File> oldArchive = OpenIfExists(archivePath);
-  std::optional<File> oldData = OpenIfExists(options.DatafilePath);
+  std::optional<File> oldArchive;
+  std::optional<File> oldData;
+  std::optional<File> join;    // archive then datafile, as they are
+  std::optional<File> sorted;  // one record per day, ascending
+  std::vector<uint8_t> record = std::vector<uint8_t>(kRecord);
+  RestructureDates range;
+  int64_t sourceRecords = 0;
+  int64_t next = 0;  // next record of the sorted source
+  double lastWritten = 0;
+  std::optional<int64_t> carried;  // the record that ended the archive pass
+};
 
-  Stage(options, "join");
-  work.RemoveWork();
-  File join = File::Open(work.Join, OpenMode::CreateTruncate);
+// The old archive's whole records followed by the old datafile, in the join file.
+void JoinFiles(RunState& run) {
+  run.oldArchive = OpenIfExists(run.archivePath);
+  run.oldData = OpenIfExists(run.options.DatafilePath);
+  Stage(run.options, "join");
+  run.work.RemoveWork();
+  run.join.emplace(File::Open(run.work.Join, OpenMode::CreateTruncate));
   // Only whole archive records, so that the datafile's records stay on record boundaries.
-  if (oldArchive) AppendBytes(*oldArchive, oldArchive->Size() / kRecord * kRecord, join);
-  if (oldData) AppendBytes(*oldData, oldData->Size(), join);
-
-  if (options.Backup) {
-    Stage(options, "backup");
-    result.BackupPath = BackupPathFor(options.DatafilePath, options.Now);
-    File backup = File::Open(result.BackupPath, OpenMode::CreateTruncate);
-    AppendBytes(join, join.Size(), backup);
-    backup.Flush();
-    backup.Close();
+  if (run.oldArchive) {
+    AppendBytes(*run.oldArchive, run.oldArchive->Size() / kRecord * kRecord, *run.join);
   }
+  if (run.oldData) AppendBytes(*run.oldData, run.oldData->Size(), *run.join);
+}
 
-  Stage(options, "sort");
+void WriteBackup(RunState& run) {
+  Stage(run.options, "backup");
+  run.result.BackupPath = BackupPathFor(run.options.DatafilePath, run.options.Now);
+  File backup = File::Open(run.result.BackupPath, OpenMode::CreateTruncate);
+  AppendBytes(*run.join, run.join->Size(), backup);
+  backup.Flush();
+  backup.Close();
+}
+
+// The joined records sorted by day, one per day; a run that finds them out of order only sorts.
+void SortRecords(RunState& run) {
+  Stage(run.options, "sort");
+  File& join = *run.join;
   const int64_t records = join.Size() / kRecord;
   std::vector<double> dates(static_cast<size_t>(records));
   for (int64_t i = 0; i < records; ++i) dates[static_cast<size_t>(i)] = DateAt(join, i * kRecord);
   const std::vector<Entry> entries = SortedUniqueEntries(dates);
 
-  File sorted = File::Open(work.Sorted, OpenMode::CreateTruncate);
-  std::vector<uint8_t> record(kRecord);
+  run.sorted.emplace(File::Open(run.work.Sorted, OpenMode::CreateTruncate));
   int64_t readPosition = 0;
   for (const Entry& entry : entries) {
-    if (entry.Offset < readPosition) result.SequenceFault = true;
-    join.ReadAt(entry.Offset, record.data(), record.size());
+    if (entry.Offset < readPosition) run.result.SequenceFault = true;
+    join.ReadAt(entry.Offset, run.record.data(), run.record.size());
     readPosition = entry.Offset + kRecord;
-    sorted.Write(record.data(), record.size());
+    run.sorted->Write(run.record.data(), run.record.size());
   }
+  run.sourceRecords = static_cast<int64_t>(entries.size());
 
-  RestructureDates range = options.Dates;
-  if (result.SequenceFault) {
-    range.Begin = kSequenceOnlyBeginDate;
-    range.End += kSequenceOnlyEndExtension;
+  run.range = run.options.Dates;
+  if (run.result.SequenceFault) {
+    run.range.Begin = kSequenceOnlyBeginDate;
+    run.range.End += kSequenceOnlyEndExtension;
   }
+  run.lastWritten = run.range.Begin - 2;
+}
 
-  Stage(options, "archive");
-  const int64_t sourceRecords = static_cast<int64_t>(entries.size());
-  int64_t next = 0;  // next record of the sorted source
-  double lastWritten = range.Begin - 2;
-  std::optional<int64_t> carried;
-  File newArchive = File::Open(work.NewArchive, OpenMode::CreateTruncate);
-  for (int64_t reads = 0; reads < options.MaxArchive && next < sourceRecords; ++reads) {
-    sorted.ReadAt(next * kRecord, record.data(), record.size());
-    const int64_t index = next++;
+// Days from the begin date up to the boundary, at most MaxArchive reads.
+void WriteArchive(RunState& run) {
+  Stage(run.options, "archive");
+  File newArchive = File::Open(run.work.NewArchive, OpenMode::CreateTruncate);
+  for (int64_t reads = 0; reads < run.options.MaxArchive && run.next < run.sourceRecords; ++reads) {
+    run.sorted->ReadAt(run.next * kRecord, run.record.data(), run.record.size());
+    const int64_t index = run.next++;
     double date = 0;
-    std::memcpy(&date, record.data(), sizeof date);
-    if (date <= lastWritten) continue;
-    lastWritten = date;
-    if (date < range.Begin) continue;
-    if (date >= range.Boundary) {
-      carried = index;
+    std::memcpy(&date, run.record.data(), sizeof date);
+    if (date <= run.lastWritten) continue;
+    run.lastWritten = date;
+    if (date < run.range.Begin) continue;
+    if (date >= run.range.Boundary) {
+      run.carried = index;
       break;
     }
-    newArchive.Write(record.data(), record.size());
-    ++result.ArchiveRecords;
+    newArchive.Write(run.record.data(), run.record.size());
+    ++run.result.ArchiveRecords;
   }
-
-  Stage(options, "datafile");
-  File newData = File::Open(work.NewData, OpenMode::CreateTruncate);
-  int64_t maxData = options.MaxData;
-  if (carried) {
-    sorted.ReadAt(*carried * kRecord, record.data(), record.size());
-    newData.Write(record.data(), record.size());
-    ++result.DataRecords;
-    --maxData;
-  }
-  for (int64_t reads = 0; reads < maxData && next < sourceRecords; ++reads) {
-    sorted.ReadAt(next * kRecord, record.data(), record.size());
-    ++next;
-    double date = 0;
-    std::memcpy(&date, record.data(), sizeof date);
-    if (date <= lastWritten) continue;
-    lastWritten = date;
-    newData.Write(record.data(), record.size());
-    ++result.DataRecords;
-    if (date >= range.End) break;
-  }
-
   newArchive.Flush();
   newArchive.Close();
+}
+
+// The carried record and the days after it up to the end date, at most MaxData reads.
+void WriteDatafile(RunState& run) {
+  Stage(run.options, "datafile");
+  File newData = File::Open(run.work.NewData, OpenMode::CreateTruncate);
+  int64_t maxData = run.options.MaxData;
+  if (run.carried) {
+    run.sorted->ReadAt(*run.carried * kRecord, run.record.data(), run.record.size());
+    newData.Write(run.record.data(), run.record.size());
+    ++run.result.DataRecords;
+    --maxData;
+  }
+  for (int64_t reads = 0; reads < maxData && run.next < run.sourceRecords; ++reads) {
+    run.sorted->ReadAt(run.next * kRecord, run.record.data(), run.record.size());
+    ++run.next;
+    double date = 0;
+    std::memcpy(&date, run.record.data(), sizeof date);
+    if (date <= run.lastWritten) continue;
+    run.lastWritten = date;
+    newData.Write(run.record.data(), run.record.size());
+    ++run.result.DataRecords;
+    if (date >= run.range.End) break;
+  }
   newData.Flush();
   newData.Close();
-  join.Close();
-  sorted.Close();
+}
 
-  // The archive goes first: should the second rename not happen, every day is still in the
-  // new archive or the old datafile.
-  Stage(options, "replace");
-  if (!platform::RenameFile(work.NewArchive, archivePath)) {
-    throw platform::FileError("Cannot replace " + archivePath, errno);
+// The archive goes first: should the second rename not happen, every day is still in the new
+// archive or the old datafile.
+void ReplaceFiles(RunState& run) {
+  run.join->Close();
+  run.sorted->Close();
+  Stage(run.options, "replace");
+  if (!platform::RenameFile(run.work.NewArchive, run.archivePath)) {
+    throw platform::FileError("Cannot replace " + run.archivePath, errno);
   }
-  if (!platform::RenameFile(work.NewData, options.DatafilePath)) {
-    throw platform::FileError("Cannot replace " + options.DatafilePath, errno);
+  if (!platform::RenameFile(run.work.NewData, run.options.DatafilePath)) {
+    throw platform::FileError("Cannot replace " + run.options.DatafilePath, errno);
   }
-  work.RemoveWork();
-  return result;
+  run.work.RemoveWork();
+}
+
+RestructureResult Run(const RestructureOptions& options, const WorkFiles& work) {
+  RunState run(options, work);
+  JoinFiles(run);
+  if (options.Backup) WriteBackup(run);
+  SortRecords(run);
+  WriteArchive(run);
+  WriteDatafile(run);
+  ReplaceFiles(run);
+  return run.result;
 }
 
 }  // namespace

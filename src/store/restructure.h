@@ -12,10 +12,10 @@
 #include <vector>
 
 #include "platform/time.h"
+#include "store/datafile.h"
 
 namespace qv::store {
 
-constexpr int32_t kMaxDatafileRecords = 2000000;
 // A run that finds the files out of order only sorts them: its range covers every real day.
 constexpr double kSequenceOnlyBeginDate = 10.0;
 constexpr double kSequenceOnlyEndExtension = 20000.0;

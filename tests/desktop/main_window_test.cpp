@@ -8,8 +8,6 @@
 #include <mutex>
 #include <stdexcept>
 
-#include "core/catalogue.h"
-#include "core/log.h"
 #include "desktop/app_ext.h"
 #include "desktop/desktop_front_end.h"
 #include "desktop/desktop_texts.h"
@@ -17,6 +15,8 @@
 #include "desktop/main_window.h"
 #include "desktop/qt_event_loop.h"
 #include "platform/text_codec.h"
+#include "state/catalogue.h"
+#include "state/log.h"
 
 namespace qv::desktop {
 namespace {
@@ -50,10 +50,11 @@ TEST(MainWindow, LogViewShowsNewestFirstAndTrimsByTwenty) {
 
   // Russian catalogue texts (Windows-1251 bytes) reach the view as readable text.
   catalogue.Select(Language::Russian);
-  log.WriteMsg(13);
+  log.WriteMsg(MsgId::Start);
   log.Flush(window.View());
   const QString shown = Lines(window)[0];
-  EXPECT_TRUE(shown.endsWith(QString::fromUtf8(platform::Cp1251ToUtf8(catalogue[13]).c_str())));
+  EXPECT_TRUE(
+      shown.endsWith(QString::fromUtf8(platform::Cp1251ToUtf8(catalogue[MsgId::Start]).c_str())));
   EXPECT_FALSE(shown.contains(QChar(0xFFFD)));
   EXPECT_GT(shown.length(), 9);
 }

@@ -15,11 +15,11 @@
 #include <sstream>
 
 #include "config/ini_store.h"
-#include "core/catalogue.h"
 #include "desktop/settings_dialog.h"
 #include "desktop/structure_dialog.h"
 #include "fake_services.h"
-#include "store/day_record.h"
+#include "state/catalogue.h"
+#include "wire/day_record.h"
 
 namespace qv::desktop {
 namespace {

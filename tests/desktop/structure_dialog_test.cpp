@@ -10,10 +10,10 @@
 #include <filesystem>
 #include <fstream>
 
-#include "core/catalogue.h"
 #include "desktop/structure_dialog.h"
 #include "fake_services.h"
-#include "store/day_record.h"
+#include "state/catalogue.h"
+#include "wire/day_record.h"
 
 namespace qv::desktop {
 namespace {

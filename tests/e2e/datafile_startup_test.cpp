@@ -7,9 +7,9 @@
 #include "platform/files.h"
 #include "platform/time.h"
 #include "store/datafile.h"
-#include "store/day_record.h"
 #include "support/daemon_process.h"
 #include "support/temp_dir.h"
+#include "wire/day_record.h"
 
 namespace qv {
 namespace {

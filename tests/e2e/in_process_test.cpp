@@ -2,9 +2,9 @@
 #include <gtest/gtest.h>
 
 #include "client/client.h"
-#include "net/client_socket.h"
 #include "platform/socket_errors.h"
 #include "service/send_to_user.h"
+#include "state/client_socket.h"
 #include "support/test_server.h"
 
 namespace qv::test {
@@ -79,6 +79,8 @@ TEST(Outgoing, SecondConnectionOfAConnectedUserIsClosedAndSeenClosedWithoutWaiti
   }
   EXPECT_TRUE(closed);
   EXPECT_TRUE(server.OnLoop([&] { return server.server().groups[0].Users[0].Connected.load(); }));
+  // The first connection survives the refused second one for 300 ms: this catches a server that
+  // drops it while handling the refusal, not one that drops it later.
   EXPECT_FALSE(alice.WaitServerConnectionClosed(300ms));
 }
 

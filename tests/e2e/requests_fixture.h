@@ -12,9 +12,9 @@
 #include <vector>
 
 #include "client/client.h"
-#include "service/packages.h"
 #include "support/daemon_process.h"
 #include "support/test_server.h"
+#include "wire/packages.h"
 
 namespace qv::e2e {
 

@@ -117,6 +117,8 @@ TEST(WorkerThreadOnPoolTest, SuspendResumeExitCodeAndTerminateBehaveAsOnAnOwnThr
   second->SetInterruptHook([&] { hookRan = true; });
   ASSERT_TRUE(Eventually([&] { return waiting.load(); }));
   EXPECT_EQ(pool.Threads(), 1u);
+  // Still waiting after 30 ms: catches a task that does not wait for its turn at all, not one
+  // that waits only briefly.
   EXPECT_FALSE(second->JoinFor(30ms));
   second->Terminate(3);
   ASSERT_TRUE(second->JoinFor(2s));

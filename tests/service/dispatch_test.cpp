@@ -4,13 +4,13 @@
 #include <cmath>
 #include <cstring>
 
-#include "net/client_socket.h"
 #include "service/dispatch.h"
 #include "service/reply_sender.h"
 #include "service_fixture.h"
+#include "state/client_socket.h"
 #include "store/day_edits.h"
-#include "store/day_record.h"
 #include "store/record_store.h"
+#include "wire/day_record.h"
 
 namespace qv::service::test {
 namespace {

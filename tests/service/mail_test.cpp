@@ -7,8 +7,8 @@
 #include <optional>
 #include <thread>
 
+#include "net/blocking_send.h"
 #include "net/payload_stream.h"
-#include "service/blocking_send.h"
 #include "service/mail.h"
 #include "service/mail_worker.h"
 #include "service/mailbox.h"

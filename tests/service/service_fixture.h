@@ -8,10 +8,10 @@
 #include <string>
 #include <vector>
 
-#include "core/server.h"
 #include "platform/poll_loop.h"
 #include "service/dispatch.h"
 #include "service/request_package.h"
+#include "state/server.h"
 #include "support/recording_front_end.h"
 #include "support/temp_dir.h"
 

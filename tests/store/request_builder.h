@@ -3,8 +3,8 @@
 #include <cstring>
 #include <string_view>
 
-#include "store/day_record.h"
-#include "store/request_fields.h"
+#include "wire/day_record.h"
+#include "wire/request_fields.h"
 
 namespace qv::store::test {
 

@@ -12,7 +12,7 @@
 #include <stdexcept>
 
 #include "platform/files.h"
-#include "store/day_record.h"
+#include "wire/day_record.h"
 
 namespace qv::store {
 namespace {

@@ -9,10 +9,10 @@
 #include <string>
 #include <vector>
 
-#include "core/catalogue.h"
-#include "core/log.h"
-#include "store/day_record.h"
+#include "state/catalogue.h"
+#include "state/log.h"
 #include "store/group_datafile.h"
+#include "wire/day_record.h"
 
 namespace qv::store::test {
 

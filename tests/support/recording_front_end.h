@@ -3,7 +3,7 @@
 #include <deque>
 #include <string>
 
-#include "core/front_end.h"
+#include "state/front_end.h"
 
 namespace qv::test {
 

@@ -18,9 +18,10 @@
 #include <thread>
 #include <vector>
 
-#include "core/front_end.h"
 #include "core/process_entry.h"
 #include "platform/poll_loop.h"
+#include "state/front_end.h"
+#include "support/temp_dir.h"
 
 namespace qv::test {
 
@@ -37,24 +38,6 @@ inline bool RunUntil(platform::PollLoop& loop, const std::function<bool()>& pred
   loop.RemoveTimer(timer);
   return pred();
 }
-
-class TempDir {
- public:
-  TempDir() {
-    char pattern[] = "/tmp/qv-net-XXXXXX";
-    const char* made = ::mkdtemp(pattern);
-    if (made == nullptr) throw std::runtime_error("mkdtemp failed");
-    path_ = made;
-  }
-  ~TempDir() {
-    std::error_code ignored;
-    std::filesystem::remove_all(path_, ignored);
-  }
-  const std::string& Path() const { return path_; }
-
- private:
-  std::string path_;
-};
 
 inline bool PortFree(int port) {
   const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);

@@ -1,0 +1,22 @@
+#pragma once
+// What the engine needs of the program's windows. The daemon has no windows: its log view is
+// standard output and its first-run language is English.
+#include <cstdint>
+#include <string>
+
+#include "state/log.h"
+
+namespace qv {
+
+class FrontEnd {
+ public:
+  virtual ~FrontEnd() = default;
+  // First-run character set code (English 5 when nothing is chosen).
+  virtual uint8_t ChooseLanguage() { return 5; }
+  virtual void SetSettingsCaption(const std::string&) {}
+  // Label1 of the main window: "Connections: " and the session count.
+  virtual void SetConnectionsCaption(const std::string&) {}
+  virtual LogView& View() = 0;
+};
+
+}  // namespace qv

@@ -1,0 +1,74 @@
+#pragma once
+// The group table: one TMyDBUser per configured group, each owning its TMyNameUser records.
+// Sized once at start-up and never resized, so a user is addressed as (group, user) index and
+// references stay valid for the whole run.
+#include <array>
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "state/connection_state.h"
+#include "state/worker_entry.h"
+#include "store/group_datafile.h"
+#include "wire/packages.h"
+
+namespace qv::net {
+class ClientSocket;
+}
+
+namespace qv {
+
+// Who may touch each field: "start-up" fields are written before the event loop and any other
+// thread run and only read afterwards; "event thread" fields are touched by the event thread
+// alone; the others name their lock or are atomic.
+struct TMyNameUser {
+  bool Valid = false;                     // start-up
+  std::atomic<bool> Connected{false};     // atomic; cleared under the session lock at session end
+  int32_t UserIndex = 0;                  // start-up
+  int32_t GroupIndex = 0;                 // start-up
+  std::atomic<uint32_t> LastSendTick{0};  // atomic
+  // Outgoing connection to HostName; the pointer is start-up, the socket holds its own lock
+  // around every send and is opened and closed on the event thread.
+  std::shared_ptr<net::ClientSocket> ClientSocket;
+  std::atomic<int32_t> ServerSocketHandle{-1};  // atomic; accepted incoming connection, -1 = none
+  int32_t ReconnectCount = 0;                   // event thread
+  std::string UserName;                         // start-up
+  std::string HostName;                         // start-up; lower case
+  int32_t StatusSlotPos = 0;                    // start-up
+  net::TmyConnection Connection;                // event thread
+  std::atomic<int32_t> SendIssued{0};           // atomic; advanced under the send lock
+  std::atomic<int32_t> SendStarted{0};          // atomic
+  std::atomic<int32_t> SendCompleted{0};        // atomic
+  std::atomic<bool> Fault{false};               // atomic
+  bool PollAnswered = false;                    // event thread
+  std::vector<service::WorkerEntry> Workers;    // send lock
+  // Signalled whenever SendStarted or SendCompleted changes, so that a send worker waiting for
+  // its turn wakes at once. Always the innermost lock.
+  std::mutex SendTurnMutex;
+  std::condition_variable SendTurnChanged;
+};
+
+// A mark held by a user: the owner and the 32-byte header of its 7001 request.
+struct MarkRecord {
+  TMyNameUser* Owner = nullptr;
+  std::array<uint8_t, service::request::kHeaderSize> Header{};
+};
+
+// The datafile fields (GroupDatafile) are touched on the event thread only.
+struct TMyDBUser : store::GroupDatafile {
+  int32_t ConnectedUsers = 0;             // event thread
+  std::string TimeBegin, TimeEnd, Step;   // start-up
+  bool ArchiveLink = false;               // start-up
+  std::vector<TMyNameUser> Users;         // start-up (sized once; the records as above)
+  int32_t UserCount = 0;                  // start-up
+  std::vector<MarkRecord> Subscriptions;  // event thread
+  TMyNameUser* PollOwner = nullptr;       // event thread
+};
+
+using GroupTable = std::vector<TMyDBUser>;
+
+}  // namespace qv

@@ -1,0 +1,66 @@
+#pragma once
+// The server log: time-stamped lines kept newest first until the main window's timer flushes
+// them to the log view, and appended to debug.log in debug mode. Callable from any thread.
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "state/catalogue.h"
+
+namespace qv {
+
+// What the flush needs of the log view (the memo of the main window, or standard output).
+class LogView {
+ public:
+  virtual ~LogView() = default;
+  virtual int LineCount() const = 0;
+  virtual bool DeleteLastLine() = 0;
+  virtual void BeginUpdate() {}
+  virtual void EndUpdate() {}
+  // Inserts text (lines separated by "\r\n", newest first) as the view's first lines.
+  virtual void InsertAtTop(const std::string& text) = 0;
+};
+
+// Splits a flushed text into its log entries, newest first. An entry starts with its "HH:MM:SS "
+// time stamp and may itself hold line breaks (the debug marker does).
+std::vector<std::string> SplitLogEntries(const std::string& text);
+
+class Log final : public LogSink {
+ public:
+  static constexpr int kMaxViewLines = 100;
+  static constexpr int kTrimLines = 20;
+
+  Log(const Catalogue& catalogue, std::recursive_mutex& sessionLock)
+      : catalogue_(catalogue), sessionLock_(sessionLock) {}
+
+  // Appends one line: local time, one blank, text. Never throws.
+  void Write(std::string_view text) override;
+  // Catalogue entry id followed by suffix.
+  void WriteMsg(MsgId id, std::string_view suffix = {}) override;
+  const std::string& Msg(MsgId id) const { return catalogue_[id]; }
+  const Catalogue& Texts() const { return catalogue_; }
+
+  // Moves the pending text into the view (GUI thread only).
+  void Flush(LogView& view);
+
+  // Debug mode: every line also goes to this file, which must already exist.
+  void SetDebug(bool on, std::string debugFilePath);
+  bool Debug() const;
+  // Cleared when the main window closes; afterwards Write does nothing.
+  void SetWindowOpen(bool open);
+  bool WindowOpen() const;
+  std::string Pending() const;
+
+ private:
+  void AppendToDebugFile(const std::string& line);
+
+  const Catalogue& catalogue_;
+  std::recursive_mutex& sessionLock_;
+  std::string pending_;
+  bool windowOpen_ = true;
+  bool debug_ = false;
+  std::string debugFilePath_;
+};
+
+}  // namespace qv

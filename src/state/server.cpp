@@ -1,0 +1,32 @@
+#include "state/server.h"
+
+#include <cstring>
+
+#include "config/default_config.h"
+#include "platform/files.h"
+#include "wire/packages.h"
+
+namespace qv {
+
+Server::Server(std::string exeDirectory, platform::EventLoop& eventLoop, FrontEnd& frontEnd)
+    : exeDir(std::move(exeDirectory)), loop(eventLoop), front(frontEnd) {
+  if (exeDir.size() > 1 && exeDir.back() == '/') exeDir.pop_back();
+  pop3Dir = platform::JoinPath(exeDir, "POP3");
+  statusTable.resize(sizeof(int32_t));
+  const int32_t code = service::code::kStatusTable;
+  std::memcpy(statusTable.data(), &code, sizeof code);
+}
+
+std::string Server::ConfigPath() const {
+  return platform::JoinPath(exeDir, config::kConfigFileName);
+}
+
+std::string Server::DebugLogPath() const {
+  return platform::JoinPath(exeDir, "debug.log");
+}
+
+std::string Server::MailboxPath(const std::string& host) const {
+  return platform::JoinPath(pop3Dir, host + ".bin");
+}
+
+}  // namespace qv

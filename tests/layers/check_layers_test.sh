@@ -1,0 +1,27 @@
+#!/usr/bin/env bash
+# scripts/check_layers on small trees: it must reject an upward include (in a header and in a
+# source file, with the file named) and accept includes of the same and lower layers.
+set -uo pipefail
+check="$1"
+tree="$(mktemp -d)"
+trap 'rm -rf "$tree"' EXIT
+fail() { echo "FAIL: $*" >&2; exit 1; }
+
+mkdir -p "$tree/store" "$tree/state" "$tree/net" "$tree/service"
+printf '#include "wire/day_record.h"\n#include "store/datafile.h"\n' >"$tree/store/ok.h"
+printf '#include "state/server.h"\n#include <vector>\n' >"$tree/net/ok.cpp"
+"$check" "$tree" || fail "includes of the same and lower layers were rejected"
+
+printf '#pragma once\n#include "service/sessions.h"\n' >"$tree/store/bad.h"
+out="$("$check" "$tree" 2>&1)" && fail "store including service passed"
+[[ "$out" == *"store/bad.h:2: store includes a header of service"* ]] || fail "unexpected report: $out"
+rm "$tree/store/bad.h"
+
+printf '  #  include "service/sessions.h"\n' >"$tree/net/bad.cpp"
+"$check" "$tree" >/dev/null 2>&1 && fail "net including service passed"
+rm "$tree/net/bad.cpp"
+
+mkdir -p "$tree/newfolder"
+"$check" "$tree" >/dev/null 2>&1 && fail "a folder in no layer passed"
+echo "check_layers: upward includes and unknown folders rejected"
+exit 0

@@ -1,0 +1,7 @@
+// Layer probe: a store file must not be able to include a header of a higher layer.
+#include "state/server.h"
+#include "store/datafile.h"
+
+int ProbeStateGroupCount(const qv::Server& server) {
+  return static_cast<int>(server.groups.size());
+}
