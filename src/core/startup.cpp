@@ -75,12 +75,13 @@ void ReadGroupSection(Server& server, TMyDBUser& group, const config::IniSection
   group.Users = std::vector<TMyNameUser>(static_cast<size_t>(userCount));
 }
 
-void CreateMailboxFile(Server& server, const std::string& host) {
+void CreateMailboxFile(Server& server, const std::string& host, bool checkOnly) {
   const std::string name = host + ".bin";
   // A host that would leave the POP3 directory counts as a file that cannot be created.
   if (!platform::IsPlainFileName(name)) {
     throw SettingsError("host is not a file name: " + host);
   }
+  if (checkOnly) return;
   const std::string path = platform::JoinPath(server.pop3Dir, name);
   if (platform::FileExists(path)) return;
   platform::File file = platform::File::Open(path, platform::OpenMode::CreateReadWrite, false);
@@ -88,7 +89,7 @@ void CreateMailboxFile(Server& server, const std::string& host) {
 }
 
 void BuildUsers(Server& server, TMyDBUser& group, int32_t groupIndex,
-                const config::IniSection& section) {
+                const config::IniSection& section, bool checkOnly) {
   for (int32_t j = 0; j < static_cast<int32_t>(group.Users.size()); ++j) {
     TMyNameUser& user = group.Users[static_cast<size_t>(j)];
     user.UserIndex = j;
@@ -106,15 +107,15 @@ void BuildUsers(Server& server, TMyDBUser& group, int32_t groupIndex,
     user.HostName = hostName;
     // The outgoing socket to the user's host on the client port, with the socket window's
     // handlers (created here so that its address is the host when that is dotted).
-    net::AttachClientSocket(server, user);
+    if (!checkOnly) net::AttachClientSocket(server, user);
     user.StatusSlotPos = AppendStatusSlot(server.statusTable, name, hostName);
     user.ServerSocketHandle = -1;
-    CreateMailboxFile(server, hostName);
+    CreateMailboxFile(server, hostName, checkOnly);
   }
 }
 
 // Layout guard: the blank record from the group's hours, then its datafile.
-void PrepareLayoutAndDatafile(Server& server, TMyDBUser& group) {
+void PrepareLayoutAndDatafile(Server& server, TMyDBUser& group, bool checkOnly) {
   int32_t timeBegin = 0, timeEnd = 0, step = 0;
   if (!config::TryParseInt(group.TimeBegin, timeBegin) ||
       !config::TryParseInt(group.TimeEnd, timeEnd) || !config::TryParseInt(group.Step, step)) {
@@ -124,7 +125,7 @@ void PrepareLayoutAndDatafile(Server& server, TMyDBUser& group) {
   if (!group.FileName.empty()) {
     group.NoDatafile = false;
     try {
-      store::PrepareGroupDatafile(group, server.log);
+      if (!checkOnly) store::PrepareGroupDatafile(group, server.log);
     } catch (...) {
       server.log.WriteMsg(8, group.Alias);
     }
@@ -134,7 +135,7 @@ void PrepareLayoutAndDatafile(Server& server, TMyDBUser& group) {
   if (server.totalUsers == 0) server.log.WriteMsg(75);
 }
 
-void ReadGroups(Server& server, const config::IniStore& ini) {
+void ReadGroups(Server& server, const config::IniStore& ini, bool checkOnly) {
   const config::IniSection databases = ini.ReadSection("DataBases");
   const int32_t count = ParseOrThrow(databases, "Count");
   if (count < 0 || count > kMaxGroups) throw SettingsError("bad group count");
@@ -153,9 +154,9 @@ void ReadGroups(Server& server, const config::IniStore& ini) {
       server.log.WriteMsg(6, group.Alias);
       server.initOk = false;
     }
-    BuildUsers(server, group, i, section);
+    BuildUsers(server, group, i, section, checkOnly);
     try {
-      PrepareLayoutAndDatafile(server, group);
+      PrepareLayoutAndDatafile(server, group, checkOnly);
     } catch (...) {
       server.log.WriteMsg(9, group.Alias);
       server.initOk = false;
@@ -200,10 +201,10 @@ bool CheckUserUnique(Server& server, const std::string& userName, const std::str
   return unique;
 }
 
-void RunStartup(Server& server) {
+bool RunStartup(Server& server, const StartupOptions& options) {
   server.initOk = true;
   server.totalUsers = 0;
-  platform::CreateDirectory(server.pop3Dir);
+  if (!options.checkOnly) platform::CreateDirectory(server.pop3Dir);
 
   config::IniStore ini(server.ConfigPath());
   try {
@@ -222,24 +223,27 @@ void RunStartup(Server& server) {
       throw;
     } catch (...) {
     }
-    if (server.settings.Debug && !platform::FileExists(server.DebugLogPath())) {
+    if (server.settings.Debug && !options.checkOnly &&
+        !platform::FileExists(server.DebugLogPath())) {
       try {
         platform::File::Open(server.DebugLogPath(), platform::OpenMode::CreateReadWrite, false)
             .Close();
       } catch (...) {
       }
     }
-    server.log.SetDebug(server.settings.Debug, server.DebugLogPath());
+    if (!options.checkOnly) server.log.SetDebug(server.settings.Debug, server.DebugLogPath());
     server.catalogue.Select(server.settings.Language == 1 ? Language::Russian : Language::English);
     if (server.settings.Debug) server.log.Write("\r\n--DEBUG--");
     server.log.WriteMsg(13);
     server.front.SetSettingsCaption(server.catalogue[14]);
     server.front.SetConnectionsCaption(server.catalogue[15] + "0");
     ReadNetwork(server, ini);
-    ReadGroups(server, ini);
+    ReadGroups(server, ini, options.checkOnly);
     server.log.WriteMsg(server.initOk ? 10 : 11);
+    return server.initOk;
   } catch (...) {
     server.log.WriteMsg(12);
+    return false;
   }
 }
 
