@@ -17,6 +17,16 @@
 #include "platform/service_notify.h"
 #include "platform/signals.h"
 
+namespace {
+
+// An error on standard error; under systemd (the journal on stderr) marked as an error.
+void PrintError(const std::string& text) {
+  const char* priority = qv::platform::IsJournalStream(STDERR_FILENO) ? "<3>" : "";
+  std::fprintf(stderr, "%s%s\n", priority, text.c_str());
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
   const qv::CommandLine options =
       qv::ParseCommandLine(std::vector<std::string>(argv + 1, argv + argc), true);
@@ -44,7 +54,7 @@ int main(int argc, char** argv) {
     const qv::ServerLocation location = qv::ResolveServerLocation(options.dir);
     qv::InstanceClaim instance(location);
     if (!instance.Acquired()) {
-      std::fputs("Program is already running.\n", stderr);
+      PrintError("Program is already running.");
       return 1;
     }
     qv::platform::PollLoop loop;
@@ -62,7 +72,7 @@ int main(int argc, char** argv) {
     ::close(signalFd);
     return 0;
   } catch (const std::exception& e) {
-    std::fprintf(stderr, "quorvane-serverd: %s\n", e.what());
+    PrintError(std::string("quorvane-serverd: ") + e.what());
     return 2;
   }
 }

@@ -227,16 +227,26 @@ TEST(ServiceDaemon, MarksLinePrioritiesOnlyWhenStandardOutputIsTheJournal) {
   // Two users on one host: start-up logs an error (message 0) and a warning (with errors).
   test::WriteFile(dir.Path() + "/Server.ini",
                   ConfigWithPort(test::FreePortPair(), {"pc7::alice", "pc7::bob"}));
-  const auto run = [&](bool matching) {
-    // The daemon's standard output will be this file (opened again, same inode).
-    test::WriteFile(program.Path() + "/stdout.txt", "");
+  // JOURNAL_STREAM naming the file a daemon started in programDir will write to (the file is
+  // made now and opened again by the daemon: the same inode), or another inode.
+  const auto streamOf = [](const std::string& programDir, const char* name, bool matching) {
+    test::WriteFile(programDir + "/" + name, "");
     struct stat st {};
-    EXPECT_EQ(::stat((program.Path() + "/stdout.txt").c_str(), &st), 0);
-    const std::string stream =
-        std::to_string(st.st_dev) + ":" + std::to_string(matching ? st.st_ino : st.st_ino + 1);
+    EXPECT_EQ(::stat((programDir + "/" + name).c_str(), &st), 0);
+    return "JOURNAL_STREAM=" + std::to_string(st.st_dev) + ":" +
+           std::to_string(matching ? st.st_ino : st.st_ino + 1);
+  };
+  const auto run = [&](bool matching) {
     test::DaemonProcess daemon(QV_SERVERD_PATH, program.Path(), {"--dir", dir.Path()},
-                               {"JOURNAL_STREAM=" + stream});
+                               {streamOf(program.Path(), "stdout.txt", matching)});
     EXPECT_TRUE(daemon.WaitForOutput("Initialization -> with errors!")) << daemon.Stdout();
+    // A second daemon's refusal on its standard error is an error line too.
+    test::TempDir other;
+    test::DaemonProcess second(QV_SERVERD_PATH, other.Path(), {"--dir", dir.Path()},
+                               {streamOf(other.Path(), "stderr.txt", matching)});
+    EXPECT_EQ(second.WaitForExit(5s), 1);
+    EXPECT_EQ(second.Stderr(),
+              std::string(matching ? "<3>" : "") + "Program is already running.\n");
     EXPECT_EQ(daemon.Stop(), 0);
     return daemon.Stdout();
   };
