@@ -2,12 +2,24 @@
 #include <QApplication>
 #include <cstdio>
 #include <exception>
+#include <string>
+#include <vector>
 
+#include "core/command_line.h"
+#include "core/server_location.h"
 #include "desktop/desktop_program.h"
 #include "platform/signals.h"
-#include "platform/single_instance.h"
 
 int main(int argc, char** argv) {
+  // --help and --version need no display: answered before Qt starts.
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (arg == "--help" || arg == "-h" || arg == "--version" || arg == "-V") {
+      const bool help = arg == "--help" || arg == "-h";
+      std::fputs(help ? qv::UsageText(false).c_str() : qv::VersionText(false).c_str(), stdout);
+      return 0;
+    }
+  }
   // Before any thread (Qt's included) starts: the signals are blocked process-wide.
   int signalFd = -1;
   try {
@@ -16,5 +28,20 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "quorvane-server: %s\n", e.what());
   }
   QApplication app(argc, argv);
-  return qv::desktop::RunDesktopProgram(signalFd, qv::platform::ExecutableDirectory());
+  // Qt has taken its own options (-platform, -style, …) out of argv.
+  const qv::CommandLine options =
+      qv::ParseCommandLine(std::vector<std::string>(argv + 1, argv + argc), false);
+  if (!options.error.empty()) {
+    std::fprintf(stderr, "quorvane-server: %s\nTry 'quorvane-server --help'.\n",
+                 options.error.c_str());
+    return qv::kUsageExitStatus;
+  }
+  qv::ServerLocation location;
+  try {
+    location = qv::ResolveServerLocation(options.dir);
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "quorvane-server: %s\n", e.what());
+    return 2;
+  }
+  return qv::desktop::RunDesktopProgram(signalFd, location);
 }

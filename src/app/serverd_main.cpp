@@ -1,37 +1,78 @@
 // quorvane-serverd: the server without a window. Log lines go to standard output; SIGINT and
-// SIGTERM close it as closing the main window would.
+// SIGTERM close it as closing the main window would. Under systemd it reports readiness, its
+// connection count and its stop (Type=notify).
 #include <unistd.h>
 
 #include <cstdio>
 #include <exception>
+#include <string>
+#include <vector>
 
-#include "core/console_front_end.h"
+#include "core/check_config.h"
+#include "core/command_line.h"
 #include "core/process_entry.h"
+#include "core/server_location.h"
+#include "core/service_front_end.h"
 #include "platform/poll_loop.h"
+#include "platform/service_notify.h"
 #include "platform/signals.h"
-#include "platform/single_instance.h"
 
-int main() {
+namespace {
+
+// An error on standard error; under systemd (the journal on stderr) marked as an error.
+void PrintError(const std::string& text) {
+  const char* priority = qv::platform::IsJournalStream(STDERR_FILENO) ? "<3>" : "";
+  std::fprintf(stderr, "%s%s\n", priority, text.c_str());
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const qv::CommandLine options =
+      qv::ParseCommandLine(std::vector<std::string>(argv + 1, argv + argc), true);
+  if (!options.error.empty()) {
+    std::fprintf(stderr, "quorvane-serverd: %s\nTry 'quorvane-serverd --help'.\n",
+                 options.error.c_str());
+    return qv::kUsageExitStatus;
+  }
+  if (options.action == qv::CommandLine::Action::Help) {
+    std::fputs(qv::UsageText(true).c_str(), stdout);
+    return 0;
+  }
+  if (options.action == qv::CommandLine::Action::Version) {
+    std::fputs(qv::VersionText(true).c_str(), stdout);
+    return 0;
+  }
   try {
+    if (options.action == qv::CommandLine::Action::Check) {
+      // Reads only: a missing --dir is not created.
+      const std::string dir =
+          options.dir.empty() ? qv::platform::ExecutableDirectory() : options.dir;
+      return qv::CheckConfiguration(dir, stdout) ? 0 : 1;
+    }
     const int signalFd = qv::platform::OpenTerminationSignals();
-    qv::platform::SingleInstance instance(qv::platform::ServerInstanceName());
+    const qv::ServerLocation location = qv::ResolveServerLocation(options.dir);
+    qv::InstanceClaim instance(location);
     if (!instance.Acquired()) {
-      std::fputs("Program is already running.\n", stderr);
+      PrintError("Program is already running.");
       return 1;
     }
     qv::platform::PollLoop loop;
-    qv::ConsoleFrontEnd front;
-    qv::ServerProcess process(qv::platform::ExecutableDirectory(), loop, front);
+    qv::ServiceFrontEnd front(stdout, qv::platform::IsJournalStream(STDOUT_FILENO));
+    qv::ServerProcess process(location.dir, loop, front);
     loop.Watch(signalFd, qv::platform::EventLoop::kReadable, [&](uint32_t) {
       if (qv::platform::ReadSignal(signalFd) != 0) loop.Quit();
     });
+    // Start-up has printed its last line and the listener is open when Start returns.
     process.Start();
+    qv::platform::NotifyServiceManager("READY=1");
     loop.Run();
+    qv::platform::NotifyServiceManager("STOPPING=1");
     process.Shutdown();
     ::close(signalFd);
     return 0;
   } catch (const std::exception& e) {
-    std::fprintf(stderr, "quorvane-serverd: %s\n", e.what());
+    PrintError(std::string("quorvane-serverd: ") + e.what());
     return 2;
   }
 }

@@ -8,13 +8,15 @@ namespace qv {
 
 class ConsoleLogView final : public LogView {
  public:
-  explicit ConsoleLogView(std::FILE* out) : out_(out) {}
+  // journal: every line starts with its priority ("<3>", "<4>", "<6>") for the journal.
+  explicit ConsoleLogView(std::FILE* out, bool journal = false) : out_(out), journal_(journal) {}
   int LineCount() const override { return 0; }  // printed lines are never trimmed
   bool DeleteLastLine() override { return false; }
   void InsertAtTop(const std::string& text) override;
 
  private:
   std::FILE* out_;
+  bool journal_;
 };
 
 class ConsoleFrontEnd final : public FrontEnd {

@@ -71,12 +71,13 @@ void ReadGroupSection(Server& server, TMyDBUser& group, const config::IniSection
   group.Users = std::vector<TMyNameUser>(static_cast<size_t>(userCount));
 }
 
-void CreateMailboxFile(Server& server, const std::string& host) {
+void CreateMailboxFile(Server& server, const std::string& host, bool checkOnly) {
   const std::string name = host + ".bin";
   // A host that would leave the POP3 directory counts as a file that cannot be created.
   if (!platform::IsPlainFileName(name)) {
     throw SettingsError("host is not a file name: " + host);
   }
+  if (checkOnly) return;
   const std::string path = platform::JoinPath(server.pop3Dir, name);
   if (platform::FileExists(path)) return;
   platform::File file = platform::File::Open(path, platform::OpenMode::CreateReadWrite, false);
@@ -84,7 +85,7 @@ void CreateMailboxFile(Server& server, const std::string& host) {
 }
 
 void BuildUsers(Server& server, TMyDBUser& group, int32_t groupIndex,
-                const config::IniSection& section) {
+                const config::IniSection& section, bool checkOnly) {
   for (int32_t j = 0; j < static_cast<int32_t>(group.Users.size()); ++j) {
     TMyNameUser& user = group.Users[static_cast<size_t>(j)];
     user.UserIndex = j;
@@ -102,15 +103,15 @@ void BuildUsers(Server& server, TMyDBUser& group, int32_t groupIndex,
     user.HostName = hostName;
     // The outgoing socket to the user's host on the client port, with the socket window's
     // handlers (created here so that its address is the host when that is dotted).
-    net::AttachClientSocket(server, user);
+    if (!checkOnly) net::AttachClientSocket(server, user);
     user.StatusSlotPos = AppendStatusSlot(server.statusTable, name, hostName);
     user.ServerSocketHandle = -1;
-    CreateMailboxFile(server, hostName);
+    CreateMailboxFile(server, hostName, checkOnly);
   }
 }
 
 // Layout guard: the blank record from the group's hours, then its datafile.
-void PrepareLayoutAndDatafile(Server& server, TMyDBUser& group) {
+void PrepareLayoutAndDatafile(Server& server, TMyDBUser& group, bool checkOnly) {
   int32_t timeBegin = 0, timeEnd = 0, step = 0;
   if (!config::TryParseInt(group.TimeBegin, timeBegin) ||
       !config::TryParseInt(group.TimeEnd, timeEnd) || !config::TryParseInt(group.Step, step)) {
@@ -120,7 +121,7 @@ void PrepareLayoutAndDatafile(Server& server, TMyDBUser& group) {
   if (!group.FileName.empty()) {
     group.NoDatafile = false;
     try {
-      store::PrepareGroupDatafile(group, server.log);
+      if (!checkOnly) store::PrepareGroupDatafile(group, server.log);
     } catch (...) {
       server.log.WriteMsg(MsgId::IndexOrCorrectionError, group.Alias);
     }
@@ -130,7 +131,7 @@ void PrepareLayoutAndDatafile(Server& server, TMyDBUser& group) {
   if (server.totalUsers == 0) server.log.WriteMsg(MsgId::UserListEmpty);
 }
 
-void ReadGroups(Server& server, const config::IniStore& ini) {
+void ReadGroups(Server& server, const config::IniStore& ini, bool checkOnly) {
   const config::IniSection databases = ini.ReadSection("DataBases");
   const int32_t count = ParseOrThrow(databases, "Count");
   if (count < 0 || count > config::kMaxGroups) throw SettingsError("bad group count");
@@ -149,9 +150,9 @@ void ReadGroups(Server& server, const config::IniStore& ini) {
       server.log.WriteMsg(MsgId::IncorrectDatabaseParameters, group.Alias);
       server.initOk = false;
     }
-    BuildUsers(server, group, i, section);
+    BuildUsers(server, group, i, section, checkOnly);
     try {
-      PrepareLayoutAndDatafile(server, group);
+      PrepareLayoutAndDatafile(server, group, checkOnly);
     } catch (...) {
       server.log.WriteMsg(MsgId::IncorrectGroupTime, group.Alias);
       server.initOk = false;
@@ -196,10 +197,10 @@ bool CheckUserUnique(Server& server, const std::string& userName, const std::str
   return unique;
 }
 
-void RunStartup(Server& server) {
+bool RunStartup(Server& server, const StartupOptions& options) {
   server.initOk = true;
   server.totalUsers = 0;
-  platform::CreateDirectory(server.pop3Dir);
+  if (!options.checkOnly) platform::CreateDirectory(server.pop3Dir);
 
   config::IniStore ini(server.ConfigPath());
   try {
@@ -218,24 +219,27 @@ void RunStartup(Server& server) {
       throw;
     } catch (...) {
     }
-    if (server.settings.Debug && !platform::FileExists(server.DebugLogPath())) {
+    if (server.settings.Debug && !options.checkOnly &&
+        !platform::FileExists(server.DebugLogPath())) {
       try {
         platform::File::Open(server.DebugLogPath(), platform::OpenMode::CreateReadWrite, false)
             .Close();
       } catch (...) {
       }
     }
-    server.log.SetDebug(server.settings.Debug, server.DebugLogPath());
+    if (!options.checkOnly) server.log.SetDebug(server.settings.Debug, server.DebugLogPath());
     server.catalogue.Select(server.settings.Language == 1 ? Language::Russian : Language::English);
     if (server.settings.Debug) server.log.Write("\r\n--DEBUG--");
     server.log.WriteMsg(MsgId::Start);
     server.front.SetSettingsCaption(server.catalogue[MsgId::SettingsCaption]);
     server.front.SetConnectionsCaption(server.catalogue[MsgId::ConnectionsCaption] + "0");
     ReadNetwork(server, ini);
-    ReadGroups(server, ini);
+    ReadGroups(server, ini, options.checkOnly);
     server.log.WriteMsg(server.initOk ? MsgId::InitializationOk : MsgId::InitializationWithErrors);
+    return server.initOk;
   } catch (...) {
     server.log.WriteMsg(MsgId::InitializationSettingsError);
+    return false;
   }
 }
 

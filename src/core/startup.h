@@ -3,10 +3,17 @@
 
 namespace qv {
 
+struct StartupOptions {
+  // Reads and checks everything but creates no directory, mailbox, socket or debug.log and
+  // leaves the datafiles alone (the daemon's --check). Server.ini must exist: a missing one
+  // would still be written.
+  bool checkOnly = false;
+};
+
 // Turns Server.ini into the group table: settings, catalogue language, groups, users, the user
-// status table, mailbox files, and each group's datafile. Reports through the log only.
-// Throws only when the POP3 directory cannot be created.
-void RunStartup(Server& server);
+// status table, mailbox files, and each group's datafile. Reports through the log only; true when
+// it logged "Initialization -> Ok!". Throws only when the POP3 directory cannot be created.
+bool RunStartup(Server& server, const StartupOptions& options = {});
 
 // False (and message 0 logged) when any user entry already has this user name or host name.
 bool CheckUserUnique(Server& server, const std::string& userName, const std::string& hostName);

@@ -9,7 +9,6 @@
 
 #include "desktop/app_icon.h"
 #include "platform/signals.h"
-#include "platform/single_instance.h"
 
 namespace qv::desktop {
 namespace {
@@ -29,10 +28,10 @@ void ShowBox(QMessageBox::Icon icon, const QString& caption, const QString& text
 
 }  // namespace
 
-int RunDesktopProgram(int signalFd, const std::string& dir,
+int RunDesktopProgram(int signalFd, const ServerLocation& location,
                       const std::function<void(DesktopApp&)>& prepare) {
   try {
-    platform::SingleInstance instance(platform::ServerInstanceName());
+    InstanceClaim instance(location);
     if (!instance.Acquired()) {
       std::fputs("quorvane-server: Program is already running.\n", stderr);
       ShowBox(QMessageBox::Warning, QStringLiteral("Warning!"),
@@ -42,7 +41,7 @@ int RunDesktopProgram(int signalFd, const std::string& dir,
     // The window may be hidden to the tray; the program ends only when it is closed.
     QApplication::setQuitOnLastWindowClosed(false);
     QApplication::setWindowIcon(MakeAppIcon());
-    DesktopApp desktop(dir);
+    DesktopApp desktop(location.dir);
     if (signalFd >= 0) desktop.CloseOnSignals(signalFd);
     desktop.CloseOnSessionEnd();
     if (prepare) prepare(desktop);

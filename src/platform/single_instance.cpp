@@ -6,6 +6,8 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <stdexcept>
 #include <system_error>
@@ -36,6 +38,16 @@ SingleInstance::~SingleInstance() {
 
 std::string ServerInstanceName() {
   return "TFormQVServer/Quorvane Server";
+}
+
+std::string DirectoryInstanceName(const std::string& dir) {
+  std::string name = ServerInstanceName() + ":" + dir;
+  if (name.size() < sizeof(sockaddr_un::sun_path) - 1) return name;
+  uint64_t hash = 14695981039346656037ull;  // FNV-1a, the same in every build
+  for (const unsigned char c : dir) hash = (hash ^ c) * 1099511628211ull;
+  char hex[17];
+  std::snprintf(hex, sizeof hex, "%016llx", static_cast<unsigned long long>(hash));
+  return ServerInstanceName() + "#" + hex;
 }
 
 std::string ExecutableDirectory() {

@@ -20,6 +20,9 @@ class SingleInstance {
 
 // The name both server programs use: class "TFormQVServer", title "Quorvane Server".
 std::string ServerInstanceName();
+// The name of the server that keeps its files in dir (an absolute path): the same class and title
+// with the directory; a path too long for the name is replaced by a hash of it.
+std::string DirectoryInstanceName(const std::string& dir);
 
 // Directory of the running executable, without a trailing separator.
 std::string ExecutableDirectory();

@@ -253,7 +253,7 @@ INSTANTIATE_TEST_SUITE_P(UnderEveryDialog, DesktopStopTest,
 }  // namespace
 
 int RunStopChild(int signalFd, const std::string& scenario, const std::string& dir) {
-  return RunDesktopProgram(signalFd, dir,
+  return RunDesktopProgram(signalFd, ServerLocation{dir, true},
                            [&scenario](DesktopApp& app) { SetScene(app, scenario); });
 }
 

@@ -16,6 +16,7 @@
 #include <stdexcept>
 #include <string>
 #include <thread>
+#include <vector>
 
 extern char** environ;
 
@@ -23,8 +24,11 @@ namespace qv::test {
 
 class DaemonProcess {
  public:
-  // Copies the daemon binary into dir and starts it there.
-  DaemonProcess(const std::string& binary, const std::string& dir) : dir_(dir) {
+  // Copies the daemon binary into dir and starts it there, with args after the program name and
+  // env ("NAME=value") added to this process's environment.
+  DaemonProcess(const std::string& binary, const std::string& dir,
+                const std::vector<std::string>& args = {}, const std::vector<std::string>& env = {})
+      : dir_(dir) {
     const std::string exe = dir + "/quorvane-serverd";
     if (!std::filesystem::exists(exe)) {
       std::filesystem::copy_file(binary, exe);
@@ -37,8 +41,22 @@ class DaemonProcess {
                                      0644);
     posix_spawn_file_actions_addopen(&actions, 2, errPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
                                      0644);
-    char* argv[] = {const_cast<char*>(exe.c_str()), nullptr};
-    const int rc = posix_spawn(&pid_, exe.c_str(), &actions, nullptr, argv, environ);
+    std::vector<char*> argv = {const_cast<char*>(exe.c_str())};
+    for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+    argv.push_back(nullptr);
+    // A service manager or journal of the test's own is not passed on; env replaces what it names.
+    std::vector<std::string> replaced = {"NOTIFY_SOCKET=", "JOURNAL_STREAM="};
+    for (const std::string& entry : env) replaced.push_back(entry.substr(0, entry.find('=') + 1));
+    std::vector<char*> envp;
+    for (char** e = environ; *e != nullptr; ++e) {
+      const std::string entry = *e;
+      bool keep = true;
+      for (const std::string& name : replaced) keep = keep && entry.rfind(name, 0) != 0;
+      if (keep) envp.push_back(*e);
+    }
+    for (const std::string& entry : env) envp.push_back(const_cast<char*>(entry.c_str()));
+    envp.push_back(nullptr);
+    const int rc = posix_spawn(&pid_, exe.c_str(), &actions, nullptr, argv.data(), envp.data());
     posix_spawn_file_actions_destroy(&actions);
     if (rc != 0) throw std::runtime_error("cannot start " + exe);
   }

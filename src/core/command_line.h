@@ -1,0 +1,24 @@
+#pragma once
+// The options of the two server programs: --dir DIR, --check (daemon only), --help, --version.
+#include <string>
+#include <vector>
+
+namespace qv {
+
+struct CommandLine {
+  enum class Action { Run, Check, Help, Version };
+  Action action = Action::Run;
+  std::string dir;    // --dir; empty: the executable's directory
+  std::string error;  // a usage error; the program prints it and ends with status 2
+};
+
+// args without the program name. The desktop program takes no --check.
+CommandLine ParseCommandLine(const std::vector<std::string>& args, bool daemon);
+
+std::string UsageText(bool daemon);
+std::string VersionText(bool daemon);
+
+// Exit status of a usage error.
+constexpr int kUsageExitStatus = 2;
+
+}  // namespace qv
