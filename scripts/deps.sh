@@ -1,6 +1,6 @@
 # Installs the Debian packages the build needs, when any is missing. Sourced by scripts/run and
 # scripts/test.
-QV_PACKAGES="cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev libbenchmark-dev qt6-base-dev"
+QV_PACKAGES="cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev libbenchmark-dev qt6-base-dev zlib1g-dev"
 
 qv_install_deps() {
   local missing=()

@@ -166,9 +166,9 @@ TEST_F(RecordStoreTest, StaleIndexHintsStillFindTheDay) {
   EXPECT_EQ(Title(Week(3)), "three");
 
   // A hint whose record is later than the day (a rewritten file) restarts the scan at 0.
-  group_.Index = {{kDay - 1, 0}, {kDay + 2, static_cast<int32_t>(4 * kRecord)}};
+  group_.Index = {{kDay - 1, 0}, {kDay + 1, static_cast<int32_t>(4 * kRecord)}};
   group_.LookupDate = 0;
-  EXPECT_EQ(FindIndexOffset(group_, kDay + 2.9), 4 * kRecord);
+  EXPECT_EQ(FindIndexOffset(group_, kDay + 2.9), 4 * kRecord) << "the last entry before the day";
   EXPECT_EQ(group_.LookupDate, kDay + 2);
   ASSERT_EQ(SetTitle(kDay + 2, "found"), 0);
   EXPECT_EQ(Title(ReadRecord(group_.FileName, 2)), "found");

@@ -1,0 +1,75 @@
+#pragma once
+// The write-ahead journal of a datafile, "<datafile>.jnl": before a day's new image is written
+// in place it is appended here with its file offset, its day date, a sequence number and a
+// checksum. Once the journal is synced the change survives a crash: at the next start every
+// whole entry with a good checksum is written onto the datafile again (which also repairs a day
+// torn by a death in the middle of its write), then the journal is emptied. A checkpoint (the
+// datafile synced) lets the journal be emptied while the server runs.
+//
+// Appends, Written and Reset come from the event thread; Sync and the Size/sequence getters may
+// come from the sync thread at the same time.
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "store/day_record.h"
+#include "store/file_layer.h"
+
+namespace qv::store {
+
+// Entry: magic, sequence, offset, date, payload length, then the payload and a CRC-32 of all of
+// it. Little-endian.
+constexpr uint32_t kJournalMagic = 0x314A5651;  // "QVJ1"
+constexpr size_t kJournalHeaderSize = 4 + 8 + 8 + 8 + 4;
+constexpr size_t kJournalEntrySize = kJournalHeaderSize + kDayRecordSize + 4;
+
+std::string JournalName(const std::string& datafileName);
+
+class DayJournal {
+ public:
+  // Opens the journal (created when missing) for appending at its end. Throws.
+  DayJournal(FileLayer& files, std::string path);
+  ~DayJournal();
+  DayJournal(const DayJournal&) = delete;
+  DayJournal& operator=(const DayJournal&) = delete;
+
+  const std::string& Path() const { return path_; }
+
+  // Appends one day image that is about to be written at offset of the datafile. Throws.
+  void Append(int64_t offset, double date, ConstDayBytes image);
+  // The datafile write of the last appended entry is done (a checkpoint may now cover it).
+  void Written() { written_.store(appended_.load()); }
+
+  uint64_t Appended() const { return appended_.load(); }
+  uint64_t WrittenSequence() const { return written_.load(); }
+  int64_t Size() const { return size_.load(); }
+  // Steady time of the first entry since the journal was last emptied.
+  std::chrono::steady_clock::time_point FirstEntryTime() const;
+
+  // Makes every entry appended so far durable (fdatasync). Any thread. Throws.
+  void Sync();
+  // Empties the journal: the datafile holds every entry durably. Event thread. Throws.
+  void Reset();
+
+ private:
+  FileLayer& files_;
+  std::string path_;
+  std::unique_ptr<LayerFile> file_;
+  std::atomic<int64_t> size_{0};
+  std::atomic<uint64_t> appended_{0};  // sequence number of the last entry appended
+  std::atomic<uint64_t> written_{0};   // ... whose datafile write is done
+  mutable std::mutex timeMutex_;
+  std::chrono::steady_clock::time_point firstEntry_{};
+};
+
+// Start-up, before anything else touches the datafile: writes every whole journal entry with a
+// good checksum (in sequence, up to the first bad or torn one) onto the open datafile, syncs it
+// and empties the journal. An entry whose offset holds a record of another day (the file was
+// rewritten since) is passed over. Returns the number of entries written; a missing journal is
+// none. Throws on a read or write failure.
+int ReplayJournal(FileLayer& files, const std::string& journalPath, LayerFile& datafile);
+
+}  // namespace qv::store
