@@ -7,6 +7,7 @@
 #include <limits>
 #include <optional>
 
+#include "platform/dir_sync.h"
 #include "platform/files.h"
 #include "store/day_record.h"
 
@@ -18,6 +19,7 @@ using platform::OpenMode;
 
 constexpr int64_t kRecord = kDayRecordSize;
 constexpr size_t kCopyChunk = 1 << 20;
+constexpr int kMaxBackupsPerSecond = 1000;
 
 double DateAt(File& file, int64_t offset) {
   double date = 0;
@@ -53,20 +55,28 @@ struct Entry {
   double Date;
 };
 
-// Days in ascending order, one entry per day; of equal days the last in file order wins.
-std::vector<Entry> SortedUniqueEntries(const std::vector<double>& dates) {
+// Days in ascending order, one entry per day. Of equal days the datafile's copy wins over the
+// archive's (records from archiveRecords on are the datafile's), and within one file the first
+// copy wins: it is the one the record store reads and changes.
+std::vector<Entry> SortedUniqueEntries(const std::vector<double>& dates, size_t archiveRecords) {
   std::vector<size_t> order(dates.size());
   for (size_t i = 0; i < order.size(); ++i) order[i] = i;
   std::stable_sort(order.begin(), order.end(),
                    [&](size_t a, size_t b) { return SortKey(dates[a]) < SortKey(dates[b]); });
   std::vector<Entry> entries;
   entries.reserve(order.size());
+  bool fromDatafile = false;  // of the last entry
   for (size_t i : order) {
     const Entry entry{static_cast<int64_t>(i) * kRecord, dates[i]};
+    const bool inDatafile = i >= archiveRecords;
     if (!entries.empty() && entries.back().Date == entry.Date) {
-      entries.back().Offset = entry.Offset;
+      if (inDatafile && !fromDatafile) {
+        entries.back().Offset = entry.Offset;
+        fromDatafile = true;
+      }
     } else {
       entries.push_back(entry);
+      fromDatafile = inDatafile;
     }
   }
   return entries;
@@ -96,6 +106,19 @@ class WorkFiles {
   const std::string NewData;
 };
 
+// Creates the backup file under name, or name + " (2)", " (3)", ... when taken; path receives
+// the name used.
+File CreateBackup(const std::string& name, std::string& path) {
+  for (int n = 1; n <= kMaxBackupsPerSecond; ++n) {
+    path = n == 1 ? name : name + " (" + std::to_string(n) + ")";
+    if (std::optional<File> file = File::TryOpen(path, OpenMode::CreateNew))
+      return std::move(*file);
+    if (errno != EEXIST) break;
+  }
+  const int error = errno;
+  throw platform::FileError("cannot create " + path + ": " + std::strerror(error), error);
+}
+
 void Stage(const RestructureOptions& options, const char* name) {
   if (options.OnStage) options.OnStage(name);
 }
@@ -111,13 +134,15 @@ RestructureResult Run(const RestructureOptions& options, const WorkFiles& work) 
   work.RemoveWork();
   File join = File::Open(work.Join, OpenMode::CreateTruncate);
   // Only whole archive records, so that the datafile's records stay on record boundaries.
-  if (oldArchive) AppendBytes(*oldArchive, oldArchive->Size() / kRecord * kRecord, join);
+  const int64_t archiveRecords = oldArchive ? oldArchive->Size() / kRecord : 0;
+  if (oldArchive) AppendBytes(*oldArchive, archiveRecords * kRecord, join);
   if (oldData) AppendBytes(*oldData, oldData->Size(), join);
 
   if (options.Backup) {
     Stage(options, "backup");
-    result.BackupPath = BackupPathFor(options.DatafilePath, options.Now);
-    File backup = File::Open(result.BackupPath, OpenMode::CreateTruncate);
+    // Named at the time of the run; an existing file of the name is never overwritten.
+    const platform::TDateTime now = options.Now != 0 ? options.Now : platform::Now();
+    File backup = CreateBackup(BackupPathFor(options.DatafilePath, now), result.BackupPath);
     AppendBytes(join, join.Size(), backup);
     backup.Flush();
     backup.Close();
@@ -127,7 +152,8 @@ RestructureResult Run(const RestructureOptions& options, const WorkFiles& work) 
   const int64_t records = join.Size() / kRecord;
   std::vector<double> dates(static_cast<size_t>(records));
   for (int64_t i = 0; i < records; ++i) dates[static_cast<size_t>(i)] = DateAt(join, i * kRecord);
-  const std::vector<Entry> entries = SortedUniqueEntries(dates);
+  const std::vector<Entry> entries =
+      SortedUniqueEntries(dates, static_cast<size_t>(archiveRecords));
 
   File sorted = File::Open(work.Sorted, OpenMode::CreateTruncate);
   std::vector<uint8_t> record(kRecord);
@@ -204,6 +230,7 @@ RestructureResult Run(const RestructureOptions& options, const WorkFiles& work) 
   if (!platform::RenameFile(work.NewData, options.DatafilePath)) {
     throw platform::FileError("Cannot replace " + options.DatafilePath, errno);
   }
+  platform::SyncDirectoryOf(options.DatafilePath);
   work.RemoveWork();
   return result;
 }
@@ -215,7 +242,7 @@ std::string ArchivePathFor(const std::string& datafilePath) {
 }
 
 std::string BackupPathFor(const std::string& datafilePath, platform::TDateTime now) {
-  return datafilePath + "_Copy_" + platform::FormatDateTime(now, "dd-mm-yy - h-nn");
+  return datafilePath + "_Copy_" + platform::FormatDateTime(now, "dd-mm-yy - h-nn-ss");
 }
 
 StructureInfo ReadStructure(const std::string& datafilePath) {
