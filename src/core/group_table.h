@@ -6,12 +6,14 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
 
 #include "net/connection_state.h"
+#include "service/held_piece.h"
 #include "service/worker_entry.h"
 #include "store/group_datafile.h"
 
@@ -44,6 +46,8 @@ struct TMyNameUser {
   // its turn wakes at once. Always the innermost lock.
   std::mutex SendTurnMutex;
   std::condition_variable SendTurnChanged;
+  // Pieces held back behind an acknowledgment that waits for its journal sync. Event thread.
+  std::deque<service::HeldPiece> Held;
 };
 
 constexpr size_t kMarkHeaderSize = 32;

@@ -9,6 +9,7 @@
 #include "net/socket_window.h"
 #include "platform/files.h"
 #include "store/datafile.h"
+#include "store/durable_start.h"
 #include "store/text_utils.h"
 
 namespace qv {
@@ -35,6 +36,8 @@ void PutShortString(uint8_t* dest, size_t capacity, const std::string& text) {
 
 void ReadOptions(Server& server, const config::IniStore& ini) {
   const config::IniSection options = ini.ReadSection("Options");
+  // Journal and syncs of the datafiles: on unless the key says 0.
+  server.settings.SyncWrites = options.Value("SyncWrites") != "0";
   int32_t language = 0;
   if (!config::TryParseInt(options.Value("Language"), language)) return;  // both stay as they were
   server.settings.Language = static_cast<uint8_t>(language & 0xFF);
@@ -124,7 +127,7 @@ void PrepareLayoutAndDatafile(Server& server, TMyDBUser& group) {
   if (!group.FileName.empty()) {
     group.NoDatafile = false;
     try {
-      store::PrepareGroupDatafile(group, server.log);
+      store::PrepareDurableGroupDatafile(group, server.log, server.settings.SyncWrites);
     } catch (...) {
       server.log.WriteMsg(8, group.Alias);
     }

@@ -44,6 +44,10 @@ std::string JournalName(const std::string& datafileName) {
   return datafileName + ".jnl";
 }
 
+std::string DayJournal::DatafilePath() const {
+  return path_.substr(0, path_.size() - std::string(".jnl").size());
+}
+
 DayJournal::DayJournal(FileLayer& files, std::string path) : files_(files), path_(std::move(path)) {
   const bool existed = files_.Exists(path_);
   file_ = files_.Open(path_, platform::OpenMode::CreateReadWrite);

@@ -37,6 +37,8 @@ class DayJournal {
   DayJournal& operator=(const DayJournal&) = delete;
 
   const std::string& Path() const { return path_; }
+  // The datafile the journal belongs to.
+  std::string DatafilePath() const;
 
   // Appends one day image that is about to be written at offset of the datafile. Throws.
   void Append(int64_t offset, double date, ConstDayBytes image);
