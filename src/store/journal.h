@@ -20,11 +20,13 @@
 
 namespace qv::store {
 
-// Entry: magic, sequence, offset, date, payload length, then the payload and a CRC-32 of all of
-// it. Little-endian.
-constexpr uint32_t kJournalMagic = 0x314A5651;  // "QVJ1"
-constexpr size_t kJournalHeaderSize = 4 + 8 + 8 + 8 + 4;
-constexpr size_t kJournalEntrySize = kJournalHeaderSize + kDayRecordSize + 4;
+// Entry: magic, sequence, offset of the day's record, its date, start and length of the bytes of
+// the record that changed, then those bytes and a CRC-32 of all of it. Little-endian. An edit
+// journals only the bytes it changed (a title edit a few hundred bytes), a new day the whole
+// record.
+constexpr uint32_t kJournalMagic = 0x324A5651;  // "QVJ2"
+constexpr size_t kJournalHeaderSize = 4 + 8 + 8 + 8 + 4 + 4;
+constexpr size_t kJournalMaxEntrySize = kJournalHeaderSize + kDayRecordSize + 4;
 
 std::string JournalName(const std::string& datafileName);
 
@@ -40,8 +42,10 @@ class DayJournal {
   // The datafile the journal belongs to.
   std::string DatafilePath() const;
 
-  // Appends one day image that is about to be written at offset of the datafile. Throws.
-  void Append(int64_t offset, double date, ConstDayBytes image);
+  // Appends the bytes [start, start + length) of the day image that are about to be written to
+  // the record at offset of the datafile (a whole record without start and length). Throws.
+  void Append(int64_t offset, double date, ConstDayBytes image, size_t start = 0,
+              size_t length = kDayRecordSize);
   // The datafile write of the last appended entry is done (a checkpoint may now cover it).
   void Written() { written_.store(appended_.load()); }
 
@@ -70,8 +74,8 @@ class DayJournal {
 // Start-up, before anything else touches the datafile: writes every whole journal entry with a
 // good checksum (in sequence, up to the first bad or torn one) onto the open datafile, syncs it
 // and empties the journal. An entry whose offset holds a record of another day (the file was
-// rewritten since) is passed over. Returns the number of entries written; a missing journal is
-// none. Throws on a read or write failure.
+// rewritten since), or a part of a record the datafile does not hold, is passed over. Returns the
+// number of entries written; a missing journal is none. Throws on a read or write failure.
 int ReplayJournal(FileLayer& files, const std::string& journalPath, LayerFile& datafile);
 
 }  // namespace qv::store

@@ -247,6 +247,22 @@ bool ReadDatafile(GroupDatafile& group, Log& log, bool openFailureToCaller, Read
   }
 }
 
+// The bytes of a record a change touched: from the first to the last that differ. A new day is
+// the whole record.
+struct ChangedSpan {
+  size_t start = 0;
+  size_t length = kDayRecordSize;
+};
+
+ChangedSpan Changed(const DayRecord& before, const DayRecord& after) {
+  size_t first = 0;
+  while (first < before.size() && before[first] == after[first]) ++first;
+  if (first == before.size()) return {0, 0};
+  size_t last = before.size();
+  while (before[last - 1] == after[last - 1]) --last;
+  return {first, last - first};
+}
+
 // Places the day of key in WorkRecord (the record found, or a new blank day inserted in front of
 // a later record or appended), lets change modify it and writes it back. A failure is repeated
 // once; an edit's repeat is announced (message 35) after a short pause that gives another holder
@@ -266,15 +282,26 @@ int32_t ChangeDay(GroupDatafile& group, Log& log, double key, bool announceRetry
         group.WriteRetry = false;
         return -1;
       }
+      // Of a stored day only the bytes the change touches are written (and journalled).
+      const bool stored = place->pos + kRecord <= size && !place->insert &&
+                          DayKey(DayDate(*group.WorkRecord)) == key;
+      std::unique_ptr<DayRecord> before;
+      if (stored) before = std::make_unique<DayRecord>(*group.WorkRecord);
       change(*group.WorkRecord);
       if (place->insert) {
         InsertDay(group, *file, place->pos, size, *group.WorkRecord);
       } else {
-        // The new image goes to the journal first; the change is acknowledged once the journal
-        // is synced, and a day torn by a death in the write below is restored from it.
-        if (group.Journal) group.Journal->Append(place->pos, key, *group.WorkRecord);
-        file->WriteAt(place->pos, group.WorkRecord->data(), kRecord);
-        if (group.Journal) group.Journal->Written();
+        const ChangedSpan span = stored ? Changed(*before, *group.WorkRecord) : ChangedSpan{};
+        if (span.length > 0) {
+          // The new bytes go to the journal first; the change is acknowledged once the journal
+          // is synced, and a day torn by a death in the write below is restored from it.
+          if (group.Journal) {
+            group.Journal->Append(place->pos, key, *group.WorkRecord, span.start, span.length);
+          }
+          file->WriteAt(place->pos + static_cast<int64_t>(span.start),
+                        group.WorkRecord->data() + span.start, span.length);
+          if (group.Journal) group.Journal->Written();
+        }
       }
       file->Close();  // a close error is a failure too, and is retried
       group.WriteRetry = false;

@@ -208,7 +208,8 @@ TEST_F(CrashTest, InsertionCutAtEveryStep) {
 }
 
 // A burst of edits through the journal: synced in groups (the acknowledgments), a checkpoint in
-// the middle, days changed in place, appended behind the last one and inserted in front of one.
+// the middle, days changed in place (whole parts and only a title), appended behind the last one
+// and inserted in front of one.
 TEST_F(CrashTest, JournalledBurstKeepsEveryAcknowledgedEdit) {
   const int kEdits = 30;
   std::vector<double> data;
@@ -238,9 +239,13 @@ TEST_F(CrashTest, JournalledBurstKeepsEveryAcknowledgedEdit) {
     }
     for (int i = 0; i < kEdits; ++i) {
       const double d = kToday + (i * 7) % 13;
-      DayRecord incoming = Day(d, "v" + std::to_string(i));
-      SetLine(incoming, day::LineList::Second, 59, "tail v" + std::to_string(i));
-      WriteDayParts(group_, log_, incoming, d);
+      if (i % 2 == 0) {  // most of the record
+        DayRecord incoming = Day(d, "v" + std::to_string(i));
+        SetLine(incoming, day::LineList::Second, 59, "tail v" + std::to_string(i));
+        WriteDayParts(group_, log_, incoming, d);
+      } else {  // a few bytes of it
+        EditDay(group_, log_, 2, 0, test::Request(d).Text("title " + std::to_string(i)).data());
+      }
       // A change that died on the way may still be found (it was never acknowledged).
       if (DayDate(*group_.WorkRecord) == d) images[d].push_back(Str(*group_.WorkRecord));
       if (!acked.count(d)) acked[d] = -1;
