@@ -27,10 +27,6 @@ void DurableAcks::HoldUntilSynced(TMyNameUser& user,
                                                      });
                                                    });
   }
-  if (std::find(watched_.begin(), watched_.end(), journal) == watched_.end()) {
-    watched_.push_back(journal);
-    commit_->Watch(journal);
-  }
   const uint64_t ticket = commit_->Note(journal);
   if (!kickPosted_) {
     // At the end of this turn of the loop: every edit of the turn shares the sync.

@@ -30,7 +30,6 @@ class DurableAcks : public std::enable_shared_from_this<DurableAcks> {
  private:
   Server& server_;
   std::unique_ptr<store::GroupCommit> commit_;  // started with the first entry
-  std::vector<std::shared_ptr<store::DayJournal>> watched_;
   std::vector<TMyNameUser*> waiting_;
   uint64_t synced_ = 0;
   bool kickPosted_ = false;

@@ -8,17 +8,17 @@ namespace {
 // Age checkpoints are looked for this often while nothing is synced.
 constexpr std::chrono::seconds kIdleCheck{1};
 
-bool CheckpointDue(const DayJournal& journal) {
+bool CheckpointDue(const DayJournal& journal, const CheckpointPolicy& policy) {
   const int64_t size = journal.Size();
   if (size <= 0) return false;
-  if (size >= kCheckpointJournalBytes) return true;
-  return std::chrono::steady_clock::now() - journal.FirstEntryTime() >= kCheckpointAge;
+  if (size >= policy.journalBytes) return true;
+  return std::chrono::steady_clock::now() - journal.FirstEntryTime() >= policy.age;
 }
 
 }  // namespace
 
-GroupCommit::GroupCommit(FileLayer& files, Done done)
-    : files_(files), done_(std::move(done)), thread_([this] { Run(); }) {}
+GroupCommit::GroupCommit(FileLayer& files, Done done, CheckpointPolicy policy)
+    : files_(files), done_(std::move(done)), policy_(policy), thread_([this] { Run(); }) {}
 
 GroupCommit::~GroupCommit() {
   {
@@ -32,6 +32,9 @@ GroupCommit::~GroupCommit() {
 uint64_t GroupCommit::Note(const std::shared_ptr<DayJournal>& journal) {
   std::lock_guard lock(mutex_);
   if (std::find(dirty_.begin(), dirty_.end(), journal) == dirty_.end()) dirty_.push_back(journal);
+  if (std::find(watched_.begin(), watched_.end(), journal) == watched_.end()) {
+    watched_.push_back(journal);
+  }
   return ++noted_;
 }
 
@@ -51,7 +54,7 @@ void GroupCommit::Watch(const std::shared_ptr<DayJournal>& journal) {
 void GroupCommit::Checkpoints(const std::vector<std::shared_ptr<DayJournal>>& journals,
                               CommitReport& report) {
   for (const std::shared_ptr<DayJournal>& journal : journals) {
-    if (!CheckpointDue(*journal)) continue;
+    if (!CheckpointDue(*journal, policy_)) continue;
     // Entries whose datafile write is done before the sync are covered by it.
     const uint64_t covered = journal->WrittenSequence();
     try {

@@ -22,6 +22,11 @@ namespace qv::store {
 constexpr int64_t kCheckpointJournalBytes = 64 * 1024 * 1024;
 constexpr std::chrono::seconds kCheckpointAge{30};
 
+struct CheckpointPolicy {
+  int64_t journalBytes = kCheckpointJournalBytes;
+  std::chrono::milliseconds age = kCheckpointAge;
+};
+
 struct CommitReport {
   uint64_t synced = 0;              // every entry noted up to this ticket is durable
   std::vector<std::string> failed;  // journals whose sync failed (their entries are not)
@@ -37,13 +42,14 @@ class GroupCommit {
  public:
   using Done = std::function<void(CommitReport report)>;
 
-  GroupCommit(FileLayer& files, Done done);
+  GroupCommit(FileLayer& files, Done done, CheckpointPolicy policy = {});
   // Lets a sync in progress finish, then stops the thread.
   ~GroupCommit();
   GroupCommit(const GroupCommit&) = delete;
   GroupCommit& operator=(const GroupCommit&) = delete;
 
-  // Event thread: the journal got entries; returns the ticket that covers them.
+  // Event thread: the journal got entries; returns the ticket that covers them. From now on the
+  // journal is watched for checkpoints.
   uint64_t Note(const std::shared_ptr<DayJournal>& journal);
   // Starts a sync of everything noted so far (or adds it to the next one when a sync runs).
   void Kick();
@@ -56,6 +62,7 @@ class GroupCommit {
 
   FileLayer& files_;
   Done done_;
+  const CheckpointPolicy policy_;
   std::mutex mutex_;
   std::condition_variable wake_;
   bool stop_ = false;
