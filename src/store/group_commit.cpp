@@ -46,11 +46,6 @@ void GroupCommit::Kick() {
   wake_.notify_all();
 }
 
-void GroupCommit::Watch(const std::shared_ptr<DayJournal>& journal) {
-  std::lock_guard lock(mutex_);
-  watched_.push_back(journal);
-}
-
 void GroupCommit::Checkpoints(const std::vector<std::shared_ptr<DayJournal>>& journals,
                               CommitReport& report) {
   for (const std::shared_ptr<DayJournal>& journal : journals) {

@@ -53,8 +53,6 @@ class GroupCommit {
   uint64_t Note(const std::shared_ptr<DayJournal>& journal);
   // Starts a sync of everything noted so far (or adds it to the next one when a sync runs).
   void Kick();
-  // A journal whose age is watched for checkpoints even while nothing is noted.
-  void Watch(const std::shared_ptr<DayJournal>& journal);
 
  private:
   void Run();
