@@ -3,7 +3,10 @@
 // receive the forwarded copies; then week reads. Prints a table of throughput, latencies and
 // the server's CPU time and resident memory.
 //
-//   bench_load [--seconds N] [--users N] [--window N] [--reads N]
+//   bench_load [--seconds N] [--users N] [--window N] [--reads N] [--sync 0|1]
+//
+// --sync is the server's [Options] SyncWrites: 1 (the default) acknowledges an edit once its
+// journal entry is synced, 0 runs without journal and syncs.
 #include <sys/resource.h>
 #include <unistd.h>
 #include <algorithm>
@@ -40,6 +43,7 @@ struct Settings {
   int users = 10;
   int window = 1;   // edits a user has on the way at once (1: each waits for its ack)
   int reads = 200;  // week reads per user
+  int sync = 1;     // [Options] SyncWrites of the server
 };
 
 struct Forward {
@@ -201,9 +205,12 @@ int main(int argc, char** argv) {
     if (option == "--users") s.users = value;
     if (option == "--window") s.window = value;
     if (option == "--reads") s.reads = value;
+    if (option == "--sync") s.sync = value;
   }
-  if (s.users < 2 || s.users > 100 || s.seconds < 1 || s.window < 1 || s.reads < 1) {
-    std::cerr << "usage: bench_load [--seconds N] [--users 2..100] [--window N] [--reads N]\n";
+  if (s.users < 2 || s.users > 100 || s.seconds < 1 || s.window < 1 || s.reads < 1 ||
+      (s.sync != 0 && s.sync != 1)) {
+    std::cerr << "usage: bench_load [--seconds N] [--users 2..100] [--window N] [--reads N] "
+                 "[--sync 0|1]\n";
     return 1;
   }
 
@@ -218,6 +225,8 @@ int main(int argc, char** argv) {
   std::string ini = qv::test::IniText(config);
   const std::string datafile = dir.Path() + "/group.qdb";
   ini.replace(ini.find("Name=\r\n"), 7, "Name=" + datafile + "\r\n");
+  ini.replace(ini.find("[Options]\r\n"), 11,
+              "[Options]\r\nSyncWrites=" + std::to_string(s.sync) + "\r\n");
   qv::test::WriteFile(dir.Path() + "/Server.ini", ini);
   qv::test::WriteFile(datafile, "");
 
@@ -319,8 +328,10 @@ int main(int argc, char** argv) {
     }
   }
 
-  std::printf("Load: %d users of one group, %d s of edits (window %d), %d week reads per user\n\n",
-              s.users, s.seconds, s.window, s.reads);
+  std::printf(
+      "Load: %d users of one group, %d s of edits (window %d), %d week reads per user, "
+      "SyncWrites=%d\n\n",
+      s.users, s.seconds, s.window, s.reads, s.sync);
   std::printf("| measure | value |\n|---|---|\n");
   std::printf("| edits acknowledged per second | %.0f |\n", edits / editSeconds);
   std::printf("| acknowledgment latency p50 / p99 | %.2f ms / %.2f ms |\n", Percentile(ack, 0.50),

@@ -18,6 +18,7 @@ struct Settings {
   bool TcpNoDelay = true;
   int32_t Reconnect = 3;
   int32_t CheckIntervalMs = 15000;
+  bool SyncWrites = true;  // [Options] SyncWrites: datafile journal and syncs
 };
 
 }  // namespace qv::config

@@ -1,6 +1,8 @@
 #include "config/settings_model.h"
 
+#include <cctype>
 #include <stdexcept>
+#include <string>
 
 #include "config/default_config.h"
 #include "config/dotted_address.h"
@@ -267,9 +269,28 @@ std::string SettingsModel::WithDatafileExtension(const std::string& chosen) {
   return chosen + ".qdb";
 }
 
+bool SettingsModel::IsReservedDatafileName(const std::string& name) {
+  // The archive, the DB Structure dialog's work files, the journal and the side files that
+  // replace a datafile are named after it; a datafile with such a name would be taken for one.
+  static const char* const kReserved[] = {".arc", ".tmp", ".tm~", ".jnl", ".new"};
+  for (const char* ext : kReserved) {
+    const size_t n = std::char_traits<char>::length(ext);
+    if (name.size() < n) continue;
+    bool same = true;
+    for (size_t i = 0; i < n && same; ++i) {
+      same = std::tolower(static_cast<unsigned char>(name[name.size() - n + i])) == ext[i];
+    }
+    if (same) return true;
+  }
+  return false;
+}
+
 void SettingsModel::ChooseDatafile(const std::string& chosen) {
   if (chosen.empty()) return;
   const std::string name = WithDatafileExtension(chosen);
+  if (IsReservedDatafileName(name)) {
+    throw std::invalid_argument("'" + name + "' is not a valid datafile name.");
+  }
   if (!platform::FileExists(name)) {
     platform::File::Open(name, platform::OpenMode::CreateReadWrite, false).Close();
   }

@@ -89,9 +89,13 @@ class SettingsModel {
   bool StructureEnabled() const { return structureEnabled_; }
   // A name without a three-letter extension gets ".qdb".
   static std::string WithDatafileExtension(const std::string& chosen);
+  // Names ending in .arc, .tmp, .tm~, .jnl or .new (any letter case): the server's own files
+  // beside a datafile.
+  static bool IsReservedDatafileName(const std::string& name);
   // Takes the file the operator chose: extension rule, creates it empty when missing, makes it
-  // the current group's datafile. Throws platform::FileError when the file cannot be created;
-  // the group then keeps its previous file.
+  // the current group's datafile. Throws std::invalid_argument ("'<name>' is not a valid datafile
+  // name.") for a reserved name and platform::FileError when the file cannot be created; the
+  // group then keeps its previous file.
   void ChooseDatafile(const std::string& chosen);
   // The archive size the DB Structure dialog gets: the current CountArc as typed, when it is
   // an integer.

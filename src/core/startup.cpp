@@ -9,6 +9,7 @@
 #include "net/socket_window.h"
 #include "platform/files.h"
 #include "store/datafile.h"
+#include "store/durable_start.h"
 #include "store/text_utils.h"
 #include "wire/packages.h"
 #include "wire/short_string.h"
@@ -31,6 +32,8 @@ int32_t ParseOrThrow(const config::IniSection& section, const char* key) {
 
 void ReadOptions(Server& server, const config::IniStore& ini) {
   const config::IniSection options = ini.ReadSection("Options");
+  // Journal and syncs of the datafiles: on unless the key says 0.
+  server.settings.SyncWrites = options.Value("SyncWrites") != "0";
   int32_t language = 0;
   if (!config::TryParseInt(options.Value("Language"), language)) return;  // both stay as they were
   server.settings.Language = static_cast<uint8_t>(language & 0xFF);
@@ -121,7 +124,8 @@ void PrepareLayoutAndDatafile(Server& server, TMyDBUser& group, bool checkOnly) 
   if (!group.FileName.empty()) {
     group.NoDatafile = false;
     try {
-      if (!checkOnly) store::PrepareGroupDatafile(group, server.log);
+      if (!checkOnly)
+        store::PrepareDurableGroupDatafile(group, server.log, server.settings.SyncWrites);
     } catch (...) {
       server.log.WriteMsg(MsgId::IndexOrCorrectionError, group.Alias);
     }

@@ -200,8 +200,7 @@ void TFormBrowser::Apply() {
   options.MaxData = store::kMaxDatafileRecords;
   options.Dates = store::DatesForApply(info_, trackBar1_->value(), DaysFromDate(label4_->date()),
                                        DaysFromDate(label5_->date()));
-  options.Backup = checkBox1_->isChecked();
-  options.Now = now_;
+  options.Backup = checkBox1_->isChecked();  // named at the time it is made
   try {
     const store::RestructureResult result = store::Restructure(options);
     if (result.ShowSequenceWarning()) {

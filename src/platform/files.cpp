@@ -45,6 +45,9 @@ std::optional<File> File::TryOpen(const std::string& path, OpenMode mode, bool u
     case OpenMode::CreateTruncate:
       flags |= O_RDWR | O_CREAT;  // emptied only once the lock is ours
       break;
+    case OpenMode::CreateNew:
+      flags |= O_RDWR | O_CREAT | O_EXCL;
+      break;
   }
   const int fd = ::open(path.c_str(), flags, 0644);
   if (fd < 0) return std::nullopt;

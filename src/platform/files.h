@@ -24,6 +24,7 @@ enum class OpenMode {
   ReadWrite,        // existing file, read and write
   CreateReadWrite,  // created when missing, kept when present
   CreateTruncate,   // created when missing, emptied when present
+  CreateNew,        // created; fails when the file exists
 };
 
 class File {

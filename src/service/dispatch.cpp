@@ -29,6 +29,16 @@ void DataRequestHandler::Send(TMyNameUser& target, const uint8_t* data, int32_t 
   if (reply_) reply_(target, data, size, host, scope);
 }
 
+uint64_t DataRequestHandler::JournalMark(const TMyDBUser& group) {
+  return group.Journal ? group.Journal->Appended() : 0;
+}
+
+void DataRequestHandler::HoldIfJournalled(Request& r, uint64_t mark) {
+  if (durable_ && r.group.Journal && r.group.Journal->Appended() != mark) {
+    durable_->HoldUntilSynced(r.user, r.group.Journal);
+  }
+}
+
 void DataRequestHandler::Handle(TMyNameUser& user, const std::string& host, const uint8_t* payload,
                                 int32_t size) {
   TMyDBUser& group = server_.groups.at(static_cast<size_t>(user.GroupIndex));
@@ -137,6 +147,7 @@ void DataRequestHandler::CopyDay(Request& r) {
   group.Busy = true;
   try {
     *group.CopyRequest = package_;
+    const uint64_t mark = JournalMark(group);
     if (store::CopyDay(group, server_.log) == -1) {
       Refuse(r);
       group.Busy = false;
@@ -148,6 +159,8 @@ void DataRequestHandler::CopyDay(Request& r) {
     std::memset(header, 0, days_reply::kHeaderSize);
     SetCodes(header, code::kReply, subcode::kWeekReply);
     SetDoubleAt(header, days_reply::kDateOffset, date);
+    // The week answers the requester's copy once it is durable; the others see it at once.
+    HoldIfJournalled(r, mark);
     Send(r.user, header, days_reply::kWeekReplySize, r.host, kScopeGroup);
   } catch (const std::exception&) {
     server_.log.WriteMsg(MsgId::RequestProcessingError, r.host + " (Copy Data)");
@@ -163,7 +176,9 @@ void DataRequestHandler::SlotId(Request& r) {
   if (!store::day::IsSlotIndex(slot)) return Refuse(r);
   int32_t slotId = 0;
   if (!group.FileName.empty()) {
+    const uint64_t mark = JournalMark(group);
     if (store::EditDay(group, server_.log, code::kAssignSlotId, slot, p) == -1) return Refuse(r);
+    HoldIfJournalled(r, mark);
     // The work record holds the requested day unless the store gave up on it (a date that is
     // no calendar day, or a failed write); then no id is handed out.
     const store::DayRecord& day = *group.WorkRecord;
@@ -222,11 +237,14 @@ void DataRequestHandler::Edit(Request& r) {
   TMyDBUser& group = r.group;
   uint8_t* p = package_.data();
   if (!group.FileName.empty()) {
+    const uint64_t mark = JournalMark(group);
     const uint32_t before = ticks_();
     const int32_t result = store::EditDay(group, server_.log, r.code, r.subcode, p);
     const uint32_t after = ticks_();
     if (result == -1) return Refuse(r);
+    // The other hosts may see the change before it is durable; the acknowledgment waits.
     Send(r.user, p, request::kSize, r.host, kScopeGroupOtherHost);
+    HoldIfJournalled(r, mark);
     const int32_t took = platform::TickDiff(after, before);
     if (took > kSlowEditMs) {
       server_.log.Write("Warning! Database processing - time:" + std::to_string(took));

@@ -7,6 +7,7 @@
 #include <functional>
 #include <string>
 
+#include "service/durable_acks.h"
 #include "service/reply_sender.h"
 #include "service/request_package.h"
 #include "state/server.h"
@@ -31,6 +32,9 @@ class DataRequestHandler {
   // One complete data request of size bytes from user (host: the user's host name).
   void Handle(TMyNameUser& user, const std::string& host, const uint8_t* payload, int32_t size);
 
+  // With these, what answers a change that went to a group's journal waits for its sync.
+  void SetDurableAcks(std::shared_ptr<DurableAcks> acks) { durable_ = std::move(acks); }
+
  private:
   struct Request {
     TMyNameUser& user;
@@ -53,11 +57,16 @@ class DataRequestHandler {
   void Refuse(Request& r);
   void Send(TMyNameUser& target, const uint8_t* data, int32_t size, const std::string& host,
             int scope);
+  // The journal's entry count before a change, and the hold of the requester's answers after it
+  // when the change was journalled.
+  static uint64_t JournalMark(const TMyDBUser& group);
+  void HoldIfJournalled(Request& r, uint64_t mark);
 
   Server& server_;
   ReplySender reply_;
   MailWorkerStarter startMailWorker_;
   TickSource ticks_;
+  std::shared_ptr<DurableAcks> durable_;
   // The received request, zero-padded (or realigned) to 2351 bytes; answers are built in it.
   RequestPackage package_{};
 };

@@ -26,6 +26,7 @@ void InstallRequestHandlers(Server& server) {
   if (!server.handlers.DataRequest) {
     auto data = std::make_shared<DataRequestHandler>(
         server, reply, [&server](TMyNameUser& user) { StartMailWorker(server, user); });
+    data->SetDurableAcks(std::make_shared<DurableAcks>(server));
     server.handlers.DataRequest = [data](TMyNameUser& user, const std::string& host,
                                          uint8_t* payload,
                                          int32_t size) { data->Handle(user, host, payload, size); };

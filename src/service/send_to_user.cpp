@@ -166,6 +166,16 @@ bool SendingIdle(const TMyNameUser& user) {
 
 void SendToUser(Server& server, TMyNameUser& user, const uint8_t* data, int32_t length) {
   if (!user.Connected || user.Fault || !user.ClientSocket || length <= 0) return;
+  if (!user.Held.empty()) {
+    // Behind an acknowledgment that waits for its sync: in order, after it.
+    user.Held.push_back(HeldPiece{0, std::vector<uint8_t>(data, data + length)});
+    return;
+  }
+  SendToUserNow(server, user, data, length);
+}
+
+void SendToUserNow(Server& server, TMyNameUser& user, const uint8_t* data, int32_t length) {
+  if (!user.Connected || user.Fault || !user.ClientSocket || length <= 0) return;
   {
     std::unique_lock sendLock(server.sendLock);
     const bool reap = !user.Workers.empty() && user.SendStarted == user.SendCompleted;

@@ -9,8 +9,11 @@
 
 namespace qv::service {
 
-// Event thread. Does nothing unless the user is connected and not at fault.
+// Event thread. Does nothing unless the user is connected and not at fault. While pieces are
+// held back for the user (user.Held), the piece joins them.
 void SendToUser(Server& server, TMyNameUser& user, const uint8_t* data, int32_t length);
+// The same without looking at the held pieces: for releasing them in order.
+void SendToUserNow(Server& server, TMyNameUser& user, const uint8_t* data, int32_t length);
 
 // True when every worker started for the user has finished sending.
 bool SendingIdle(const TMyNameUser& user);

@@ -123,6 +123,7 @@ int32_t SessionStart(Server& server, TMyNameUser& user) {
   ++group.ConnectedUsers;
   ++server.sessionCount;
   user.Fault = false;
+  user.Held.clear();  // pieces of the last session wait for nothing any more
   user.Connected = true;
   user.SendIssued = 0;
   user.SendStarted = 0;

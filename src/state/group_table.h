@@ -6,12 +6,14 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
 
 #include "state/connection_state.h"
+#include "state/held_piece.h"
 #include "state/worker_entry.h"
 #include "store/group_datafile.h"
 #include "wire/packages.h"
@@ -50,6 +52,8 @@ struct TMyNameUser {
   // its turn wakes at once. Always the innermost lock.
   std::mutex SendTurnMutex;
   std::condition_variable SendTurnChanged;
+  // Pieces held back behind an acknowledgment that waits for its journal sync.
+  std::deque<service::HeldPiece> Held;  // event thread
 };
 
 // A mark held by a user: the owner and the 32-byte header of its 7001 request.

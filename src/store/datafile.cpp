@@ -3,12 +3,15 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <limits>
 #include <memory>
 #include <stdexcept>
 #include <vector>
 
 #include "platform/close_quietly.h"
 #include "platform/time.h"
+#include "store/journal.h"
+#include "store/side_file.h"
 
 namespace qv::store {
 namespace {
@@ -22,17 +25,18 @@ const char* const kFirstNullRecord = "Error correction of database.(First Null r
 const char* const kNullRecord = "Error correction of database.(Null record) ";
 const char* const kCorrectionFailed = "Error correction of database.";
 
-double ReadDate(File& file, int64_t pos) {
+template <class F>
+double ReadDate(F& file, int64_t pos) {
   uint8_t bytes[sizeof(double)];
   file.ReadAt(pos, bytes, sizeof bytes);
   return LoadField<double>(bytes);
 }
 
-void ReadRecord(File& file, int64_t index, DayBytes into) {
+void ReadRecord(LayerFile& file, int64_t index, DayBytes into) {
   file.ReadAt(index * kRecord, into.data(), into.size());
 }
 
-void WriteRecord(File& file, int64_t index, ConstDayBytes from) {
+void WriteRecord(LayerFile& file, int64_t index, ConstDayBytes from) {
   file.WriteAt(index * kRecord, from.data(), from.size());
 }
 
@@ -49,43 +53,83 @@ class BusyScope {
 };
 
 struct Gap {
-  double date;      // day date of the record after the hole
+  int64_t record;   // index of the record after the hole
+  double date;      // its day date
   int64_t missing;  // days missing in front of it
-  int64_t shift;    // missing days of this and every earlier gap
 };
 
-// Moves the first k datafile records to the end of the archive and keeps the archive to its
-// newest countArc records. Returns whether the archive holds any record afterwards.
-bool AppendToArchive(File& datafile, const std::string& archiveName, int64_t k, int64_t countArc,
-                     DayBytes buffer) {
-  File archive = File::Open(archiveName, OpenMode::CreateReadWrite);
-  // Appending at the last whole record also overwrites a partial record left at the end.
-  const int64_t held = archive.Size() / kRecord;
-  for (int64_t i = 0; i < k; ++i) {
-    ReadRecord(datafile, i, buffer);
-    WriteRecord(archive, held + i, buffer);
-  }
-  const int64_t total = held + k;
-  if (total > countArc) {
-    const int64_t excess = total - countArc;
-    for (int64_t i = 0; i < countArc; ++i) {
-      ReadRecord(archive, excess + i, buffer);
-      WriteRecord(archive, i, buffer);
+// Moves the first k datafile records into the archive and keeps the archive to its newest
+// countArc records; the archive is complete and synced when this returns. Returns whether the
+// archive holds any record afterwards.
+//
+// The plain case appends in place behind the last whole archive record: a death on the way
+// leaves the old records whole, and the next start, finding days of the datafile already in the
+// archive, takes the second way: the archive is written anew through a side file from its
+// records that the datafile does not hold (the datafile's copy of a day wins) followed by the
+// moved records, of which it keeps the newest countArc. Either way the next start may move the
+// same days again without losing or doubling one.
+bool AppendToArchive(FileLayer& files, LayerFile& datafile, const std::string& archiveName,
+                     int64_t k, int64_t countArc, DayBytes buffer) {
+  std::vector<double> moved(static_cast<size_t>(k));
+  for (int64_t i = 0; i < k; ++i) moved[static_cast<size_t>(i)] = ReadDate(datafile, i * kRecord);
+
+  std::unique_ptr<LayerFile> archive = files.Open(archiveName, OpenMode::CreateReadWrite);
+  const int64_t held = archive->Size() / kRecord;
+  std::vector<double> heldDates(static_cast<size_t>(held));
+  for (int64_t i = 0; i < held; ++i)
+    heldDates[static_cast<size_t>(i)] = ReadDate(*archive, i * kRecord);
+  const double last =
+      held > 0 ? DayKey(heldDates.back()) : -std::numeric_limits<double>::infinity();
+  const bool plainAppend =
+      held + k <= countArc &&
+      std::all_of(moved.begin(), moved.end(), [&](double d) { return DayKey(d) > last; });
+  if (plainAppend) {
+    // Appending at the last whole record also overwrites a partial record left at the end.
+    for (int64_t i = 0; i < k; ++i) {
+      ReadRecord(datafile, i, buffer);
+      WriteRecord(*archive, held + i, buffer);
     }
-    archive.Truncate(countArc * kRecord);
+    archive->Truncate((held + k) * kRecord);
+    archive->Sync();
+    archive->Close();
+    return held + k > 0;
   }
-  const bool holdsRecords = archive.Size() >= kRecord;
-  archive.Close();
-  return holdsRecords;
+
+  std::vector<double> movedKeys(moved.size());
+  std::transform(moved.begin(), moved.end(), movedKeys.begin(), DayKey);
+  std::sort(movedKeys.begin(), movedKeys.end());
+  // (file, record) of every record of the new archive, oldest first.
+  std::vector<std::pair<LayerFile*, int64_t>> records;
+  for (int64_t i = 0; i < held; ++i) {
+    const double key = DayKey(heldDates[static_cast<size_t>(i)]);
+    if (!std::binary_search(movedKeys.begin(), movedKeys.end(), key)) {
+      records.emplace_back(archive.get(), i);
+    }
+  }
+  for (int64_t i = 0; i < k; ++i) records.emplace_back(&datafile, i);
+  const size_t skip = records.size() > static_cast<size_t>(countArc)
+                          ? records.size() - static_cast<size_t>(countArc)
+                          : 0;
+  ReplaceBySideFile(files, archiveName, [&](LayerFile& side) {
+    for (size_t i = skip; i < records.size(); ++i) {
+      ReadRecord(*records[i].first, records[i].second, buffer);
+      WriteRecord(side, static_cast<int64_t>(i - skip), buffer);
+    }
+  });
+  archive->Close();
+  return records.size() > skip;
 }
 
-// Drops the first k of n datafile records by moving the rest to the front.
-void DropFirstRecords(File& datafile, int64_t k, int64_t n, DayBytes buffer) {
-  for (int64_t i = k; i < n; ++i) {
-    ReadRecord(datafile, i, buffer);
-    WriteRecord(datafile, i - k, buffer);
-  }
-  datafile.Truncate((n - k) * kRecord);
+// Drops the first k of the n whole datafile records: the rest go to a side file, one by one in
+// ascending order, which then replaces the datafile.
+void DropFirstRecords(FileLayer& files, LayerFile& datafile, const std::string& name, int64_t k,
+                      int64_t n, DayBytes buffer) {
+  ReplaceBySideFile(files, name, [&](LayerFile& side) {
+    for (int64_t i = k; i < n; ++i) {
+      ReadRecord(datafile, i, buffer);
+      WriteRecord(side, i - k, buffer);
+    }
+  });
 }
 
 }  // namespace
@@ -108,25 +152,27 @@ std::string ArchiveName(const std::string& datafileName) {
   return platform::ChangeExtension(datafileName, ".arc");
 }
 
-std::string CorrectDatafile(File& file, ConstDayBytes blank, double today) {
+std::string CorrectDatafile(FileLayer& files, LayerFile& datafile, const std::string& path,
+                            ConstDayBytes blank, double today) {
   try {
+    LayerFile* file = &datafile;
     const double limit = today + kCorrectionHorizonDays;
-    const int64_t n = file.Size() / kRecord;
+    const int64_t n = file->Size() / kRecord;
     if (n < 2) return {};
 
-    double date = ReadDate(file, 0);
+    double date = ReadDate(*file, 0);
     if (DayKey(date) == 0) return kFirstNullRecord;
 
     // Scan the dates first, so that a null record leaves the file untouched.
     std::vector<Gap> gaps;
     int64_t totalMissing = 0;
     double previous = date;
-    double lastRead = date;
+    bool ascending = true;
     for (int64_t k = 1; k < n; ++k) {
-      date = ReadDate(file, k * kRecord);
-      lastRead = date;
+      date = ReadDate(*file, k * kRecord);
       if (DayKey(date) == 0) return kNullRecord;
       if (date > limit) break;
+      if (!(DayKey(date) > DayKey(previous))) ascending = false;
       if (date > previous + 1) {
         const double missing = std::trunc(date - previous) - 1;
         // A wild date in the file must not grow the datafile past what the index can address.
@@ -135,41 +181,45 @@ std::string CorrectDatafile(File& file, ConstDayBytes blank, double today) {
         }
         if (missing >= 1) {
           totalMissing += static_cast<int64_t>(missing);
-          gaps.push_back({date, static_cast<int64_t>(missing), totalMissing});
+          gaps.push_back({k, date, static_cast<int64_t>(missing)});
         }
       }
       previous = date;
     }
     if (gaps.empty()) return {};
+    // Blank days filled in among days out of order would carry the dates of real ones.
+    if (!ascending) return kCorrectionFailed;
 
-    // Expand from the end: every record moves up by the shift of its gap, then the missing
-    // days are written in front of the record that starts the gap, the latest first.
+    // The records go to a side file in order, each gap's missing days written in front of the
+    // record that ends it; the side file then replaces the datafile.
     auto buffer = std::make_unique<DayRecord>();
     auto blankDay = std::make_unique<DayRecord>();
     std::memcpy(blankDay->data(), blank.data(), blank.size());
-    double current = lastRead + 1;
-    int64_t source = n - 1;  // record index
-    for (auto gap = gaps.rbegin(); gap != gaps.rend(); ++gap) {
-      while (current > gap->date) {
-        if (source < 0) throw std::runtime_error("correction ran past the first record");
-        ReadRecord(file, source, *buffer);
-        current = DayDate(*buffer);
-        WriteRecord(file, source + gap->shift, *buffer);
-        --source;
+    ReplaceBySideFile(files, path, [&](LayerFile& side) {
+      int64_t out = 0;
+      auto gap = gaps.begin();
+      for (int64_t k = 0; k < n; ++k) {
+        if (gap != gaps.end() && gap->record == k) {
+          for (int64_t j = gap->missing; j >= 1; --j) {
+            SetDayDate(*blankDay, gap->date - static_cast<double>(j));
+            WriteRecord(side, out++, *blankDay);
+          }
+          ++gap;
+        }
+        ReadRecord(*file, k, *buffer);
+        WriteRecord(side, out++, *buffer);
       }
-      const int64_t moved = source + 1 + gap->shift;  // where the gap's record now is
-      for (int64_t j = 1; j <= gap->missing; ++j) {
-        SetDayDate(*blankDay, current - static_cast<double>(j));
-        WriteRecord(file, moved - j, *blankDay);
-      }
-    }
+    });
     return {};
   } catch (const std::exception&) {
     return kCorrectionFailed;
   }
 }
 
-int BuildIndex(File& file, TmyDBIndex& index) {
+namespace {
+
+template <class F>
+int BuildIndexOf(F& file, TmyDBIndex& index) {
   const int64_t size = file.Size();
   const int64_t n = std::min(size / kRecord, int64_t{kMaxDatafileRecords});
   index.assign(static_cast<size_t>(n), TmyDBIndexEntry{0, 0});
@@ -191,6 +241,16 @@ int BuildIndex(File& file, TmyDBIndex& index) {
   return result;
 }
 
+}  // namespace
+
+int BuildIndex(File& file, TmyDBIndex& index) {
+  return BuildIndexOf(file, index);
+}
+
+int BuildIndex(LayerFile& file, TmyDBIndex& index) {
+  return BuildIndexOf(file, index);
+}
+
 int BuildIndex(const std::string& fileName, TmyDBIndex& index) {
   File file = File::Open(fileName, OpenMode::Read);
   const int result = BuildIndex(file, index);
@@ -205,10 +265,12 @@ void OpenGroupDatafile(GroupDatafile& group, LogSink& log) {
 void OpenGroupDatafile(GroupDatafile& group, LogSink& log, double today) {
   if (group.Busy) return;
   BusyScope busy(group);
+  FileLayer& files = FilesOf(group);
   const std::string archiveName = ArchiveName(group.FileName);
-  File datafile;
+  RemoveLeftoverSideFiles(files, {group.FileName, archiveName}, log);
+  std::unique_ptr<LayerFile> datafile;
   try {
-    datafile = File::Open(group.FileName, OpenMode::ReadWrite);
+    datafile = files.Open(group.FileName, OpenMode::ReadWrite);
   } catch (...) {
     // Unknown state: no day may go in front of the first record.
     group.MayInsertFirst = false;
@@ -216,29 +278,44 @@ void OpenGroupDatafile(GroupDatafile& group, LogSink& log, double today) {
   }
   group.MayInsertFirst = true;
   try {
-    const std::string text = CorrectDatafile(datafile, *group.BlankRecord, today);
+    // Changes journalled by the last run go onto the datafile before anything moves records.
+    const int replayed = ReplayJournal(files, JournalName(group.FileName), *datafile);
+    if (replayed > 0) {
+      log.Write(group.Alias + " -> journal: " + std::to_string(replayed) +
+                " changes written again");
+    }
+    // Every change of the datafile is written beside it or journalled, so the file as found is
+    // whole; the side files replace it under the same name, so it is opened anew after each.
+    const std::string text =
+        CorrectDatafile(files, *datafile, group.FileName, *group.BlankRecord, today);
     if (!text.empty()) log.Write(group.Alias + " -> " + text);
+    datafile->Close();
+    datafile = files.Open(group.FileName, OpenMode::ReadWrite);
 
-    const int64_t n = datafile.Size() / kRecord;
+    const int64_t n = datafile->Size() / kRecord;
     int64_t past = 0;
-    while (past < n && DayKey(ReadDate(datafile, past * kRecord)) < today) ++past;
+    while (past < n && DayKey(ReadDate(*datafile, past * kRecord)) < today) ++past;
 
-    if (platform::FileExists(archiveName)) group.MayInsertFirst = false;
+    if (files.Exists(archiveName)) group.MayInsertFirst = false;
     const int64_t keep = std::max<int64_t>(group.Count, 0);
+    int64_t remaining = datafile->Size();
     if (past > keep) {
       const int64_t k = past - keep;
       const int64_t countArc = std::max<int64_t>(group.CountArc, 0);
-      if (AppendToArchive(datafile, archiveName, k, countArc, *group.WorkRecord)) {
+      // The archive first, complete and synced: until the datafile is replaced every day is in
+      // the old datafile, and afterwards in the archive.
+      if (AppendToArchive(files, *datafile, archiveName, k, countArc, *group.WorkRecord)) {
         group.MayInsertFirst = false;
       }
-      DropFirstRecords(datafile, k, n, *group.WorkRecord);
+      DropFirstRecords(files, *datafile, group.FileName, k, n, *group.WorkRecord);
+      remaining = (n - k) * kRecord;
     }
-    if (datafile.Size() > kInsertFirstRecordLimit * kRecord) group.MayInsertFirst = false;
-    datafile.Close();
+    if (remaining > kInsertFirstRecordLimit * kRecord) group.MayInsertFirst = false;
+    datafile->Close();
   } catch (const std::exception&) {
     log.WriteMsg(MsgId::DatabaseStructureError, group.Alias);
     group.MayInsertFirst = false;
-    platform::CloseQuietly(datafile);
+    if (datafile) platform::CloseQuietly(*datafile);
   }
 }
 
@@ -254,7 +331,10 @@ void PrepareGroupDatafile(GroupDatafile& group, LogSink& log, double today) {
   group.NoDatafile = false;
   OpenGroupDatafile(group, log, today);
   log.WriteMsg(MsgId::DataCorrectionDone, group.Alias);
-  if (BuildIndex(group.FileName, group.Index) == 1) {
+  std::unique_ptr<LayerFile> file = FilesOf(group).Open(group.FileName, OpenMode::Read);
+  const int order = BuildIndex(*file, group.Index);
+  file->Close();
+  if (order == 1) {
     log.WriteMsg(MsgId::StructureCorrectionRequired, " -> " + group.Alias);
   }
   // The index is new: a remembered lookup may point anywhere.

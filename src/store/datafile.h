@@ -5,6 +5,7 @@
 #include <string>
 
 #include "platform/files.h"
+#include "store/file_layer.h"
 #include "store/group_datafile.h"
 #include "wire/day_record.h"
 #include "wire/messages.h"
@@ -23,18 +24,23 @@ void BuildBlankRecord(DayBytes record, int32_t timeBegin, int32_t timeEnd, int32
 // The archive's name: the datafile name with the extension ".arc".
 std::string ArchiveName(const std::string& datafileName);
 
-// Fills missing days of an open datafile with copies of blank carrying their dates. Returns ""
-// or the text to log after the alias and " -> ".
-std::string CorrectDatafile(platform::File& file, ConstDayBytes blank, double today);
+// Fills missing days of the open datafile at path with copies of blank carrying their dates:
+// the filled file is written beside it and replaces it (open it anew afterwards). A datafile
+// whose dates are not ascending is left unchanged. Returns "" or the text to log after the alias
+// and " -> ".
+std::string CorrectDatafile(FileLayer& files, LayerFile& datafile, const std::string& path,
+                            ConstDayBytes blank, double today);
 
 // Rebuilds index from the datafile; 1 when the day dates are not strictly ascending (or the
 // first is 0 or earlier), else 0. By name, the file is opened unshared and a failure to open
 // it throws.
 int BuildIndex(platform::File& file, TmyDBIndex& index);
+int BuildIndex(LayerFile& file, TmyDBIndex& index);
 int BuildIndex(const std::string& fileName, TmyDBIndex& index);
 
-// Start-up preparation of one datafile: gap correction, rotation of days older than Count
-// days before today into the archive (kept to its newest CountArc records), MayInsertFirst.
+// Start-up preparation of one datafile: removal of side files an interrupted run left, gap
+// correction, rotation of days older than Count days before today into the archive (kept to its
+// newest CountArc records), MayInsertFirst. Files are replaced through side files only.
 // Failures after the datafile is open are logged (message 29); a datafile that cannot be
 // opened throws.
 void OpenGroupDatafile(GroupDatafile& group, LogSink& log);

@@ -11,6 +11,9 @@
 
 namespace qv::store {
 
+class FileLayer;
+class DayJournal;
+
 #pragma pack(push, 1)
 struct TmyDBIndexEntry {
   double Date;
@@ -51,6 +54,11 @@ struct GroupDatafile {
   bool WriteRetry = false;
   std::unique_ptr<RequestPackage> CopyRequest = std::make_unique<RequestPackage>();
   std::unique_ptr<RequestPackage> ChangeNotice = std::make_unique<RequestPackage>();
+
+  // The files the datafile operations go through; none: the platform's files, with syncs.
+  FileLayer* Files = nullptr;
+  // The write-ahead journal of the datafile while the server runs with syncs; none without.
+  std::shared_ptr<DayJournal> Journal;
 };
 
 }  // namespace qv::store

@@ -10,13 +10,16 @@
 #include <thread>
 
 #include "platform/files.h"
+#include "store/file_layer.h"
+#include "store/journal.h"
+#include "store/side_file.h"
 #include "wire/request_fields.h"
 
 namespace qv::store {
 namespace {
 
-using platform::File;
 using platform::OpenMode;
+using File = LayerFile;
 
 constexpr int64_t kRecord = kDayRecordSize;
 
@@ -71,40 +74,94 @@ Found FindRecord(GroupDatafile& group, File& file, int64_t size, double key) {
   return {pos, true, false};
 }
 
-// Moves every whole record from `from` on up by one record, the last one first.
-void MoveRecordsUp(GroupDatafile& group, File& file, int64_t from, int64_t size) {
-  for (int64_t p = (size / kRecord - 1) * kRecord; p >= from; p -= kRecord) {
-    file.ReadAt(p, group.WorkRecord->data(), kRecord);
-    file.WriteAt(p + kRecord, group.WorkRecord->data(), kRecord);
-  }
-}
+// Where a change of a day goes: the position of its record, or of the later record in front of
+// which it is inserted, or the end of the whole records.
+struct Place {
+  int64_t pos = 0;
+  bool insert = false;
+};
 
 // Positions on the day of key for a change and loads WorkRecord with it: the stored day, or
-// the blank record with the day's date (records moved up to make room when the day goes in
-// front of a later one). Nothing when the day may not go in front of the first record.
-std::optional<int64_t> PlaceDay(GroupDatafile& group, LogSink& log, File& file, double key) {
-  const int64_t size = file.Size();
+// the blank record with the day's date. Nothing when the day may not go in front of the first
+// record.
+std::optional<Place> PlaceDay(GroupDatafile& group, LogSink& log, File& file, int64_t size,
+                              double key) {
   const Found found = FindRecord(group, file, size, key);
   if (found.sameDay) {
     file.ReadAt(found.pos, group.WorkRecord->data(), kRecord);
-    return found.pos;
+    return Place{found.pos, false};
   }
-  if (!found.atEnd) {
-    if (found.pos == 0 && !group.MayInsertFirst) {
-      log.WriteMsg(MsgId::CannotInsertFirst, group.Alias);
-      return std::nullopt;
-    }
-    MoveRecordsUp(group, file, found.pos, size);
+  if (!found.atEnd && found.pos == 0 && !group.MayInsertFirst) {
+    log.WriteMsg(MsgId::CannotInsertFirst, group.Alias);
+    return std::nullopt;
   }
   // A new day: in front of a later record, or directly after the last whole record (the file
   // grows by one record even when days are missing in between).
   SetBlankDay(*group.WorkRecord, group, key);
-  return found.pos;
+  return Place{found.pos, !found.atEnd};
+}
+
+// Inserts day at pos: the records in front of it, the day and the records from pos on (one by
+// one) go to a side file that replaces the datafile, so that a death on the way leaves the old
+// file whole and never a day twice. The new file holds every earlier change, so the journal is
+// emptied.
+void InsertDay(GroupDatafile& group, File& file, int64_t pos, int64_t size, ConstDayBytes day) {
+  FileLayer& files = FilesOf(group);
+  const int64_t whole = size / kRecord * kRecord;
+  auto moved = std::make_unique<DayRecord>();
+  ReplaceBySideFile(files, group.FileName, [&](File& side) {
+    CopyBytes(file, 0, pos, side, 0);
+    side.WriteAt(pos, day.data(), kRecord);
+    for (int64_t p = pos; p < whole; p += kRecord) {
+      file.ReadAt(p, moved->data(), kRecord);
+      side.WriteAt(p + kRecord, moved->data(), kRecord);
+    }
+  });
+  if (group.Journal) {
+    // Emptied for good: its entries hold offsets of the old layout.
+    group.Journal->Reset();
+    group.Journal->Sync();
+  }
+}
+
+// FillWeek when records dated before their place lie among the week's records: reads record by
+// record from pos on, passing over every record dated before the day it is read for, so that
+// the days behind it are still found.
+void FillWeekPassingOver(GroupDatafile& group, File& file, int64_t pos, int64_t size, double key,
+                         int count) {
+  auto record = std::make_unique<DayRecord>();
+  bool loaded = false;  // record holds the record at pos
+  for (int i = 0; i < count; ++i) {
+    const DayBytes entry(group.Week->Day(i), kDayRecordSize);
+    const double day = key + i;
+    bool found = false;
+    while (pos + kRecord <= size) {
+      if (!loaded) {
+        file.ReadAt(pos, record->data(), kRecord);
+        loaded = true;
+      }
+      const double date = DayKey(DayDate(*record));
+      if (date < day) {  // passed over
+        pos += kRecord;
+        loaded = false;
+        continue;
+      }
+      if (date == day) {
+        CopyRecord(entry, *record);
+        pos += kRecord;
+        loaded = false;
+        found = true;
+      }
+      break;
+    }
+    if (!found) SetBlankDay(entry, group, day);
+  }
 }
 
 // Fills the week cache with the days key .. key + count - 1: one read of the whole records from
 // the day's position on, then each record goes to the entry of its day; a record of a later day
-// waits for that day, and the days without a record become blank days.
+// waits for that day, and the days without a record become blank days. A record dated before the
+// day it is read for (a second copy of a day or a record out of order) is passed over.
 void FillWeek(GroupDatafile& group, File& file, double key, int count) {
   const int64_t size = file.Size();
   const int64_t pos = FindRecord(group, file, size, key).pos;
@@ -114,6 +171,9 @@ void FillWeek(GroupDatafile& group, File& file, double key, int count) {
   auto entry = [&](int i) { return DayBytes(group.Week->Day(i), kDayRecordSize); };
   std::array<int, kWeekDays> source{};
   for (int i = 0, next = 0; i < count; ++i) {
+    if (next < whole && DayKey(DayDate(entry(next))) < key + i) {
+      return FillWeekPassingOver(group, file, pos, size, key, count);
+    }
     const bool matches = next < whole && DayKey(DayDate(entry(next))) == key + i;
     source[i] = matches ? next++ : -1;
   }
@@ -148,24 +208,25 @@ void MergeParts(DayBytes target, ConstDayBytes source, const uint8_t* copyReques
 // that cannot be opened at all throws to the caller at once, without a repeat.
 template <class Read>
 bool ReadDatafile(GroupDatafile& group, LogSink& log, bool openFailureToCaller, Read read) {
+  FileLayer& files = FilesOf(group);
   for (int attempt = 0;; ++attempt) {
-    File file;
+    std::unique_ptr<File> file;
     if (openFailureToCaller) {
       try {
-        file = File::Open(group.FileName, OpenMode::ReadWrite);
+        file = files.Open(group.FileName, OpenMode::ReadWrite);
       } catch (...) {
         group.ReadRetry = false;
         throw;
       }
     }
     try {
-      if (!file.IsOpen()) file = File::Open(group.FileName, OpenMode::ReadWrite);
-      read(file);
-      file.Close();  // a close error is a failure too, and is retried
+      if (!file) file = files.Open(group.FileName, OpenMode::ReadWrite);
+      read(*file);
+      file->Close();  // a close error is a failure too, and is retried
       group.ReadRetry = false;
       return true;
     } catch (const std::exception&) {
-      file = File();
+      file.reset();
       if (attempt == 0) {
         log.WriteMsg(MsgId::FileReread, group.FileName);
         group.ReadRetry = true;
@@ -178,6 +239,22 @@ bool ReadDatafile(GroupDatafile& group, LogSink& log, bool openFailureToCaller, 
   }
 }
 
+// The bytes of a record a change touched: from the first to the last that differ. A new day is
+// the whole record.
+struct ChangedSpan {
+  size_t start = 0;
+  size_t length = kDayRecordSize;
+};
+
+ChangedSpan Changed(const DayRecord& before, const DayRecord& after) {
+  size_t first = 0;
+  while (first < before.size() && before[first] == after[first]) ++first;
+  if (first == before.size()) return {0, 0};
+  size_t last = before.size();
+  while (before[last - 1] == after[last - 1]) --last;
+  return {first, last - first};
+}
+
 // Places the day of key in WorkRecord (the record found, or a new blank day inserted in front of
 // a later record or appended), lets change modify it and writes it back. A failure is repeated
 // once; an edit's repeat is announced (message 35) after a short pause that gives another holder
@@ -186,23 +263,44 @@ bool ReadDatafile(GroupDatafile& group, LogSink& log, bool openFailureToCaller, 
 template <class Change>
 int32_t ChangeDay(GroupDatafile& group, LogSink& log, double key, bool announceRetry,
                   Change change) {
+  FileLayer& files = FilesOf(group);
   for (int attempt = 0;; ++attempt) {
-    File file;
+    std::unique_ptr<File> file;
     try {
-      file = File::Open(group.FileName, OpenMode::ReadWrite);
-      const std::optional<int64_t> pos = PlaceDay(group, log, file, key);
-      if (!pos) {
-        file.Close();
+      file = files.Open(group.FileName, OpenMode::ReadWrite);
+      const int64_t size = file->Size();
+      const std::optional<Place> place = PlaceDay(group, log, *file, size, key);
+      if (!place) {
+        file->Close();
         group.WriteRetry = false;
         return -1;
       }
+      // Of a stored day only the bytes the change touches are written (and journalled).
+      const bool stored = place->pos + kRecord <= size && !place->insert &&
+                          DayKey(DayDate(*group.WorkRecord)) == key;
+      std::unique_ptr<DayRecord> before;
+      if (stored) before = std::make_unique<DayRecord>(*group.WorkRecord);
       change(*group.WorkRecord);
-      file.WriteAt(*pos, group.WorkRecord->data(), kRecord);
-      file.Close();  // a close error is a failure too, and is retried
+      if (place->insert) {
+        InsertDay(group, *file, place->pos, size, *group.WorkRecord);
+      } else {
+        const ChangedSpan span = stored ? Changed(*before, *group.WorkRecord) : ChangedSpan{};
+        if (span.length > 0) {
+          // The new bytes go to the journal first; the change is acknowledged once the journal
+          // is synced, and a day torn by a death in the write below is restored from it.
+          if (group.Journal) {
+            group.Journal->Append(place->pos, key, *group.WorkRecord, span.start, span.length);
+          }
+          file->WriteAt(place->pos + static_cast<int64_t>(span.start),
+                        group.WorkRecord->data() + span.start, span.length);
+          if (group.Journal) group.Journal->Written();
+        }
+      }
+      file->Close();  // a close error is a failure too, and is retried
       group.WriteRetry = false;
       return 0;
     } catch (const std::exception&) {
-      file = File();
+      file.reset();
       if (attempt == 0) {
         if (announceRetry) {
           std::this_thread::sleep_for(kRewritePause);
@@ -223,9 +321,11 @@ int32_t ChangeDay(GroupDatafile& group, LogSink& log, double key, bool announceR
 int32_t FindIndexOffset(GroupDatafile& group, double date) {
   const double key = DayKey(date);
   if (key == group.LookupDate) return group.LookupOffset;
+  // The last entry before the day: the scan from there meets the first copy of the day should
+  // a death have left the datafile holding it twice (the first copy is the one kept up to date).
   int32_t hint = 0;
   for (const TmyDBIndexEntry& entry : group.Index) {
-    if (DayKey(entry.Date) > key) break;
+    if (!(DayKey(entry.Date) < key)) break;
     hint = entry.Offset;
   }
   group.LookupOffset = hint;

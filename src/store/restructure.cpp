@@ -7,6 +7,7 @@
 #include <limits>
 #include <optional>
 
+#include "platform/dir_sync.h"
 #include "platform/files.h"
 #include "wire/day_record.h"
 
@@ -18,6 +19,7 @@ using platform::OpenMode;
 
 constexpr int64_t kRecord = kDayRecordSize;
 constexpr size_t kCopyChunk = 1 << 20;
+constexpr int kMaxBackupsPerSecond = 1000;
 
 double DateAt(File& file, int64_t offset) {
   double date = 0;
@@ -53,20 +55,28 @@ struct Entry {
   double Date;
 };
 
-// Days in ascending order, one entry per day; of equal days the last in file order wins.
-std::vector<Entry> SortedUniqueEntries(const std::vector<double>& dates) {
+// Days in ascending order, one entry per day. Of equal days the datafile's copy wins over the
+// archive's (records from archiveRecords on are the datafile's), and within one file the first
+// copy wins: it is the one the record store reads and changes.
+std::vector<Entry> SortedUniqueEntries(const std::vector<double>& dates, size_t archiveRecords) {
   std::vector<size_t> order(dates.size());
   for (size_t i = 0; i < order.size(); ++i) order[i] = i;
   std::stable_sort(order.begin(), order.end(),
                    [&](size_t a, size_t b) { return SortKey(dates[a]) < SortKey(dates[b]); });
   std::vector<Entry> entries;
   entries.reserve(order.size());
+  bool fromDatafile = false;  // of the last entry
   for (size_t i : order) {
     const Entry entry{static_cast<int64_t>(i) * kRecord, dates[i]};
+    const bool inDatafile = i >= archiveRecords;
     if (!entries.empty() && entries.back().Date == entry.Date) {
-      entries.back().Offset = entry.Offset;
+      if (inDatafile && !fromDatafile) {
+        entries.back().Offset = entry.Offset;
+        fromDatafile = true;
+      }
     } else {
       entries.push_back(entry);
+      fromDatafile = inDatafile;
     }
   }
   return entries;
@@ -96,6 +106,19 @@ class WorkFiles {
   const std::string NewData;
 };
 
+// Creates the backup file under name, or name + " (2)", " (3)", ... when taken; path receives
+// the name used.
+File CreateBackup(const std::string& name, std::string& path) {
+  for (int n = 1; n <= kMaxBackupsPerSecond; ++n) {
+    path = n == 1 ? name : name + " (" + std::to_string(n) + ")";
+    if (std::optional<File> file = File::TryOpen(path, OpenMode::CreateNew))
+      return std::move(*file);
+    if (errno != EEXIST) break;
+  }
+  const int error = errno;
+  throw platform::FileError("cannot create " + path + ": " + std::strerror(error), error);
+}
+
 void Stage(const RestructureOptions& options, const char* name) {
   if (options.OnStage) options.OnStage(name);
 }
@@ -116,6 +139,7 @@ struct RunState {
   std::optional<File> sorted;  // one record per day, ascending
   std::vector<uint8_t> record = std::vector<uint8_t>(kRecord);
   RestructureDates range;
+  int64_t archiveRecords = 0;  // whole records of the old archive, first in the join file
   int64_t sourceRecords = 0;
   int64_t next = 0;  // next record of the sorted source
   double lastWritten = 0;
@@ -130,16 +154,16 @@ void JoinFiles(RunState& run) {
   run.work.RemoveWork();
   run.join.emplace(File::Open(run.work.Join, OpenMode::CreateTruncate));
   // Only whole archive records, so that the datafile's records stay on record boundaries.
-  if (run.oldArchive) {
-    AppendBytes(*run.oldArchive, run.oldArchive->Size() / kRecord * kRecord, *run.join);
-  }
+  run.archiveRecords = run.oldArchive ? run.oldArchive->Size() / kRecord : 0;
+  if (run.oldArchive) AppendBytes(*run.oldArchive, run.archiveRecords * kRecord, *run.join);
   if (run.oldData) AppendBytes(*run.oldData, run.oldData->Size(), *run.join);
 }
 
 void WriteBackup(RunState& run) {
   Stage(run.options, "backup");
-  run.result.BackupPath = BackupPathFor(run.options.DatafilePath, run.options.Now);
-  File backup = File::Open(run.result.BackupPath, OpenMode::CreateTruncate);
+  // Named at the time of the run; an existing file of the name is never overwritten.
+  const platform::TDateTime now = run.options.Now != 0 ? run.options.Now : platform::Now();
+  File backup = CreateBackup(BackupPathFor(run.options.DatafilePath, now), run.result.BackupPath);
   AppendBytes(*run.join, run.join->Size(), backup);
   backup.Flush();
   backup.Close();
@@ -152,7 +176,8 @@ void SortRecords(RunState& run) {
   const int64_t records = join.Size() / kRecord;
   std::vector<double> dates(static_cast<size_t>(records));
   for (int64_t i = 0; i < records; ++i) dates[static_cast<size_t>(i)] = DateAt(join, i * kRecord);
-  const std::vector<Entry> entries = SortedUniqueEntries(dates);
+  const std::vector<Entry> entries =
+      SortedUniqueEntries(dates, static_cast<size_t>(run.archiveRecords));
 
   run.sorted.emplace(File::Open(run.work.Sorted, OpenMode::CreateTruncate));
   int64_t readPosition = 0;
@@ -233,6 +258,7 @@ void ReplaceFiles(RunState& run) {
   if (!platform::RenameFile(run.work.NewData, run.options.DatafilePath)) {
     throw platform::FileError("Cannot replace " + run.options.DatafilePath, errno);
   }
+  platform::SyncDirectoryOf(run.options.DatafilePath);
   run.work.RemoveWork();
 }
 
@@ -254,7 +280,7 @@ std::string ArchivePathFor(const std::string& datafilePath) {
 }
 
 std::string BackupPathFor(const std::string& datafilePath, platform::TDateTime now) {
-  return datafilePath + "_Copy_" + platform::FormatDateTime(now, "dd-mm-yy - h-nn");
+  return datafilePath + "_Copy_" + platform::FormatDateTime(now, "dd-mm-yy - h-nn-ss");
 }
 
 StructureInfo ReadStructure(const std::string& datafilePath) {

@@ -1,6 +1,7 @@
 #pragma once
 // Rebuilding a group's datafile and archive file (the DB Structure dialog): both files joined,
-// the days sorted with duplicates reduced to one (the later copy wins), days outside the chosen
+// the days sorted with duplicates reduced to one (the datafile's copy wins over the archive's,
+// and within a file the first copy wins), days outside the chosen
 // range dropped, the oldest days written to the archive and the rest to the datafile.
 //
 // The new archive and datafile are written beside the old ones and put in their place by
@@ -35,7 +36,8 @@ struct StructureInfo {
 StructureInfo ReadStructure(const std::string& datafilePath);
 
 std::string ArchivePathFor(const std::string& datafilePath);
-// datafile name + "_Copy_" + "dd-mm-yy - h-nn" of `now`.
+// datafile name + "_Copy_" + "dd-mm-yy - h-nn-ss" of `now` (" (2)", " (3)", ... are added when
+// a file of that name exists).
 std::string BackupPathFor(const std::string& datafilePath, platform::TDateTime now);
 
 // Left edge of the date label that follows the track bar thumb.
@@ -64,7 +66,7 @@ struct RestructureOptions {
   int32_t MaxData = kMaxDatafileRecords;
   RestructureDates Dates;
   bool Backup = true;
-  platform::TDateTime Now = 0;  // names the backup copy
+  platform::TDateTime Now = 0;  // names the backup copy; 0: the time the backup is made
   // Called as each stage begins ("join", "backup", "sort", "archive", "datafile", "replace");
   // an exception thrown from it aborts the run like a failing file step.
   std::function<void(const char* stage)> OnStage;

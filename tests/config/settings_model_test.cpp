@@ -317,6 +317,20 @@ TEST_F(SettingsModelTest, DatafileChoiceAppendsQdbAndCreatesTheFile) {
   // A file that cannot be created leaves the group's file as it was.
   EXPECT_ANY_THROW(model.ChooseDatafile(dir_ + "/missing-dir/x"));
   EXPECT_EQ(model.DatafilePath(), dir_ + "/old.dat");
+
+  // The names of the server's own files beside a datafile are refused and nothing is created.
+  for (const char* name : {"/a.arc", "/a.tmp", "/a.tm~", "/a.qdb.jnl", "/A.ARC", "/a.qdb.new"}) {
+    try {
+      model.ChooseDatafile(dir_ + name);
+      ADD_FAILURE() << name << " was taken";
+    } catch (const std::invalid_argument& e) {
+      EXPECT_EQ(e.what(), "'" + dir_ + name + "' is not a valid datafile name.");
+    }
+    EXPECT_FALSE(std::filesystem::exists(dir_ + name)) << name;
+  }
+  EXPECT_EQ(model.DatafilePath(), dir_ + "/old.dat");
+  EXPECT_FALSE(SettingsModel::IsReservedDatafileName("/d/arc"));
+  EXPECT_FALSE(SettingsModel::IsReservedDatafileName("/d/a.arcs"));
   model.Save();
   EXPECT_EQ(Value("DataBase - 1", "Name"), dir_ + "/old.dat");
 }

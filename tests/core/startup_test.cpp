@@ -6,6 +6,8 @@
 #include <filesystem>
 
 #include "platform/poll_loop.h"
+#include "store/file_layer.h"
+#include "store/journal.h"
 #include "support/recording_front_end.h"
 #include "support/temp_dir.h"
 
@@ -234,6 +236,47 @@ TEST_F(StartupTest, GarbageSettingsNeverCrash) {
   RunStartup(s);
   EXPECT_NE(s.log.Pending().find("Incorrect parameters of database: "), std::string::npos);
   EXPECT_TRUE(s.groups[0].Users.empty());
+}
+
+}  // namespace
+}  // namespace qv
+
+namespace qv {
+namespace {
+
+// [Options] SyncWrites: absent means on (the datafile gets its journal), 0 means off (no
+// journal, no syncs); the default file written at the first start does not carry the key.
+TEST_F(StartupTest, SyncWritesOnUnlessZero) {
+  dir.Write("team.qdb", "");
+  const std::string groups = "[DataBases]\nCount=1\nAlias1=Team\n" +
+                             Group(1, "Name=" + dir.File("team.qdb") +
+                                          "\nCount=7\nCountArc=0\nTime Begin=9\nTime End=20\n"
+                                          "Step=0\nArchive Link=0\nUserCount=0\n");
+  Start("[Options]\nLanguage=0\n" + kNetwork + groups);
+  EXPECT_TRUE(server.settings.SyncWrites);
+  ASSERT_TRUE(server.groups[0].Journal);
+  EXPECT_TRUE(std::filesystem::exists(dir.File("team.qdb.jnl")));
+
+  test::TempDir other;
+  other.Write("team.qdb", "");
+  other.Write("Server.ini", "[Options]\nLanguage=0\nSyncWrites=0\n" + kNetwork +
+                                "[DataBases]\nCount=1\nAlias1=Team\n" +
+                                Group(1, "Name=" + other.File("team.qdb") +
+                                             "\nCount=7\nCountArc=0\nTime Begin=9\nTime End=20\n"
+                                             "Step=0\nArchive Link=0\nUserCount=0\n"));
+  Server off{other.Path(), loop, front};
+  RunStartup(off);
+  EXPECT_FALSE(off.settings.SyncWrites);
+  EXPECT_FALSE(off.groups[0].Journal);
+  EXPECT_FALSE(std::filesystem::exists(other.File("team.qdb.jnl")));
+  ASSERT_NE(off.groups[0].Files, nullptr);
+  EXPECT_FALSE(off.groups[0].Files->Syncs());
+
+  test::TempDir fresh;
+  Server first{fresh.Path(), loop, front};
+  RunStartup(first);
+  EXPECT_EQ(fresh.Read("Server.ini").find("SyncWrites"), std::string::npos);
+  EXPECT_TRUE(first.settings.SyncWrites);
 }
 
 }  // namespace

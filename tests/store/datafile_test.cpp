@@ -25,8 +25,8 @@ std::vector<double> Range(double first, double last) {
 class DatafileTest : public StoreFixture {
  protected:
   std::string Correct(double today = kToday) {
-    File file = File::Open(group_.FileName, OpenMode::ReadWrite);
-    return CorrectDatafile(file, *group_.BlankRecord, today);
+    auto file = RealFiles().Open(group_.FileName, OpenMode::ReadWrite);
+    return CorrectDatafile(RealFiles(), *file, group_.FileName, *group_.BlankRecord, today);
   }
 };
 
@@ -183,11 +183,15 @@ TEST_F(DatafileTest, PrepareSetsMayInsertFirstAndFirstDate) {
 TEST_F(DatafileTest, PrepareLogsOrderFaultsAndCorrectionTexts) {
   WriteDays(group_.FileName, {kToday, kToday + 2, kToday + 1});
   group_.Count = 10;
+  const std::string before = ReadBytes(group_.FileName);
   PrepareGroupDatafile(group_, log_, kToday);
+  // Filling the gap among days out of order would add a second blank copy of a real day.
   EXPECT_EQ(LogLines(), (std::vector<std::string>{
+                            "Team -> Error correction of database.",
                             "OK! Data correction - Team",
                             "Database Structure Error. Correction required. See Settings -> Team",
                         }));
+  EXPECT_EQ(ReadBytes(group_.FileName), before) << "the datafile is left as it was";
 
   WriteDays(group_.FileName, {kToday, kToday + 2, 0});
   Log log(catalogue_, sessionLock_);

@@ -166,9 +166,9 @@ TEST_F(RecordStoreTest, StaleIndexHintsStillFindTheDay) {
   EXPECT_EQ(Title(Week(3)), "three");
 
   // A hint whose record is later than the day (a rewritten file) restarts the scan at 0.
-  group_.Index = {{kDay - 1, 0}, {kDay + 2, static_cast<int32_t>(4 * kRecord)}};
+  group_.Index = {{kDay - 1, 0}, {kDay + 1, static_cast<int32_t>(4 * kRecord)}};
   group_.LookupDate = 0;
-  EXPECT_EQ(FindIndexOffset(group_, kDay + 2.9), 4 * kRecord);
+  EXPECT_EQ(FindIndexOffset(group_, kDay + 2.9), 4 * kRecord) << "the last entry before the day";
   EXPECT_EQ(group_.LookupDate, kDay + 2);
   ASSERT_EQ(SetTitle(kDay + 2, "found"), 0);
   EXPECT_EQ(Title(ReadRecord(group_.FileName, 2)), "found");
@@ -259,6 +259,44 @@ TEST_F(RecordStoreTest, ShortWriteIsAFailureNotASuccess) {
   ASSERT_EQ(SetTitle(kDay + 2, "fits"), 0);
   EXPECT_EQ(ReadDates(group_.FileName), (std::vector<double>{kDay, kDay + 1, kDay + 2}));
   EXPECT_EQ(std::filesystem::file_size(group_.FileName), 3u * kRecord);
+}
+
+}  // namespace
+}  // namespace qv::store
+
+namespace qv::store {
+namespace {
+
+// What an insertion cut short by an older server left: days 5 to 7 twice, the second copies
+// stale. The first copy of a day is the one read and changed, and the days behind the second
+// copies are still found.
+TEST_F(RecordStoreTest, DuplicatedRecordsNeitherHideDaysNorTakeEdits) {
+  std::vector<DayRecord> records;
+  for (double d : {3, 4, 5, 6, 7}) records.push_back(Day(kDay + d, TitleOf(kDay + d)));
+  for (double d : {5, 6, 7}) records.push_back(Day(kDay + d, "stale"));
+  for (double d : {8, 9}) records.push_back(Day(kDay + d, TitleOf(kDay + d)));
+  WriteRecords(group_.FileName, records);
+  ASSERT_EQ(BuildIndex(group_.FileName, group_.Index), 1);
+
+  ReadDays(group_, log_, 7, kDay + 5);
+  for (int i = 0; i < kWeekDays; ++i) {
+    const double d = kDay + 5 + i;
+    EXPECT_EQ(DayDate(Week(i)), d);
+    EXPECT_EQ(Title(Week(i)), d <= kDay + 9 ? TitleOf(d) : "") << i;
+  }
+
+  ASSERT_EQ(SetTitle(kDay + 7, "edited"), 0);
+  ASSERT_EQ(SetTitle(kDay + 5, "edited five"), 0);
+  EXPECT_EQ(Title(ReadRecord(group_.FileName, 4)), "edited") << "the first copy";
+  EXPECT_EQ(Title(ReadRecord(group_.FileName, 2)), "edited five");
+  EXPECT_EQ(Title(ReadRecord(group_.FileName, 7)), "stale");
+  EXPECT_EQ(ReadDates(group_.FileName).size(), records.size()) << "nothing inserted";
+
+  ReadDays(group_, log_, 7, kDay + 3);
+  EXPECT_EQ(Title(Week(2)), "edited five");
+  EXPECT_EQ(Title(Week(4)), "edited");
+  EXPECT_EQ(Title(Week(5)), TitleOf(kDay + 8)) << "the week goes on behind the copies";
+  EXPECT_EQ(Title(Week(6)), TitleOf(kDay + 9));
 }
 
 }  // namespace

@@ -161,6 +161,27 @@ TEST_F(RestructureTest, ADayInBothFilesKeepsTheDatafileCopy) {
   EXPECT_EQ(data[0].tag, 'D');
 }
 
+// What an insertion cut short by an older server leaves: days 3 and 4 twice in the datafile,
+// the second copies stale; and day 2 in the archive too. The first datafile copy is the one the
+// server kept up to date.
+TEST_F(RestructureTest, TheFirstDatafileCopyOfADayWins) {
+  WriteDays(archive_, {{kDay0 + 1, 'A'}, {kDay0 + 2, 'A'}, {kDay0 + 2, 'a'}});
+  WriteDays(data_, {{kDay0 + 2, 'D'},
+                    {kDay0 + 3, 'D'},
+                    {kDay0 + 4, 'D'},
+                    {kDay0 + 3, 's'},
+                    {kDay0 + 4, 's'},
+                    {kDay0 + 5, 'D'}});
+  const StructureInfo info = ReadStructure(data_);
+  Restructure(Options(1, DatesForApply(info, 3, kDay0, kDay0 + 5)));
+  std::vector<Day> all = ReadDays(archive_);
+  for (const Day& d : ReadDays(data_)) all.push_back(d);
+  ASSERT_EQ(DatesOf(all),
+            (std::vector<double>{kDay0 + 1, kDay0 + 2, kDay0 + 3, kDay0 + 4, kDay0 + 5}));
+  EXPECT_EQ(all[0].tag, 'A');
+  for (size_t i = 1; i < all.size(); ++i) EXPECT_EQ(all[i].tag, 'D') << i;
+}
+
 TEST_F(RestructureTest, DescendingDaysAreSortedFirstThenTheRangeApplies) {
   std::vector<Day> days;
   for (int i = 5; i >= 0; --i) days.push_back({kDay0 + i, static_cast<uint8_t>('a' + i)});
@@ -221,10 +242,28 @@ TEST_F(RestructureTest, BackupOnlyWhenTicked) {
   options.Backup = true;
   const RestructureResult result = Restructure(options);
   EXPECT_EQ(result.BackupPath, BackupPathFor(data_, options.Now));
-  EXPECT_EQ(result.BackupPath.substr(data_.size()), "_Copy_09-12-25 - 12-00");
+  EXPECT_EQ(result.BackupPath.substr(data_.size()), "_Copy_09-12-25 - 12-00-00");
   // The backup holds the archive records followed by the datafile records.
   EXPECT_EQ(DatesOf(ReadDays(result.BackupPath)),
             (std::vector<double>{kDay0, kDay0 + 1, kDay0 + 2, kDay0 + 3}));
+
+  // A second run in the same second keeps the first backup and writes one of its own, although
+  // the first run dropped days that only its backup still holds.
+  WriteDays(data_, Range(kDay0 + 7, 1, 'N'));
+  const RestructureResult second = Restructure(options);
+  EXPECT_EQ(second.BackupPath, result.BackupPath + " (2)");
+  EXPECT_EQ(DatesOf(ReadDays(result.BackupPath)),
+            (std::vector<double>{kDay0, kDay0 + 1, kDay0 + 2, kDay0 + 3}));
+  EXPECT_EQ(DatesOf(ReadDays(second.BackupPath)),
+            (std::vector<double>{kDay0, kDay0 + 1, kDay0 + 7}));
+  EXPECT_EQ(Restructure(options).BackupPath, result.BackupPath + " (3)");
+
+  // Without a time given, the backup is named at the moment it is made.
+  options.Now = 0;
+  const platform::TDateTime before = platform::Now();
+  const std::string name = Restructure(options).BackupPath;
+  const platform::TDateTime after = platform::Now();
+  EXPECT_TRUE(name == BackupPathFor(data_, before) || name == BackupPathFor(data_, after)) << name;
 }
 
 TEST_F(RestructureTest, AnInterruptedRunLeavesTheOldFiles) {

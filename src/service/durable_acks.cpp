@@ -1,0 +1,76 @@
+#include "service/durable_acks.h"
+
+#include <algorithm>
+
+#include "service/send_to_user.h"
+#include "store/file_layer.h"
+
+namespace qv::service {
+
+DurableAcks::DurableAcks(Server& server) : server_(server) {}
+
+DurableAcks::~DurableAcks() {
+  commit_.reset();  // joins the sync thread before the rest goes
+}
+
+void DurableAcks::HoldUntilSynced(TMyNameUser& user,
+                                  const std::shared_ptr<store::DayJournal>& journal) {
+  if (!journal) return;
+  if (!commit_) {
+    std::weak_ptr<DurableAcks> self = weak_from_this();
+    platform::EventLoop& loop = server_.loop;
+    commit_ = std::make_unique<store::GroupCommit>(store::RealFiles(true),
+                                                   [self, &loop](store::CommitReport report) {
+                                                     loop.Post([self, report = std::move(report)] {
+                                                       if (auto acks = self.lock())
+                                                         acks->Synced(report);
+                                                     });
+                                                   });
+  }
+  const uint64_t ticket = commit_->Note(journal);
+  if (!kickPosted_) {
+    // At the end of this turn of the loop: every edit of the turn shares the sync.
+    kickPosted_ = true;
+    std::weak_ptr<DurableAcks> self = weak_from_this();
+    server_.loop.Post([self] {
+      if (auto acks = self.lock()) {
+        acks->kickPosted_ = false;
+        acks->commit_->Kick();
+      }
+    });
+  }
+  if (!user.Connected) return;  // nothing will be sent to it; the entry is synced all the same
+  user.Held.push_back(HeldPiece{ticket, {}});
+  if (std::find(waiting_.begin(), waiting_.end(), &user) == waiting_.end()) {
+    waiting_.push_back(&user);
+  }
+}
+
+void DurableAcks::Synced(const store::CommitReport& report) {
+  for (const std::string& path : report.failed) server_.log.WriteMsg(MsgId::FileWriteError, path);
+  synced_ = std::max(synced_, report.synced);
+  for (const store::CommitReport::Checkpoint& checkpoint : report.checkpoints) {
+    // Only when no entry came after the ones the synced datafile covers.
+    if (checkpoint.journal->Appended() != checkpoint.covered) continue;
+    try {
+      checkpoint.journal->Reset();
+    } catch (const std::exception&) {
+      server_.log.WriteMsg(MsgId::FileWriteError, checkpoint.journal->Path());
+    }
+  }
+  std::vector<TMyNameUser*> still;
+  for (TMyNameUser* user : waiting_) {
+    auto& held = user->Held;
+    while (!held.empty() && held.front().Ticket <= synced_) {
+      HeldPiece piece = std::move(held.front());
+      held.pop_front();
+      if (!piece.Bytes.empty()) {
+        SendToUserNow(server_, *user, piece.Bytes.data(), static_cast<int32_t>(piece.Bytes.size()));
+      }
+    }
+    if (!held.empty()) still.push_back(user);
+  }
+  waiting_.swap(still);
+}
+
+}  // namespace qv::service

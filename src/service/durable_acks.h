@@ -1,0 +1,38 @@
+#pragma once
+// Acknowledgments that leave only once the edit is durable. An edit's journal entry is synced by
+// the group commit thread; until then a barrier in the user's held pieces keeps its
+// acknowledgment (3000) back, and everything queued behind it for the same user, so that a forward
+// of a later edit never overtakes the acknowledgment of an earlier one. Other users are not held
+// up: forwards to them leave at once. All calls on the event thread; the sync reports come back
+// through the event loop.
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "state/server.h"
+#include "store/group_commit.h"
+#include "store/journal.h"
+
+namespace qv::service {
+
+class DurableAcks : public std::enable_shared_from_this<DurableAcks> {
+ public:
+  explicit DurableAcks(Server& server);
+  ~DurableAcks();
+
+  // Everything sent to user from now on (the acknowledgment first) waits until every journal
+  // entry made so far is synced. Without a journal nothing waits.
+  void HoldUntilSynced(TMyNameUser& user, const std::shared_ptr<store::DayJournal>& journal);
+
+  // Event thread: what the sync thread reported.
+  void Synced(const store::CommitReport& report);
+
+ private:
+  Server& server_;
+  std::unique_ptr<store::GroupCommit> commit_;  // started with the first entry
+  std::vector<TMyNameUser*> waiting_;
+  uint64_t synced_ = 0;
+  bool kickPosted_ = false;
+};
+
+}  // namespace qv::service

@@ -1,0 +1,326 @@
+// Every datafile change is cut at every step it takes, with the process dying (all that was
+// written stays, the last write possibly torn) or the machine dying (only what was synced stays);
+// after a restart no acknowledged change is missing, no day is torn or doubled, and the archive
+// holds what it should.
+#include <gtest/gtest.h>
+
+#include <map>
+#include <set>
+
+#include "fault_files.h"
+#include "request_builder.h"
+#include "store/datafile.h"
+#include "store/journal.h"
+#include "store/record_store.h"
+#include "wire/request_fields.h"
+#include "store_fixture.h"
+
+namespace qv::store {
+namespace {
+
+using test::FaultFiles;
+
+constexpr double kToday = 45000;
+constexpr int64_t kRecord = kDayRecordSize;
+
+struct Death {
+  bool powerCut;
+  int64_t tear;  // bytes of the cut write that land; -1: none
+};
+const Death kDeaths[] = {{false, -1}, {true, -1}, {false, 5}, {false, kRecord / 2}};
+
+std::string Str(ConstDayBytes r) {
+  return std::string(reinterpret_cast<const char*>(r.data()), r.size());
+}
+
+class CrashTest : public test::StoreFixture {
+ protected:
+  std::string Records(const std::vector<double>& dates) const {
+    std::string bytes;
+    for (double d : dates) bytes += Str(Day(d, TitleOf(d)));
+    return bytes;
+  }
+  static std::vector<double> Dates(const std::string& bytes) {
+    std::vector<double> dates;
+    for (size_t pos = 0; pos + kRecord <= bytes.size(); pos += kRecord) {
+      dates.push_back(LoadField<double>(reinterpret_cast<const uint8_t*>(bytes.data() + pos)));
+    }
+    return dates;
+  }
+  static std::string RecordAt(const std::string& bytes, size_t i) {
+    return bytes.substr(i * kRecord, kRecord);
+  }
+  // Runs start-up on files as a restarted server would.
+  void Restart(FaultFiles& files, bool powerCut) {
+    files.Restart(powerCut);
+    group_.Busy = false;
+    group_.Journal.reset();
+    PrepareGroupDatafile(group_, log_, kToday);
+  }
+  void ExpectNoSideFiles(FaultFiles& files, const std::string& what) {
+    for (const auto& [name, node] : files.Files()) {
+      EXPECT_EQ(name.find(".new"), std::string::npos) << what << ": " << name << " left";
+    }
+  }
+};
+
+// Rotation of 7 past days into an archive of 6 that keeps 8, after the gap correction of a
+// missing future day.
+TEST_F(CrashTest, RotationCutAtEveryStepLosesAndDoublesNothing) {
+  std::vector<double> data;
+  for (double d = kToday - 12; d <= kToday + 3; ++d) {
+    if (d != kToday + 1) data.push_back(d);
+  }
+  const std::vector<double> archive{kToday - 30, kToday - 29, kToday - 28,
+                                    kToday - 27, kToday - 26, kToday - 25};
+  std::vector<double> wantData, wantArchive{kToday - 25};
+  for (double d = kToday - 5; d <= kToday + 3; ++d) wantData.push_back(d);
+  for (double d = kToday - 12; d <= kToday - 6; ++d) wantArchive.push_back(d);
+  group_.Count = 5;
+  group_.CountArc = 8;
+  const std::string arcName = ArchiveName(group_.FileName);
+
+  auto check = [&](FaultFiles& files, const std::string& what) {
+    const std::string bytes = files.Get(group_.FileName);
+    const std::string arc = files.Get(arcName);
+    ASSERT_EQ(bytes.size() % kRecord, 0u) << what;
+    ASSERT_EQ(arc.size() % kRecord, 0u) << what;
+    ASSERT_EQ(Dates(bytes), wantData) << what;
+    ASSERT_EQ(Dates(arc), wantArchive) << what;
+    for (size_t i = 0; i < wantData.size(); ++i) {
+      const double d = wantData[i];
+      ASSERT_TRUE(RecordAt(bytes, i) == Str(Day(d, d == kToday + 1 ? "" : TitleOf(d)))) << what;
+    }
+    for (size_t i = 0; i < wantArchive.size(); ++i) {
+      ASSERT_TRUE(RecordAt(arc, i) == Str(Day(wantArchive[i], TitleOf(wantArchive[i])))) << what;
+    }
+    ExpectNoSideFiles(files, what);
+  };
+
+  int64_t steps = 0;
+  {
+    FaultFiles files;
+    files.Put(group_.FileName, Records(data));
+    files.Put(arcName, Records(archive));
+    group_.Files = &files;
+    OpenGroupDatafile(group_, log_, kToday);
+    steps = files.Steps();
+    check(files, "uncut");
+  }
+  ASSERT_GT(steps, 8);
+  for (int64_t step = 1; step <= steps; ++step) {
+    for (const Death& death : kDeaths) {
+      FaultFiles files;
+      files.Put(group_.FileName, Records(data));
+      files.Put(arcName, Records(archive));
+      group_.Files = &files;
+      files.CutAt(step, death.tear);
+      try {
+        OpenGroupDatafile(group_, log_, kToday);
+      } catch (const std::exception&) {
+      }
+      ASSERT_TRUE(files.Dead());
+      Restart(files, death.powerCut);
+      check(files, "step " + std::to_string(step) + (death.powerCut ? " power" : " kill") +
+                       " tear " + std::to_string(death.tear));
+    }
+  }
+  group_.Files = nullptr;
+}
+
+// The same rotation with an archive that must be cut back, and a start-up that finds the side
+// files of an interrupted run.
+TEST_F(CrashTest, LeftoverSideFilesAreRemovedAndLogged) {
+  FaultFiles files;
+  files.Put(group_.FileName, Records({kToday - 2, kToday - 1, kToday}));
+  files.Put(group_.FileName + ".new", "half");
+  files.Put(ArchiveName(group_.FileName) + ".new", "half");
+  group_.Files = &files;
+  group_.Count = 1;
+  group_.CountArc = 0;
+  OpenGroupDatafile(group_, log_, kToday);
+  EXPECT_TRUE(Logged("Unfinished work file removed: " + group_.FileName + ".new"));
+  EXPECT_TRUE(Logged("Unfinished work file removed: " + ArchiveName(group_.FileName) + ".new"));
+  ExpectNoSideFiles(files, "start-up");
+  EXPECT_EQ(Dates(files.Get(group_.FileName)), (std::vector<double>{kToday - 1, kToday}));
+  EXPECT_EQ(files.Get(ArchiveName(group_.FileName)), "") << "CountArc 0 keeps no day";
+  group_.Files = nullptr;
+}
+
+// A day edited in front of a later record: records move up; cut anywhere, the old file is whole
+// or the new one is, and an edit that returned is there.
+TEST_F(CrashTest, InsertionCutAtEveryStep) {
+  const std::vector<double> data{kToday + 1, kToday + 2, kToday + 4, kToday + 5};
+  group_.Count = 100;
+  group_.CountArc = 100;
+  // As the running server finds it: the gap at + 3 is not filled before the next start.
+  auto ready = [&] {
+    group_.Index.clear();
+    group_.LookupDate = 0;
+    group_.LookupOffset = 0;
+    group_.MayInsertFirst = true;
+  };
+  auto edit = [&](double d) {
+    return EditDay(group_, log_, 2, 0, test::Request(d).Text("inserted").data());
+  };
+  for (double target : {kToday + 3, kToday}) {
+    int64_t steps = 0;
+    {
+      FaultFiles files;
+      files.Put(group_.FileName, Records(data));
+      group_.Files = &files;
+      ready();
+      const int64_t before = files.Steps();
+      ASSERT_EQ(edit(target), 0);
+      steps = files.Steps() - before;
+    }
+    for (int64_t step = 1; step <= steps; ++step) {
+      for (const Death& death : kDeaths) {
+        const std::string what = "day " + std::to_string(target - kToday) + " step " +
+                                 std::to_string(step) + (death.powerCut ? " power" : " kill");
+        FaultFiles files;
+        files.Put(group_.FileName, Records(data));
+        group_.Files = &files;
+        ready();
+        files.CutAt(step, death.tear);
+        edit(target);
+        ASSERT_TRUE(files.Dead()) << what;
+        Restart(files, death.powerCut);
+        const std::string bytes = files.Get(group_.FileName);
+        ASSERT_EQ(bytes.size() % kRecord, 0u) << what;
+        const std::vector<double> dates = Dates(bytes);
+        for (size_t i = 1; i < dates.size(); ++i) ASSERT_LT(dates[i - 1], dates[i]) << what;
+        for (size_t i = 0; i < dates.size(); ++i) {
+          const double d = dates[i];
+          const std::string record = RecordAt(bytes, i);
+          const bool wasThere = std::count(data.begin(), data.end(), d) != 0;
+          if (!wasThere) {  // the day inserted, or a gap filled at the restart
+            ASSERT_TRUE(record == Str(Day(d, "inserted")) || record == Str(Day(d, ""))) << what;
+          } else {
+            ASSERT_TRUE(record == Str(Day(d, TitleOf(d)))) << what;
+          }
+        }
+        ExpectNoSideFiles(files, what);
+      }
+    }
+  }
+  group_.Files = nullptr;
+}
+
+// A burst of edits through the journal: synced in groups (the acknowledgments), a checkpoint in
+// the middle, days changed in place (whole parts and only a title), appended behind the last one
+// and inserted in front of one.
+TEST_F(CrashTest, JournalledBurstKeepsEveryAcknowledgedEdit) {
+  const int kEdits = 30;
+  std::vector<double> data;
+  for (double d = kToday; d < kToday + 10; ++d) data.push_back(d);
+  group_.Count = 100;
+  group_.CountArc = 100;
+  std::fill(group_.CopyRequest->begin(), group_.CopyRequest->end(), 0);
+  for (int part = 0; part < 5; ++part) (*group_.CopyRequest)[request::kPartFlagsOffset + part] = 1;
+
+  // Images written per day, in order; index of the last acknowledged one (-1: none, the day
+  // as it was).
+  std::map<double, std::vector<std::string>> images;
+  std::map<double, int> acked;
+  std::vector<std::pair<double, size_t>> unsynced;
+
+  auto run = [&](FaultFiles& files) {
+    images.clear();
+    acked.clear();
+    unsynced.clear();
+    for (double d : data) images[d].push_back(Str(Day(d, TitleOf(d))));
+    for (double d : data) acked[d] = 0;
+    try {
+      PrepareGroupDatafile(group_, log_, kToday);
+      group_.Journal = std::make_shared<DayJournal>(files, JournalName(group_.FileName));
+    } catch (const test::DiskDied&) {
+      return;
+    }
+    for (int i = 0; i < kEdits; ++i) {
+      const double d = kToday + (i * 7) % 13;
+      if (i % 2 == 0) {  // most of the record
+        DayRecord incoming = Day(d, "v" + std::to_string(i));
+        SetLine(incoming, day::LineList::Second, 59, "tail v" + std::to_string(i));
+        WriteDayParts(group_, log_, incoming, d);
+      } else {  // a few bytes of it
+        EditDay(group_, log_, 2, 0, test::Request(d).Text("title " + std::to_string(i)).data());
+      }
+      // A change that died on the way may still be found (it was never acknowledged).
+      if (DayDate(*group_.WorkRecord) == d) images[d].push_back(Str(*group_.WorkRecord));
+      if (!acked.count(d)) acked[d] = -1;
+      if (files.Dead()) return;
+      unsynced.emplace_back(d, images[d].size() - 1);
+      try {
+        if (i % 3 == 2) {
+          group_.Journal->Sync();
+          for (auto [day, index] : unsynced) acked[day] = std::max<int>(acked[day], index);
+          unsynced.clear();
+        }
+        if (i == 15) {  // checkpoint
+          files.SyncFile(group_.FileName);
+          group_.Journal->Reset();
+        }
+      } catch (const test::DiskDied&) {
+        return;
+      }
+    }
+  };
+  auto check = [&](FaultFiles& files, const std::string& what) {
+    const std::string bytes = files.Get(group_.FileName);
+    ASSERT_EQ(bytes.size() % kRecord, 0u) << what;
+    const std::vector<double> dates = Dates(bytes);
+    for (size_t i = 1; i < dates.size(); ++i) ASSERT_LT(dates[i - 1], dates[i]) << what;
+    for (size_t i = 0; i < dates.size(); ++i) {
+      const double d = dates[i];
+      const std::string record = RecordAt(bytes, i);
+      const auto& written = images[d];
+      const int from = acked.count(d) ? acked[d] : -1;
+      bool ok = from < 0 && record == Str(Day(d, ""));  // filled in as a blank day
+      for (size_t k = std::max(from, 0); k < written.size() && !ok; ++k) ok = record == written[k];
+      ASSERT_TRUE(ok) << what << ": day " << d - kToday << " torn, lost or stale: "
+                      << Title(
+                             DayBytes(reinterpret_cast<uint8_t*>(const_cast<char*>(record.data())),
+                                      kDayRecordSize))
+                      << " acked " << from << " of " << written.size();
+    }
+    for (const auto& [d, index] : acked) {
+      if (index < 0) continue;
+      ASSERT_EQ(std::count(dates.begin(), dates.end(), d), 1) << what;
+    }
+  };
+
+  int64_t steps = 0;
+  {
+    FaultFiles files;
+    files.Put(group_.FileName, Records(data));
+    group_.Files = &files;
+    run(files);
+    steps = files.Steps();
+    Restart(files, true);
+    check(files, "uncut");
+  }
+  for (int64_t step = 1; step <= steps; ++step) {
+    for (const Death& death : kDeaths) {
+      const std::string what = "step " + std::to_string(step) +
+                               (death.powerCut ? " power" : " kill") + " tear " +
+                               std::to_string(death.tear);
+      FaultFiles files;
+      files.Put(group_.FileName, Records(data));
+      group_.Files = &files;
+      files.CutAt(step + 0, death.tear);
+      run(files);
+      if (!files.Dead()) continue;  // the cut fell into the start-up before the burst
+      Restart(files, death.powerCut);
+      check(files, what);
+      ASSERT_FALSE(files.Has(JournalName(group_.FileName)) &&
+                   !files.Get(JournalName(group_.FileName)).empty())
+          << what << ": start-up empties the journal";
+    }
+  }
+  group_.Journal.reset();
+  group_.Files = nullptr;
+}
+
+}  // namespace
+}  // namespace qv::store
