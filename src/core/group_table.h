@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "net/connection_state.h"
+#include "service/send_queue.h"
 #include "service/worker_entry.h"
 #include "store/group_datafile.h"
 
@@ -40,6 +41,10 @@ struct TMyNameUser {
   std::atomic<bool> Fault{false};
   bool PollAnswered = false;
   std::vector<service::WorkerEntry> Workers;  // guarded by the send lock
+  // Entries of Workers, readable without the send lock (set whenever Workers changes size).
+  std::atomic<int32_t> WorkerCount{0};
+  // What waits to be sent to the user, in SendIssued order; drained by one worker at a time.
+  service::SendQueue Queue;
   // Signalled whenever SendStarted or SendCompleted changes, so that a send worker waiting for
   // its turn wakes at once. Always the innermost lock.
   std::mutex SendTurnMutex;

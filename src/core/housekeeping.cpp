@@ -16,6 +16,7 @@ void ResetFaultyUser(Server& server, TMyNameUser& user) {
     if (user.ClientSocket) user.ClientSocket->Close();
   } catch (...) {
   }
+  user.Queue.Drop();
   try {
     service::TerminateWorkers(server, user, service::kWorkerKindSend);
     service::ReapWorkers(server, user, true);
@@ -46,6 +47,10 @@ void HousekeepingTick(Server& server) {
         }
       }
     }
+  } catch (...) {
+  }
+  try {
+    server.reaper.Sweep();
   } catch (...) {
   }
   server.log.Flush(server.front.View());

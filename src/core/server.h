@@ -15,8 +15,10 @@
 #include "core/log.h"
 #include "platform/event_loop.h"
 #include "platform/thread_pool.h"
+#include "service/limits.h"
 #include "service/request_handlers.h"
 #include "service/send_buffers.h"
+#include "service/thread_reaper.h"
 #include "service/timeouts.h"
 
 namespace qv::net {
@@ -50,6 +52,9 @@ struct Server {
   int32_t totalUsers = 0;
 
   GroupTable groups;
+  // Workers asked to stop that may not have left yet; swept by the housekeeping tick. Declared
+  // after the group table, so that it waits for them before the users they refer to go.
+  service::ThreadReaper reaper;
   // int32 5000 followed by one 86-byte status slot per configured user.
   std::vector<uint8_t> statusTable;
   std::atomic<int32_t> sessionCount{0};
@@ -62,6 +67,8 @@ struct Server {
   service::RequestHandlers handlers;
   // The limits of sends, receives and waits; tests shorten them.
   service::Timeouts timeouts;
+  // The bounds on what clients can make the server hold; tests shrink them.
+  service::Limits limits;
   // The socket window (listener, connect timer, stack checker); cleared under the session lock
   // when it closes.
   net::TFormSocksServer* socketWindow = nullptr;

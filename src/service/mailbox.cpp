@@ -17,9 +17,11 @@ constexpr uint32_t kTickModulus = 1000;
 }  // namespace
 
 std::optional<LockedFile> LockedRetryingOpen(Server& server, const std::string& fileName,
-                                             platform::OpenMode mode) {
+                                             platform::OpenMode mode,
+                                             const std::function<bool()>& stopped) {
   const auto start = std::chrono::steady_clock::now();
   for (;;) {
+    if (stopped && stopped()) return std::nullopt;
     std::unique_lock lock(server.sendLock);
     if (auto file = platform::File::TryOpen(fileName, mode, true)) {
       return LockedFile{std::move(lock), std::move(*file)};

@@ -3,6 +3,7 @@
 // oldest first) and the message files (POP3/*.mqv) the notices name.
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -26,9 +27,11 @@ struct LockedFile {
 };
 
 // The retrying open with every attempt made under the send lock; on success the lock stays held
-// by the result. Every access of a mail worker to a mailbox file goes through it.
+// by the result. Every access of a mail worker to a mailbox file goes through it. Gives up
+// (without a log line) once stopped returns true.
 std::optional<LockedFile> LockedRetryingOpen(Server& server, const std::string& fileName,
-                                             platform::OpenMode mode);
+                                             platform::OpenMode mode,
+                                             const std::function<bool()>& stopped = {});
 
 // The notice of a stored message: 1, 0, the sender's name and host, the message file's name.
 MailNotice BuildNotice(std::string_view senderName, std::string_view senderHost,

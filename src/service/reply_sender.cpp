@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "net/client_socket.h"
+#include "service/send_drainer.h"
 #include "service/send_to_user.h"
 #include "store/text_utils.h"
 
@@ -56,33 +57,23 @@ std::vector<TMyNameUser*> Recipients(Server& server, TMyNameUser& target, std::s
 
 void SendReplyPackage(Server& server, TMyNameUser& target, const uint8_t* data, int32_t size,
                       std::string_view host, int scope) {
-  if (size < 0 || (size > 0 && data == nullptr)) return;
+  if (size < 0 || size > INT32_MAX - 4 || (size > 0 && data == nullptr)) return;
   const std::vector<TMyNameUser*> recipients = Recipients(server, target, host, scope);
   if (recipients.empty()) return;
-  uint8_t sizeWord[4];
-  std::memcpy(sizeWord, &size, sizeof sizeWord);
-  if (size <= kSinglePieceLimit) {
-    std::vector<uint8_t> framed;
-    bool built = false;
-    try {
-      framed.resize(static_cast<size_t>(size) + 4);
-      std::memcpy(framed.data(), sizeWord, 4);
-      if (size > 0) std::memcpy(framed.data() + 4, data, static_cast<size_t>(size));
-      built = true;
-    } catch (...) {
-      server.log.Write("Error formating of package!");
-    }
-    if (built) {
-      for (TMyNameUser* user : recipients) {
-        SendToUser(server, *user, framed.data(), static_cast<int32_t>(framed.size()));
-      }
-      return;
-    }
+  // The length word and the payload in one buffer that every recipient's queue shares: the
+  // bytes on the wire are the same as when they left as two pieces.
+  SharedBytes framed;
+  try {
+    std::vector<uint8_t> bytes = server.sendBuffers.Take(static_cast<size_t>(size) + 4);
+    bytes.resize(static_cast<size_t>(size) + 4);
+    std::memcpy(bytes.data(), &size, 4);
+    if (size > 0) std::memcpy(bytes.data() + 4, data, static_cast<size_t>(size));
+    framed = ShareBytes(server.sendBuffers, std::move(bytes));
+  } catch (...) {
+    server.log.Write("Error formating of package!");
+    return;
   }
-  for (TMyNameUser* user : recipients) {
-    SendToUser(server, *user, sizeWord, 4);
-    SendToUser(server, *user, data, size);
-  }
+  for (TMyNameUser* user : recipients) SendToUser(server, *user, framed);
 }
 
 }  // namespace qv::service

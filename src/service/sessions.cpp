@@ -118,6 +118,8 @@ int32_t SessionStart(Server& server, TMyNameUser& user) {
     }
   } catch (...) {
   }
+  // Whatever still waited for the previous session is not this session's.
+  user.Queue.Drop();
   ++group.ConnectedUsers;
   ++server.sessionCount;
   user.Fault = false;
