@@ -1,0 +1,156 @@
+// The server under a client that never reads its callback connection: what the daemon spends
+// stays bounded, the client is faulted and reset, and the other users go on undisturbed.
+#include <algorithm>
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <mutex>
+#include <thread>
+
+#include "e2e/process_figures.h"
+#include "e2e/requests_fixture.h"
+#include "platform/time.h"
+
+namespace qv::e2e {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using client::Int32At;
+
+// How long the hostile client works; QV_FLOOD_SECONDS overrides it (15 for the full run).
+int FloodSeconds() {
+  const char* text = std::getenv("QV_FLOOD_SECONDS");
+  const int seconds = text != nullptr ? std::atoi(text) : 0;
+  return seconds > 0 ? seconds : 4;
+}
+
+double Percentile(std::vector<double> values, double p) {
+  if (values.empty()) return 0;
+  std::sort(values.begin(), values.end());
+  return values[std::min(values.size() - 1, static_cast<size_t>(p * values.size()))];
+}
+
+double Ms(Clock::duration d) {
+  return std::chrono::duration<double, std::milli>(d).count();
+}
+
+Bytes WeekRequest(double day) {
+  return Request(1000, 3, [day](uint8_t* p) {
+    service::SetDoubleAt(p, 12, day);
+    store::StoreField<uint16_t>(p + service::request::kDaysOffset, 7);
+  });
+}
+
+Bytes TitleEdit(double day, int32_t tag) {
+  return Request(2, 0, [day, tag](uint8_t* p) {
+    service::SetDoubleAt(p, 12, day);
+    service::SetInt32At(p, service::request::kSlotIdOffset, tag);
+    SetText(p, service::request::kText, "edit " + std::to_string(tag));
+  });
+}
+
+class BoundsE2E : public RequestsE2E {};
+
+TEST_F(BoundsE2E, AClientThatNeverReadsIsFaultedWhileTheOthersFlow) {
+  StartDaemon();
+  auto bob = Login("bob");
+  auto carol = Login("carol");
+  ASSERT_TRUE(bob && carol);
+  const pid_t pid = daemon_->Pid();
+  const double firstDay = platform::Today() + 1;
+  for (int d = 0; d < 10; ++d) {
+    ASSERT_TRUE(bob->SendFrame(TitleEdit(firstDay + d, -1)));
+    ASSERT_TRUE(bob->ReceiveFrameWithCode(3000, 5s));
+  }
+  while (carol->ReceiveFrame(200ms)) {
+  }
+
+  const auto end = Clock::now() + std::chrono::seconds(FloodSeconds());
+  std::atomic<bool> done{false};
+  std::atomic<int> sessions{0}, resets{0};
+  std::atomic<long> weekRequests{0};
+  // Alice: a small receive buffer she never reads, week requests as fast as TCP takes them;
+  // when the server drops her she comes back.
+  std::thread alice([&] {
+    while (Clock::now() < end) {
+      client::ClientOptions options{"127.0.0.2", "127.0.0.1", port_, true, 4096};
+      client::Client c(options);
+      if (!c.Login(2s)) {
+        std::this_thread::sleep_for(50ms);
+        continue;
+      }
+      ++sessions;
+      int i = 0;
+      while (Clock::now() < end && c.SendFrame(WeekRequest(firstDay + i++ % 4))) ++weekRequests;
+      if (Clock::now() < end) ++resets;
+    }
+  });
+  long maxKb = 0, maxThreads = 0;
+  std::thread monitor([&] {
+    while (!done) {
+      maxKb = std::max(maxKb, test::ResidentKb(pid));
+      maxThreads = std::max(maxThreads, test::ThreadCount(pid));
+      std::this_thread::sleep_for(20ms);
+    }
+  });
+  // Bob edits, one at a time; Carol receives the forwarded copies.
+  std::mutex mutex;
+  std::vector<Clock::time_point> sent;
+  std::vector<double> ackMs, forwardMs;
+  std::thread carolReader([&] {
+    while (!done) {
+      auto frame = carol->ReceiveFrame(100ms);
+      if (!frame || frame->size() != 2351 || Int32At(*frame, 0) != 2) continue;
+      const int32_t tag = Int32At(*frame, service::request::kSlotIdOffset);
+      std::lock_guard lock(mutex);
+      if (tag >= 0 && static_cast<size_t>(tag) < sent.size()) {
+        forwardMs.push_back(Ms(Clock::now() - sent[static_cast<size_t>(tag)]));
+      }
+    }
+  });
+  int32_t tag = 0;
+  bool bobFailed = false;
+  while (Clock::now() < end) {
+    {
+      std::lock_guard lock(mutex);
+      sent.push_back(Clock::now());
+    }
+    if (!bob->SendFrame(TitleEdit(firstDay + tag % 10, tag)) ||
+        !bob->ReceiveFrameWithCode(3000, 5s)) {
+      bobFailed = true;
+      break;
+    }
+    std::lock_guard lock(mutex);
+    ackMs.push_back(Ms(Clock::now() - sent[static_cast<size_t>(tag)]));
+    ++tag;
+  }
+  alice.join();
+  std::this_thread::sleep_for(300ms);  // the last forwards
+  done = true;
+  monitor.join();
+  carolReader.join();
+
+  const int limitLines = daemon_->Count("bytes waiting");
+  const double ackP99 = Percentile(ackMs, 0.99), forwardP99 = Percentile(forwardMs, 0.99);
+  std::printf(
+      "flood %d s: %ld week requests, alice %d sessions, %d reset, %d queue-limit lines; "
+      "daemon peak %ld kB resident, %ld threads; bob %zu edits, ack p50 %.2f / p99 %.2f ms, "
+      "forward to carol p50 %.2f / p99 %.2f ms (%zu)\n",
+      FloodSeconds(), weekRequests.load(), sessions.load(), resets.load(), limitLines, maxKb,
+      maxThreads, ackMs.size(), Percentile(ackMs, 0.5), ackP99, Percentile(forwardMs, 0.5),
+      forwardP99, forwardMs.size());
+  EXPECT_FALSE(bobFailed);
+  EXPECT_GE(sessions.load(), 1);
+  EXPECT_GE(resets.load(), 1);  // faulted and reset by the housekeeping tick
+  EXPECT_GE(limitLines, 1);
+  EXPECT_TRUE(WaitForLog("Error of send process - alice (127.0.0.2): more than 8388608 bytes"));
+  if (!test::kSanitized) EXPECT_LT(maxKb, 64 * 1024);  // the sanitizers' own memory is larger
+  EXPECT_LT(maxThreads, 40);
+  EXPECT_GT(ackMs.size(), 50u);
+  EXPECT_GE(forwardMs.size(), ackMs.size() * 9 / 10);
+  EXPECT_LT(ackP99, 50.0 * test::kSanitizerFactor);
+  EXPECT_LT(forwardP99, 50.0 * test::kSanitizerFactor);
+}
+
+}  // namespace
+}  // namespace qv::e2e
