@@ -7,6 +7,7 @@
 #include "config/default_config.h"
 #include "config/ini_store.h"
 #include "net/socket_window.h"
+#include "net/spool_files.h"
 #include "platform/files.h"
 #include "store/datafile.h"
 #include "store/text_utils.h"
@@ -204,6 +205,10 @@ void RunStartup(Server& server) {
   server.initOk = true;
   server.totalUsers = 0;
   platform::CreateDirectory(server.pop3Dir);
+  // Frames a previous run was still receiving can never complete.
+  if (const int stale = net::RemoveStaleSpoolFiles(server.pop3Dir); stale > 0) {
+    server.log.Write("Unfinished spool files removed: " + std::to_string(stale));
+  }
 
   config::IniStore ini(server.ConfigPath());
   try {

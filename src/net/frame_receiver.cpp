@@ -67,6 +67,13 @@ void ReadHeader(Server& server, platform::TcpConnection& connection, TMyNameUser
     return;
   }
   ReleaseBuffer(state);
+  if (state.Remaining > server.limits.spoolBytes) {
+    // Larger than any frame the server takes: dropped before a byte of it is stored.
+    server.log.WriteMsg(21, user.HostName);
+    ResetReceiveState(state);
+    CloseQuietly(connection);
+    return;
+  }
   if (state.Remaining > kMaxInMemoryPayload) {
     state.Spooling = true;
     state.SpoolFileName = platform::JoinPath(

@@ -69,6 +69,17 @@ std::string FreeMessageFileName(const std::string& directory, int32_t position) 
   return name;
 }
 
+int64_t StoredMailBytes(const std::string& pop3Dir, platform::File& mailbox) {
+  int64_t total = 0;
+  for (const MailNotice& n : ReadNotices(mailbox)) {
+    const std::string name = NoticeMessageFile(n);
+    if (!platform::IsPlainFileName(name)) continue;
+    const int64_t size = platform::FileSize(platform::JoinPath(pop3Dir, name));
+    if (size > 0) total += size;
+  }
+  return total;
+}
+
 void AppendNotice(platform::File& mailbox, const MailNotice& n) {
   mailbox.WriteAt(mailbox.Size(), n.data(), n.size());
 }

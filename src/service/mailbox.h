@@ -47,6 +47,9 @@ std::string MessageFileName(int32_t position, uint32_t tickCount, platform::TDat
 // names of different positions and times can meet).
 std::string FreeMessageFileName(const std::string& directory, int32_t position);
 
+// The bytes of the message files that the notices of an open mailbox file name.
+int64_t StoredMailBytes(const std::string& pop3Dir, platform::File& mailbox);
+
 // Appends a notice at the end of an open mailbox file.
 void AppendNotice(platform::File& mailbox, const MailNotice& notice);
 

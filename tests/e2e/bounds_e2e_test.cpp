@@ -4,6 +4,7 @@
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <mutex>
 #include <thread>
 
@@ -144,12 +145,73 @@ TEST_F(BoundsE2E, AClientThatNeverReadsIsFaultedWhileTheOthersFlow) {
   EXPECT_GE(resets.load(), 1);  // faulted and reset by the housekeeping tick
   EXPECT_GE(limitLines, 1);
   EXPECT_TRUE(WaitForLog("Error of send process - alice (127.0.0.2): more than 8388608 bytes"));
-  if (!test::kSanitized) EXPECT_LT(maxKb, 64 * 1024);  // the sanitizers' own memory is larger
+  if (!test::kSanitized) {
+    EXPECT_LT(maxKb, 64 * 1024);  // the sanitizers' own memory is larger
+  }
   EXPECT_LT(maxThreads, 40);
   EXPECT_GT(ackMs.size(), 50u);
   EXPECT_GE(forwardMs.size(), ackMs.size() * 9 / 10);
   EXPECT_LT(ackP99, 50.0 * test::kSanitizerFactor);
   EXPECT_LT(forwardP99, 50.0 * test::kSanitizerFactor);
+}
+
+Bytes StoredMail(const std::string& address, const Bytes& longList, size_t bodySize) {
+  Bytes p(service::mail::kHeaderSize, 0);
+  service::SetInt32At(p.data(), 0, 4000);
+  SetText(p.data(), service::mail::kAddress, address);
+  SetText(p.data(), service::mail::kSender, "dave");
+  if (!longList.empty()) {
+    uint8_t word[4];
+    service::SetInt32At(word, 0, static_cast<int32_t>(longList.size()));
+    p.insert(p.end(), word, word + 4);
+    p.insert(p.end(), longList.begin(), longList.end());
+  }
+  p.insert(p.end(), bodySize, uint8_t{'m'});
+  return p;
+}
+
+std::vector<std::filesystem::path> MessageFiles(const std::string& pop3) {
+  std::vector<std::filesystem::path> files;
+  for (const auto& entry : std::filesystem::directory_iterator(pop3)) {
+    if (entry.path().extension() == ".mqv") files.push_back(entry.path());
+  }
+  return files;
+}
+
+TEST_F(BoundsE2E, OneRecipientNamedTenThousandTimesAndASpooledMailToThree) {
+  StartDaemon();
+  auto dave = Login("dave");
+  ASSERT_TRUE(dave);
+  const std::string pop3 = dir_.Path() + "/POP3";
+  std::string names;
+  for (int i = 0; i < 10000; ++i) names += "bob,";
+  ASSERT_TRUE(dave->SendFrame(StoredMail("LONG@@ADDRESS", Bytes(names.begin(), names.end()), 10)));
+  ASSERT_TRUE(WaitForLog("Address list cut to"));
+  const auto deadline = Clock::now() + 5s;
+  while (std::filesystem::file_size(Pop3("127.0.0.3.bin")) == 0 && Clock::now() < deadline) {
+    std::this_thread::sleep_for(10ms);
+  }
+  EXPECT_EQ(std::filesystem::file_size(Pop3("127.0.0.3.bin")), 249u);  // one notice
+  EXPECT_EQ(MessageFiles(pop3).size(), 1u);
+
+  // 600 kB: spooled. One file, renamed for carol, with two more names for alice and bob.
+  const Bytes large = StoredMail("alice,bob,carol", {}, 600000);
+  ASSERT_TRUE(dave->SendFrame(large));
+  const auto until = Clock::now() + 10s;
+  while (std::filesystem::file_size(Pop3("127.0.0.4.bin")) == 0 && Clock::now() < until) {
+    std::this_thread::sleep_for(10ms);
+  }
+  std::vector<std::filesystem::path> linked;
+  for (const auto& file : MessageFiles(pop3)) {
+    if (std::filesystem::file_size(file) == large.size()) linked.push_back(file);
+  }
+  ASSERT_EQ(linked.size(), 3u);
+  for (const auto& file : linked) {
+    EXPECT_EQ(std::filesystem::hard_link_count(file), 3u) << file;
+    EXPECT_TRUE(std::filesystem::equivalent(file, linked[0]));
+  }
+  std::printf("10,000 names: %zu message file; spooled mail to 3: %zu names of one file\n",
+              MessageFiles(pop3).size() - linked.size(), linked.size());
 }
 
 }  // namespace
