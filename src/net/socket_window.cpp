@@ -14,6 +14,7 @@ TFormSocksServer::TFormSocksServer(Server& server) : ServerSocket1(server.loop),
   ServerSocket1.OnClientConnect = [this](const std::shared_ptr<platform::TcpConnection>& c) {
     ClientConnectEvent(server_, *this, c);
   };
+  ServerSocket1.AcceptGate = [this] { return IdentificationSlotFree(); };
   ServerSocket1.OnClientRead = [this](platform::TcpConnection& c) { ReadEvent(server_, c); };
   ServerSocket1.OnClientDisconnect = [this](platform::TcpConnection& c) {
     ServerClientDisconnect(server_, c);
@@ -86,6 +87,22 @@ void TFormSocksServer::KeepIdentificationThread(std::shared_ptr<platform::Worker
     }
   }
   identificationThreads_.push_back(std::move(thread));
+}
+
+bool TFormSocksServer::IdentificationSlotFree() const {
+  return identifying_.load() < server_.limits.identificationsInFlight;
+}
+
+void TFormSocksServer::IdentificationStarted() {
+  ++identifying_;
+}
+
+void TFormSocksServer::IdentificationEnded() {
+  if (identifying_.fetch_sub(1) != server_.limits.identificationsInFlight) return;
+  // The listener may have stopped at the bound: it takes connections again on the event thread.
+  server_.loop.Post([this, alive = std::weak_ptr<bool>(alive_)] {
+    if (!alive.expired() && !closing_) ServerSocket1.ResumeAccepting();
+  });
 }
 
 void TFormSocksServer::Close() {

@@ -10,6 +10,7 @@
 
 #include "e2e/process_figures.h"
 #include "e2e/requests_fixture.h"
+#include "platform/blocking_socket.h"
 #include "platform/time.h"
 
 namespace qv::e2e {
@@ -153,6 +154,84 @@ TEST_F(BoundsE2E, AClientThatNeverReadsIsFaultedWhileTheOthersFlow) {
   EXPECT_GE(forwardMs.size(), ackMs.size() * 9 / 10);
   EXPECT_LT(ackP99, 50.0 * test::kSanitizerFactor);
   EXPECT_LT(forwardP99, 50.0 * test::kSanitizerFactor);
+}
+
+TEST_F(BoundsE2E, FiveHundredConnectionsFromAnUnknownAddressWhileAUserWorks) {
+  StartDaemon();
+  auto bob = Login("bob");
+  ASSERT_TRUE(bob);
+  const pid_t pid = daemon_->Pid();
+  const double day = platform::Today() + 1;
+  int32_t tag = 0;
+  std::vector<double> ackMs;
+  const auto edit = [&] {
+    const auto start = Clock::now();
+    if (!bob->SendFrame(TitleEdit(day, tag++)) || !bob->ReceiveFrameWithCode(3000, 5s))
+      return false;
+    ackMs.push_back(Ms(Clock::now() - start));
+    return true;
+  };
+  for (int i = 0; i < 20; ++i) ASSERT_TRUE(edit());
+  std::this_thread::sleep_for(200ms);
+  const long fdsBefore = test::OpenDescriptors(pid), threadsBefore = test::ThreadCount(pid);
+  ackMs.clear();
+
+  // 500 connections from 127.0.0.9, which is nobody's host, within about 2 s; each stays open
+  // until the server closes it.
+  std::atomic<int> connected{0};
+  long maxThreads = 0, maxFds = 0;
+  std::atomic<bool> flooding{true};
+  std::thread flood([&] {
+    std::vector<platform::BlockingSocket> sockets(500);
+    const auto start = Clock::now();
+    for (size_t i = 0; i < sockets.size(); ++i) {
+      if (sockets[i].Connect("127.0.0.9", "127.0.0.1", port_, 2s)) ++connected;
+      std::this_thread::sleep_until(start + std::chrono::milliseconds(4 * (i + 1)));
+    }
+    std::this_thread::sleep_for(500ms);
+    flooding = false;
+  });
+  bool answered = true;
+  while (flooding) {
+    if (!edit()) {
+      answered = false;
+      break;
+    }
+    maxThreads = std::max(maxThreads, test::ThreadCount(pid));
+    maxFds = std::max(maxFds, test::OpenDescriptors(pid));
+    std::this_thread::sleep_for(5ms);
+  }
+  flood.join();
+  // Everything the flood made the daemon hold goes again within a few seconds.
+  long fdsAfter = 0, threadsAfter = 0;
+  const auto deadline = Clock::now() + 5s;
+  const auto settleStart = Clock::now();
+  do {
+    std::this_thread::sleep_for(50ms);
+    fdsAfter = test::OpenDescriptors(pid);
+    threadsAfter = test::ThreadCount(pid);
+  } while ((fdsAfter > fdsBefore || threadsAfter > threadsBefore) && Clock::now() < deadline);
+  const double settleSeconds = std::chrono::duration<double>(Clock::now() - settleStart).count();
+  const std::string illegal = "Incorrect connection! Illegal user from [127.0.0.9";
+  for (int i = 0; i < 250 && daemon_->Count(illegal) < 500; ++i) {
+    std::this_thread::sleep_for(20ms);
+  }
+  const int rejected = daemon_->Count(illegal);
+  std::printf(
+      "flood: %d of 500 connected, %d rejected; bob %zu edits answered meanwhile, p99 %.2f ms; "
+      "daemon threads %ld before, %ld at most, %ld after; descriptors %ld before, %ld at most, "
+      "%ld after (%.1f s)\n",
+      connected.load(), rejected, ackMs.size(), Percentile(ackMs, 0.99), threadsBefore, maxThreads,
+      threadsAfter, fdsBefore, maxFds, fdsAfter, settleSeconds);
+  EXPECT_TRUE(answered);
+  EXPECT_GT(ackMs.size(), 20u);
+  EXPECT_EQ(connected.load(), 500);
+  EXPECT_EQ(rejected, 500);                   // each one identified and closed
+  EXPECT_LE(maxThreads, threadsBefore + 33);  // at most 32 identifications at once
+  EXPECT_LE(fdsAfter, fdsBefore);
+  EXPECT_LE(threadsAfter, threadsBefore);
+  // Bob is still served as before.
+  EXPECT_TRUE(edit());
 }
 
 Bytes StoredMail(const std::string& address, const Bytes& longList, size_t bodySize) {
