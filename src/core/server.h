@@ -37,6 +37,10 @@ struct Server {
   // Created first, released last. Where both are taken the send lock comes first.
   std::recursive_mutex sendLock;
   std::recursive_mutex sessionLock;
+  // Held by a send worker while it has a mailbox file open, so that two deliveries never
+  // interleave their reads and rewrites of one mailbox. Never taken by the event thread, and
+  // never together with the send lock: file I/O does not hold up the send path.
+  std::recursive_mutex mailboxLock;
   // The threads send workers run on and the buffers of their copies. Declared before the group
   // table so that they outlive the worker handles the users hold.
   platform::ThreadPool sendThreads;

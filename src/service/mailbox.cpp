@@ -22,7 +22,7 @@ std::optional<LockedFile> LockedRetryingOpen(Server& server, const std::string& 
   const auto start = std::chrono::steady_clock::now();
   for (;;) {
     if (stopped && stopped()) return std::nullopt;
-    std::unique_lock lock(server.sendLock);
+    std::unique_lock lock(server.mailboxLock);
     if (auto file = platform::File::TryOpen(fileName, mode, true)) {
       return LockedFile{std::move(lock), std::move(*file)};
     }

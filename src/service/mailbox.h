@@ -19,15 +19,15 @@ namespace qv::service {
 
 using MailNotice = std::array<uint8_t, notice::kSize>;
 
-// A mailbox file opened while holding the send lock, which stays held until this is destroyed
-// (the file is closed first).
+// A mailbox file opened while holding the server's mailbox lock, which stays held until this is
+// destroyed (the file is closed first).
 struct LockedFile {
   std::unique_lock<std::recursive_mutex> lock;
   platform::File file;
 };
 
-// The retrying open with every attempt made under the send lock; on success the lock stays held
-// by the result. Every access of a mail worker to a mailbox file goes through it. Gives up
+// The retrying open with every attempt made under the mailbox lock; on success the lock stays
+// held by the result. Every access of a mail worker to a mailbox file goes through it. Gives up
 // (without a log line) once stopped returns true.
 std::optional<LockedFile> LockedRetryingOpen(Server& server, const std::string& fileName,
                                              platform::OpenMode mode,

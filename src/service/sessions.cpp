@@ -6,8 +6,8 @@
 #include "net/client_socket.h"
 #include "net/socket_window.h"
 #include "net/user_lookup.h"
+#include "platform/files.h"
 #include "service/reply_sender.h"
-#include "service/retrying_open.h"
 #include "service/workers.h"
 #include "store/short_string.h"
 
@@ -38,13 +38,9 @@ TMyDBUser& GroupOf(Server& server, const TMyNameUser& user) {
 }
 
 void AnnounceWaitingMail(Server& server, TMyNameUser& user) {
-  auto mailbox = RetryingOpen(server, server.MailboxPath(user.HostName), platform::OpenMode::Read);
-  if (!mailbox) return;
-  const bool waiting = mailbox->Size() > 0;
-  try {
-    mailbox->Close();
-  } catch (...) {
-  }
+  // The size alone tells whether mail waits; it is read without opening the file, so the event
+  // thread never waits for a delivery that holds the mailbox open.
+  const bool waiting = platform::FileSize(server.MailboxPath(user.HostName)) > 0;
   if (waiting) {
     uint8_t package[4];
     store::StoreField<int32_t>(package, kMailWaitingCode);

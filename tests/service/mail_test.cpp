@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <filesystem>
 #include <fstream>
 #include <optional>
@@ -367,7 +368,7 @@ TEST_F(DeliveryTest, RemovingDeliveredNoticesKeepsTheRestInOrder) {
   EXPECT_EQ(platform::FileSize(Pop3("127.0.0.3.bin")), 0);
 }
 
-TEST_F(DeliveryTest, LockedRetryingOpenWaitsForTheHolderAndKeepsTheSendLock) {
+TEST_F(DeliveryTest, LockedRetryingOpenWaitsForTheHolderAndKeepsTheMailboxLockNotTheSendLock) {
   std::optional<platform::File> holder =
       platform::File::Open(Pop3("127.0.0.2.bin"), platform::OpenMode::ReadWrite);
   const auto start = std::chrono::steady_clock::now();
@@ -377,7 +378,8 @@ TEST_F(DeliveryTest, LockedRetryingOpenWaitsForTheHolderAndKeepsTheSendLock) {
   EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(200));
   EXPECT_TRUE(Logged("Error occurred while opening the file: " + Pop3("127.0.0.2.bin") + "."));
 
-  // Released by its holder within the limit: the open succeeds and holds the send lock.
+  // Released by its holder within the limit: the open succeeds and holds the mailbox lock; the
+  // send lock stays free for the event thread.
   server_.timeouts.retryingOpenLimitMs = 5000;
   std::thread release([&holder] {
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
@@ -388,17 +390,41 @@ TEST_F(DeliveryTest, LockedRetryingOpenWaitsForTheHolderAndKeepsTheSendLock) {
   release.join();
   ASSERT_TRUE(opened.has_value());
   EXPECT_TRUE(opened->lock.owns_lock());
-  bool otherGotLock = true;
-  std::thread other([&] { otherGotLock = server_.sendLock.try_lock(); });
+  bool otherGotLock = true, sendLockFree = false;
+  std::thread other([&] {
+    otherGotLock = server_.mailboxLock.try_lock();
+    sendLockFree = server_.sendLock.try_lock();
+    if (sendLockFree) server_.sendLock.unlock();
+  });
   other.join();
   EXPECT_FALSE(otherGotLock);
+  EXPECT_TRUE(sendLockFree);
   opened.reset();
   std::thread after([&] {
-    otherGotLock = server_.sendLock.try_lock();
-    if (otherGotLock) server_.sendLock.unlock();
+    otherGotLock = server_.mailboxLock.try_lock();
+    if (otherGotLock) server_.mailboxLock.unlock();
   });
   after.join();
   EXPECT_TRUE(otherGotLock);
+}
+
+TEST_F(DeliveryTest, AStoppedDeliveryGivesUpItsRetryingOpenAtOnce) {
+  std::optional<platform::File> holder =
+      platform::File::Open(Pop3("127.0.0.2.bin"), platform::OpenMode::ReadWrite);
+  server_.timeouts.retryingOpenLimitMs = 60000;
+  std::atomic<bool> stop{false};
+  std::thread stopper([&stop] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    stop = true;
+  });
+  const auto start = std::chrono::steady_clock::now();
+  std::optional<LockedFile> none =
+      LockedRetryingOpen(server_, Pop3("127.0.0.2.bin"), platform::OpenMode::ReadWrite,
+                         [&stop] { return stop.load(); });
+  stopper.join();
+  EXPECT_FALSE(none.has_value());
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+  EXPECT_FALSE(Logged("Error occurred while opening the file: "));  // stopped, not failed
 }
 
 TEST_F(DeliveryTest, AMissingFileIsNotWaitedFor) {
