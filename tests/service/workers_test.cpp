@@ -1,6 +1,8 @@
 // Terminating and reaping a user's worker table.
 #include <gtest/gtest.h>
 
+#include <atomic>
+
 #include "core/console_front_end.h"
 #include "platform/poll_loop.h"
 #include "service/workers.h"
@@ -73,6 +75,32 @@ TEST_F(WorkersTest, FiftyEntriesAreNotMovedAndForceEmptiesTheTable) {
   const auto deadline = std::chrono::steady_clock::now() + 5s;
   while (server_.reaper.Sweep() > 0 && std::chrono::steady_clock::now() < deadline) {
     std::this_thread::sleep_for(5ms);
+  }
+  EXPECT_EQ(server_.reaper.Held(), 0u);
+}
+
+TEST_F(WorkersTest, AWorkerSlowToLeaveIsNeverWaitedForItGoesToTheReaper) {
+  // A worker stuck in a system call for a while: it sees its stop flag only afterwards.
+  std::atomic<bool> inside{false};
+  auto slow = platform::WorkerThread::Start([&inside](platform::WorkerThread&) {
+    inside = true;
+    std::this_thread::sleep_for(600ms);
+    return 0u;
+  });
+  for (int i = 0; i < 500 && !inside; ++i) std::this_thread::sleep_for(1ms);
+  ASSERT_TRUE(inside);
+  user_.Workers.push_back(WorkerEntry{slow, 1, kWorkerKindSend});
+  user_.WorkerCount = 1;
+  slow.reset();
+  const auto start = std::chrono::steady_clock::now();
+  TerminateWorkers(server_, user_, kWorkerKindSend);
+  ReapWorkers(server_, user_, true);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 300ms);
+  EXPECT_TRUE(user_.Workers.empty());
+  EXPECT_EQ(server_.reaper.Sweep(), 1u);  // still running: held
+  const auto deadline = std::chrono::steady_clock::now() + 5s;
+  while (server_.reaper.Sweep() > 0 && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(10ms);
   }
   EXPECT_EQ(server_.reaper.Held(), 0u);
 }
