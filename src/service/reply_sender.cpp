@@ -60,14 +60,25 @@ void SendReplyPackage(Server& server, TMyNameUser& target, const uint8_t* data, 
   if (size < 0 || size > INT32_MAX - 4 || (size > 0 && data == nullptr)) return;
   const std::vector<TMyNameUser*> recipients = Recipients(server, target, host, scope);
   if (recipients.empty()) return;
-  // The length word and the payload in one buffer that every recipient's queue shares: the
-  // bytes on the wire are the same as when they left as two pieces.
+  if (size <= kSinglePieceLimit) {
+    // Length word and payload framed on the stack; copied once, for the first recipient whose
+    // piece has to wait, and that copy shared by the others.
+    uint8_t framed[kSinglePieceLimit + 4];
+    std::memcpy(framed, &size, 4);
+    if (size > 0) std::memcpy(framed + 4, data, static_cast<size_t>(size));
+    SharedBytes shared;
+    for (TMyNameUser* user : recipients) SendToUser(server, *user, framed, size + 4, shared);
+    return;
+  }
+  // A large payload (a week, the status table) is framed into one buffer that every
+  // recipient's queue shares: the bytes on the wire are those of a length piece and a payload
+  // piece.
   SharedBytes framed;
   try {
     std::vector<uint8_t> bytes = server.sendBuffers.Take(static_cast<size_t>(size) + 4);
-    bytes.resize(static_cast<size_t>(size) + 4);
-    std::memcpy(bytes.data(), &size, 4);
-    if (size > 0) std::memcpy(bytes.data() + 4, data, static_cast<size_t>(size));
+    const auto* word = reinterpret_cast<const uint8_t*>(&size);
+    bytes.insert(bytes.end(), word, word + 4);
+    bytes.insert(bytes.end(), data, data + size);
     framed = ShareBytes(server.sendBuffers, std::move(bytes));
   } catch (...) {
     server.log.Write("Error formating of package!");

@@ -33,8 +33,12 @@ uint32_t DrainBody(Server& server, TMyNameUser& user, uint64_t generation,
   QueuedPiece piece;
   try {
     while (user.Queue.Take(generation, piece)) {
-      if (self.StopRequested()) return 0;
-      user.SendStarted = piece.sequence;
+      // Recorded only while the queue is this drainer's: a session start drops the queue before
+      // it zeroes the user's send sequence, so nothing stale lands on the new session.
+      if (self.StopRequested() ||
+          !user.Queue.IfCurrent(generation, [&] { user.SendStarted = piece.sequence; })) {
+        return 0;
+      }
       NotifySendTurn(user);
       if (piece.kind == QueuedPiece::Kind::MailDelivery) {
         DeliverOnSocket(server, user, control);
@@ -44,7 +48,10 @@ uint32_t DrainBody(Server& server, TMyNameUser& user, uint64_t generation,
           return 0;
         }
       } else {
-        if (user.Fault || !user.ClientSocket) return 0;
+        if (user.Fault || !user.ClientSocket) {
+          FaultUser(user);  // at fault since it was queued: nothing more goes to this user
+          return 0;
+        }
         const int result =
             BlockingBufferSend(*user.ClientSocket, piece.bytes->data() + piece.offset,
                                static_cast<int>(piece.length), control);
@@ -61,8 +68,10 @@ uint32_t DrainBody(Server& server, TMyNameUser& user, uint64_t generation,
       NotifySendTurn(user);
     }
   } catch (...) {
-    server.log.WriteMsg(kMsgDataSendError, user.HostName);
-    FaultUser(user);
+    if (!stopped()) {
+      server.log.WriteMsg(kMsgDataSendError, user.HostName);
+      FaultUser(user);
+    }
   }
   return 0;
 }

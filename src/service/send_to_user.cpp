@@ -44,21 +44,31 @@ bool SendingIdle(const TMyNameUser& user) {
 }
 
 void SendToUser(Server& server, TMyNameUser& user, const uint8_t* data, int32_t length) {
+  SharedBytes shared;
+  SendToUser(server, user, data, length, shared);
+}
+
+void SendToUser(Server& server, TMyNameUser& user, const uint8_t* data, int32_t length,
+                SharedBytes& shared) {
   if (!Sendable(user) || length <= 0) return;
   const int32_t sent = SendDirect(server, user, data, length);
   if (sent < 0 || sent == length) return;
-  QueuedPiece piece;
-  try {
-    std::vector<uint8_t> copy = server.sendBuffers.Take(static_cast<size_t>(length - sent));
-    copy.assign(data + sent, data + length);
-    piece.bytes = ShareBytes(server.sendBuffers, std::move(copy));
-  } catch (...) {
-    user.Fault = true;
-    user.Queue.Drop();
-    server.log.Write("Create Stream. Error!");
-    return;
+  if (!shared) {
+    try {
+      std::vector<uint8_t> copy = server.sendBuffers.Take(static_cast<size_t>(length));
+      copy.assign(data, data + length);
+      shared = ShareBytes(server.sendBuffers, std::move(copy));
+    } catch (...) {
+      user.Fault = true;
+      user.Queue.Drop();
+      server.log.Write("Create Stream. Error!");
+      return;
+    }
   }
-  piece.offset = 0;
+  if (shared->size() != static_cast<size_t>(length)) return;  // not these bytes: never sent
+  QueuedPiece piece;
+  piece.bytes = shared;
+  piece.offset = static_cast<size_t>(sent);
   piece.length = static_cast<size_t>(length - sent);
   QueuePiece(server, user, std::move(piece));
 }

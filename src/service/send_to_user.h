@@ -15,6 +15,10 @@ namespace qv::service {
 void SendToUser(Server& server, TMyNameUser& user, const uint8_t* data, int32_t length);
 // The same for a shared buffer (all of it): what cannot leave at once is queued without a copy.
 void SendToUser(Server& server, TMyNameUser& user, const SharedBytes& bytes);
+// The same bytes for several users: the first user whose piece has to wait copies them into
+// shared, and every later one queues that copy.
+void SendToUser(Server& server, TMyNameUser& user, const uint8_t* data, int32_t length,
+                SharedBytes& shared);
 
 // Queues a delivery of the user's stored mail in the user's send order (event thread).
 void QueueMailDelivery(Server& server, TMyNameUser& user);
