@@ -108,17 +108,17 @@ TEST_F(LogTest, ManyPendingLinesCostLinearTimeAndTheDebugFileStaysOpen) {
   log.SetDebug(false, dir.File("debug.log"));
   log.Flush(view);
 
-  // 100,000 lines pending before a flush (a busy second of a flood): prepending each to the
-  // pending text copied gigabytes.
+  // 200,000 lines pending before a flush: prepending each to the pending text copied hundreds
+  // of gigabytes (minutes); appending takes well under a second (seconds under the sanitizers).
   const auto start = std::chrono::steady_clock::now();
-  for (int i = 0; i < 100000; ++i) log.Write("line " + std::to_string(i));
+  for (int i = 0; i < 200000; ++i) log.Write("line " + std::to_string(i));
   const auto took = std::chrono::steady_clock::now() - start;
-  EXPECT_LT(took, std::chrono::seconds(2));
+  EXPECT_LT(took, std::chrono::seconds(30));
   const std::string pending = log.Pending();
-  EXPECT_EQ(pending.substr(9, 11), "line 99999\r");  // newest first
+  EXPECT_EQ(pending.substr(9, 12), "line 199999\r");  // newest first
   EXPECT_EQ(pending.substr(pending.size() - 6), "line 0");
   log.Flush(view);
-  EXPECT_EQ(StripTime(view.lines[0]), "line 99999");
+  EXPECT_EQ(StripTime(view.lines[0]), "line 199999");
 }
 
 TEST_F(LogTest, LinesFromManyThreadsAreNeverLostOrInterleaved) {
