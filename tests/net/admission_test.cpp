@@ -7,7 +7,9 @@
 #include <vector>
 
 #include "client/client.h"
+#include "net/outgoing.h"
 #include "net/socket_window.h"
+#include "platform/blocking_socket.h"
 #include "support/test_server.h"
 
 namespace qv::test {
@@ -67,6 +69,38 @@ TEST(Admission, ManyUsersConnectingTogetherAllGetTheirSessionsAtOnce) {
   EXPECT_LT(took, 1s) << std::chrono::duration<double>(took).count() << " s";
   EXPECT_EQ(server.Log().Count("->Error Connect with"), 0);
   EXPECT_TRUE(server.OnLoop([&] { return server.server().pendingList.empty(); }));
+}
+
+TEST(Admission, AUserAdmittedAgainWhileItsConnectionIsUnderWayIsTriedAfresh) {
+  IniConfig config;
+  config.groups = {{"127.0.0.2::alice"}};
+  InProcessServer server(config);
+  server.Start();
+  platform::BlockingSocket callback;  // alice's client listening on port + 10
+  ASSERT_TRUE(callback.Listen("127.0.0.2", server.Port() + 10));
+  Server& s = server.server();
+  TMyNameUser& alice = s.groups[0].Users[0];
+  // Two ticks for alice in one turn of the event loop: the second comes before the connect
+  // event of the attempt the first one started.
+  const bool activeBetween = server.OnLoop([&] {
+    std::lock_guard sendLock(s.sendLock);
+    s.pendingList.push_back(&alice);
+    net::ConnectTimerTick(s, *s.socketWindow);
+    const bool active = alice.ClientSocket->Active();
+    s.pendingList.push_back(&alice);
+    net::ConnectTimerTick(s, *s.socketWindow);
+    return active;
+  });
+  EXPECT_FALSE(activeBetween);  // connecting is not active yet
+  platform::BlockingSocket accepted;
+  ASSERT_TRUE(callback.Accept(accepted, 5s));
+  const auto deadline = std::chrono::steady_clock::now() + 5s;
+  while (!alice.Connected && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(10ms);
+  }
+  EXPECT_TRUE(alice.Connected);
+  std::this_thread::sleep_for(400ms);  // a housekeeping tick flushes the log
+  EXPECT_EQ(server.Log().Count("->Error Connect with"), 0) << server.Log().All();
 }
 
 }  // namespace
