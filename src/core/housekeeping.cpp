@@ -14,6 +14,7 @@ namespace {
 void ResetFaultyUser(Server& server, TMyNameUser& user) {
   // Closing a connected socket raises its disconnect event, which ends the session at once.
   if (user.ClientSocket) platform::CloseQuietly(*user.ClientSocket);
+  user.Queue.Drop();
   try {
     service::TerminateWorkers(server, user, service::kWorkerKindSend);
     service::ReapWorkers(server, user, true);
@@ -47,6 +48,11 @@ void HousekeepingTick(Server& server) {
     }
   } catch (...) {
     server.boundaryErrors.Report("Housekeeping");
+  }
+  try {
+    server.reaper.Sweep();
+  } catch (...) {
+    server.boundaryErrors.Report("Reaper");
   }
   server.log.Flush(server.front.View());
 }

@@ -7,6 +7,7 @@
 #include "config/default_config.h"
 #include "config/ini_store.h"
 #include "net/socket_window.h"
+#include "net/spool_files.h"
 #include "platform/files.h"
 #include "store/datafile.h"
 #include "store/durable_start.h"
@@ -204,7 +205,13 @@ bool CheckUserUnique(Server& server, const std::string& userName, const std::str
 bool RunStartup(Server& server, const StartupOptions& options) {
   server.initOk = true;
   server.totalUsers = 0;
-  if (!options.checkOnly) platform::CreateDirectory(server.pop3Dir);
+  if (!options.checkOnly) {
+    platform::CreateDirectory(server.pop3Dir);
+    // Frames a previous run was still receiving can never complete.
+    if (const int stale = net::RemoveStaleSpoolFiles(server.pop3Dir); stale > 0) {
+      server.log.Write("Unfinished spool files removed: " + std::to_string(stale));
+    }
+  }
 
   config::IniStore ini(server.ConfigPath());
   try {

@@ -1,5 +1,6 @@
 #include "net/admission.h"
 
+#include <algorithm>
 #include <system_error>
 
 #include "net/blocking_send.h"
@@ -10,21 +11,24 @@
 #include "store/text_utils.h"
 
 namespace qv::net {
-namespace {
-
-// The wait between two looks at the connect timer; woken early when the timer goes idle.
-constexpr int kConnectTimerPollMs = 10;
-
-}  // namespace
 
 void ClientConnectEvent(Server& server, TFormSocksServer& window,
                         const std::shared_ptr<platform::TcpConnection>& connection) {
   try {
-    auto thread = platform::WorkerThread::Start(
-        [&server, &window, connection](platform::WorkerThread&) -> uint32_t {
-          IdentifyConnection(server, window, connection);
-          return 0;
-        });
+    window.IdentificationStarted();
+    std::shared_ptr<platform::WorkerThread> thread;
+    try {
+      thread = platform::WorkerThread::Start(
+          window.IdentificationThreads(),
+          [&server, &window, connection](platform::WorkerThread&) -> uint32_t {
+            IdentifyConnection(server, window, connection);
+            window.IdentificationEnded();
+            return 0;
+          });
+    } catch (...) {
+      window.IdentificationEnded();
+      throw;
+    }
     window.KeepIdentificationThread(std::move(thread));
   } catch (const std::system_error& e) {
     server.log.Write("Error CreateThread for new connect.\r\n" +
@@ -59,22 +63,20 @@ void IdentifyConnection(Server& server, TFormSocksServer& window,
       return;
     }
     user->ServerSocketHandle = connection->Handle();
-    // A user is appended only while the connect timer is idle; appending enables it.
-    for (;;) {
-      {
-        std::lock_guard sendLock(server.sendLock);
-        if (window.Closing()) return;
-        if (!window.ConnectTimerEnabled()) {
-          try {
-            server.pendingList.push_back(user);
-            window.EnableConnectTimer();
-          } catch (...) {
-            server.boundaryErrors.Report("Admission");
-          }
-          break;
+    // Every admitted user joins the pending list at once; the next tick of the connect timer
+    // opens the outgoing connections of all of them, in the order they were admitted.
+    {
+      std::lock_guard sendLock(server.sendLock);
+      if (window.Closing()) return;
+      try {
+        auto& pending = server.pendingList;
+        if (std::find(pending.begin(), pending.end(), user) == pending.end()) {
+          pending.push_back(user);
         }
+        window.EnableConnectTimer();
+      } catch (...) {
+        server.boundaryErrors.Report("Admission");
       }
-      window.WaitConnectTimerIdle(kConnectTimerPollMs);
     }
     // Whatever the client sent before it was admitted is read now, not at the next checker tick.
     std::weak_ptr<platform::TcpConnection> weak = connection;

@@ -122,6 +122,12 @@ FeedResult FrameAssembler::StartFrame(int waiting) {
     log_.WriteMsg(MsgId::CountCorrected, "[" + host_ + "]");
   }
   ReleaseBuffer(state_);
+  if (state_.Remaining > maxFrameBytes_) {
+    // Larger than any frame the server takes: dropped before a byte of it is stored.
+    log_.WriteMsg(MsgId::ReceiveError, host_);
+    ResetReceiveState(state_);
+    return FeedResult::Close;
+  }
   if (state_.Remaining > kMaxInMemoryPayload) {
     state_.Spooling = true;
     state_.SpoolFileName = events_.SpoolFileName();

@@ -2,6 +2,7 @@
 // Frame assembly without a socket: bytes of one incoming connection go in; complete frames,
 // the decision to spool a large payload and "close this connection" come out. The state lives
 // in the user's TmyConnection, so a frame may arrive in any number of pieces and events.
+#include <climits>
 #include <cstdint>
 #include <span>
 #include <string>
@@ -29,8 +30,11 @@ enum class FeedResult { Continue, Close };
 
 class FrameAssembler {
  public:
-  FrameAssembler(TmyConnection& state, FrameEvents& events, LogSink& log, std::string_view host)
-      : state_(state), events_(events), log_(log), host_(host) {}
+  // A frame longer than maxFrameBytes is refused before a byte of it is stored (message 21,
+  // Close).
+  FrameAssembler(TmyConnection& state, FrameEvents& events, LogSink& log, std::string_view host,
+                 int64_t maxFrameBytes = INT32_MAX)
+      : state_(state), events_(events), log_(log), host_(host), maxFrameBytes_(maxFrameBytes) {}
 
   // Where the next received bytes go: at most `available` bytes, never past the current header,
   // skipped bytes or payload chunk. Close when the state is broken (then nothing is wanted).
@@ -52,6 +56,7 @@ class FrameAssembler {
   FrameEvents& events_;
   LogSink& log_;
   std::string host_;
+  int64_t maxFrameBytes_;
 };
 
 // Forgets a frame in progress (closing and deleting a partial spool file).

@@ -92,7 +92,7 @@ void ReadEvent(Server& server, platform::TcpConnection& connection) {
     state.StreamHandle = connection.Handle();
   }
   HandOver handOver(server, *user);
-  FrameAssembler assembler(state, handOver, server.log, user->HostName);
+  FrameAssembler assembler(state, handOver, server.log, user->HostName, server.limits.spoolBytes);
   int emptySteps = 0;
   try {
     while (available > 0 && connection.Connected()) {

@@ -121,15 +121,19 @@ void ServerClientError(Server& server, platform::TcpConnection& connection, int&
 }
 
 void ConnectTimerTick(Server& server, TFormSocksServer& window) {
+  // The users admitted since the last tick, taken off the list under the send lock; those
+  // admitted while this tick runs stay for the next.
   std::vector<TMyNameUser*> pending;
   try {
     std::lock_guard sendLock(server.sendLock);
-    pending = server.pendingList;
+    pending.swap(server.pendingList);
   } catch (...) {
     server.boundaryErrors.Report("Connect timer");
   }
+  size_t walked = 0;
   try {
-    for (TMyNameUser* user : pending) {
+    for (; walked < pending.size(); ++walked) {
+      TMyNameUser* user = pending[walked];
       if (!user->ClientSocket) continue;
       ClientSocket& socket = *user->ClientSocket;
       if (!socket.Active()) {
@@ -145,15 +149,20 @@ void ConnectTimerTick(Server& server, TFormSocksServer& window) {
     }
   } catch (...) {
     server.boundaryErrors.Report("Connect timer");
-    return;  // walked again at the next tick
+    // The rest is walked again at the next tick, ahead of those admitted since.
+    try {
+      std::lock_guard sendLock(server.sendLock);
+      server.pendingList.insert(server.pendingList.begin(),
+                                pending.begin() + static_cast<std::ptrdiff_t>(walked),
+                                pending.end());
+    } catch (...) {
+      server.boundaryErrors.Report("Connect timer");
+    }
+    return;
   }
-  try {
-    std::lock_guard sendLock(server.sendLock);
-    server.pendingList.clear();
-  } catch (...) {
-    server.boundaryErrors.Report("Connect timer");
-  }
-  window.ConnectTimerDisabled();
+  // Disabled under the send lock, so that a user appended meanwhile keeps the timer running.
+  std::lock_guard sendLock(server.sendLock);
+  if (server.pendingList.empty()) window.ConnectTimerDisabled();
 }
 
 }  // namespace qv::net

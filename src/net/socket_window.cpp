@@ -33,6 +33,7 @@ TFormSocksServer::TFormSocksServer(Server& server) : ServerSocket1(server.loop),
   ServerSocket1.OnClientRead = [this](platform::TcpConnection& c) {
     Guarded(server_, "Client read", [&] { ReadEvent(server_, c); });
   };
+  ServerSocket1.AcceptGate = [this] { return IdentificationSlotFree(); };
   ServerSocket1.OnClientDisconnect = [this](platform::TcpConnection& c) {
     Guarded(server_, "Client disconnect", [&] { ServerClientDisconnect(server_, c); });
   };
@@ -107,6 +108,22 @@ void TFormSocksServer::KeepIdentificationThread(std::shared_ptr<platform::Worker
     }
   }
   identificationThreads_.push_back(std::move(thread));
+}
+
+bool TFormSocksServer::IdentificationSlotFree() const {
+  return identifying_.load() < server_.limits.identificationsInFlight;
+}
+
+void TFormSocksServer::IdentificationStarted() {
+  ++identifying_;
+}
+
+void TFormSocksServer::IdentificationEnded() {
+  if (identifying_.fetch_sub(1) != server_.limits.identificationsInFlight) return;
+  // The listener may have stopped at the bound: it takes connections again on the event thread.
+  server_.loop.Post([this, alive = std::weak_ptr<bool>(alive_)] {
+    if (!alive.expired() && !closing_) ServerSocket1.ResumeAccepting();
+  });
 }
 
 void TFormSocksServer::Close() {

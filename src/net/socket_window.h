@@ -9,6 +9,7 @@
 
 #include "platform/socket.h"
 #include "platform/thread.h"
+#include "platform/thread_pool.h"
 #include "state/client_socket.h"
 #include "state/server.h"
 
@@ -43,6 +44,15 @@ class TFormSocksServer {
 
   // Keeps an identification thread until it has finished; finished ones are released.
   void KeepIdentificationThread(std::shared_ptr<platform::WorkerThread> thread);
+
+  // Identifications running at once are bounded (Limits::identificationsInFlight): the
+  // listener takes no new connection while the bound is reached, they wait in its listen queue.
+  bool IdentificationSlotFree() const;
+  void IdentificationStarted();
+  // From the identification thread as it ends: reopens the listener when it had stopped.
+  void IdentificationEnded();
+  int IdentificationsInFlight() const { return identifying_.load(); }
+  platform::ThreadPool& IdentificationThreads() { return identificationPool_; }
   bool Closing() const { return closing_.load(); }
 
   // Closes the listener (each incoming connection raising its disconnect event), then every
@@ -55,8 +65,13 @@ class TFormSocksServer {
   platform::EventLoop::TimerId timerStackChecker_ = 0;
   std::mutex connectTimerMutex_;
   std::condition_variable connectTimerIdle_;
+  // Threads of identifications; an idle one ends after a second, so a burst leaves none behind.
+  platform::ThreadPool identificationPool_{std::chrono::seconds(1), 4};
   std::mutex identificationMutex_;
   std::vector<std::shared_ptr<platform::WorkerThread>> identificationThreads_;
+  std::atomic<int> identifying_{0};
+  // Dropped with the window, so that a task posted for it finds it gone.
+  std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
   std::atomic<bool> closing_{false};
   bool closed_ = false;
 };

@@ -176,6 +176,10 @@ bool RenameFile(const std::string& from, const std::string& to) {
   return ::rename(from.c_str(), to.c_str()) == 0;
 }
 
+bool LinkFile(const std::string& existing, const std::string& newName) {
+  return ::link(existing.c_str(), newName.c_str()) == 0;
+}
+
 int64_t FileSize(const std::string& path) {
   struct stat st {};
   if (::stat(path.c_str(), &st) != 0) return -1;

@@ -73,6 +73,8 @@ bool DirectoryExists(const std::string& path);
 void CreateDirectory(const std::string& path);  // throws FileError; fine when it exists
 bool DeleteFile(const std::string& path);
 bool RenameFile(const std::string& from, const std::string& to);
+// A second name for an existing file (a hard link); false when the system refuses it.
+bool LinkFile(const std::string& existing, const std::string& newName);
 int64_t FileSize(const std::string& path);  // -1 when it cannot be read
 std::string JoinPath(const std::string& dir, const std::string& name);
 // The file name with its extension replaced by ext (".arc"); added when it has none.

@@ -189,7 +189,7 @@ void TcpListener::Open(int port, const std::string& bindAddress) {
   spareFd_ = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
   resumeTimer_ = loop_.AddTimer(kAcceptPauseMs, false, [this] {
     loop_.SetTimerEnabled(resumeTimer_, false);
-    if (listenFd_ >= 0) loop_.SetWatchEvents(listenWatch_, EventLoop::kReadable);
+    if (listenFd_ >= 0 && !acceptPaused_) loop_.SetWatchEvents(listenWatch_, EventLoop::kReadable);
   });
 }
 
@@ -288,8 +288,21 @@ void TcpListener::RefuseAtLimit(int error) {
   loop_.SetTimerEnabled(resumeTimer_, true);
 }
 
+void TcpListener::ResumeAccepting() {
+  if (!acceptPaused_ || listenFd_ < 0) return;
+  acceptPaused_ = false;
+  loop_.SetWatchEvents(listenWatch_, EventLoop::kReadable);
+  AcceptPending();
+}
+
 void TcpListener::AcceptPending() {
   for (;;) {
+    if (AcceptGate && !AcceptGate()) {
+      // Not watched until resumed: a readable listener would otherwise wake the loop for nothing.
+      acceptPaused_ = true;
+      loop_.SetWatchEvents(listenWatch_, 0u);
+      return;
+    }
     sockaddr_in peer{};
     socklen_t length = sizeof peer;
     const int fd = ::accept4(listenFd_, reinterpret_cast<sockaddr*>(&peer), &length,
@@ -382,7 +395,9 @@ TcpClient::TcpClient(EventLoop& loop) : loop_(loop) {}
 TcpClient::~TcpClient() {
   ++generation_;
   if (watch_ != 0) loop_.Unwatch(watch_);
-  if (resolver_.joinable()) resolver_.join();
+  for (Resolver& resolver : resolvers_) {
+    if (resolver.thread.joinable()) resolver.thread.join();
+  }
 }
 
 std::shared_ptr<SocketDescriptor> TcpClient::CurrentSocket() const {
@@ -429,38 +444,55 @@ void TcpClient::Open() {
 }
 
 void TcpClient::StartResolve() {
-  if (resolver_.joinable()) resolver_.join();
+  // Finished lookups are joined (at once); running ones go on, their results will be stale.
+  for (auto it = resolvers_.begin(); it != resolvers_.end();) {
+    if (it->done->load()) {
+      if (it->thread.joinable()) it->thread.join();
+      it = resolvers_.erase(it);
+    } else {
+      ++it;
+    }
+  }
   std::weak_ptr<TcpClient> weak;
   try {
     weak = weak_from_this();
   } catch (...) {
   }
   const uint64_t generation = generation_;
-  resolver_ = std::thread([weak, generation, host = host_, &loop = loop_] {
-    addrinfo hints{};
-    hints.ai_family = AF_INET;
-    hints.ai_socktype = SOCK_STREAM;
-    addrinfo* result = nullptr;
-    const int rc = ::getaddrinfo(host.c_str(), nullptr, &hints, &result);
-    const int savedErrno = errno;
-    uint32_t address = 0;
-    int code = WsaErrorFromResolver(rc, savedErrno);
-    if (rc == 0 && result != nullptr) {
-      address = reinterpret_cast<sockaddr_in*>(result->ai_addr)->sin_addr.s_addr;
-    } else if (code == 0) {
-      code = kWsaHostNotFound;
-    }
-    if (result != nullptr) ::freeaddrinfo(result);
-    loop.Post([weak, generation, address, code] {
-      auto self = weak.lock();
-      if (!self || self->generation_ != generation || !self->active_) return;
-      if (code != 0) {
-        self->FailConnect(code);
-      } else {
-        self->StartConnect(address);
+  auto done = std::make_shared<std::atomic<bool>>(false);
+  std::thread thread;
+  try {
+    thread = std::thread([weak, generation, done, host = host_, &loop = loop_] {
+      addrinfo hints{};
+      hints.ai_family = AF_INET;
+      hints.ai_socktype = SOCK_STREAM;
+      addrinfo* result = nullptr;
+      const int rc = ::getaddrinfo(host.c_str(), nullptr, &hints, &result);
+      const int savedErrno = errno;
+      uint32_t address = 0;
+      int code = WsaErrorFromResolver(rc, savedErrno);
+      if (rc == 0 && result != nullptr) {
+        address = reinterpret_cast<sockaddr_in*>(result->ai_addr)->sin_addr.s_addr;
+      } else if (code == 0) {
+        code = kWsaHostNotFound;
       }
+      if (result != nullptr) ::freeaddrinfo(result);
+      loop.Post([weak, generation, address, code] {
+        auto self = weak.lock();
+        if (!self || self->generation_ != generation || !self->active_) return;
+        if (code != 0) {
+          self->FailConnect(code);
+        } else {
+          self->StartConnect(address);
+        }
+      });
+      *done = true;
     });
-  });
+  } catch (const std::system_error& e) {
+    PostConnectFailure(WsaErrorFromErrno(e.code().value()));
+    return;
+  }
+  resolvers_.push_back(Resolver{std::move(thread), std::move(done)});
 }
 
 void TcpClient::StartConnect(uint32_t addressNetworkOrder) {

@@ -101,6 +101,12 @@ class TcpListener {
   // they are accepted and closed at once until descriptors free. Raised when the condition
   // starts, not again until an accept has succeeded in between.
   std::function<void(int error)> OnAcceptLimit;
+  // Asked before each accept: false leaves new connections waiting in the listen queue until
+  // ResumeAccepting is called.
+  std::function<bool()> AcceptGate;
+
+  // Accepts what waits in the listen queue again after the gate closed. Event thread.
+  void ResumeAccepting();
 
   // Listens on the port (all IPv4 addresses unless bindAddress is given). Throws
   // std::system_error when the port cannot be opened.
@@ -144,6 +150,7 @@ class TcpListener {
   bool atLimit_ = false;
   EventLoop::TimerId resumeTimer_ = 0;  // re-arms the listener after a pause at the limit
   int32_t nextHandle_ = 1 << 24;        // far above any descriptor number
+  bool acceptPaused_ = false;
   mutable std::recursive_mutex listMutex_;
   std::vector<std::shared_ptr<TcpConnection>> connections_;
 };
@@ -169,8 +176,11 @@ class TcpClient : public std::enable_shared_from_this<TcpClient> {
   std::function<void(TcpClient&)> OnDisconnect;
   std::function<void(TcpClient&, int& code)> OnError;
 
-  // Active from Open until the connection closes or fails.
-  bool Active() const { return active_.load(); }
+  // Active from the connect event until the connection closes or fails; an attempt still under
+  // way (resolving or connecting) is not active yet.
+  bool Active() const { return connected_.load(); }
+  // From Open until the attempt fails or the connection closes.
+  bool Opened() const { return active_.load(); }
   bool Connected() const { return connected_.load(); }
   // The current socket's descriptor number; -1 when there is none.
   int32_t Handle() const { return handle_.load(); }
@@ -219,7 +229,13 @@ class TcpClient : public std::enable_shared_from_this<TcpClient> {
   std::shared_ptr<SocketDescriptor> socket_;
   EventLoop::WatchId watch_ = 0;
   std::recursive_mutex sendLock_;
-  std::thread resolver_;
+  // Name lookups under way or finished; a running one is never waited for except when the
+  // socket goes (its result is posted to the loop and dropped when stale).
+  struct Resolver {
+    std::thread thread;
+    std::shared_ptr<std::atomic<bool>> done;
+  };
+  std::vector<Resolver> resolvers_;
 };
 
 // Official host name of a dotted IPv4 address by reverse lookup; empty when none is found.

@@ -15,6 +15,11 @@ namespace {
 // Marks of different users differ by this much once the owner's index is added.
 constexpr double kMarkUserSpacing = 100000;
 
+size_t MarksHeld(const std::vector<MarkRecord>& marks, const TMyNameUser& user) {
+  return static_cast<size_t>(std::count_if(
+      marks.begin(), marks.end(), [&user](const MarkRecord& m) { return m.Owner == &user; }));
+}
+
 }  // namespace
 
 DataRequestHandler::DataRequestHandler(Server& server, ReplySender reply,
@@ -119,10 +124,16 @@ void DataRequestHandler::PollAnswer(Request& r) {
 
 void DataRequestHandler::Mark(Request& r) {
   uint8_t* p = package_.data();
+  auto& marks = r.group.Subscriptions;
+  if (p[request::kFlagOffset] != 0 && MarksHeld(marks, r.user) >= server_.limits.marksPerUser) {
+    // Refused: neither kept nor passed on, so the others never see a mark it cannot clear.
+    server_.log.Write("Mark refused: " + r.user.UserName + " (" + r.user.HostName + ") holds " +
+                      std::to_string(server_.limits.marksPerUser) + " marks");
+    return;
+  }
   const double mark = DoubleAt(p, request::kMarkOffset) + r.user.UserIndex * kMarkUserSpacing;
   SetDoubleAt(p, request::kMarkOffset, mark);
   Send(r.user, p, r.size, r.host, kScopeGroupOtherHost);
-  auto& marks = r.group.Subscriptions;
   if (p[request::kFlagOffset] != 0) {
     MarkRecord record;
     record.Owner = &r.user;

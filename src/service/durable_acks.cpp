@@ -64,7 +64,9 @@ void DurableAcks::Synced(const store::CommitReport& report) {
     while (!held.empty() && held.front().Ticket <= synced_) {
       HeldPiece piece = std::move(held.front());
       held.pop_front();
-      if (!piece.Bytes.empty()) {
+      if (piece.MailDelivery) {
+        QueueMailDeliveryNow(server_, *user);
+      } else if (!piece.Bytes.empty()) {
         SendToUserNow(server_, *user, piece.Bytes.data(), static_cast<int32_t>(piece.Bytes.size()));
       }
     }

@@ -109,13 +109,25 @@ bool AddressAndMailHandler::ReadAddressList(net::PayloadStream& payload, const u
       server_.log.WriteMsg(MsgId::IncorrectRecipient);
       return false;
     }
-    list.resize(static_cast<size_t>(length));
+    // No longer than the configured names can fill: the rest could only repeat them or name
+    // nobody, and is not read.
+    const size_t limit = LongListLimit();
+    const bool cut = static_cast<size_t>(length) > limit;
+    list.resize(cut ? limit : static_cast<size_t>(length));
     if (!ReadExact(payload, list.data(), list.size())) {
       server_.log.WriteMsg(MsgId::IncorrectRecipient);
       return false;
     }
     const size_t nul = list.find('\0');
-    if (nul != std::string::npos) list.resize(nul);
+    if (nul != std::string::npos) {
+      list.resize(nul);
+    } else if (cut) {
+      // The name the limit cut through is dropped whole.
+      const size_t separator = list.rfind(mail::kAddressSeparator);
+      list.resize(separator == std::string::npos ? 0 : separator);
+      server_.log.Write("Address list cut to " + std::to_string(limit) + " of " +
+                        std::to_string(length) + " bytes");
+    }
   }
   if (list.empty()) {
     server_.log.WriteMsg(MsgId::IncorrectRecipient);
@@ -138,9 +150,23 @@ std::vector<AddressAndMailHandler::Recipient> AddressAndMailHandler::Recipients(
   for (size_t i = 0; i < names.size(); ++i) {
     if (names[i].empty()) continue;
     TMyNameUser* user = net::UserByUserName(server_, names[i]);
-    if (user != nullptr) recipients.push_back(Recipient{static_cast<int32_t>(i), user});
+    if (user == nullptr) continue;
+    // Each user at most once per package, at its first position.
+    const bool named = std::any_of(recipients.begin(), recipients.end(),
+                                   [user](const Recipient& r) { return r.user == user; });
+    if (!named) recipients.push_back(Recipient{static_cast<int32_t>(i), user});
   }
   return recipients;
+}
+
+size_t AddressAndMailHandler::LongListLimit() const {
+  size_t limit = 0;
+  for (const TMyDBUser& group : server_.groups) {
+    for (const TMyNameUser& user : group.Users) {
+      if (user.Valid) limit += user.UserName.size() + 1;
+    }
+  }
+  return limit;
 }
 
 void AddressAndMailHandler::Store(TMyNameUser& sender, net::PayloadStream& payload,
@@ -151,11 +177,18 @@ void AddressAndMailHandler::Store(TMyNameUser& sender, net::PayloadStream& paylo
     std::optional<platform::File> mailbox = RetryingOpen(
         server_, server_.MailboxPath(recipient.HostName), platform::OpenMode::ReadWrite);
     if (!mailbox) continue;
+    const int64_t stored = StoredMailBytes(server_.pop3Dir, *mailbox);
+    if (stored + payload.Size() > server_.limits.mailboxBytesPerHost) {
+      mailbox.reset();
+      server_.log.Write("Mailbox of " + recipient.HostName + " is full (" + std::to_string(stored) +
+                        " bytes): mail from " + sender.HostName + " not stored");
+      continue;
+    }
     const std::string name = FreeMessageFileName(server_.pop3Dir, recipients[k].position);
     const std::string path = platform::JoinPath(server_.pop3Dir, name);
     // The message file exists before its notice, so a delivery never finds a notice whose file
     // is still to come. A spooled package goes to the last recipient by renaming the spool file;
-    // every earlier one gets a copy.
+    // every earlier one gets a second name for it (a copy only where no link can be made).
     const bool last = k + 1 == recipients.size();
     StoreMessage(payload, spoolFileName, last, path, spoolTaken);
     try {
@@ -177,8 +210,12 @@ void AddressAndMailHandler::StoreMessage(net::PayloadStream& payload,
                                          const std::string& spoolFileName, bool renameSpool,
                                          const std::string& path, bool& spoolTaken) {
   try {
-    if (spoolFileName.empty() || !renameSpool) {
+    if (spoolFileName.empty()) {
       CopyPayloadTo(payload, path);
+      return;
+    }
+    if (!renameSpool) {
+      if (!platform::LinkFile(spoolFileName, path)) CopyPayloadTo(payload, path);
       return;
     }
     payload.TakeSpoolFile();  // closed before the rename

@@ -30,7 +30,10 @@ class AddressAndMailHandler {
   // The address list of the package, or false (message 73 logged) when it is missing or its
   // long form does not fit the package.
   bool ReadAddressList(net::PayloadStream& payload, const uint8_t* header, std::string& list);
+  // The users the list names, each once, at the position of its first mention.
   std::vector<Recipient> Recipients(const std::string& list);
+  // The longest long address list read: every configured user's name and a separator.
+  size_t LongListLimit() const;
   void Store(TMyNameUser& sender, net::PayloadStream& payload, const std::string& spoolFileName,
              const std::vector<Recipient>& recipients, bool& spoolTaken);
   void StoreMessage(net::PayloadStream& payload, const std::string& spoolFileName, bool renameSpool,

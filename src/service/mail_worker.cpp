@@ -1,22 +1,15 @@
 #include "service/mail_worker.h"
 
-#include <chrono>
-#include <system_error>
-#include <thread>
 #include <vector>
 
 #include "net/blocking_send.h"
-#include "platform/time.h"
 #include "service/mailbox.h"
 #include "service/send_to_user.h"
-#include "service/workers.h"
 #include "state/client_socket.h"
 #include "wire/packages.h"
 
 namespace qv::service {
 namespace {
-
-constexpr auto kCreateRetryPause = std::chrono::milliseconds(10);
 
 class SendFailed : public std::runtime_error {
  public:
@@ -41,8 +34,7 @@ std::string NoticeFault(const Server& server, const std::string& name) {
 
 class SocketChannel final : public MailChannel {
  public:
-  SocketChannel(Server& server, TMyNameUser& user, platform::WorkerThread& self)
-      : user_(user), control_{server.timeouts, {}, [&self] { return self.StopRequested(); }} {}
+  SocketChannel(TMyNameUser& user, const SendControl& control) : user_(user), control_(control) {}
 
   int SendBuffer(const uint8_t* data, int length) override {
     if (!user_.ClientSocket) return kSendDisconnected;
@@ -53,62 +45,12 @@ class SocketChannel final : public MailChannel {
     FileSend(*user_.ClientSocket, path, error, control_);
   }
   bool Connected() const override { return user_.ClientSocket && user_.ClientSocket->Connected(); }
+  bool Stopped() const override { return control_.stopRequested && control_.stopRequested(); }
 
  private:
   TMyNameUser& user_;
-  SendControl control_;
+  const SendControl& control_;
 };
-
-// Waits until every earlier piece of the user has completed; false once the thread is stopped.
-bool WaitForTurn(TMyNameUser& user, int32_t sequence, platform::WorkerThread& self) {
-  for (;;) {
-    if (!self.Checkpoint()) return false;  // blocks while suspended
-    std::unique_lock lock(user.SendTurnMutex);
-    const int32_t completed = user.SendCompleted;
-    if (completed == user.SendStarted && sequence == completed + 1) return true;
-    // Woken by the predecessor; the bound covers a stop request, which signals elsewhere.
-    user.SendTurnChanged.wait_for(lock, std::chrono::milliseconds(50));
-  }
-}
-
-uint32_t MailWorkerBody(Server& server, TMyNameUser& user, int32_t sequence,
-                        platform::WorkerThread& self) {
-  try {
-    if (!WaitForTurn(user, sequence, self)) return 0;
-    user.SendStarted = sequence;
-    NotifySendTurn(user);
-    SocketChannel channel(server, user, self);
-    Deliver(server, user, channel);
-    {
-      std::lock_guard sendLock(server.sendLock);
-      if (self.StopRequested()) return 0;  // terminated: the sequence is no longer this worker's
-      for (WorkerEntry& entry : user.Workers) {
-        if (entry.Handle && entry.Sequence == sequence + 1 && entry.Kind == kWorkerKindSend) {
-          entry.Handle->Resume();
-          break;
-        }
-      }
-      user.SendCompleted = sequence;
-    }
-    NotifySendTurn(user);
-  } catch (...) {
-    server.log.WriteMsg(MsgId::DataSendError, user.HostName);
-    user.Fault = true;
-    NotifySendTurn(user);
-  }
-  return 0;
-}
-
-std::shared_ptr<platform::WorkerThread> CreateMailWorker(Server& server, TMyNameUser& user,
-                                                         int32_t sequence, bool suspended) {
-  auto thread = platform::WorkerThread::Start(
-      [&server, &user, sequence](platform::WorkerThread& self) {
-        return MailWorkerBody(server, user, sequence, self);
-      },
-      suspended);
-  thread->SetInterruptHook([&user] { NotifySendTurn(user); });
-  return thread;
-}
 
 }  // namespace
 
@@ -117,7 +59,8 @@ void Deliver(Server& server, TMyNameUser& user, MailChannel& channel) {
   std::vector<MailNotice> notices;
   {
     std::optional<LockedFile> mailbox =
-        LockedRetryingOpen(server, mailboxPath, platform::OpenMode::ReadWrite);
+        LockedRetryingOpen(server, mailboxPath, platform::OpenMode::ReadWrite,
+                           [&channel] { return channel.Stopped(); });
     if (!mailbox) return;
     try {
       notices = ReadNotices(mailbox->file);
@@ -173,41 +116,13 @@ void Deliver(Server& server, TMyNameUser& user, MailChannel& channel) {
   }
 }
 
+void DeliverOnSocket(Server& server, TMyNameUser& user, const SendControl& control) {
+  SocketChannel channel(user, control);
+  Deliver(server, user, channel);
+}
+
 void StartMailWorker(Server& server, TMyNameUser& user) {
-  if (!user.Connected || user.Fault) return;
-  {
-    std::unique_lock sendLock(server.sendLock);
-    const bool reap = !user.Workers.empty() && SendingIdle(user);
-    sendLock.unlock();
-    if (reap) ReapWorkers(server, user, false);
-  }
-  std::unique_lock sendLock(server.sendLock);
-  try {
-    user.LastSendTick = platform::TickCount();
-    const int32_t sequence = user.SendIssued + 1;
-    // Two or more earlier pieces still to go: start suspended until the predecessor (or the
-    // housekeeping tick) resumes it. The job is captured by the thread, so no hand-off wait.
-    const bool suspended = sequence - user.SendCompleted - 1 > 1;
-    std::shared_ptr<platform::WorkerThread> thread;
-    try {
-      thread = CreateMailWorker(server, user, sequence, suspended);
-    } catch (const std::system_error&) {
-      std::this_thread::sleep_for(kCreateRetryPause);
-      try {
-        thread = CreateMailWorker(server, user, sequence, suspended);
-      } catch (const std::system_error&) {
-        user.Fault = true;
-        sendLock.unlock();
-        server.log.Write("Error CreateThread");
-        return;
-      }
-    }
-    user.Workers.push_back(WorkerEntry{thread, sequence, kWorkerKindSend});
-    user.SendIssued = sequence;
-  } catch (...) {
-    if (sendLock.owns_lock()) sendLock.unlock();
-    server.log.WriteMsg(MsgId::SendProcessCreateError, user.HostName + " (MAIL)");
-  }
+  QueueMailDelivery(server, user);
 }
 
 }  // namespace qv::service

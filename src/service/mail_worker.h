@@ -1,10 +1,12 @@
 #pragma once
-// Delivery of stored mail: request 1000/5 starts a mail worker in the user's send order, which
-// sends the number of waiting messages (6001) and then each message file framed by its size,
-// removing the notices of what was delivered and deleting those files.
+// Delivery of stored mail: request 1000/5 queues a delivery in the user's send order; the user's
+// send worker, when it reaches it, sends the number of waiting messages (6001) and then each
+// message file framed by its size, removing the notices of what was delivered and deleting those
+// files.
 #include <cstdint>
 #include <string>
 
+#include "net/blocking_send.h"
 #include "state/server.h"
 
 namespace qv::service {
@@ -18,6 +20,8 @@ class MailChannel {
   // File send: the size as an int32, then the bytes. A failure sets error and throws.
   virtual void SendFile(const std::string& path, std::string& error) = 0;
   virtual bool Connected() const = 0;
+  // True once the delivery is to stop (its worker was terminated); waits give up then.
+  virtual bool Stopped() const { return false; }
 };
 
 // Sends the user's stored mail over channel (the worker's step "deliver"). Notices whose message
@@ -25,7 +29,10 @@ class MailChannel {
 // first covers only the messages that follow.
 void Deliver(Server& server, TMyNameUser& user, MailChannel& channel);
 
-// Starts a mail worker for the user (event thread), unless the user is off line or at fault.
+// Deliver over the user's outgoing connection with the send worker's control (its stop flag).
+void DeliverOnSocket(Server& server, TMyNameUser& user, const SendControl& control);
+
+// Queues a mail delivery for the user (event thread), unless the user is off line or at fault.
 void StartMailWorker(Server& server, TMyNameUser& user);
 
 }  // namespace qv::service

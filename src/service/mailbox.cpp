@@ -16,10 +16,12 @@ constexpr uint32_t kTickModulus = 1000;
 }  // namespace
 
 std::optional<LockedFile> LockedRetryingOpen(Server& server, const std::string& fileName,
-                                             platform::OpenMode mode) {
+                                             platform::OpenMode mode,
+                                             const std::function<bool()>& stopped) {
   const auto start = std::chrono::steady_clock::now();
   for (;;) {
-    std::unique_lock lock(server.sendLock);
+    if (stopped && stopped()) return std::nullopt;
+    std::unique_lock lock(server.mailboxLock);
     if (auto file = platform::File::TryOpen(fileName, mode, true)) {
       return LockedFile{std::move(lock), std::move(*file)};
     }
@@ -64,6 +66,17 @@ std::string FreeMessageFileName(const std::string& directory, int32_t position) 
     name = MessageFileName(position, tick + step, now);
   }
   return name;
+}
+
+int64_t StoredMailBytes(const std::string& pop3Dir, platform::File& mailbox) {
+  int64_t total = 0;
+  for (const MailNotice& n : ReadNotices(mailbox)) {
+    const std::string name = NoticeMessageFile(n);
+    if (!platform::IsPlainFileName(name)) continue;
+    const int64_t size = platform::FileSize(platform::JoinPath(pop3Dir, name));
+    if (size > 0) total += size;
+  }
+  return total;
 }
 
 void AppendNotice(platform::File& mailbox, const MailNotice& n) {

@@ -3,6 +3,7 @@
 // oldest first) and the message files (POP3/*.mqv) the notices name.
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -18,17 +19,19 @@ namespace qv::service {
 
 using MailNotice = std::array<uint8_t, notice::kSize>;
 
-// A mailbox file opened while holding the send lock, which stays held until this is destroyed
-// (the file is closed first).
+// A mailbox file opened while holding the server's mailbox lock, which stays held until this is
+// destroyed (the file is closed first).
 struct LockedFile {
   std::unique_lock<std::recursive_mutex> lock;
   platform::File file;
 };
 
-// The retrying open with every attempt made under the send lock; on success the lock stays held
-// by the result. Every access of a mail worker to a mailbox file goes through it.
+// The retrying open with every attempt made under the mailbox lock; on success the lock stays
+// held by the result. Every access of a mail worker to a mailbox file goes through it. Gives up
+// (without a log line) once stopped returns true.
 std::optional<LockedFile> LockedRetryingOpen(Server& server, const std::string& fileName,
-                                             platform::OpenMode mode);
+                                             platform::OpenMode mode,
+                                             const std::function<bool()>& stopped = {});
 
 // The notice of a stored message: 1, 0, the sender's name and host, the message file's name.
 MailNotice BuildNotice(std::string_view senderName, std::string_view senderHost,
@@ -43,6 +46,9 @@ std::string MessageFileName(int32_t position, uint32_t tickCount, platform::TDat
 // time, with the millisecond part moved on while the name is taken (the parts are not padded, so
 // names of different positions and times can meet).
 std::string FreeMessageFileName(const std::string& directory, int32_t position);
+
+// The bytes of the message files that the notices of an open mailbox file name.
+int64_t StoredMailBytes(const std::string& pop3Dir, platform::File& mailbox);
 
 // Appends a notice at the end of an open mailbox file.
 void AppendNotice(platform::File& mailbox, const MailNotice& notice);

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "service/send_drainer.h"
 #include "service/send_to_user.h"
 #include "state/client_socket.h"
 #include "store/text_utils.h"
@@ -56,33 +57,34 @@ std::vector<TMyNameUser*> Recipients(Server& server, TMyNameUser& target, std::s
 
 void SendReplyPackage(Server& server, TMyNameUser& target, const uint8_t* data, int32_t size,
                       std::string_view host, int scope) {
-  if (size < 0 || (size > 0 && data == nullptr)) return;
+  if (size < 0 || size > INT32_MAX - 4 || (size > 0 && data == nullptr)) return;
   const std::vector<TMyNameUser*> recipients = Recipients(server, target, host, scope);
   if (recipients.empty()) return;
-  uint8_t sizeWord[4];
-  std::memcpy(sizeWord, &size, sizeof sizeWord);
   if (size <= kSinglePieceLimit) {
-    std::vector<uint8_t> framed;
-    bool built = false;
-    try {
-      framed.resize(static_cast<size_t>(size) + 4);
-      std::memcpy(framed.data(), sizeWord, 4);
-      if (size > 0) std::memcpy(framed.data() + 4, data, static_cast<size_t>(size));
-      built = true;
-    } catch (...) {
-      server.log.Write("Error formating of package!");
-    }
-    if (built) {
-      for (TMyNameUser* user : recipients) {
-        SendToUser(server, *user, framed.data(), static_cast<int32_t>(framed.size()));
-      }
-      return;
-    }
+    // Length word and payload framed on the stack; copied once, for the first recipient whose
+    // piece has to wait, and that copy shared by the others.
+    uint8_t framed[kSinglePieceLimit + 4];
+    std::memcpy(framed, &size, 4);
+    if (size > 0) std::memcpy(framed + 4, data, static_cast<size_t>(size));
+    SharedBytes shared;
+    for (TMyNameUser* user : recipients) SendToUser(server, *user, framed, size + 4, shared);
+    return;
   }
-  for (TMyNameUser* user : recipients) {
-    SendToUser(server, *user, sizeWord, 4);
-    SendToUser(server, *user, data, size);
+  // A large payload (a week, the status table) is framed into one buffer that every
+  // recipient's queue shares: the bytes on the wire are those of a length piece and a payload
+  // piece.
+  SharedBytes framed;
+  try {
+    std::vector<uint8_t> bytes = server.sendBuffers.Take(static_cast<size_t>(size) + 4);
+    const auto* word = reinterpret_cast<const uint8_t*>(&size);
+    bytes.insert(bytes.end(), word, word + 4);
+    bytes.insert(bytes.end(), data, data + size);
+    framed = ShareBytes(server.sendBuffers, std::move(bytes));
+  } catch (...) {
+    server.log.Write("Error formating of package!");
+    return;
   }
+  for (TMyNameUser* user : recipients) SendToUser(server, *user, framed);
 }
 
 }  // namespace qv::service

@@ -4,9 +4,8 @@
 
 #include "net/socket_window.h"
 #include "net/user_lookup.h"
-#include "platform/close_quietly.h"
+#include "platform/files.h"
 #include "service/reply_sender.h"
-#include "service/retrying_open.h"
 #include "service/workers.h"
 #include "state/client_socket.h"
 #include "wire/packages.h"
@@ -40,10 +39,9 @@ TMyDBUser& GroupOf(Server& server, const TMyNameUser& user) {
 }
 
 void AnnounceWaitingMail(Server& server, TMyNameUser& user) {
-  auto mailbox = RetryingOpen(server, server.MailboxPath(user.HostName), platform::OpenMode::Read);
-  if (!mailbox) return;
-  const bool waiting = mailbox->Size() > 0;
-  platform::CloseQuietly(*mailbox);
+  // The size alone tells whether mail waits; it is read without opening the file, so the event
+  // thread never waits for a delivery that holds the mailbox open.
+  const bool waiting = platform::FileSize(server.MailboxPath(user.HostName)) > 0;
   if (waiting) {
     uint8_t package[4];
     store::StoreField<int32_t>(package, code::kMailWaiting);
@@ -120,6 +118,8 @@ int32_t SessionStart(Server& server, TMyNameUser& user) {
   } catch (...) {
     server.boundaryErrors.Report("Session");
   }
+  // Whatever still waited for the previous session is not this session's.
+  user.Queue.Drop();
   ++group.ConnectedUsers;
   ++server.sessionCount;
   user.Fault = false;

@@ -1,6 +1,5 @@
 #include "service/workers.h"
 
-#include <chrono>
 #include <vector>
 
 #include "state/client_socket.h"
@@ -13,7 +12,6 @@ void NotifySendTurn(TMyNameUser& user) {
 }
 
 void TerminateWorkers(Server& server, TMyNameUser& user, int32_t kind) {
-  std::vector<std::shared_ptr<platform::WorkerThread>> stopped;
   try {
     std::lock_guard sendLock(server.sendLock);
     std::unique_lock sessionLock(server.sessionLock);
@@ -28,21 +26,12 @@ void TerminateWorkers(Server& server, TMyNameUser& user, int32_t kind) {
       } else {
         entry.Handle->Terminate(0);
       }
-      stopped.push_back(entry.Handle);
     }
   } catch (...) {
     server.boundaryErrors.Report("Worker table");
   }
-  // Joined outside the locks: a leaving worker may still pass through the send lock.
-  for (auto& thread : stopped) {
-    try {
-      if (!thread->JoinFor(std::chrono::milliseconds(server.timeouts.workerJoinLimitMs))) {
-        server.log.Write("No terminated thread.");
-      }
-    } catch (...) {
-      server.boundaryErrors.Report("Worker table");
-    }
-  }
+  // Not waited for: a stopped worker leaves at its next step, and a reap hands it to the
+  // server's reaper until it has.
 }
 
 void ReapWorkers(Server& server, TMyNameUser& user, bool force) {
@@ -62,8 +51,11 @@ void ReapWorkers(Server& server, TMyNameUser& user, bool force) {
       }
     }
     if (!running || force) {
+      // A thread still running is asked to stop and left to the reaper, never waited for here.
       for (WorkerEntry& entry : user.Workers) {
-        if (entry.Handle) released.push_back(std::move(entry));
+        if (!entry.Handle) continue;
+        entry.Handle->Terminate(0);
+        server.reaper.Add(std::move(entry.Handle));
       }
       user.Workers.clear();
     } else if (user.Workers.size() > kReapCompactThreshold) {
@@ -77,6 +69,7 @@ void ReapWorkers(Server& server, TMyNameUser& user, bool force) {
   } catch (...) {
     server.boundaryErrors.Report("Worker table");
   }
+  user.WorkerCount = static_cast<int32_t>(user.Workers.size());
   released.clear();
 }
 

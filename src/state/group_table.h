@@ -14,6 +14,7 @@
 
 #include "state/connection_state.h"
 #include "state/held_piece.h"
+#include "state/send_queue.h"
 #include "state/worker_entry.h"
 #include "store/group_datafile.h"
 #include "wire/packages.h"
@@ -48,6 +49,10 @@ struct TMyNameUser {
   std::atomic<bool> Fault{false};               // atomic
   bool PollAnswered = false;                    // event thread
   std::vector<service::WorkerEntry> Workers;    // send lock
+  // Entries of Workers, readable without the send lock (set whenever Workers changes size).
+  std::atomic<int32_t> WorkerCount{0};  // atomic
+  // What waits to be sent to the user, in SendIssued order; drained by one worker at a time.
+  service::SendQueue Queue;  // locks itself
   // Signalled whenever SendStarted or SendCompleted changes, so that a send worker waiting for
   // its turn wakes at once. Always the innermost lock.
   std::mutex SendTurnMutex;

@@ -10,6 +10,7 @@ namespace qv::service {
 struct HeldPiece {
   uint64_t Ticket = 0;
   std::vector<uint8_t> Bytes;
+  bool MailDelivery = false;  // a delivery of the user's stored mail, queued when released
 };
 
 }  // namespace qv::service

@@ -9,6 +9,19 @@ namespace qv {
 
 namespace {
 
+// The newest-first text of the pending lines (oldest first).
+std::string PendingText(const std::vector<std::string>& lines) {
+  size_t size = 0;
+  for (const std::string& line : lines) size += line.size() + 2;
+  std::string text;
+  text.reserve(size);
+  for (auto it = lines.rbegin(); it != lines.rend(); ++it) {
+    if (!text.empty()) text += "\r\n";
+    text += *it;
+  }
+  return text;
+}
+
 bool StartsWithTimeStamp(const std::string& text, size_t at) {
   if (at + 9 > text.size()) return false;
   const auto digit = [&](size_t i) { return text[at + i] >= '0' && text[at + i] <= '9'; };
@@ -42,12 +55,7 @@ void Log::Write(std::string_view text) {
     if (!windowOpen_) return;
     try {
       const std::string stamp = platform::FormatTimeOfDay(platform::Now());
-      std::string line = stamp + " " + std::string(text);
-      if (pending_.empty()) {
-        pending_ = std::move(line);
-      } else {
-        pending_ = line + "\r\n" + pending_;
-      }
+      pending_.push_back(stamp + " " + std::string(text));
     } catch (...) {
     }
     if (debug_) {
@@ -65,22 +73,28 @@ void Log::WriteMsg(MsgId id, std::string_view suffix) {
   Write(catalogue_[id] + std::string(suffix));
 }
 
+Log::~Log() {
+  CloseDebugFile();
+}
+
+void Log::CloseDebugFile() {
+  if (debugFd_ >= 0) ::close(debugFd_);
+  debugFd_ = -1;
+}
+
 void Log::AppendToDebugFile(const std::string& line) {
-  // Opened without O_CREAT: a deleted debug.log is not brought back.
-  const int fd = ::open(debugFilePath_.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
-  if (fd < 0) return;
+  if (debugFd_ < 0) return;
   size_t done = 0;
   while (done < line.size()) {
-    const ssize_t w = ::write(fd, line.data() + done, line.size() - done);
+    const ssize_t w = ::write(debugFd_, line.data() + done, line.size() - done);
     if (w <= 0) break;
     done += static_cast<size_t>(w);
   }
-  ::close(fd);
 }
 
 void Log::Flush(LogView& view) {
   std::lock_guard lock(sessionLock_);
-  if (pending_.size() <= 2 || !windowOpen_) return;
+  if (pending_.empty() || !windowOpen_) return;
   try {
     if (view.LineCount() > kMaxViewLines) {
       view.BeginUpdate();
@@ -89,8 +103,8 @@ void Log::Flush(LogView& view) {
       }
       view.EndUpdate();
     }
-    std::string text;
-    text.swap(pending_);
+    const std::string text = PendingText(pending_);
+    pending_.clear();
     view.InsertAtTop(text);
   } catch (...) {
   }
@@ -100,6 +114,10 @@ void Log::SetDebug(bool on, std::string debugFilePath) {
   std::lock_guard lock(sessionLock_);
   debug_ = on;
   debugFilePath_ = std::move(debugFilePath);
+  CloseDebugFile();
+  // Without O_CREAT: a missing debug.log is not created here, and one deleted while it is open
+  // is not brought back.
+  if (on) debugFd_ = ::open(debugFilePath_.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
 }
 
 bool Log::Debug() const {
@@ -119,7 +137,7 @@ bool Log::WindowOpen() const {
 
 std::string Log::Pending() const {
   std::lock_guard lock(sessionLock_);
-  return pending_;
+  return PendingText(pending_);
 }
 
 }  // namespace qv

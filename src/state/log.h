@@ -33,6 +33,9 @@ class Log final : public LogSink {
 
   Log(const Catalogue& catalogue, std::recursive_mutex& sessionLock)
       : catalogue_(catalogue), sessionLock_(sessionLock) {}
+  ~Log();
+  Log(const Log&) = delete;
+  Log& operator=(const Log&) = delete;
 
   // Appends one line: local time, one blank, text. Never throws.
   void Write(std::string_view text) override;
@@ -44,7 +47,8 @@ class Log final : public LogSink {
   // Moves the pending text into the view (GUI thread only).
   void Flush(LogView& view);
 
-  // Debug mode: every line also goes to this file, which must already exist.
+  // Debug mode: every line also goes to this file, which must already exist. It is opened here
+  // and kept open while debug mode is on.
   void SetDebug(bool on, std::string debugFilePath);
   bool Debug() const;
   // Cleared when the main window closes; afterwards Write does nothing.
@@ -57,10 +61,15 @@ class Log final : public LogSink {
 
   const Catalogue& catalogue_;
   std::recursive_mutex& sessionLock_;
-  std::string pending_;
+  void CloseDebugFile();
+
+  // Lines not yet flushed, oldest first: a new line is appended, the newest-first text is built
+  // once per flush.
+  std::vector<std::string> pending_;
   bool windowOpen_ = true;
   bool debug_ = false;
   std::string debugFilePath_;
+  int debugFd_ = -1;
 };
 
 }  // namespace qv

@@ -17,9 +17,11 @@
 #include "state/catalogue.h"
 #include "state/front_end.h"
 #include "state/group_table.h"
+#include "state/limits.h"
 #include "state/log.h"
 #include "state/request_handlers.h"
 #include "state/send_buffers.h"
+#include "state/thread_reaper.h"
 #include "state/timeouts.h"
 
 namespace qv::net {
@@ -36,6 +38,10 @@ struct Server {
   // Created first, released last. Where both are taken the send lock comes first.
   std::recursive_mutex sendLock;
   std::recursive_mutex sessionLock;
+  // Held by a send worker while it has a mailbox file open, so that two deliveries never
+  // interleave their reads and rewrites of one mailbox. Never taken by the event thread, and
+  // never together with the send lock: file I/O does not hold up the send path.
+  std::recursive_mutex mailboxLock;
   // The threads send workers run on and the buffers of their copies (both lock themselves).
   // Declared before the group table so that they outlive the worker handles the users hold.
   platform::ThreadPool sendThreads;
@@ -53,6 +59,10 @@ struct Server {
   int32_t totalUsers = 0;     // start-up
 
   GroupTable groups;  // start-up (sized once; each field says who touches it)
+  // Workers asked to stop that may not have left yet; swept by the housekeeping tick (locks
+  // itself). Declared after the group table, so that it waits for them before the users they
+  // refer to go.
+  service::ThreadReaper reaper;
   // int32 5000 followed by one 86-byte status slot per configured user. Event thread.
   std::vector<uint8_t> statusTable;
   std::atomic<int32_t> sessionCount{0};  // atomic
@@ -67,6 +77,8 @@ struct Server {
   service::SessionHandlers sessionEvents;
   // The limits of sends, receives and waits; tests shorten them before start-up. Start-up.
   service::Timeouts timeouts;
+  // The bounds on what clients can make the server hold; tests shrink them before start-up.
+  service::Limits limits;
   // The socket window (listener, connect timer, stack checker). Event thread; set and cleared
   // under the session lock.
   net::TFormSocksServer* socketWindow = nullptr;

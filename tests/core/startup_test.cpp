@@ -72,6 +72,20 @@ TEST_F(StartupTest, MissingFileIsCreatedLoggedAndThenRead) {
   EXPECT_TRUE(std::filesystem::is_directory(dir.File("POP3")));
 }
 
+TEST_F(StartupTest, SpoolFilesOfAnEarlierRunAreRemovedAndNothingElse) {
+  std::filesystem::create_directory(dir.File("POP3"));
+  dir.Write("POP3/127.0.0.2123456.buf", "half a frame");
+  dir.Write("POP3/127.0.0.3.buf", "");
+  dir.Write("POP3/0123251208101010.mqv", "a message");
+  dir.Write("POP3/127.0.0.2.bin", "");
+  const auto lines = Start("");
+  EXPECT_TRUE(Has(lines, "Unfinished spool files removed: 2"));
+  EXPECT_FALSE(std::filesystem::exists(dir.File("POP3/127.0.0.2123456.buf")));
+  EXPECT_FALSE(std::filesystem::exists(dir.File("POP3/127.0.0.3.buf")));
+  EXPECT_TRUE(std::filesystem::exists(dir.File("POP3/0123251208101010.mqv")));
+  EXPECT_TRUE(std::filesystem::exists(dir.File("POP3/127.0.0.2.bin")));
+}
+
 TEST_F(StartupTest, RussianChoiceWritesLanguageOneAndLogsInRussian) {
   front.languageCode = 4;
   const auto lines = Start("");

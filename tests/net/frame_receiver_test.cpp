@@ -216,9 +216,30 @@ TEST_F(FrameReceiverTest, NegativeLengthClosesTheConnectionAndTheNextOneStartsCl
   EXPECT_EQ(recorder_.Frames()[0].payload, payload);
 }
 
+TEST_F(FrameReceiverTest, AFrameOverTheSpoolLimitIsDroppedAndItsConnectionClosed) {
+  server_->OnLoop([&] { server_->server().limits.spoolBytes = 600000; });
+  Bytes header(4);
+  for (const int32_t length : {600001, INT32_MAX}) {
+    std::memcpy(header.data(), &length, 4);
+    ASSERT_TRUE(client_->SendRaw(Join({header, Payload(4000, 5000, 17)})));
+    EXPECT_TRUE(client_->WaitRequestConnectionClosed(5s));
+    EXPECT_TRUE(client_->WaitServerConnectionClosed(5s));
+    EXPECT_TRUE(SpoolFiles(server_->Dir()).empty());
+    Login();
+  }
+  EXPECT_TRUE(server_->Log().WaitFor("Error in receiving data from 127.0.0.2", 2s, 2));
+  // At the limit a frame is still taken (spooled, as it is over 524288 bytes).
+  const Bytes atLimit = Payload(4000, 600000, 18);
+  ASSERT_TRUE(client_->SendFrame(atLimit));
+  ASSERT_TRUE(recorder_.WaitCount(1, 10s));
+  EXPECT_EQ(recorder_.Frames()[0].payload, atLimit);
+  EXPECT_TRUE(recorder_.Frames()[0].mail);
+}
+
 TEST_F(FrameReceiverTest, DisconnectInTheMiddleOfAFrameLeavesNothingBehind) {
-  // A huge length is spooled, never allocated; the client goes away after a few bytes.
-  const int32_t huge = INT32_MAX;
+  // A large length (within the spool limit) is spooled, never allocated; the client goes away
+  // after a few bytes.
+  const int32_t huge = 32 << 20;
   Bytes header(4);
   std::memcpy(header.data(), &huge, 4);
   ASSERT_TRUE(client_->SendRaw(Join({header, Payload(2, 70000, 15)})));

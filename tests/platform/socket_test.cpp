@@ -177,6 +177,49 @@ TEST(TcpClient, RefusedAndUnresolvedConnectionsReportTheirErrorWhileStillNamed) 
   EXPECT_FALSE(client->Active());
 }
 
+TEST(TcpClient, CountsAsActiveOnlyFromItsConnectEvent) {
+  PollLoop loop;
+  BlockingSocket peerListener;
+  ASSERT_TRUE(peerListener.Listen("127.0.0.1", 0));
+  auto client = std::make_shared<TcpClient>(loop);
+  client->SetAddress("127.0.0.1");
+  client->SetPort(peerListener.LocalPort());
+  bool connected = false;
+  client->OnConnect = [&](TcpClient& socket) { connected = socket.Active(); };
+  client->Open();
+  // The attempt is under way, but its connect event has not been raised yet.
+  EXPECT_TRUE(client->Opened());
+  EXPECT_FALSE(client->Active());
+  EXPECT_NE(client->Handle(), -1);
+  ASSERT_TRUE(RunUntil(
+      loop, [&] { return connected; }, 5s));
+  EXPECT_TRUE(client->Active());
+  client->Close();
+  EXPECT_FALSE(client->Active());
+  EXPECT_FALSE(client->Opened());
+}
+
+TEST(TcpListener, AClosedAcceptGateLeavesConnectionsInTheListenQueueUntilResumed) {
+  PollLoop loop;
+  TcpListener listener(loop);
+  bool open = false;
+  int accepted = 0;
+  listener.AcceptGate = [&] { return open; };
+  listener.OnClientConnect = [&](const std::shared_ptr<TcpConnection>&) { ++accepted; };
+  listener.Open(0, "127.0.0.1");
+  BlockingSocket first, second;
+  ASSERT_TRUE(first.Connect("127.0.0.1", "127.0.0.1", listener.LocalPort(), 2s));
+  ASSERT_TRUE(second.Connect("127.0.0.1", "127.0.0.1", listener.LocalPort(), 2s));
+  EXPECT_FALSE(RunUntil(
+      loop, [&] { return accepted > 0; }, 200ms));
+  EXPECT_EQ(listener.ActiveConnections(), 0u);
+  open = true;
+  loop.Post([&] { listener.ResumeAccepting(); });
+  EXPECT_TRUE(RunUntil(
+      loop, [&] { return accepted == 2; }, 2s));
+  listener.Close();
+}
+
 TEST(TcpClient, ConnectsSendsAndRaisesDisconnectBeforeItsHandleGoes) {
   PollLoop loop;
   BlockingSocket peerListener;

@@ -168,6 +168,25 @@ TEST_F(DispatchTest, MarksAreForwardedKeptAndClearedFirstMatchOnly) {
   EXPECT_EQ(mark.data[30], 1);
 }
 
+TEST_F(DispatchTest, MarksBeyondTheLimitPerUserAreRefused) {
+  server_.limits.marksPerUser = 3;
+  RequestBuilder set(7001);
+  set.Flag(1).Date(kDay);
+  for (int i = 0; i < 4; ++i) Send(Alice(), set.Mark(i), 32);
+  EXPECT_EQ(Team().Subscriptions.size(), 3u);
+  EXPECT_EQ(replies_.size(), 3u);  // the fourth is not passed on either
+  EXPECT_TRUE(Logged("Mark refused: alice (127.0.0.2) holds 3 marks"));
+  Send(Bob(), set.Mark(9), 32);  // the limit is per user
+  EXPECT_EQ(Team().Subscriptions.size(), 4u);
+  // Clearing is never refused and makes room again.
+  RequestBuilder clear(7001);
+  clear.Flag(0).Mark(1);
+  Send(Alice(), clear, 32);
+  Send(Alice(), set.Mark(7), 32);
+  EXPECT_EQ(Team().Subscriptions.size(), 4u);
+  EXPECT_EQ(CountLogged("Mark refused"), 1);
+}
+
 TEST_F(DispatchTest, DaysRequestOfZeroAndNineDays) {
   RequestBuilder title(2, 0);
   title.Date(kDay + 1).Text("second day");

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <filesystem>
 #include <fstream>
 #include <optional>
@@ -120,6 +121,40 @@ TEST_F(MailTest, LongAddressListAndUnknownNames) {
   EXPECT_EQ(MessageFiles().size(), 1u);
 }
 
+TEST_F(MailTest, EachUserOnceAndTheLongListNoLongerThanTheConfiguredNamesFill) {
+  // 10,000 times the same name, then carol: the list is cut long before carol.
+  std::string list;
+  for (int i = 0; i < 10000; ++i) list += "bob,";
+  list += "carol";
+  Receive(Dave(), LongMailPackage(list, static_cast<int32_t>(list.size()), "body"));
+  ASSERT_EQ(Notices("127.0.0.3").size(), 1u);
+  EXPECT_EQ(NoticeMessageFile(Notices("127.0.0.3")[0]).front(), '0');  // its first position
+  EXPECT_TRUE(Notices("127.0.0.4").empty());
+  EXPECT_EQ(MessageFiles().size(), 1u);
+  // alice, bob, carol and dave with a separator each: 21 bytes, cut back to the last comma.
+  EXPECT_TRUE(Logged("Address list cut to 21 of 40005 bytes"));
+
+  // A short list naming a user twice stores once for that user.
+  Receive(Dave(), MailPackage(0, "alice,carol,alice", "dave", "x"));
+  EXPECT_EQ(Notices("127.0.0.2").size(), 1u);
+  EXPECT_EQ(Notices("127.0.0.4").size(), 1u);
+}
+
+TEST_F(MailTest, AHostWhoseMailboxIsFullGetsNothingMoreTheOthersDo) {
+  server_.limits.mailboxBytesPerHost = 5000;
+  const std::vector<uint8_t> package = MailPackage(0, "alice,bob", "dave", std::string(1000, 'b'));
+  Receive(Dave(), package);  // 2056 bytes each
+  Receive(Dave(), package);  // 4112: still within
+  EXPECT_EQ(Notices("127.0.0.2").size(), 2u);
+  Receive(Dave(), MailPackage(0, "alice", "dave", std::string(2000, 'c')));
+  EXPECT_EQ(Notices("127.0.0.2").size(), 2u);  // 4112 + 3056 would pass 5000
+  EXPECT_TRUE(Logged("Mailbox of 127.0.0.2 is full (4112 bytes): mail from 127.0.0.5 not stored"));
+  Receive(Dave(), MailPackage(0, "alice,carol", "dave", "small"));
+  EXPECT_EQ(Notices("127.0.0.2").size(), 2u);
+  EXPECT_EQ(Notices("127.0.0.4").size(), 1u);  // carol's host has room
+  EXPECT_EQ(MessageFiles().size(), 5u);
+}
+
 TEST_F(MailTest, MalformedPackagesStoreNothingAndReadNothingPastTheEnd) {
   const std::vector<uint8_t> good = MailPackage(0, "alice", "dave", "x");
   std::vector<uint8_t> shortPackage(good.begin(), good.begin() + 1055);
@@ -176,6 +211,9 @@ TEST_F(MailTest, SpooledPackageWithSeveralRecipientsReachesEveryOne) {
   for (const std::string& name : files) {
     EXPECT_EQ(fs::file_size(Pop3(name)), package.size()) << name;
     EXPECT_EQ(dir_.Read("POP3/" + name), std::string(package.begin(), package.end()));
+    // One file with three names: the spool file renamed and two links, no copies.
+    EXPECT_EQ(fs::hard_link_count(Pop3(name)), 3u) << name;
+    EXPECT_TRUE(fs::equivalent(Pop3(name), Pop3(files[0])));
   }
 
   // A spooled direct message is not passed on, and its spool file does not stay.
@@ -330,7 +368,7 @@ TEST_F(DeliveryTest, RemovingDeliveredNoticesKeepsTheRestInOrder) {
   EXPECT_EQ(platform::FileSize(Pop3("127.0.0.3.bin")), 0);
 }
 
-TEST_F(DeliveryTest, LockedRetryingOpenWaitsForTheHolderAndKeepsTheSendLock) {
+TEST_F(DeliveryTest, LockedRetryingOpenWaitsForTheHolderAndKeepsTheMailboxLockNotTheSendLock) {
   std::optional<platform::File> holder =
       platform::File::Open(Pop3("127.0.0.2.bin"), platform::OpenMode::ReadWrite);
   const auto start = std::chrono::steady_clock::now();
@@ -340,7 +378,8 @@ TEST_F(DeliveryTest, LockedRetryingOpenWaitsForTheHolderAndKeepsTheSendLock) {
   EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(200));
   EXPECT_TRUE(Logged("Error occurred while opening the file: " + Pop3("127.0.0.2.bin") + "."));
 
-  // Released by its holder within the limit: the open succeeds and holds the send lock.
+  // Released by its holder within the limit: the open succeeds and holds the mailbox lock; the
+  // send lock stays free for the event thread.
   server_.timeouts.retryingOpenLimitMs = 5000;
   std::thread release([&holder] {
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
@@ -351,17 +390,41 @@ TEST_F(DeliveryTest, LockedRetryingOpenWaitsForTheHolderAndKeepsTheSendLock) {
   release.join();
   ASSERT_TRUE(opened.has_value());
   EXPECT_TRUE(opened->lock.owns_lock());
-  bool otherGotLock = true;
-  std::thread other([&] { otherGotLock = server_.sendLock.try_lock(); });
+  bool otherGotLock = true, sendLockFree = false;
+  std::thread other([&] {
+    otherGotLock = server_.mailboxLock.try_lock();
+    sendLockFree = server_.sendLock.try_lock();
+    if (sendLockFree) server_.sendLock.unlock();
+  });
   other.join();
   EXPECT_FALSE(otherGotLock);
+  EXPECT_TRUE(sendLockFree);
   opened.reset();
   std::thread after([&] {
-    otherGotLock = server_.sendLock.try_lock();
-    if (otherGotLock) server_.sendLock.unlock();
+    otherGotLock = server_.mailboxLock.try_lock();
+    if (otherGotLock) server_.mailboxLock.unlock();
   });
   after.join();
   EXPECT_TRUE(otherGotLock);
+}
+
+TEST_F(DeliveryTest, AStoppedDeliveryGivesUpItsRetryingOpenAtOnce) {
+  std::optional<platform::File> holder =
+      platform::File::Open(Pop3("127.0.0.2.bin"), platform::OpenMode::ReadWrite);
+  server_.timeouts.retryingOpenLimitMs = 60000;
+  std::atomic<bool> stop{false};
+  std::thread stopper([&stop] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    stop = true;
+  });
+  const auto start = std::chrono::steady_clock::now();
+  std::optional<LockedFile> none =
+      LockedRetryingOpen(server_, Pop3("127.0.0.2.bin"), platform::OpenMode::ReadWrite,
+                         [&stop] { return stop.load(); });
+  stopper.join();
+  EXPECT_FALSE(none.has_value());
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+  EXPECT_FALSE(Logged("Error occurred while opening the file: "));  // stopped, not failed
 }
 
 TEST_F(DeliveryTest, AMissingFileIsNotWaitedFor) {

@@ -1,5 +1,5 @@
-// The send sequence inside a whole server: with direct send off every piece goes through a
-// worker, in order; a third piece queued while the first still sends starts suspended.
+// The send sequence inside a whole server: with direct send off every piece goes through the
+// user's queue, in order, drained by one worker however many pieces wait.
 #include <gtest/gtest.h>
 
 #include "client/client.h"
@@ -15,11 +15,12 @@ client::Bytes Pattern(size_t size, uint8_t seed) {
   return bytes;
 }
 
-TEST(SendSequence, WithoutDirectSendEveryPieceGoesThroughAWorkerInOrder) {
+TEST(SendSequence, WithoutDirectSendEveryPieceGoesThroughOneWorkerInOrder) {
   IniConfig config;
   config.directSend = 0;
   config.groups = {{"127.0.0.2::alice"}};
   InProcessServer server(config);
+  server.server().limits.sendQueueBytes = size_t{64} << 20;  // room for the 16 MiB piece
   server.Start();
   // A small receive buffer and no reading for now: the first piece cannot leave at once.
   client::Client alice({"127.0.0.2", "127.0.0.1", server.Port(), true, 32768});
@@ -38,8 +39,8 @@ TEST(SendSequence, WithoutDirectSendEveryPieceGoesThroughAWorkerInOrder) {
                       third = Pattern(100, 3);
   struct Seen {
     size_t workers = 0;
+    size_t waiting = 0;
     int32_t issued = 0;
-    bool secondSuspended = true, thirdSuspended = false;
   };
   const Seen seen = server.OnLoop([&] {
     for (const auto* piece : {&first, &second, &third}) {
@@ -51,16 +52,12 @@ TEST(SendSequence, WithoutDirectSendEveryPieceGoesThroughAWorkerInOrder) {
     std::lock_guard lock(server.server().sendLock);
     s.workers = user.Workers.size();
     s.issued = user.SendIssued;
-    for (const auto& entry : user.Workers) {
-      if (entry.Sequence == before + 2) s.secondSuspended = entry.Handle->Suspended();
-      if (entry.Sequence == before + 3) s.thirdSuspended = entry.Handle->Suspended();
-    }
+    s.waiting = user.Queue.Pieces();
     return s;
   });
   EXPECT_EQ(seen.issued, before + 3);
-  EXPECT_EQ(seen.workers, 3u);
-  EXPECT_FALSE(seen.secondSuspended);  // one piece ahead of it: it waits for its turn
-  EXPECT_TRUE(seen.thirdSuspended);    // two pieces ahead: suspended until resumed
+  EXPECT_EQ(seen.workers, 1u);  // one worker for the three pieces
+  EXPECT_GE(seen.waiting, 2u);  // the second and third wait behind the first
 
   auto got = alice.ReceiveFrame(30s);
   while (got && client::Int32At(*got, 0) == 2000) got = alice.ReceiveFrame(30s);  // own slot

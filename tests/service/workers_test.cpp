@@ -1,6 +1,8 @@
 // Terminating and reaping a user's worker table.
 #include <gtest/gtest.h>
 
+#include <atomic>
+
 #include "core/console_front_end.h"
 #include "platform/poll_loop.h"
 #include "service/workers.h"
@@ -45,10 +47,10 @@ TEST_F(WorkersTest, ReapingDropsTheFinishedHeadOnlyBeyondFiftyEntries) {
   EXPECT_EQ(user_.Workers.front().Sequence, 13);
   EXPECT_TRUE(user_.Workers.front().Handle->Running());
 
-  TerminateWorkers(server_, user_, kWorkerKindSend);
+  TerminateWorkers(server_, user_, kWorkerKindSend);  // asks them to stop, does not wait
   for (const auto& entry : user_.Workers) {
     ASSERT_TRUE(entry.Handle);
-    EXPECT_FALSE(entry.Handle->Running());
+    EXPECT_TRUE(entry.Handle->JoinFor(5s));
     EXPECT_EQ(entry.Handle->ExitCode(), 0u);  // terminated with exit code 0
   }
   ReapWorkers(server_, user_, false);  // nothing runs any more: the table empties
@@ -66,8 +68,41 @@ TEST_F(WorkersTest, FiftyEntriesAreNotMovedAndForceEmptiesTheTable) {
   user_.Workers[20].Kind = 2;
   TerminateWorkers(server_, user_, kWorkerKindSend);
   EXPECT_TRUE(user_.Workers[20].Handle->Running());
-  ReapWorkers(server_, user_, true);  // forced: empty, the running thread stopped and joined
+  ReapWorkers(server_, user_, true);  // forced: empty, the running thread stopped, not joined
   EXPECT_TRUE(user_.Workers.empty());
+  EXPECT_EQ(user_.WorkerCount.load(), 0);
+  // The reaper holds it until it has left; the housekeeping tick's sweep then releases it.
+  const auto deadline = std::chrono::steady_clock::now() + 5s;
+  while (server_.reaper.Sweep() > 0 && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(5ms);
+  }
+  EXPECT_EQ(server_.reaper.Held(), 0u);
+}
+
+TEST_F(WorkersTest, AWorkerSlowToLeaveIsNeverWaitedForItGoesToTheReaper) {
+  // A worker stuck in a system call for a while: it sees its stop flag only afterwards.
+  std::atomic<bool> inside{false};
+  auto slow = platform::WorkerThread::Start([&inside](platform::WorkerThread&) {
+    inside = true;
+    std::this_thread::sleep_for(600ms);
+    return 0u;
+  });
+  for (int i = 0; i < 500 && !inside; ++i) std::this_thread::sleep_for(1ms);
+  ASSERT_TRUE(inside);
+  user_.Workers.push_back(WorkerEntry{slow, 1, kWorkerKindSend});
+  user_.WorkerCount = 1;
+  slow.reset();
+  const auto start = std::chrono::steady_clock::now();
+  TerminateWorkers(server_, user_, kWorkerKindSend);
+  ReapWorkers(server_, user_, true);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 300ms);
+  EXPECT_TRUE(user_.Workers.empty());
+  EXPECT_EQ(server_.reaper.Sweep(), 1u);  // still running: held
+  const auto deadline = std::chrono::steady_clock::now() + 5s;
+  while (server_.reaper.Sweep() > 0 && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(10ms);
+  }
+  EXPECT_EQ(server_.reaper.Held(), 0u);
 }
 
 TEST_F(WorkersTest, ReleaseResumesOnlyTheWorkerWhoseTurnIsNext) {

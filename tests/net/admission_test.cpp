@@ -1,0 +1,107 @@
+// Admission under load: identifications in flight are bounded (further connections wait in the
+// listen queue, no thread is made for them), and every admitted user joins the pending list at
+// once, so many users connecting together all get their session at the next connect tick.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <vector>
+
+#include "client/client.h"
+#include "net/outgoing.h"
+#include "net/socket_window.h"
+#include "platform/blocking_socket.h"
+#include "support/test_server.h"
+
+namespace qv::test {
+namespace {
+
+TEST(Admission, ConnectionsBeyondTheBoundWaitInTheListenQueueUntilASlotFrees) {
+  IniConfig config;
+  config.groups = {{"127.0.0.2::alice", "127.0.0.3::bob"}};
+  InProcessServer server(config);
+  server.server().limits.identificationsInFlight = 2;
+  server.Start();
+  // Two identifications that do not end (held by the test) fill the bound.
+  server.OnLoop([&] {
+    server.server().socketWindow->IdentificationStarted();
+    server.server().socketWindow->IdentificationStarted();
+    return 0;
+  });
+  client::Client alice({"127.0.0.2", "127.0.0.1", server.Port(), true, 0});
+  ASSERT_TRUE(alice.Connect());  // the kernel completes it; the server does not take it yet
+  EXPECT_FALSE(alice.AcceptServer(500ms));
+  EXPECT_EQ(server.OnLoop(
+                [&] { return server.server().socketWindow->ServerSocket1.ActiveConnections(); }),
+            0u);
+  // One slot frees: the waiting connection is taken, identified and gets its session.
+  server.OnLoop([&] {
+    server.server().socketWindow->IdentificationEnded();
+    return 0;
+  });
+  ASSERT_TRUE(alice.AcceptServer(5s)) << alice.Error();
+  ASSERT_TRUE(alice.ReceiveFrameWithCode(5000, 5s));
+  EXPECT_EQ(server.OnLoop([&] { return server.server().socketWindow->IdentificationsInFlight(); }),
+            1);
+}
+
+TEST(Admission, ManyUsersConnectingTogetherAllGetTheirSessionsAtOnce) {
+  IniConfig config;
+  config.groups = {{}};
+  constexpr int kUsers = 40;
+  for (int i = 0; i < kUsers; ++i) {
+    config.groups[0].push_back("127.0.1." + std::to_string(i + 1) + "::user" + std::to_string(i));
+  }
+  InProcessServer server(config);
+  server.Start();
+  std::vector<std::unique_ptr<client::Client>> clients;
+  for (int i = 0; i < kUsers; ++i) {
+    clients.push_back(std::make_unique<client::Client>(client::ClientOptions{
+        "127.0.1." + std::to_string(i + 1), "127.0.0.1", server.Port(), true, 0}));
+    ASSERT_TRUE(clients.back()->Connect());
+  }
+  const auto start = std::chrono::steady_clock::now();
+  for (auto& c : clients) {
+    ASSERT_TRUE(c->AcceptServer(5s)) << c->Error();
+    ASSERT_TRUE(c->ReceiveFrameWithCode(5000, 5s));
+  }
+  const auto took = std::chrono::steady_clock::now() - start;
+  // One admission per 50 ms tick would take two seconds for 40 users.
+  EXPECT_LT(took, 1s) << std::chrono::duration<double>(took).count() << " s";
+  EXPECT_EQ(server.Log().Count("->Error Connect with"), 0);
+  EXPECT_TRUE(server.OnLoop([&] { return server.server().pendingList.empty(); }));
+}
+
+TEST(Admission, AUserAdmittedAgainWhileItsConnectionIsUnderWayIsTriedAfresh) {
+  IniConfig config;
+  config.groups = {{"127.0.0.2::alice"}};
+  InProcessServer server(config);
+  server.Start();
+  platform::BlockingSocket callback;  // alice's client listening on port + 10
+  ASSERT_TRUE(callback.Listen("127.0.0.2", server.Port() + 10));
+  Server& s = server.server();
+  TMyNameUser& alice = s.groups[0].Users[0];
+  // Two ticks for alice in one turn of the event loop: the second comes before the connect
+  // event of the attempt the first one started.
+  const bool activeBetween = server.OnLoop([&] {
+    std::lock_guard sendLock(s.sendLock);
+    s.pendingList.push_back(&alice);
+    net::ConnectTimerTick(s, *s.socketWindow);
+    const bool active = alice.ClientSocket->Active();
+    s.pendingList.push_back(&alice);
+    net::ConnectTimerTick(s, *s.socketWindow);
+    return active;
+  });
+  EXPECT_FALSE(activeBetween);  // connecting is not active yet
+  platform::BlockingSocket accepted;
+  ASSERT_TRUE(callback.Accept(accepted, 5s));
+  const auto deadline = std::chrono::steady_clock::now() + 5s;
+  while (!alice.Connected && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(10ms);
+  }
+  EXPECT_TRUE(alice.Connected);
+  std::this_thread::sleep_for(400ms);  // a housekeeping tick flushes the log
+  EXPECT_EQ(server.Log().Count("->Error Connect with"), 0) << server.Log().All();
+}
+
+}  // namespace
+}  // namespace qv::test
