@@ -8,7 +8,8 @@
 namespace qv::desktop {
 
 TmyAppExt::TmyAppExt(QObject* owner) : QObject(nullptr) {
-  // The owner's children tell whether it already has one: no state outside the objects.
+  // The owner's children tell whether it already has one: no state outside the objects. The
+  // lookup casts through the meta-object, so only a TmyAppExt matches.
   if (owner != nullptr && owner->findChild<TmyAppExt*>(QString(), Qt::FindDirectChildrenOnly)) {
     throw std::logic_error("Duplicated myAppExt component");
   }

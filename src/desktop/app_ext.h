@@ -1,6 +1,7 @@
 #pragma once
 // TmyAppExt: the server's icon in the system tray, its hint and its popup menu. One per
-// application object; where the desktop has no tray the program runs without it.
+// application object (recognised by its own class among the owner's children); where the
+// desktop has no tray the program runs without it.
 #include <QIcon>
 #include <QMenu>
 #include <QObject>
@@ -12,11 +13,13 @@
 namespace qv::desktop {
 
 class TmyAppExt final : public QObject {
+  Q_OBJECT
+
  public:
   static constexpr int kMaxHintLength = 63;
 
   // owner: the application object. Throws std::logic_error "Duplicated myAppExt component"
-  // when the owner already has one.
+  // when the owner already has a TmyAppExt (other children do not count).
   explicit TmyAppExt(QObject* owner);
   ~TmyAppExt() override;
 

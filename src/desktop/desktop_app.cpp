@@ -2,12 +2,38 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QEvent>
+#include <QScreen>
 #include <QTimer>
 
+#include "desktop/desktop_texts.h"
+#include "desktop/structure_dialog.h"
 #include "desktop/text.h"
 #include "platform/signals.h"
 
 namespace qv::desktop {
+namespace {
+
+// Takes the application's Quit event (sent by the session manager when the desktop session
+// ends) and stops the program instead of letting Qt close the windows one by one.
+class QuitEventFilter final : public QObject {
+ public:
+  explicit QuitEventFilter(std::function<void()> onQuit) : onQuit_(std::move(onQuit)) {}
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (watched == qApp && event->type() == QEvent::Quit) {
+      onQuit_();
+      return true;
+    }
+    return QObject::eventFilter(watched, event);
+  }
+
+ private:
+  std::function<void()> onQuit_;
+};
+
+}  // namespace
 
 DesktopApp::DesktopApp(std::string exeDir)
     : front_(window_, loop_), process_(std::move(exeDir), loop_, front_) {
@@ -16,6 +42,7 @@ DesktopApp::DesktopApp(std::string exeDir)
 }
 
 DesktopApp::~DesktopApp() {
+  if (sessionEndFilter_) qApp->removeEventFilter(sessionEndFilter_.get());
   delete settings_.data();
   tray_.reset();
 }
@@ -24,7 +51,11 @@ void DesktopApp::Run() {
   process_.Start();
   SetUpTray();
   window_.show();
+  started_ = true;
+  if (stopPending_) window_.close();
   loop_.Run();
+  // Every nested loop has returned with the main one: nothing runs a dialog any more.
+  delete settings_.data();
   process_.Shutdown();
   tray_.reset();
 }
@@ -33,7 +64,7 @@ void DesktopApp::SetUpTray() {
   Server& server = process_.server();
   window_.Show1().setText(FromAnsi(server.catalogue[MsgId::ShowButton]));
   if (!TmyAppExt::TrayAvailable()) {
-    server.log.Write("No system tray: running without a tray icon.");
+    server.log.Write(Text(server.catalogue, DesktopText::NoSystemTray));
     return;
   }
   tray_ = std::make_unique<TmyAppExt>(qApp);
@@ -43,6 +74,7 @@ void DesktopApp::SetUpTray() {
 }
 
 void DesktopApp::OpenSettings() {
+  if (stopping_) return;
   if (settings_) {
     settings_->show();
     settings_->raise();
@@ -57,21 +89,58 @@ void DesktopApp::OpenSettings() {
 }
 
 void DesktopApp::CloseWindow() {
-  // An open settings dialog closes first and may still save its changes.
+  // An open settings dialog closes first and may still save its changes (not when stopping).
   if (settings_) settings_->close();
   process_.Close();
   loop_.Quit();
 }
 
+void DesktopApp::Stop() {
+  if (stopping_) return;
+  stopping_ = true;
+  services_.Stop();
+  bool dropped = false;
+  for (QWidget* widget : QApplication::topLevelWidgets()) {
+    const auto* browser = dynamic_cast<const TFormBrowser*>(widget);
+    if (browser != nullptr && browser->isVisible() && browser->HasUnsavedEdits()) dropped = true;
+  }
+  if (settings_) {
+    dropped = dropped || settings_->HasUnsavedEdits();
+    settings_->DropEditsOnClose();
+    // It may be the one running the box that is open: deleted after the loops have returned.
+    settings_->setAttribute(Qt::WA_DeleteOnClose, false);
+  }
+  CloseModalDialogs();
+  if (settings_) settings_->close();
+  if (dropped) {
+    Server& server = process_.server();
+    server.log.Write(Text(server.catalogue, DesktopText::EditsDroppedAtStop));
+  }
+  if (started_) {
+    window_.close();
+  } else {
+    stopPending_ = true;  // start-up is still running (the language chooser, say)
+  }
+}
+
 void DesktopApp::CloseOnSignals(int signalFd) {
   loop_.Watch(signalFd, platform::EventLoop::kReadable, [this, signalFd](uint32_t) {
-    if (platform::ReadSignal(signalFd) != 0) window_.close();
+    if (platform::ReadSignal(signalFd) != 0) Stop();
   });
 }
 
-void DesktopApp::ScheduleScreenshots(const QString& dir) {
-  QTimer::singleShot(1500, &window_, [this, dir] {
+void DesktopApp::CloseOnSessionEnd() {
+  if (sessionEndFilter_) return;
+  sessionEndFilter_ = std::make_unique<QuitEventFilter>([this] { Stop(); });
+  qApp->installEventFilter(sessionEndFilter_.get());
+}
+
+void DesktopApp::ScheduleScreenshots(const QString& dir, bool wholeScreen) {
+  QTimer::singleShot(1500, &window_, [this, dir, wholeScreen] {
     window_.grab().save(QDir(dir).filePath(QStringLiteral("main-window.png")));
+    if (wholeScreen && window_.screen() != nullptr) {
+      window_.screen()->grabWindow(0).save(QDir(dir).filePath(QStringLiteral("desktop.png")));
+    }
     OpenSettings();
     QTimer::singleShot(1000, &window_, [this, dir] {
       if (settings_) {

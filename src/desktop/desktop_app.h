@@ -1,6 +1,7 @@
 #pragma once
 // The desktop program once it holds the single-instance name: the Qt event loop, the main
 // window, the server process, the settings dialog (one at a time) and the tray icon.
+#include <QObject>
 #include <QPointer>
 #include <QString>
 #include <memory>
@@ -23,14 +24,24 @@ class DesktopApp {
 
   // Start-up, listener, tray, the event loop until the main window closes, shutdown.
   void Run();
-  // SIGINT and SIGTERM (a signalfd) close the main window, which shuts the server down.
+  // SIGINT and SIGTERM (a signalfd) stop the program (Stop).
   void CloseOnSignals(int signalFd);
+  // The end of the desktop session (the session manager's quit request) stops it too.
+  void CloseOnSessionEnd();
+  // A stop from outside (signal, logout), callable from within any dialog or box: every dialog
+  // and box closes without a question, unsaved edits are dropped (logged once), then the main
+  // window closes and the server shuts down as usual. Nothing is deleted before the loops
+  // that run it have returned.
+  void Stop();
   // Saves pictures of the main window and the settings dialog into dir, then closes (the
-  // desktop test uses it; it also makes the README's screenshots).
-  void ScheduleScreenshots(const QString& dir);
+  // desktop test uses it; it also makes the README's screenshots). With wholeScreen, a picture
+  // of the whole screen with the main window and the tray is saved as well (desktop.png).
+  void ScheduleScreenshots(const QString& dir, bool wholeScreen = false);
 
   TFormQVServer& Window() { return window_; }
   TFormSerSet* Settings() { return settings_; }
+  TmyAppExt* Tray() { return tray_.get(); }
+  Server& server() { return process_.server(); }
   void OpenSettings();
 
  private:
@@ -44,6 +55,10 @@ class DesktopApp {
   QtDialogServices services_;
   QPointer<TFormSerSet> settings_;
   std::unique_ptr<TmyAppExt> tray_;
+  std::unique_ptr<QObject> sessionEndFilter_;
+  bool started_ = false;      // start-up is over, the main window is up
+  bool stopping_ = false;     // Stop ran
+  bool stopPending_ = false;  // Stop ran during start-up: close once it is over
 };
 
 }  // namespace qv::desktop

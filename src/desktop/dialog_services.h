@@ -21,6 +21,8 @@ class DialogServices {
   virtual void RunModal(QDialog& dialog) = 0;
 };
 
+// The real boxes. Once the program stops, no box is shown any more, every question is
+// answered No and every file choice is cancelled, whatever the box still open returns.
 class QtDialogServices final : public DialogServices {
  public:
   void Beep() override;
@@ -29,6 +31,16 @@ class QtDialogServices final : public DialogServices {
   bool AskYesNo(QWidget* parent, const QString& caption, const QString& text) override;
   QString ChooseFileToOpen(QWidget* parent, const QString& filter) override;
   void RunModal(QDialog& dialog) override;
+
+  void Stop() { stopping_ = true; }
+  bool Stopping() const { return stopping_; }
+
+ private:
+  bool stopping_ = false;
 };
+
+// Closes (rejects) every modal dialog and message box that is open, and an open popup menu. Their
+// nested loops return once the caller is back in the event loop. Returns how many were closed.
+int CloseModalDialogs();
 
 }  // namespace qv::desktop

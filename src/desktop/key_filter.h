@@ -31,9 +31,17 @@ class KeyFilter final : public QObject {
   std::function<void()> onRefused_;
 };
 
-// A character key (one that types something), as opposed to navigation keys.
+// A key that types a character. Navigation and editing keys (Tab, Backtab, Escape, Enter,
+// arrows, Home/End, Backspace, Delete) and Ctrl/Alt shortcuts are not characters: the input
+// filters let them pass.
 inline bool IsCharacterKey(const QKeyEvent& key) {
-  return !key.text().isEmpty() && key.key() != Qt::Key_Delete;
+  if (key.modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier)) return false;
+  const QString text = key.text();
+  if (text.isEmpty()) return false;
+  for (const QChar c : text) {
+    if (!c.isPrint()) return false;  // \t, \r, \x1b, \b, \x7f: keys, not characters
+  }
+  return true;
 }
 
 }  // namespace qv::desktop

@@ -59,14 +59,17 @@ TFormQVServer::TFormQVServer() : QWidget(nullptr), view_(*(logs_ = new QPlainTex
   setObjectName(QStringLiteral("FormQVServer"));
   setWindowTitle(QStringLiteral("Quorvane Server"));
 
+  const double scale = ScreenScale(*this);
   auto* panel = new QWidget(this);
   panel->setObjectName(QStringLiteral("Panel1"));
-  panel->setFixedWidth(kPanelWidth);
+  // At least the design width; wider when the count's caption needs it (it never wraps).
+  panel->setMinimumWidth(static_cast<int>(kPanelWidth * scale));
+  panel->setSizePolicy(QSizePolicy::Minimum, QSizePolicy::Preferred);
   button1_ = new QPushButton(QStringLiteral("Settings"), panel);
   button1_->setObjectName(QStringLiteral("Button1"));
   label1_ = new QLabel(QStringLiteral("Connections: 0"), panel);
   label1_->setObjectName(QStringLiteral("Label1"));
-  label1_->setWordWrap(true);
+  label1_->setWordWrap(false);
   auto* panelLayout = new QVBoxLayout(panel);
   panelLayout->setContentsMargins(6, 6, 6, 6);
   panelLayout->addWidget(button1_);
@@ -95,7 +98,6 @@ TFormQVServer::TFormQVServer() : QWidget(nullptr), view_(*(logs_ = new QPlainTex
     if (onSettings_) onSettings_();
   });
 
-  const double scale = ScreenScale(*this);
   resize(static_cast<int>(kDesignWidth * scale), static_cast<int>(kDesignHeight * scale));
   if (const QScreen* screen = QGuiApplication::primaryScreen()) {
     const QRect area = screen->availableGeometry();

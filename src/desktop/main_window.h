@@ -13,7 +13,7 @@
 
 namespace qv::desktop {
 
-// The log view "Logs": a read-only text whose first line is the newest.
+// The log view: a read-only text whose first line is the newest.
 class LogsView final : public LogView {
  public:
   explicit LogsView(QPlainTextEdit& edit) : edit_(edit) {}

@@ -6,6 +6,7 @@
 #include <QHeaderView>
 #include <QTimer>
 #include <QVBoxLayout>
+#include <algorithm>
 #include <exception>
 
 #include "desktop/key_filter.h"
@@ -20,11 +21,22 @@ namespace {
 
 constexpr int kClientWidth = 551, kClientHeight = 388;
 constexpr int kGridRowHeight = 18, kGridNameWidth = 187, kGridHostWidth = 103;
+constexpr int kSmallButtonWidth = 28;
+// Shown as it stands: Qt reads the pattern from the parentheses, so no second pattern is added.
+constexpr char kDatafileFilter[] = "( *.qdb )";
 
 template <typename T>
 T* Named(T* widget, const char* name) {
   widget->setObjectName(QString::fromLatin1(name));
   return widget;
+}
+
+// No button of the dialog reacts to Enter typed elsewhere: Enter never removes a group.
+QPushButton* Button(const QString& text, QWidget* parent, const char* name) {
+  auto* button = Named(new QPushButton(text, parent), name);
+  button->setAutoDefault(false);
+  button->setDefault(false);
+  return button;
 }
 
 void SetTextIfDifferent(QLineEdit& edit, const QString& text) {
@@ -46,6 +58,8 @@ TFormSerSet::TFormSerSet(std::string iniPath, const Catalogue& texts, DialogServ
   const bool loaded = model_.Load(liveNoDelay);
   ShowModel();
   Connect();
+  // The group panel keeps its place while hidden, so this size holds whether or not a group
+  // was shown when the dialog opened.
   const double scale = TFormQVServer::ScreenScale(*this);
   setFixedSize(sizeHint().expandedTo(
       QSize(static_cast<int>(kClientWidth * scale), static_cast<int>(kClientHeight * scale))));
@@ -61,177 +75,203 @@ QString TFormSerSet::Msg(MsgId id) const {
 }
 
 void TFormSerSet::BuildWidgets() {
-  // Groups, left column.
-  label19_ = Named(new QGroupBox(this), "Label19");
-  button2_ = Named(new QPushButton(QStringLiteral("-"), label19_), "Button2");
-  button1_ = Named(new QPushButton(QStringLiteral("+"), label19_), "Button1");
-  button1_->setFixedWidth(28);
-  button2_->setFixedWidth(28);
-  edit1_ = Named(new QLineEdit(label19_), "Edit1");
-  comboBox1_ = Named(new QComboBox(label19_), "ComboBox1");
-  panel1_ = Named(new QFrame(label19_), "Panel1");
-  label2_ = Named(new QLabel(panel1_), "Label2");
-  edit3_ = Named(new QLineEdit(panel1_), "Edit3");
-  edit3_->setReadOnly(true);
-  button3_ = Named(new QPushButton(panel1_), "Button3");
-  label9_ = Named(new QLabel(panel1_), "Label9");
-  edit4_ = Named(new QLineEdit(panel1_), "Edit4");
-  label3_ = Named(new QLabel(panel1_), "Label3");
-  edit7_ = Named(new QLineEdit(panel1_), "Edit7");
-  label4_ = Named(new QLabel(panel1_), "Label4");
-  edit5_ = Named(new QLineEdit(panel1_), "Edit5");
-  label5_ = Named(new QLabel(panel1_), "Label5");
-  edit6_ = Named(new QLineEdit(panel1_), "Edit6");
-  label6_ = Named(new QLabel(panel1_), "Label6");
-  listBox1_ = Named(new QListWidget(panel1_), "ListBox1");
-  listBox1_->setFixedHeight(56);
-  checkBox6_ = Named(new QCheckBox(panel1_), "CheckBox6");
-  checkBox6_->setVisible(false);
-  button6_ = Named(new QPushButton(panel1_), "Button6");
-  for (QLineEdit* e : {edit4_, edit7_, edit5_, edit6_}) e->setMaximumWidth(70);
-
-  auto* groupRow = new QHBoxLayout;
-  groupRow->addWidget(button2_);
-  groupRow->addWidget(button1_);
-  groupRow->addWidget(edit1_, 1);
-  auto* fileRow = new QHBoxLayout;
-  fileRow->addWidget(edit3_, 1);
-  fileRow->addWidget(button3_);
-  auto* fields = new QFormLayout;
-  fields->addRow(label9_, edit4_);
-  fields->addRow(label3_, edit7_);
-  fields->addRow(label4_, edit5_);
-  fields->addRow(label5_, edit6_);
-  fields->addRow(label6_, listBox1_);
-  auto* panelLayout = new QVBoxLayout(panel1_);
-  panelLayout->setContentsMargins(0, 0, 0, 0);
-  panelLayout->addWidget(label2_);
-  panelLayout->addLayout(fileRow);
-  panelLayout->addLayout(fields);
-  panelLayout->addWidget(checkBox6_);
-  panelLayout->addWidget(button6_);
-  auto* groupsLayout = new QVBoxLayout(label19_);
-  groupsLayout->addLayout(groupRow);
-  groupsLayout->addWidget(comboBox1_);
-  groupsLayout->addWidget(panel1_);
-  groupsLayout->addStretch(1);
-
-  // Users, right column.
-  label7_ = Named(new QLabel(this), "Label7");
-  button5_ = Named(new QPushButton(QStringLiteral("-"), this), "Button5");
-  button4_ = Named(new QPushButton(QStringLiteral("+"), this), "Button4");
-  button5_->setFixedWidth(28);
-  button4_->setFixedWidth(28);
-  label12_ = Named(new QLabel(this), "Label12");
-  edit2_ = Named(new QLineEdit(QStringLiteral("New User"), this), "Edit2");
-  label14_ = Named(new QLabel(this), "Label14");
-  edit9_ = Named(new QLineEdit(QStringLiteral("NewHost"), this), "Edit9");
-  sgUsers_ = Named(new QTableWidget(1, 2, this), "SGUsers");
-  sgUsers_->setEditTriggers(QAbstractItemView::NoEditTriggers);
-  sgUsers_->setSelectionBehavior(QAbstractItemView::SelectRows);
-  sgUsers_->setSelectionMode(QAbstractItemView::SingleSelection);
-  sgUsers_->verticalHeader()->setVisible(false);
-  const double scale = TFormQVServer::ScreenScale(*this);
-  sgUsers_->verticalHeader()->setDefaultSectionSize(static_cast<int>(kGridRowHeight * scale));
-  sgUsers_->setColumnWidth(0, static_cast<int>(kGridNameWidth * scale));
-  sgUsers_->setColumnWidth(1, static_cast<int>(kGridHostWidth * scale));
-  sgUsers_->horizontalHeader()->setStretchLastSection(true);
-
-  auto* userButtons = new QHBoxLayout;
-  userButtons->addWidget(label7_, 1);
-  userButtons->addWidget(button5_);
-  userButtons->addWidget(button4_);
-  auto* newUser = new QFormLayout;
-  newUser->addRow(label12_, edit2_);
-  newUser->addRow(label14_, edit9_);
-  auto* usersLayout = new QVBoxLayout;
-  usersLayout->addLayout(userButtons);
-  usersLayout->addLayout(newUser);
-  usersLayout->addWidget(sgUsers_, 1);
-
-  // Language and network, bottom left.
-  label15_ = Named(new QGroupBox(this), "Label15");
-  listBox2_ = Named(new QListWidget(label15_), "ListBox2");
-  listBox2_->setFixedHeight(44);
-  auto* languageLayout = new QVBoxLayout(label15_);
-  languageLayout->addWidget(listBox2_);
-  label8_ = Named(new QGroupBox(this), "Label8");
-  label1_ = Named(new QLabel(label8_), "Label1");
-  edit17_ = Named(new QLineEdit(label8_), "Edit17");
-  edit17_->setMinimumWidth(60);
-  edit17_->setMaximumWidth(80);
-  lbPort2_ = Named(new QLabel(QStringLiteral("port 2"), label8_), "lbPort2");
-  checkBox1_ = Named(new QCheckBox(label8_), "CheckBox1");
-  cbTCPNoDelay_ = Named(new QCheckBox(label8_), "cbTCPNoDelay");
-  auto* portRow = new QHBoxLayout;
-  portRow->addWidget(label1_);
-  portRow->addWidget(edit17_);
-  portRow->addWidget(lbPort2_, 1);
-  auto* networkLayout = new QVBoxLayout(label8_);
-  networkLayout->addLayout(portRow);
-  networkLayout->addWidget(checkBox1_);
-  networkLayout->addWidget(cbTCPNoDelay_);
+  QGroupBox* groups = BuildGroupsBox();
+  QWidget* users = BuildUsersArea();
   auto* bottom = new QHBoxLayout;
-  bottom->addWidget(label15_);
-  bottom->addWidget(label8_, 1);
-
+  bottom->addWidget(BuildLanguageBox());
+  bottom->addWidget(BuildNetworkBox(), 1);
   auto* left = new QVBoxLayout;
-  left->addWidget(label19_, 1);
+  left->addWidget(groups, 1);
   left->addLayout(bottom);
   auto* layout = new QHBoxLayout(this);
   layout->addLayout(left, 1);
-  layout->addLayout(usersLayout, 1);
+  layout->addWidget(users, 1);
+}
+
+QGroupBox* TFormSerSet::BuildGroupsBox() {
+  groupsBox_ = Named(new QGroupBox(this), "Label19");
+  removeGroupButton_ = Button(QStringLiteral("-"), groupsBox_, "Button2");
+  addGroupButton_ = Button(QStringLiteral("+"), groupsBox_, "Button1");
+  removeGroupButton_->setFixedWidth(kSmallButtonWidth);
+  addGroupButton_->setFixedWidth(kSmallButtonWidth);
+  newGroupEdit_ = Named(new QLineEdit(groupsBox_), "Edit1");
+  groupList_ = Named(new QComboBox(groupsBox_), "ComboBox1");
+  groupPanel_ = BuildGroupPanel(groupsBox_);
+
+  auto* groupRow = new QHBoxLayout;
+  groupRow->addWidget(removeGroupButton_);
+  groupRow->addWidget(addGroupButton_);
+  groupRow->addWidget(newGroupEdit_, 1);
+  auto* layout = new QVBoxLayout(groupsBox_);
+  layout->addLayout(groupRow);
+  layout->addWidget(groupList_);
+  layout->addWidget(groupPanel_);
+  layout->addStretch(1);
+  return groupsBox_;
+}
+
+QFrame* TFormSerSet::BuildGroupPanel(QWidget* parent) {
+  auto* panel = Named(new QFrame(parent), "Panel1");
+  QSizePolicy policy = panel->sizePolicy();
+  policy.setRetainSizeWhenHidden(true);
+  panel->setSizePolicy(policy);
+  datafileLabel_ = Named(new QLabel(panel), "Label2");
+  datafileEdit_ = Named(new QLineEdit(panel), "Edit3");
+  datafileEdit_->setReadOnly(true);
+  browseButton_ = Button(QString(), panel, "Button3");
+  countLabel_ = Named(new QLabel(panel), "Label9");
+  countEdit_ = Named(new QLineEdit(panel), "Edit4");
+  countArcLabel_ = Named(new QLabel(panel), "Label3");
+  countArcEdit_ = Named(new QLineEdit(panel), "Edit7");
+  timeBeginLabel_ = Named(new QLabel(panel), "Label4");
+  timeBeginEdit_ = Named(new QLineEdit(panel), "Edit5");
+  timeEndLabel_ = Named(new QLabel(panel), "Label5");
+  timeEndEdit_ = Named(new QLineEdit(panel), "Edit6");
+  stepLabel_ = Named(new QLabel(panel), "Label6");
+  stepList_ = Named(new QListWidget(panel), "ListBox1");
+  stepList_->setFixedHeight(56);
+  archiveLinkBox_ = Named(new QCheckBox(panel), "CheckBox6");
+  archiveLinkBox_->setVisible(false);
+  structureButton_ = Button(QString(), panel, "Button6");
+  for (QLineEdit* e : {countEdit_, countArcEdit_, timeBeginEdit_, timeEndEdit_}) {
+    e->setMaximumWidth(70);
+  }
+
+  auto* fileRow = new QHBoxLayout;
+  fileRow->addWidget(datafileEdit_, 1);
+  fileRow->addWidget(browseButton_);
+  auto* fields = new QFormLayout;
+  fields->addRow(countLabel_, countEdit_);
+  fields->addRow(countArcLabel_, countArcEdit_);
+  fields->addRow(timeBeginLabel_, timeBeginEdit_);
+  fields->addRow(timeEndLabel_, timeEndEdit_);
+  fields->addRow(stepLabel_, stepList_);
+  auto* layout = new QVBoxLayout(panel);
+  layout->setContentsMargins(0, 0, 0, 0);
+  layout->addWidget(datafileLabel_);
+  layout->addLayout(fileRow);
+  layout->addLayout(fields);
+  layout->addWidget(archiveLinkBox_);
+  layout->addWidget(structureButton_);
+  return panel;
+}
+
+QWidget* TFormSerSet::BuildUsersArea() {
+  usersArea_ = new QWidget(this);
+  usersLabel_ = Named(new QLabel(usersArea_), "Label7");
+  removeUserButton_ = Button(QStringLiteral("-"), usersArea_, "Button5");
+  addUserButton_ = Button(QStringLiteral("+"), usersArea_, "Button4");
+  removeUserButton_->setFixedWidth(kSmallButtonWidth);
+  addUserButton_->setFixedWidth(kSmallButtonWidth);
+  userNameLabel_ = Named(new QLabel(usersArea_), "Label12");
+  userNameEdit_ = Named(new QLineEdit(QStringLiteral("New User"), usersArea_), "Edit2");
+  hostLabel_ = Named(new QLabel(usersArea_), "Label14");
+  hostEdit_ = Named(new QLineEdit(QStringLiteral("NewHost"), usersArea_), "Edit9");
+  usersGrid_ = Named(new QTableWidget(1, 2, usersArea_), "SGUsers");
+  usersGrid_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  usersGrid_->setSelectionBehavior(QAbstractItemView::SelectRows);
+  usersGrid_->setSelectionMode(QAbstractItemView::SingleSelection);
+  usersGrid_->verticalHeader()->setVisible(false);
+  const double scale = TFormQVServer::ScreenScale(*this);
+  usersGrid_->verticalHeader()->setDefaultSectionSize(static_cast<int>(kGridRowHeight * scale));
+  usersGrid_->setColumnWidth(0, static_cast<int>(kGridNameWidth * scale));
+  usersGrid_->setColumnWidth(1, static_cast<int>(kGridHostWidth * scale));
+  usersGrid_->horizontalHeader()->setStretchLastSection(true);
+
+  auto* buttons = new QHBoxLayout;
+  buttons->addWidget(usersLabel_, 1);
+  buttons->addWidget(removeUserButton_);
+  buttons->addWidget(addUserButton_);
+  auto* newUser = new QFormLayout;
+  newUser->addRow(userNameLabel_, userNameEdit_);
+  newUser->addRow(hostLabel_, hostEdit_);
+  auto* layout = new QVBoxLayout(usersArea_);
+  layout->setContentsMargins(0, 0, 0, 0);
+  layout->addLayout(buttons);
+  layout->addLayout(newUser);
+  layout->addWidget(usersGrid_, 1);
+  return usersArea_;
+}
+
+QGroupBox* TFormSerSet::BuildLanguageBox() {
+  languageBox_ = Named(new QGroupBox(this), "Label15");
+  languageList_ = Named(new QListWidget(languageBox_), "ListBox2");
+  languageList_->setFixedHeight(44);
+  auto* layout = new QVBoxLayout(languageBox_);
+  layout->addWidget(languageList_);
+  return languageBox_;
+}
+
+QGroupBox* TFormSerSet::BuildNetworkBox() {
+  networkBox_ = Named(new QGroupBox(this), "Label8");
+  portLabel_ = Named(new QLabel(networkBox_), "Label1");
+  portEdit_ = Named(new QLineEdit(networkBox_), "Edit17");
+  portEdit_->setMinimumWidth(60);
+  portEdit_->setMaximumWidth(80);
+  port2Label_ = Named(new QLabel(QStringLiteral("port 2"), networkBox_), "lbPort2");
+  directSendBox_ = Named(new QCheckBox(networkBox_), "CheckBox1");
+  noDelayBox_ = Named(new QCheckBox(networkBox_), "cbTCPNoDelay");
+  auto* portRow = new QHBoxLayout;
+  portRow->addWidget(portLabel_);
+  portRow->addWidget(portEdit_);
+  portRow->addWidget(port2Label_, 1);
+  auto* layout = new QVBoxLayout(networkBox_);
+  layout->addLayout(portRow);
+  layout->addWidget(directSendBox_);
+  layout->addWidget(noDelayBox_);
+  return networkBox_;
 }
 
 void TFormSerSet::SetCaptions() {
-  label19_->setTitle(Msg(MsgId::GroupsBox));
-  label2_->setText(Msg(MsgId::DatafileLabel));
-  button3_->setText(Msg(MsgId::BrowseButton));
-  label9_->setText(Msg(MsgId::TotalRecords));
-  label3_->setText(Msg(MsgId::TotalArchiveRecords));
-  label4_->setText(Msg(MsgId::StartingTime));
-  label5_->setText(Msg(MsgId::FinishingTime));
-  label6_->setText(Msg(MsgId::StepLabel));
-  listBox1_->addItems({QStringLiteral("1 ") + Msg(MsgId::Hour),
+  groupsBox_->setTitle(Msg(MsgId::GroupsBox));
+  datafileLabel_->setText(Msg(MsgId::DatafileLabel));
+  browseButton_->setText(Msg(MsgId::BrowseButton));
+  countLabel_->setText(Msg(MsgId::TotalRecords));
+  countArcLabel_->setText(Msg(MsgId::TotalArchiveRecords));
+  timeBeginLabel_->setText(Msg(MsgId::StartingTime));
+  timeEndLabel_->setText(Msg(MsgId::FinishingTime));
+  stepLabel_->setText(Msg(MsgId::StepLabel));
+  stepList_->addItems({QStringLiteral("1 ") + Msg(MsgId::Hour),
                        QStringLiteral("2 ") + Msg(MsgId::Hours),
                        QStringLiteral("3 ") + Msg(MsgId::Hours)});
-  checkBox6_->setText(Msg(MsgId::AutoArchive));
-  button6_->setText(Msg(MsgId::StructureButton));
-  label7_->setText(Msg(MsgId::UsersInGroup));
-  label12_->setText(Msg(MsgId::UserNameHeader));
-  label14_->setText(Msg(MsgId::HostNameHeader));
-  sgUsers_->setHorizontalHeaderLabels({Msg(MsgId::UserNameHeader), Msg(MsgId::HostNameHeader)});
-  label15_->setTitle(Msg(MsgId::LanguageBox));
-  listBox2_->addItems({Msg(MsgId::English), Msg(MsgId::Russian)});
-  label8_->setTitle(Msg(MsgId::NetworkBox));
-  label1_->setText(Msg(MsgId::PortLabel));
-  checkBox1_->setText(Msg(MsgId::DirectSending));
-  cbTCPNoDelay_->setText(Msg(MsgId::TcpNoDelay));
+  archiveLinkBox_->setText(Msg(MsgId::AutoArchive));
+  structureButton_->setText(Msg(MsgId::StructureButton));
+  usersLabel_->setText(Msg(MsgId::UsersInGroup));
+  userNameLabel_->setText(Msg(MsgId::UserNameHeader));
+  hostLabel_->setText(Msg(MsgId::HostNameHeader));
+  usersGrid_->setHorizontalHeaderLabels({Msg(MsgId::UserNameHeader), Msg(MsgId::HostNameHeader)});
+  languageBox_->setTitle(Msg(MsgId::LanguageBox));
+  languageList_->addItems({Msg(MsgId::English), Msg(MsgId::Russian)});
+  networkBox_->setTitle(Msg(MsgId::NetworkBox));
+  portLabel_->setText(Msg(MsgId::PortLabel));
+  directSendBox_->setText(Msg(MsgId::DirectSending));
+  noDelayBox_->setText(Msg(MsgId::TcpNoDelay));
 }
 
 void TFormSerSet::InstallFilters() {
   const auto beep = [this] { services_.Beep(); };
   const auto digitsOnly = [](const QKeyEvent& key) {
-    if (!IsCharacterKey(key) || key.key() == Qt::Key_Backspace) return true;
-    const QChar c = key.text().front();
-    return c >= QChar('0') && c <= QChar('9');
+    if (!IsCharacterKey(key)) return true;
+    const QString text = key.text();
+    return std::all_of(text.begin(), text.end(),
+                       [](QChar c) { return c >= QChar('0') && c <= QChar('9'); });
   };
-  for (QLineEdit* edit : {edit4_, edit7_, edit5_, edit6_, edit17_}) {
+  for (QLineEdit* edit : {countEdit_, countArcEdit_, timeBeginEdit_, timeEndEdit_, portEdit_}) {
     edit->installEventFilter(new KeyFilter(edit, digitsOnly, beep));
   }
   const auto noColon = [](const QKeyEvent& key) {
     return !IsCharacterKey(key) || !key.text().contains(QChar(':'));
   };
-  for (QLineEdit* edit : {edit2_, edit9_}) {
+  for (QLineEdit* edit : {userNameEdit_, hostEdit_}) {
     edit->installEventFilter(new KeyFilter(edit, noColon, beep));
   }
-  // The grid is not edited directly: a character key in the name column is refused; in the
-  // host column ':' is refused and every character key counts as a change.
-  sgUsers_->installEventFilter(new KeyFilter(
-      sgUsers_,
+  // The grid is not edited directly: a character in the name column is refused; in the host
+  // column ':' is refused and every character counts as a change.
+  usersGrid_->installEventFilter(new KeyFilter(
+      usersGrid_,
       [this](const QKeyEvent& key) {
         if (!IsCharacterKey(key)) return true;
-        if (sgUsers_->currentColumn() <= 0) return false;
+        if (usersGrid_->currentColumn() <= 0) return false;
         model_.HostCellKeyPressed();
         return !key.text().contains(QChar(':'));
       },
@@ -239,102 +279,110 @@ void TFormSerSet::InstallFilters() {
 }
 
 void TFormSerSet::Connect() {
-  connect(edit1_, &QLineEdit::textEdited, this, [this] {
+  connect(newGroupEdit_, &QLineEdit::textEdited, this, [this] {
     model_.GroupNameEdited();
     ShowModel();
   });
-  connect(button1_, &QPushButton::clicked, this, [this] {
+  // Enter in the new-group field adds the group, as "+" would.
+  connect(newGroupEdit_, &QLineEdit::returnPressed, this, [this] {
+    if (addGroupButton_->isEnabled()) addGroupButton_->click();
+  });
+  connect(addGroupButton_, &QPushButton::clicked, this, [this] {
     model_.KeepGrid();
-    model_.AddGroup(ToAnsi(edit1_->text()));
+    model_.AddGroup(ToAnsi(newGroupEdit_->text()));
     ShowModel();
   });
-  connect(button2_, &QPushButton::clicked, this, [this] {
+  connect(removeGroupButton_, &QPushButton::clicked, this, [this] {
     model_.RemoveGroup();
     ShowModel();
   });
-  connect(comboBox1_, &QComboBox::activated, this, [this](int index) {
+  connect(groupList_, &QComboBox::activated, this, [this](int index) {
     model_.SelectGroup(index);
     ShowModel();
   });
-  connect(edit4_, &QLineEdit::textEdited, this,
+  connect(countEdit_, &QLineEdit::textEdited, this,
           [this](const QString& t) { model_.SetCount(t.toStdString()); });
-  connect(edit7_, &QLineEdit::textEdited, this,
+  connect(countArcEdit_, &QLineEdit::textEdited, this,
           [this](const QString& t) { model_.SetCountArc(t.toStdString()); });
-  connect(edit5_, &QLineEdit::textEdited, this,
+  connect(timeBeginEdit_, &QLineEdit::textEdited, this,
           [this](const QString& t) { model_.SetTimeBegin(t.toStdString()); });
-  connect(edit6_, &QLineEdit::textEdited, this,
+  connect(timeEndEdit_, &QLineEdit::textEdited, this,
           [this](const QString& t) { model_.SetTimeEnd(t.toStdString()); });
-  connect(listBox1_, &QListWidget::currentRowChanged, this,
+  connect(stepList_, &QListWidget::currentRowChanged, this,
           [this](int row) { model_.SetStep(row); });
-  connect(checkBox6_, &QCheckBox::clicked, this, [this](bool on) { model_.SetArchiveLink(on); });
-  connect(button3_, &QPushButton::clicked, this, [this] { ChooseDatafile(); });
-  connect(button6_, &QPushButton::clicked, this, [this] { OpenStructure(); });
-  connect(button4_, &QPushButton::clicked, this, [this] { AddUser(); });
-  connect(button5_, &QPushButton::clicked, this, [this] {
-    model_.RemoveUser(std::max(sgUsers_->currentRow(), 0));
+  connect(archiveLinkBox_, &QCheckBox::clicked, this,
+          [this](bool on) { model_.SetArchiveLink(on); });
+  connect(browseButton_, &QPushButton::clicked, this, [this] { ChooseDatafile(); });
+  connect(structureButton_, &QPushButton::clicked, this, [this] { OpenStructure(); });
+  connect(addUserButton_, &QPushButton::clicked, this, [this] { AddUser(); });
+  connect(removeUserButton_, &QPushButton::clicked, this, [this] {
+    model_.RemoveUser(std::max(usersGrid_->currentRow(), 0));
     ShowGrid();
   });
-  connect(edit17_, &QLineEdit::textEdited, this, [this](const QString& t) {
+  connect(portEdit_, &QLineEdit::textEdited, this, [this](const QString& t) {
     model_.SetPort(t.toStdString());
-    lbPort2_->setText(QString::fromStdString(model_.Port2Label()));
+    port2Label_->setText(QString::fromStdString(model_.Port2Label()));
   });
-  connect(listBox2_, &QListWidget::currentRowChanged, this,
+  connect(languageList_, &QListWidget::currentRowChanged, this,
           [this](int row) { model_.SetLanguage(row); });
-  connect(checkBox1_, &QCheckBox::clicked, this, [this](bool on) { model_.SetDirectSend(on); });
-  connect(cbTCPNoDelay_, &QCheckBox::clicked, this, [this](bool on) { model_.SetTcpNoDelay(on); });
+  connect(directSendBox_, &QCheckBox::clicked, this, [this](bool on) { model_.SetDirectSend(on); });
+  connect(noDelayBox_, &QCheckBox::clicked, this, [this](bool on) { model_.SetTcpNoDelay(on); });
 }
 
 void TFormSerSet::ShowModel() {
-  const QSignalBlocker b1(comboBox1_), b2(listBox1_), b3(listBox2_), b4(checkBox6_);
-  const QSignalBlocker b5(checkBox1_), b6(cbTCPNoDelay_);
+  const QSignalBlocker b1(groupList_), b2(stepList_), b3(languageList_), b4(archiveLinkBox_);
+  const QSignalBlocker b5(directSendBox_), b6(noDelayBox_);
   QStringList names;
   for (const std::string& name : model_.GroupNames()) names << FromAnsi(name);
   QStringList shown;
-  for (int i = 0; i < comboBox1_->count(); ++i) shown << comboBox1_->itemText(i);
+  for (int i = 0; i < groupList_->count(); ++i) shown << groupList_->itemText(i);
   if (names != shown) {
-    comboBox1_->clear();
-    comboBox1_->addItems(names);
+    groupList_->clear();
+    groupList_->addItems(names);
   }
-  comboBox1_->setCurrentIndex(model_.CurrentGroup());
-  panel1_->setVisible(model_.PanelVisible());
-  button1_->setEnabled(model_.AddGroupEnabled());
-  button2_->setEnabled(model_.RemoveGroupEnabled());
+  groupList_->setCurrentIndex(model_.CurrentGroup());
+  groupPanel_->setVisible(model_.PanelVisible());
+  // Users belong to the current group: without one, users typed there would go nowhere.
+  usersArea_->setEnabled(model_.PanelVisible());
+  addGroupButton_->setEnabled(model_.AddGroupEnabled());
+  removeGroupButton_->setEnabled(model_.RemoveGroupEnabled());
 
   const config::TMyDBAlias& fields = model_.Shown();
-  SetTextIfDifferent(*edit3_, FromPath(model_.DatafileDisplay()));
-  SetTextIfDifferent(*edit4_, QString::fromStdString(fields.Count));
-  SetTextIfDifferent(*edit7_, QString::fromStdString(fields.CountArc));
-  SetTextIfDifferent(*edit5_, QString::fromStdString(fields.TimeBegin));
-  SetTextIfDifferent(*edit6_, QString::fromStdString(fields.TimeEnd));
-  listBox1_->setCurrentRow(fields.Step >= 0 && fields.Step < listBox1_->count() ? fields.Step : -1);
-  checkBox6_->setChecked(fields.ArchiveLink);
-  button6_->setEnabled(model_.StructureEnabled());
+  SetTextIfDifferent(*datafileEdit_, FromPath(model_.DatafileDisplay()));
+  SetTextIfDifferent(*countEdit_, QString::fromStdString(fields.Count));
+  SetTextIfDifferent(*countArcEdit_, QString::fromStdString(fields.CountArc));
+  SetTextIfDifferent(*timeBeginEdit_, QString::fromStdString(fields.TimeBegin));
+  SetTextIfDifferent(*timeEndEdit_, QString::fromStdString(fields.TimeEnd));
+  stepList_->setCurrentRow(fields.Step >= 0 && fields.Step < stepList_->count() ? fields.Step : -1);
+  archiveLinkBox_->setChecked(fields.ArchiveLink);
+  structureButton_->setEnabled(model_.StructureEnabled());
 
-  listBox2_->setCurrentRow(
-      model_.Language() >= 0 && model_.Language() < listBox2_->count() ? model_.Language() : -1);
-  SetTextIfDifferent(*edit17_, QString::fromStdString(model_.Port()));
-  lbPort2_->setText(QString::fromStdString(model_.Port2Label()));
-  checkBox1_->setChecked(model_.DirectSend());
-  cbTCPNoDelay_->setChecked(model_.TcpNoDelay());
+  languageList_->setCurrentRow(model_.Language() >= 0 && model_.Language() < languageList_->count()
+                                   ? model_.Language()
+                                   : -1);
+  SetTextIfDifferent(*portEdit_, QString::fromStdString(model_.Port()));
+  port2Label_->setText(QString::fromStdString(model_.Port2Label()));
+  directSendBox_->setChecked(model_.DirectSend());
+  noDelayBox_->setChecked(model_.TcpNoDelay());
   ShowGrid();
 }
 
 void TFormSerSet::ShowGrid() {
-  const int row = sgUsers_->currentRow();
+  const int row = usersGrid_->currentRow();
   const auto& grid = model_.Grid();
-  sgUsers_->setRowCount(static_cast<int>(grid.size()));
+  usersGrid_->setRowCount(static_cast<int>(grid.size()));
   for (int r = 0; r < static_cast<int>(grid.size()); ++r) {
     const config::SettingsUser& user = grid[static_cast<size_t>(r)];
-    sgUsers_->setItem(r, 0, new QTableWidgetItem(FromAnsi(user.UserName)));
-    sgUsers_->setItem(r, 1, new QTableWidgetItem(FromAnsi(user.HostName)));
+    usersGrid_->setItem(r, 0, new QTableWidgetItem(FromAnsi(user.UserName)));
+    usersGrid_->setItem(r, 1, new QTableWidgetItem(FromAnsi(user.HostName)));
   }
-  sgUsers_->setCurrentCell(std::clamp(row, 0, sgUsers_->rowCount() - 1), 0);
+  usersGrid_->setCurrentCell(std::clamp(row, 0, usersGrid_->rowCount() - 1), 0);
 }
 
 void TFormSerSet::AddUser() {
-  std::string host = ToAnsi(edit9_->text());
-  const config::AddUserResult result = model_.AddUser(ToAnsi(edit2_->text()), host);
-  SetTextIfDifferent(*edit9_, FromAnsi(host));
+  std::string host = ToAnsi(hostEdit_->text());
+  const config::AddUserResult result = model_.AddUser(ToAnsi(userNameEdit_->text()), host);
+  SetTextIfDifferent(*hostEdit_, FromAnsi(host));
   switch (result) {
     case config::AddUserResult::DuplicateUserName:
       services_.Warn(this, Msg(MsgId::WarningCaption), Msg(MsgId::UserExists));
@@ -344,7 +392,7 @@ void TFormSerSet::AddUser() {
       break;
     case config::AddUserResult::Added:
       ShowGrid();
-      sgUsers_->setCurrentCell(sgUsers_->rowCount() - 1, 0);
+      usersGrid_->setCurrentCell(usersGrid_->rowCount() - 1, 0);
       break;
     case config::AddUserResult::Ignored:
       break;
@@ -352,7 +400,7 @@ void TFormSerSet::AddUser() {
 }
 
 void TFormSerSet::ChooseDatafile() {
-  const QString chosen = services_.ChooseFileToOpen(this, QStringLiteral("( *.qdb ) (*.qdb)"));
+  const QString chosen = services_.ChooseFileToOpen(this, QString::fromLatin1(kDatafileFilter));
   if (chosen.isEmpty()) return;
   try {
     model_.ChooseDatafile(ToPath(chosen));
@@ -367,8 +415,9 @@ void TFormSerSet::OpenStructure() {
   if (path.empty() || !platform::FileExists(path)) return;
   const std::optional<int32_t> maxArchive = model_.StructureMaxArchive();
   if (!maxArchive) {
-    services_.Error(this, Msg(MsgId::ErrorCaption),
-                    QStringLiteral("'%1' is not a valid integer value.").arg(edit7_->text()));
+    services_.Error(
+        this, Msg(MsgId::ErrorCaption),
+        QStringLiteral("'%1' is not a valid integer value.").arg(countArcEdit_->text()));
     return;
   }
   TFormBrowser browser(path, *maxArchive, texts_, services_, platform::Now(), this);
@@ -379,9 +428,17 @@ void TFormSerSet::OpenStructure() {
   services_.RunModal(browser);
 }
 
+bool TFormSerSet::HasUnsavedEdits() const {
+  return model_.ShouldAskToSave();
+}
+
+void TFormSerSet::reject() {
+  close();
+}
+
 void TFormSerSet::closeEvent(QCloseEvent* event) {
   model_.KeepGrid();
-  if (model_.ShouldAskToSave() &&
+  if (!dropEdits_ && model_.ShouldAskToSave() &&
       services_.AskYesNo(this, Msg(MsgId::WarningCaption), Msg(MsgId::SaveChanges))) {
     try {
       model_.Save();

@@ -1,6 +1,7 @@
 #pragma once
 // TFormSerSet, "Server Settings": groups, each group's datafile, counts, hours and users, the
 // port and network switches, and the language. Modeless; the logic is config::SettingsModel.
+// The widgets keep their designer names as object names (Button1, Edit4, SGUsers, ...).
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDialog>
@@ -11,6 +12,7 @@
 #include <QListWidget>
 #include <QPushButton>
 #include <QTableWidget>
+#include <QWidget>
 #include <string>
 
 #include "config/settings_model.h"
@@ -27,12 +29,24 @@ class TFormSerSet final : public QDialog {
               bool& liveNoDelay, QWidget* parent = nullptr);
 
   const config::SettingsModel& Model() const { return model_; }
+  // Edits that closing would offer to save.
+  bool HasUnsavedEdits() const;
+  // The program stops: the next close asks nothing and saves nothing.
+  void DropEditsOnClose() { dropEdits_ = true; }
+
+  // Escape closes the dialog the same way as its close button: "Save Changes?" first.
+  void reject() override;
 
  protected:
   void closeEvent(QCloseEvent* event) override;
 
  private:
   void BuildWidgets();
+  QGroupBox* BuildGroupsBox();
+  QFrame* BuildGroupPanel(QWidget* parent);
+  QWidget* BuildUsersArea();
+  QGroupBox* BuildLanguageBox();
+  QGroupBox* BuildNetworkBox();
   void SetCaptions();
   void Connect();
   void InstallFilters();
@@ -47,45 +61,49 @@ class TFormSerSet final : public QDialog {
   config::SettingsModel model_;
   const Catalogue& texts_;
   DialogServices& services_;
-  std::string datafileToOpen_;
+  bool dropEdits_ = false;
 
-  QGroupBox* label19_;
-  QPushButton* button1_;
-  QPushButton* button2_;
-  QLineEdit* edit1_;
-  QComboBox* comboBox1_;
-  QFrame* panel1_;
-  QLabel* label2_;
-  QLineEdit* edit3_;
-  QPushButton* button3_;
-  QLabel* label9_;
-  QLineEdit* edit4_;
-  QLabel* label3_;
-  QLineEdit* edit7_;
-  QLabel* label4_;
-  QLineEdit* edit5_;
-  QLabel* label5_;
-  QLineEdit* edit6_;
-  QLabel* label6_;
-  QListWidget* listBox1_;
-  QCheckBox* checkBox6_;
-  QPushButton* button6_;
-  QLabel* label7_;
-  QPushButton* button5_;
-  QPushButton* button4_;
-  QLabel* label12_;
-  QLineEdit* edit2_;
-  QLabel* label14_;
-  QLineEdit* edit9_;
-  QTableWidget* sgUsers_;
-  QGroupBox* label15_;
-  QListWidget* listBox2_;
-  QGroupBox* label8_;
-  QLabel* label1_;
-  QLineEdit* edit17_;
-  QLabel* lbPort2_;
-  QCheckBox* checkBox1_;
-  QCheckBox* cbTCPNoDelay_;
+  // Groups (left column).
+  QGroupBox* groupsBox_;            // Label19
+  QPushButton* removeGroupButton_;  // Button2
+  QPushButton* addGroupButton_;     // Button1
+  QLineEdit* newGroupEdit_;         // Edit1
+  QComboBox* groupList_;            // ComboBox1
+  QFrame* groupPanel_;              // Panel1: the fields of the current group
+  QLabel* datafileLabel_;           // Label2
+  QLineEdit* datafileEdit_;         // Edit3
+  QPushButton* browseButton_;       // Button3
+  QLabel* countLabel_;              // Label9
+  QLineEdit* countEdit_;            // Edit4
+  QLabel* countArcLabel_;           // Label3
+  QLineEdit* countArcEdit_;         // Edit7
+  QLabel* timeBeginLabel_;          // Label4
+  QLineEdit* timeBeginEdit_;        // Edit5
+  QLabel* timeEndLabel_;            // Label5
+  QLineEdit* timeEndEdit_;          // Edit6
+  QLabel* stepLabel_;               // Label6
+  QListWidget* stepList_;           // ListBox1
+  QCheckBox* archiveLinkBox_;       // CheckBox6
+  QPushButton* structureButton_;    // Button6
+  // Users of the current group (right column).
+  QWidget* usersArea_;
+  QLabel* usersLabel_;             // Label7
+  QPushButton* removeUserButton_;  // Button5
+  QPushButton* addUserButton_;     // Button4
+  QLabel* userNameLabel_;          // Label12
+  QLineEdit* userNameEdit_;        // Edit2
+  QLabel* hostLabel_;              // Label14
+  QLineEdit* hostEdit_;            // Edit9
+  QTableWidget* usersGrid_;        // SGUsers
+  // Language and network (bottom left).
+  QGroupBox* languageBox_;     // Label15
+  QListWidget* languageList_;  // ListBox2
+  QGroupBox* networkBox_;      // Label8
+  QLabel* portLabel_;          // Label1
+  QLineEdit* portEdit_;        // Edit17
+  QLabel* port2Label_;         // lbPort2
+  QCheckBox* directSendBox_;   // CheckBox1
+  QCheckBox* noDelayBox_;      // cbTCPNoDelay
 };
 
 }  // namespace qv::desktop

@@ -135,6 +135,10 @@ void TFormBrowser::SetUp() {
   SetBeginRed(false);
 }
 
+bool TFormBrowser::HasUnsavedEdits() const {
+  return button2_->isEnabled();
+}
+
 void TFormBrowser::SetPicker(QDateEdit& picker, double days, double& field) {
   const QDate date = DateFromDays(days);
   if (!date.isValid() || date < picker.minimumDate() || date > picker.maximumDate()) {

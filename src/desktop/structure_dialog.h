@@ -33,6 +33,8 @@ class TFormBrowser final : public QDialog {
   double BeginDate() const { return beginDate_; }
   double EndDate() const { return endDate_; }
   bool BeginDropsOldest() const { return beginRed_; }
+  // Something was changed and not applied (Apply is enabled).
+  bool HasUnsavedEdits() const;
 
   QSlider& TrackBar1() { return *trackBar1_; }
   QDateEdit& Label4() { return *label4_; }

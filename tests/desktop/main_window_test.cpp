@@ -4,11 +4,13 @@
 
 #include <QApplication>
 #include <QMenu>
+#include <QTimer>
 #include <mutex>
 #include <stdexcept>
 
 #include "desktop/app_ext.h"
 #include "desktop/desktop_front_end.h"
+#include "desktop/desktop_texts.h"
 #include "desktop/language_dialog.h"
 #include "desktop/main_window.h"
 #include "desktop/qt_event_loop.h"
@@ -110,8 +112,48 @@ TEST(LanguageDialog, EntriesGiveTheirCodes) {
   EXPECT_EQ(dialog.height(), 6 + 140 + 20 + 24 + 10);
 }
 
+TEST(MainWindow, ConnectionCountNeverWraps) {
+  TFormQVServer window;
+  window.show();
+  EXPECT_FALSE(window.Label1().wordWrap());
+  for (const char* caption : {"Connections: 0", "Connections: 123456"}) {
+    window.Label1().setText(QString::fromLatin1(caption));
+    for (int i = 0; i < 3; ++i) QApplication::processEvents();
+    EXPECT_GE(window.Label1().width(), window.Label1().sizeHint().width()) << caption;
+    EXPECT_LT(window.Label1().height(), 2 * window.Label1().fontMetrics().height()) << caption;
+  }
+}
+
+TEST(TmyAppExt, OnlyATmyAppExtCountsAsTheDuplicate) {
+  // The application object always has children of its own (its event dispatcher, say).
+  ASSERT_FALSE(qApp->children().isEmpty());
+  {
+    TmyAppExt ext(qApp);
+    EXPECT_THROW(TmyAppExt second(qApp), std::logic_error);
+  }
+  TmyAppExt again(qApp);  // the first one is gone
+  QObject owner;
+  new QObject(&owner);
+  auto* timer = new QTimer(&owner);
+  EXPECT_NO_THROW(TmyAppExt(&owner).SetTrayHint(QStringLiteral("x")));
+  EXPECT_EQ(timer->parent(), &owner);
+}
+
+TEST(DesktopTexts, TrayLineFollowsTheCatalogueLanguage) {
+  Catalogue catalogue;
+  EXPECT_EQ(Text(catalogue, DesktopText::NoSystemTray),
+            "No system tray: running without a tray icon.");
+  catalogue.Select(Language::Russian);
+  const std::string russian = Text(catalogue, DesktopText::NoSystemTray);
+  EXPECT_EQ(platform::Cp1251ToUtf8(russian),
+            "Нет области уведомлений: сервер работает без значка в трее.");
+  EXPECT_NE(platform::Cp1251ToUtf8(Text(catalogue, DesktopText::EditsDroppedAtStop)),
+            "Stop: open dialogs closed, their unsaved changes dropped.");
+}
+
 TEST(TmyAppExt, OneInstanceHintPopupAndIcon) {
   QObject owner;
+  new QObject(&owner);  // other children are no TmyAppExt
   TmyAppExt ext(&owner);
   try {
     TmyAppExt second(&owner);

@@ -6,6 +6,7 @@
 #include <QComboBox>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QPointer>
 #include <QPushButton>
 #include <QTableWidget>
 #include <QTest>
@@ -283,6 +284,157 @@ TEST_F(SettingsDialogTest, StructureOpensForTheGroupDatafile) {
   W<QPushButton>("Button6").click();
   EXPECT_EQ(services_.modalRuns, 1);
   EXPECT_EQ(maxArchiveShown, 2);
+}
+
+}  // namespace
+}  // namespace qv::desktop
+
+namespace qv::desktop {
+namespace {
+
+constexpr char kNoGroups[] =
+    "[Options]\nApplicationCharset=5\nLanguage=0\n"
+    "[NetWork]\nPort=6340\nDirectSend=1\nReconnect=5\nTCPNoDelay=1\nCheckInterval_ms=15000\n"
+    "[DataBases]\nCount=0\n";
+
+const char* const kDigitFields[] = {"Edit4", "Edit7", "Edit5", "Edit6", "Edit17"};
+
+TEST_F(SettingsDialogTest, EnterInAnyLineEditRemovesNoGroup) {
+  Open();
+  auto& groups = W<QComboBox>("ComboBox1");
+  const auto edits = dialog_->findChildren<QLineEdit*>();
+  ASSERT_GE(edits.size(), 9);
+  for (QLineEdit* edit : edits) {
+    for (const Qt::Key key : {Qt::Key_Return, Qt::Key_Enter}) {
+      QTest::keyClick(edit, key);
+      EXPECT_EQ(groups.count(), 3) << edit->objectName().toStdString();
+    }
+  }
+  for (QPushButton* button : dialog_->findChildren<QPushButton*>()) {
+    EXPECT_FALSE(button->isDefault()) << button->objectName().toStdString();
+    EXPECT_FALSE(button->autoDefault()) << button->objectName().toStdString();
+  }
+  QTest::keyClick(dialog_.get(), Qt::Key_Return);
+  EXPECT_EQ(groups.count(), 3);
+  EXPECT_TRUE(dialog_->isVisible());
+
+  // In the new-group field Enter adds the group typed there, as "+" does.
+  QTest::keyClicks(&W<QLineEdit>("Edit1"), "Delta");
+  QTest::keyClick(&W<QLineEdit>("Edit1"), Qt::Key_Return);
+  ASSERT_EQ(groups.count(), 4);
+  EXPECT_EQ(groups.currentText(), QStringLiteral("Delta"));
+  QTest::keyClick(&W<QLineEdit>("Edit1"), Qt::Key_Return);  // "+" is disabled again
+  EXPECT_EQ(groups.count(), 4);
+  services_.answerYes = false;
+  Close();
+  EXPECT_EQ(FileText(), kThreeGroups);
+}
+
+TEST_F(SettingsDialogTest, EscapeTakesTheClosePath) {
+  Open();
+  QTest::keyClick(dialog_.get(), Qt::Key_Escape);  // nothing changed: nothing asked
+  EXPECT_FALSE(dialog_->isVisible());
+  EXPECT_TRUE(services_.questions.empty());
+
+  Open();
+  Retype("Edit17", "7000");
+  services_.answerYes = true;
+  QTest::keyClick(&W<QLineEdit>("Edit17"), Qt::Key_Escape);
+  EXPECT_FALSE(dialog_->isVisible());
+  ASSERT_EQ(services_.questions.size(), 1u);
+  EXPECT_EQ(services_.questions[0].text, QStringLiteral("Save Changes?"));
+  EXPECT_EQ(Value("NetWork", "Port"), "7000");
+
+  // A dialog closed with Escape and deleted on close really goes (it is not merely hidden).
+  Open();
+  QPointer<TFormSerSet> owned = dialog_.release();
+  owned->setAttribute(Qt::WA_DeleteOnClose);
+  QTest::keyClick(owned.data(), Qt::Key_Escape);
+  QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  EXPECT_TRUE(owned.isNull());
+}
+
+TEST_F(SettingsDialogTest, NavigationAndShortcutsPassTheDigitFilter) {
+  TFormSerSet& dialog = Open();
+  QApplication::setActiveWindow(&dialog);
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&dialog, 2000));
+  for (const char* name : kDigitFields) {
+    auto& edit = W<QLineEdit>(name);
+    edit.setFocus();
+    ASSERT_TRUE(edit.hasFocus()) << name;
+    const QString before = edit.text();
+    QTest::keyClick(&edit, Qt::Key_Tab);
+    EXPECT_FALSE(edit.hasFocus()) << name;
+    EXPECT_EQ(edit.text(), before) << name;
+    edit.setFocus();
+    QTest::keyClick(&edit, Qt::Key_Backtab);
+    EXPECT_FALSE(edit.hasFocus()) << name;
+    EXPECT_EQ(edit.text(), before) << name;
+  }
+  EXPECT_EQ(services_.beeps, 0);
+
+  // Select all and retype replaces the text; arrows, Home, Delete edit as usual.
+  auto& port = W<QLineEdit>("Edit17");
+  port.setFocus();
+  QTest::keyClick(&port, Qt::Key_A, Qt::ControlModifier);
+  QTest::keyClicks(&port, "7000");
+  EXPECT_EQ(port.text(), QStringLiteral("7000"));
+  QTest::keyClick(&port, Qt::Key_Home);
+  QTest::keyClick(&port, Qt::Key_Delete);
+  QTest::keyClick(&port, Qt::Key_Right);
+  QTest::keyClick(&port, Qt::Key_Backspace);
+  QTest::keyClicks(&port, "9");
+  EXPECT_EQ(port.text(), QStringLiteral("900"));
+  EXPECT_EQ(W<QLabel>("lbPort2").text(), QStringLiteral(",910"));
+  QTest::keyClicks(&port, "x:");  // characters other than digits are still refused
+  EXPECT_EQ(port.text(), QStringLiteral("900"));
+  EXPECT_EQ(services_.beeps, 2);
+  services_.answerYes = false;
+  Close();
+}
+
+TEST_F(SettingsDialogTest, GroupAddedToADialogOpenedWithoutOneHasFullHeightFields) {
+  Open();
+  const int normalHeight = W<QLineEdit>("Edit4").height();
+  const int normalList = W<QListWidget>("ListBox1").height();
+  ASSERT_GE(normalHeight, W<QLineEdit>("Edit4").minimumSizeHint().height());
+  services_.answerYes = false;
+  Close();
+
+  Write(kNoGroups);
+  Open();
+  EXPECT_FALSE(W<QFrame>("Panel1").isVisible());
+  // No group: the user area takes no users (they would belong to no group).
+  EXPECT_FALSE(W<QPushButton>("Button4").isEnabled());
+  EXPECT_FALSE(W<QLineEdit>("Edit2").isEnabled());
+  QTest::keyClicks(&W<QLineEdit>("Edit1"), "First");
+  W<QPushButton>("Button1").click();
+  QApplication::processEvents();
+  ASSERT_TRUE(W<QFrame>("Panel1").isVisible());
+  EXPECT_TRUE(W<QPushButton>("Button4").isEnabled());
+  for (const char* name : kDigitFields) {
+    EXPECT_EQ(W<QLineEdit>(name).height(), normalHeight) << name;
+  }
+  EXPECT_EQ(W<QListWidget>("ListBox1").height(), normalList);
+  AddUser("Erik", "pc20");
+  services_.answerYes = true;
+  Close();
+  EXPECT_EQ(Value("DataBase - 1", "User_1"), "pc20::Erik");
+}
+
+TEST_F(SettingsDialogTest, AfterAFailedLoadUsersCannotBeAddedAndTheFilterReadsOnce) {
+  std::string text = kThreeGroups;
+  text.replace(text.find("UserCount=1"), 11, "UserCount=?");
+  Write(text);
+  Open();
+  QApplication::processEvents();
+  EXPECT_FALSE(W<QPushButton>("Button4").isEnabled());
+  EXPECT_FALSE(W<QTableWidget>("SGUsers").isEnabled());
+  SelectGroup(0);
+  EXPECT_TRUE(W<QPushButton>("Button4").isEnabled());
+  W<QPushButton>("Button3").click();  // cancelled
+  EXPECT_EQ(services_.lastFilter, QStringLiteral("( *.qdb )"));
+  Close();
 }
 
 }  // namespace

@@ -1,0 +1,16 @@
+#pragma once
+// The desktop program from its QApplication on: the single-instance check, the server with
+// its window and tray until the main window closes or a stop arrives. Returns the exit status:
+// 0 after a normal stop, 1 when another server runs, 2 when the server could not start.
+#include <functional>
+#include <string>
+
+#include "desktop/desktop_app.h"
+
+namespace qv::desktop {
+
+// signalFd: SIGINT/SIGTERM as a descriptor (-1: none). prepare runs before the event loop.
+int RunDesktopProgram(int signalFd, const std::string& dir,
+                      const std::function<void(DesktopApp&)>& prepare = {});
+
+}  // namespace qv::desktop
