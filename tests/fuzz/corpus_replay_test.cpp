@@ -46,6 +46,16 @@ TEST(FuzzCorpus, EverySeedReachesWhatItWasMadeFor) {
          EXPECT_EQ(s.dataRequests, 4);
          EXPECT_GE(s.replies, 3);
        }},
+      {"two_clients",
+       [](const RunSummary& s) {
+         EXPECT_EQ(s.dataRequests, 5);
+         EXPECT_EQ(s.mailPackages, 1);
+         EXPECT_EQ(s.storedMessages, 1);
+         EXPECT_EQ(s.mailWorkersStarted, 1);
+         // Mark forwarded; days reply and alice's mark to bob; poll forwarded; its answer to
+         // alice; mail waiting for bob.
+         EXPECT_EQ(s.replies, 6);
+       }},
       {"mail_stored",
        [](const RunSummary& s) {
          EXPECT_EQ(s.mailPackages, 1);

@@ -89,6 +89,19 @@ seed("requests_group_without_datafile", 0x08 | 0x04, 7,
      frame(request(1000, 1)) + frame(request(2, text="Not stored")) + frame(request(7002)) +
      frame(request(1000, 3, days=9)))
 
+# Two clients, one frame per receive event in turn: alice, bob, alice, ...
+turns = [
+    request(7001, mark=5.0, flag=1)[:SHORT],  # alice sets a mark
+    request(1000, 3, days=1)[:SHORT],  # bob reads a day and gets alice's mark
+    request(7002)[:SHORT],  # alice polls
+    request(2000, 7002)[:SHORT],  # bob answers: the poll is answered to alice
+    mail(0, "bob"),  # alice mails bob
+    request(1000, 5)[:SHORT],  # bob fetches his mail
+]
+table = [len(t) + 4 for t in turns]
+seed("two_clients", 0x20 | 0x07, len(table),
+     b"".join(struct.pack("<H", n) for n in table) + b"".join(frame(t) for t in turns))
+
 seed("mail_stored", 0x00, 0,
      frame(mail(0, "bob,carol,nobody,,bob")) + frame(request(1000, 5)))
 seed("mail_long_address", 0x02, 9,

@@ -235,19 +235,24 @@ RunSummary RequestStreamHarness::Run(std::span<const uint8_t> input) {
     mail->Handle(user, host, payload, spoolFileName);
   };
 
-  TMyNameUser& sender =
-      (flags & kSenderDave) ? server.groups[1].Users[0] : server.groups[0].Users[0];
+  TMyNameUser& alice = server.groups[0].Users[0];
+  TMyNameUser& bob = server.groups[0].Users[1];
+  TMyNameUser& dave = server.groups[1].Users[0];
+  TMyNameUser* senders[2] = {&alice, &bob};
+  if (flags & kSenderDave) senders[0] = &dave, senders[1] = &alice;
+  const int clients = (flags & kTwoClients) ? 2 : 1;
   Chunker chunker(flags & kChunkMask, seed, std::move(table));
-  for (size_t done = 0; done < stream.size();) {
+  for (size_t done = 0, event = 0; done < stream.size(); ++event) {
     const size_t size = chunker.Next(stream.size() - done);
-    FeedEvent(server, sender, std::span<const uint8_t>(stream).subspan(done, size), summary);
+    FeedEvent(server, *senders[event % clients],
+              std::span<const uint8_t>(stream).subspan(done, size), summary);
     done += size;
   }
   if (padding > 0) {
-    FeedEvent(server, sender, std::span<const uint8_t>(zeros_).first(padding), summary);
+    FeedEvent(server, *senders[0], std::span<const uint8_t>(zeros_).first(padding), summary);
   }
   // A frame still in progress is dropped as when its connection goes (its spool file with it).
-  net::ResetReceiveState(sender.Connection);
+  for (TMyNameUser* sender : senders) net::ResetReceiveState(sender->Connection);
   server.handlers = {};  // they refer to this run's summary
   CheckAndEmptyFiles(summary);
   return summary;

@@ -15,6 +15,9 @@
 //   bit 3: the sender is dave (a group without a datafile) instead of alice.
 //   bit 4: the stream is the payload of one frame just over the spool threshold, padded with
 //     zeros, so that the spooled paths (spooled mail, a spooled non-request) are reached.
+//   bit 5: two clients: the receive events go in turn to the sender and to a second user (bob,
+//     or alice when the sender is dave), each with its own receive state, so that one user's
+//     marks, polls and mail meet another's requests.
 #include <cstdint>
 #include <memory>
 #include <span>
@@ -34,6 +37,7 @@ constexpr uint8_t kChunkBytes = 1;
 constexpr uint8_t kChunkTable = 7;
 constexpr uint8_t kSenderDave = 0x08;
 constexpr uint8_t kSpooledFrame = 0x10;
+constexpr uint8_t kTwoClients = 0x20;
 
 struct RunSummary {
   int dataRequests = 0;
