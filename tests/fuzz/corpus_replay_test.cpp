@@ -108,25 +108,23 @@ TEST(FuzzCorpus, EverySeedReachesWhatItWasMadeFor) {
 
 TEST(FuzzCorpus, HowTheStreamIsCutChangesNothing) {
   RequestStreamHarness harness;
-  for (const char* name :
-       {"requests_short", "requests_full_size", "mail_stored", "mail_direct", "negative_length"}) {
+  for (const char* name : {"requests_short", "requests_full_size", "mail_stored", "mail_direct",
+                           "negative_length", "spooled_mail"}) {
     SCOPED_TRACE(name);
     const std::vector<uint8_t> seed = Seed(name);
     ASSERT_GT(seed.size(), 2u);
     const std::span<const uint8_t> stream(seed.begin() + 2, seed.end());
-    const RunSummary whole = harness.Run(MakeInput(kChunkWhole, 0, stream));
     for (uint8_t scheme = 1; scheme < kChunkTable; ++scheme) {
       SCOPED_TRACE(scheme);
-      const RunSummary cut = harness.Run(MakeInput(scheme, 31, stream));
+      const uint8_t flags = static_cast<uint8_t>((seed[0] & ~kChunkMask) | scheme);
+      const RunSummary cut = RunAndCompareWhole(harness, MakeInput(flags, 31, stream));
       EXPECT_TRUE(cut.violations.empty()) << Violations(cut);
-      EXPECT_EQ(cut.dataRequests, whole.dataRequests);
-      EXPECT_EQ(cut.mailPackages, whole.mailPackages);
-      EXPECT_EQ(cut.replies, whole.replies);
-      EXPECT_EQ(cut.replyBytes, whole.replyBytes);
-      EXPECT_EQ(cut.storedMessages, whole.storedMessages);
-      EXPECT_EQ(cut.closes, whole.closes);
+      EXPECT_GT(cut.dataRequests + cut.mailPackages, 0);
     }
   }
+  // The header repair depends on the bytes at hand, so such a stream is not compared.
+  const RunSummary repaired = RunAndCompareWhole(harness, Seed("misaligned_header"));
+  EXPECT_TRUE(repaired.headerRepaired);
 }
 
 }  // namespace

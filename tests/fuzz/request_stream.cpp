@@ -144,6 +144,36 @@ std::vector<uint8_t> MakeInput(uint8_t flags, uint8_t seed, std::span<const uint
   return input;
 }
 
+RunSummary RunAndCompareWhole(RequestStreamHarness& harness, std::span<const uint8_t> input) {
+  RunSummary cut = harness.Run(input);
+  if (input.size() < 2 || (input[0] & kChunkMask) == kChunkWhole || (input[0] & kTwoClients) ||
+      cut.headerRepaired) {
+    return cut;
+  }
+  // The same stream in one piece: the table of a cut by table is not part of the stream.
+  std::vector<uint8_t> whole(input.begin(), input.end());
+  whole[0] = static_cast<uint8_t>(whole[0] & ~kChunkMask);
+  if ((input[0] & kChunkMask) == kChunkTable) {
+    const size_t table = std::min<size_t>(2 * size_t{input[1]}, input.size() - 2);
+    whole.erase(whole.begin() + 2, whole.begin() + 2 + static_cast<std::ptrdiff_t>(table));
+  }
+  const RunSummary one = harness.Run(whole);
+  auto compare = [&](const char* what, int64_t a, int64_t b) {
+    if (a != b) {
+      cut.violations.push_back(std::string(what) + ": " + std::to_string(a) + " cut into pieces, " +
+                               std::to_string(b) + " in one piece");
+    }
+  };
+  compare("data requests", cut.dataRequests, one.dataRequests);
+  compare("mail packages", cut.mailPackages, one.mailPackages);
+  compare("replies", cut.replies, one.replies);
+  compare("reply bytes", cut.replyBytes, one.replyBytes);
+  compare("stored messages", cut.storedMessages, one.storedMessages);
+  compare("closes", cut.closes, one.closes);
+  for (const std::string& v : one.violations) cut.violations.push_back("in one piece: " + v);
+  return cut;
+}
+
 RequestStreamHarness::RequestStreamHarness()
     : server_(std::make_unique<Server>(dir_.Path(), loop_, front_)),
       zeros_(static_cast<size_t>(kMaxInMemoryPayload) + 1) {
@@ -253,6 +283,8 @@ RunSummary RequestStreamHarness::Run(std::span<const uint8_t> input) {
   }
   // A frame still in progress is dropped as when its connection goes (its spool file with it).
   for (TMyNameUser* sender : senders) net::ResetReceiveState(sender->Connection);
+  summary.headerRepaired =
+      server.log.Pending().find(server.log.Msg(MsgId::CountCorrected)) != std::string::npos;
   server.handlers = {};  // they refer to this run's summary
   CheckAndEmptyFiles(summary);
   return summary;

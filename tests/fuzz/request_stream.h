@@ -48,6 +48,8 @@ struct RunSummary {
   int closes = 0;          // the connection would have been closed (a fresh one goes on)
   int receiveErrors = 0;   // a spool file could not be written
   int storedMessages = 0;  // message files in POP3 after the run
+  // A 00 00 2F 09 header was repaired: how depends on the bytes at hand, so on the cutting.
+  bool headerRepaired = false;
   std::vector<std::string> violations;  // broken invariants of the server's files: a finding
 };
 
@@ -69,5 +71,10 @@ class RequestStreamHarness {
 
 // An input of the layout above.
 std::vector<uint8_t> MakeInput(uint8_t flags, uint8_t seed, std::span<const uint8_t> stream);
+
+// Runs input, and once more in one piece when it is cut into pieces for one client without a
+// repaired header: both runs must hand over, answer and store the same. Returns the first run's
+// summary with every difference added to its violations.
+RunSummary RunAndCompareWhole(RequestStreamHarness& harness, std::span<const uint8_t> input);
 
 }  // namespace qv::fuzz
