@@ -123,6 +123,13 @@ void ReadEvent(Server& server, platform::TcpConnection& connection) {
   }
 }
 
+FeedResult ReceiveBytes(Server& server, TMyNameUser& user, std::span<const uint8_t> bytes,
+                        size_t& taken) {
+  HandOver handOver(server, user);
+  FrameAssembler assembler(user.Connection, handOver, server.log, user.HostName);
+  return assembler.Feed(bytes, 0, taken);
+}
+
 void TcpStackCheckerTick(Server& server, platform::TcpListener& listener) {
   if (!listener.Active()) return;
   try {

@@ -96,7 +96,9 @@ struct Fixture {
     size_t taken = 0;
     const FeedResult result = assembler.Feed(
         std::span<const uint8_t>(bytes.data() + from, to - from), waitingAfter, taken);
-    if (result == FeedResult::Continue) EXPECT_EQ(taken, to - from);
+    if (result == FeedResult::Continue) {
+      EXPECT_EQ(taken, to - from);
+    }
     return result;
   }
 };

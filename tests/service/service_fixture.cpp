@@ -1,48 +1,10 @@
 #include "service_fixture.h"
 
-#include "platform/files.h"
-#include "store/datafile.h"
+#include "support/service_server.h"
 
 namespace qv::service::test {
-namespace {
-
-void AddUser(TMyDBUser& group, int32_t groupIndex, int32_t userIndex, const std::string& name,
-             const std::string& host) {
-  TMyNameUser& user = group.Users[static_cast<size_t>(userIndex)];
-  user.Valid = true;
-  user.GroupIndex = groupIndex;
-  user.UserIndex = userIndex;
-  user.UserName = name;
-  user.HostName = host;
-}
-
-}  // namespace
-
 ServiceFixture::ServiceFixture() : server_(dir_.Path(), loop_, front_) {
-  platform::CreateDirectory(server_.pop3Dir);
-  server_.groups = GroupTable(2);
-  TMyDBUser& team = server_.groups[0];
-  team.Alias = "Team";
-  team.FileName = dir_.File("team.qdb");
-  team.NoDatafile = false;
-  team.MayInsertFirst = true;
-  dir_.Write("team.qdb", "");
-  store::BuildBlankRecord(*team.BlankRecord, 9, 20, 0);
-  team.Users = std::vector<TMyNameUser>(3);
-  team.UserCount = 3;
-  AddUser(team, 0, 0, "alice", "127.0.0.2");
-  AddUser(team, 0, 1, "bob", "127.0.0.3");
-  AddUser(team, 0, 2, "carol", "127.0.0.4");
-  TMyDBUser& other = server_.groups[1];
-  other.Alias = "Other";
-  store::BuildBlankRecord(*other.BlankRecord, 9, 20, 0);
-  other.Users = std::vector<TMyNameUser>(1);
-  other.UserCount = 1;
-  AddUser(other, 1, 0, "dave", "127.0.0.5");
-  for (const char* host : {"127.0.0.2", "127.0.0.3", "127.0.0.4", "127.0.0.5"}) {
-    dir_.Write(std::string("POP3/") + host + ".bin", "");
-  }
-  server_.timeouts.retryingOpenLimitMs = 200;
+  qv::test::BuildServiceServer(server_, dir_);
 }
 
 ReplySender ServiceFixture::Recorder() {

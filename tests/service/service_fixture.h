@@ -1,7 +1,6 @@
 #pragma once
-// A whole server built in-process without sockets: group "Team" with a datafile and three users
-// on 127.0.0.2/3/4, group "Other" without a datafile and one user on 127.0.0.5, the POP3
-// directory with their mailboxes, and every reply package recorded instead of sent.
+// A whole server built in-process without sockets (support/service_server.h: groups "Team" and
+// "Other", four users, their mailboxes), and every reply package recorded instead of sent.
 #include <gtest/gtest.h>
 
 #include <cstdint>
