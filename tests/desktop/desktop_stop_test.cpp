@@ -31,6 +31,7 @@
 #include "desktop/desktop_program.h"
 #include "desktop/language_dialog.h"
 #include "desktop/structure_dialog.h"
+#include "support/child_exit.h"
 #include "support/test_server.h"
 
 extern char** environ;
@@ -154,17 +155,7 @@ class StopChild {
   }
   // The raw wait status once the child has ended within the limit.
   std::optional<int> WaitExit(std::chrono::milliseconds limit) {
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (!status_) {
-      int status = 0;
-      if (::waitpid(pid_, &status, WNOHANG) == pid_) {
-        status_ = status;
-        break;
-      }
-      if (std::chrono::steady_clock::now() >= deadline) break;
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return status_;
+    return test::WaitChildExit(pid_, status_, limit);
   }
   void Terminate() const { ::kill(pid_, SIGTERM); }
 

@@ -16,6 +16,8 @@
 
 extern char** environ;
 
+#include "support/child_exit.h"
+
 namespace qv::test {
 namespace {
 
@@ -67,17 +69,7 @@ ChildProcess::~ChildProcess() {
 }
 
 std::optional<int> ChildProcess::WaitExit(std::chrono::milliseconds limit) {
-  const auto deadline = std::chrono::steady_clock::now() + limit;
-  while (!status_) {
-    int status = 0;
-    if (::waitpid(pid_, &status, WNOHANG) == pid_) {
-      status_ = status;
-      break;
-    }
-    if (std::chrono::steady_clock::now() >= deadline) break;
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  return status_;
+  return WaitChildExit(pid_, status_, limit);
 }
 
 void ChildProcess::Stop() {
