@@ -7,6 +7,7 @@
 
 #include "core/console_front_end.h"
 #include "core/process_entry.h"
+#include "feed/feed_server.h"
 #include "platform/poll_loop.h"
 #include "platform/signals.h"
 #include "platform/single_instance.h"
@@ -26,7 +27,10 @@ int main() {
       if (qv::platform::ReadSignal(signalFd) != 0) loop.Quit();
     });
     process.Start();
+    qv::feed::FeedServer feed(process.server());
+    feed.Start();
     loop.Run();
+    feed.Stop();
     process.Shutdown();
     ::close(signalFd);
     return 0;

@@ -19,6 +19,7 @@ constexpr int kConnectTimerPollMs = 10;
 
 void ClientConnectEvent(Server& server, TFormSocksServer& window,
                         const std::shared_ptr<platform::TcpConnection>& connection) {
+  Metrics::Add(server.metrics.connectionsAccepted);
   try {
     auto thread = platform::WorkerThread::Start(
         [&server, &window, connection](platform::WorkerThread&) -> uint32_t {
@@ -48,6 +49,7 @@ void IdentifyConnection(Server& server, TFormSocksServer& window,
       if (!name.empty()) user = UserByHostName(server, name);
     }
     if (user == nullptr) {
+      Metrics::Add(server.metrics.refusedUnknownHost);
       server.log.Write(server.catalogue[MsgId::IllegalUserFrom] + address + " " + name +
                        server.catalogue[MsgId::IllegalUserTail]);
       connection->Close();
@@ -55,6 +57,7 @@ void IdentifyConnection(Server& server, TFormSocksServer& window,
     }
     if (user->Connected && user->ServerSocketHandle != -1) {
       connection->Close();
+      Metrics::Add(server.metrics.refusedDouble);
       server.log.Write("Error! Double connection - " + address + " " + name);
       return;
     }

@@ -27,6 +27,7 @@ class HandOver final : public FrameEvents {
   }
 
   void FrameComplete(TmyConnection& state) override {
+    Metrics::Add(server_.metrics.framesIn);
     try {
       Dispatch(state);
     } catch (...) {
@@ -112,6 +113,7 @@ void ReadEvent(Server& server, platform::TcpConnection& connection) {
           continue;
         }
         emptySteps = 0;
+        Metrics::Add(server.metrics.bytesIn, static_cast<uint64_t>(n));
         available -= n;
         result = assembler.Commit(n, available);
       }

@@ -1,6 +1,7 @@
 #include "service/dispatch.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstring>
 #include <exception>
@@ -31,6 +32,7 @@ void DataRequestHandler::Send(TMyNameUser& target, const uint8_t* data, int32_t 
 
 void DataRequestHandler::Handle(TMyNameUser& user, const std::string& host, const uint8_t* payload,
                                 int32_t size) {
+  received_ = std::chrono::steady_clock::now();
   TMyDBUser& group = server_.groups.at(static_cast<size_t>(user.GroupIndex));
   switch (LoadRequest(payload, size, package_)) {
     case Alignment::Aligned:
@@ -41,6 +43,7 @@ void DataRequestHandler::Handle(TMyNameUser& user, const std::string& host, cons
       break;
     case Alignment::Incorrect:
       server_.log.WriteMsg(MsgId::IncorrectValues);
+      Metrics::Add(server_.metrics.refusedMalformed);
       user.Fault = true;
       return;
   }
@@ -128,6 +131,7 @@ void DataRequestHandler::Mark(Request& r) {
 }
 
 void DataRequestHandler::Refuse(Request& r) {
+  Metrics::Add(server_.metrics.refusedRequests);
   BuildRefusal(package_);
   Send(r.user, package_.data(), request::kSize, r.host, kScopeUser);
 }
@@ -198,6 +202,7 @@ void DataRequestHandler::Days(Request& r) {
   SetInt32At(header, days_reply::kCountOffset, days);
   try {
     Send(r.user, header, days_reply::Size(days), r.host, kScopeUser);
+    Metrics::Add(server_.metrics.weekReads);
   } catch (const std::exception& e) {
     server_.log.WriteMsg(MsgId::RequestProcessingError, r.host);
     server_.log.Write(e.what());
@@ -235,6 +240,10 @@ void DataRequestHandler::Edit(Request& r) {
   RequestPackage& notice = *group.ChangeNotice;
   BuildAcknowledgment(notice, package_);
   Send(r.user, notice.data(), request::kSize, r.host, kScopeUser);
+  Metrics::Add(server_.metrics.editsAcknowledged);
+  server_.metrics.ackLatency.Observe(std::chrono::duration_cast<std::chrono::microseconds>(
+                                         std::chrono::steady_clock::now() - received_)
+                                         .count());
 }
 
 }  // namespace qv::service

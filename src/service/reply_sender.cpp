@@ -59,6 +59,14 @@ void SendReplyPackage(Server& server, TMyNameUser& target, const uint8_t* data, 
   if (size < 0 || (size > 0 && data == nullptr)) return;
   const std::vector<TMyNameUser*> recipients = Recipients(server, target, host, scope);
   if (recipients.empty()) return;
+  Metrics& metrics = server.metrics;
+  Metrics::Add(metrics.framesOut, recipients.size());
+  Metrics::Add(metrics.bytesOut, recipients.size() * (static_cast<uint64_t>(size) + 4));
+  if (scope != kScopeUser) {
+    const auto others = std::count_if(recipients.begin(), recipients.end(),
+                                      [&](const TMyNameUser* u) { return u != &target; });
+    Metrics::Add(metrics.forwardsSent, static_cast<uint64_t>(others));
+  }
   uint8_t sizeWord[4];
   std::memcpy(sizeWord, &size, sizeof sizeWord);
   if (size <= kSinglePieceLimit) {

@@ -43,6 +43,8 @@ struct TMyNameUser {
   std::atomic<int32_t> SendStarted{0};          // atomic
   std::atomic<int32_t> SendCompleted{0};        // atomic
   std::atomic<bool> Fault{false};               // atomic
+  // Start of the current (or last) session, milliseconds since the Unix epoch; 0 = none yet.
+  std::atomic<int64_t> SessionStartMs{0};  // atomic
   bool PollAnswered = false;                    // event thread
   std::vector<service::WorkerEntry> Workers;    // send lock
   // Signalled whenever SendStarted or SendCompleted changes, so that a send worker waiting for

@@ -43,6 +43,11 @@ void Log::Write(std::string_view text) {
     try {
       const std::string stamp = platform::FormatTimeOfDay(platform::Now());
       std::string line = stamp + " " + std::string(text);
+      {
+        std::lock_guard recent(recentMutex_);
+        if (recent_.size() >= kRecentLines) recent_.pop_front();
+        recent_.push_back(line);
+      }
       if (pending_.empty()) {
         pending_ = std::move(line);
       } else {
@@ -59,6 +64,11 @@ void Log::Write(std::string_view text) {
     }
   } catch (...) {
   }
+}
+
+std::vector<std::string> Log::RecentLines() const {
+  std::lock_guard recent(recentMutex_);
+  return {recent_.begin(), recent_.end()};
 }
 
 void Log::WriteMsg(MsgId id, std::string_view suffix) {

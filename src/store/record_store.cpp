@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstring>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <thread>
 
@@ -149,6 +150,7 @@ void MergeParts(DayBytes target, ConstDayBytes source, const uint8_t* copyReques
 template <class Read>
 bool ReadDatafile(GroupDatafile& group, LogSink& log, bool openFailureToCaller, Read read) {
   for (int attempt = 0;; ++attempt) {
+    std::unique_lock gate(*group.FileGate);
     File file;
     if (openFailureToCaller) {
       try {
@@ -187,6 +189,7 @@ template <class Change>
 int32_t ChangeDay(GroupDatafile& group, LogSink& log, double key, bool announceRetry,
                   Change change) {
   for (int attempt = 0;; ++attempt) {
+    std::unique_lock gate(*group.FileGate);
     File file;
     try {
       file = File::Open(group.FileName, OpenMode::ReadWrite);
@@ -204,6 +207,7 @@ int32_t ChangeDay(GroupDatafile& group, LogSink& log, double key, bool announceR
     } catch (const std::exception&) {
       file = File();
       if (attempt == 0) {
+        gate.unlock();
         if (announceRetry) {
           std::this_thread::sleep_for(kRewritePause);
           log.WriteMsg(MsgId::FileRewrite, group.FileName);
