@@ -1,9 +1,9 @@
 # Installs the Debian packages the build needs, when any is missing. Sourced by scripts/run and
 # scripts/test.
 # xvfb, trayer, xdotool and libx11-dev: the desktop end-to-end test (a private X display with a
-# tray, real clicks, Xlib look-ups).
+# tray, real clicks, Xlib look-ups). libical-dev and libcpp-httplib-dev: the HTTP feed.
 QV_PACKAGES="cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev libbenchmark-dev qt6-base-dev
-  xvfb trayer xdotool libx11-dev"
+  xvfb trayer xdotool libx11-dev libical-dev libcpp-httplib-dev"
 
 qv_install_deps() {
   local missing=()
