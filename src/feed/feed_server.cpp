@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstdio>
 #include <ctime>
+#include <mutex>
 #include <thread>
 
 #include "config/feed_settings.h"
@@ -28,6 +29,7 @@ namespace {
 
 constexpr size_t kHttpThreads = 2;
 constexpr int kDaysAhead = 365;
+constexpr int64_t kSettledSeconds = 2;
 
 int64_t NowMs() {
   return std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -92,6 +94,14 @@ struct FeedServer::Impl {
   std::unique_ptr<PeerFilter> filter;
   std::vector<std::string> aliases;  // UTF-8, by group index
   FeedCounters counters;
+  // The last calendar built per group, kept while its datafile and the day stay the same.
+  struct Cached {
+    int64_t modifiedNs = -1, size = -1;
+    double today = 0;
+    std::string body, tag;
+  };
+  std::mutex cacheMutex;
+  std::vector<Cached> cache;
   httplib::Server http;
   std::thread thread;
   bool listening = false;
@@ -165,19 +175,38 @@ struct FeedServer::Impl {
     const auto began = std::chrono::steady_clock::now();
     TMyDBUser& group = server.groups[static_cast<size_t>(it - aliases.begin())];
     SlotGrid grid{IntOr(group.TimeBegin, 9), std::clamp(IntOr(group.Step, 0), 0, 23)};
-    int64_t modified = platform::UnixSecondsNow();
-    if (!group.FileName.empty()) {
-      modified = store::ReadDatafileSummary(group).ModifiedNs / 1000000000;
+    const size_t index = static_cast<size_t>(it - aliases.begin());
+    const double today = platform::Today();
+    store::DatafileSummary summary;
+    const int64_t now = platform::UnixSecondsNow();
+    summary.ModifiedNs = (now - now % 60) * 1000000000;  // no datafile: nothing changes
+    if (!group.FileName.empty()) summary = store::ReadDatafileSummary(group);
+    std::string body, tag;
+    {
+      std::lock_guard lock(cacheMutex);
+      const Cached& c = cache[index];
+      if (c.modifiedNs == summary.ModifiedNs && c.size == summary.Size && c.today == today) {
+        body = c.body;
+        tag = c.tag;
+      }
     }
-    CalendarBuilder calendar(group.Alias, settings.CodePage.c_str(), grid, modified);
-    if (!group.FileName.empty()) {
-      const double today = platform::Today();
-      const double from = today - 1 - std::max(group.Count, 0);
-      store::ReadDayRange(group, from, today + kDaysAhead,
-                          [&](store::ConstDayBytes day) { calendar.AddDay(day); });
+    const int64_t modified = summary.ModifiedNs / 1000000000;
+    if (body.empty()) {
+      CalendarBuilder calendar(group.Alias, settings.CodePage.c_str(), grid, modified);
+      if (!group.FileName.empty()) {
+        const double from = today - 1 - std::max(group.Count, 0);
+        store::ReadDayRange(group, from, today + kDaysAhead,
+                            [&](store::ConstDayBytes day) { calendar.AddDay(day); });
+      }
+      body = calendar.Text();
+      tag = ContentTag(body);
+      // Kept only for a file that has not changed for a while: the file system's clock is
+      // coarse, and a write within the same tick would leave time and size as they are.
+      if (summary.ModifiedNs / 1000000000 + kSettledSeconds < now) {
+        std::lock_guard lock(cacheMutex);
+        cache[index] = {summary.ModifiedNs, summary.Size, today, body, tag};
+      }
     }
-    const std::string body = calendar.Text();
-    const std::string tag = ContentTag(body);
     counters.calendarLatency.Observe(std::chrono::duration_cast<std::chrono::microseconds>(
                                          std::chrono::steady_clock::now() - began)
                                          .count());
@@ -244,6 +273,7 @@ void FeedServer::Start() {
     std::vector<std::string> hosts;
     for (const TMyDBUser& group : im.server.groups) {
       im.aliases.push_back(im.Utf8(group.Alias));
+      im.cache.emplace_back();
       for (const TMyNameUser& user : group.Users) {
         if (user.Valid) hosts.push_back(user.HostName);
       }
