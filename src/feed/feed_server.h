@@ -1,9 +1,9 @@
 #pragma once
 // The optional HTTP listener ([Feed] in Server.ini): GET /groups/<alias>.ics (a group's days as
 // iCalendar), GET / (status page) and GET /metrics (Prometheus text). It runs on threads of its
-// own, reads datafiles through store::ReadDayRange (the group's FileGate, one short chunk of
-// days at a time) and the server's atomics, and never touches the event thread's buffers or
-// posts to it: nothing it does can hold up the TCP service for longer than one chunk's read.
+// own, reads datafiles through store::ReadDayRange (no lock: chunks checked against the group's
+// WriteGeneration) and the server's atomics, and never touches the event thread's buffers,
+// takes a lock the event thread takes, or posts to it.
 #include <memory>
 #include <string>
 

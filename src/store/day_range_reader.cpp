@@ -1,9 +1,9 @@
 #include "store/day_range_reader.h"
 
 #include <algorithm>
-#include <cerrno>
+#include <atomic>
 #include <chrono>
-#include <mutex>
+#include <stdexcept>
 #include <thread>
 #include <vector>
 
@@ -16,30 +16,15 @@ using platform::File;
 using platform::OpenMode;
 
 constexpr int64_t kRecord = kDayRecordSize;
-// Another holder of the file's lock (an outside program, the structure dialog) is waited for
-// this many times this long, outside the gate, before the read gives up.
-constexpr int kLockedRetries = 50;
-constexpr auto kLockedPause = std::chrono::milliseconds(2);
+// A chunk that overlapped a change is read again after a short pause; an edit takes well under
+// a millisecond, so this many attempts only run out when the file changes without a pause.
+constexpr int kAttempts = 2000;
+constexpr auto kRetryPause = std::chrono::microseconds(100);
 
 double DateAt(File& file, int64_t record) {
   uint8_t bytes[sizeof(double)];
   file.ReadAt(record * kRecord, bytes, sizeof bytes);
   return LoadField<double>(bytes);
-}
-
-// Opens the datafile unshared with the gate held; retries while someone else holds the file's
-// lock, letting the gate go while it waits.
-File OpenLocked(GroupDatafile& group, std::unique_lock<std::mutex>& gate) {
-  for (int attempt = 0;; ++attempt) {
-    gate.lock();
-    if (auto file = File::TryOpen(group.FileName, OpenMode::Read, true)) return std::move(*file);
-    const int error = errno;
-    gate.unlock();
-    if (error != EWOULDBLOCK || attempt + 1 >= kLockedRetries) {
-      File::Open(group.FileName, OpenMode::Read, true);  // throws with the reason
-    }
-    std::this_thread::sleep_for(kLockedPause);
-  }
 }
 
 // First record in [begin, n) whose day is not before key, for records in ascending order.
@@ -56,27 +41,50 @@ int64_t LowerBound(File& file, int64_t begin, int64_t n, double key) {
   return lo;
 }
 
+// Runs read until it ran while no change of the datafile was under way or completed; a read
+// that throws because a change moved things under it (a short read at the end) is retried too.
+template <class Read>
+void ReadConsistently(const GroupDatafile& group, Read read) {
+  const std::atomic<uint64_t>& generation = *group.WriteGeneration;
+  for (int attempt = 0;; ++attempt) {
+    const uint64_t before = generation.load();
+    bool done = false;
+    if (before % 2 == 0) {
+      try {
+        read();
+        done = generation.load() == before;
+      } catch (const platform::FileError&) {
+        if (generation.load() == before || attempt + 1 >= kAttempts) throw;
+      }
+    }
+    if (done) return;
+    if (attempt + 1 >= kAttempts) throw std::runtime_error("datafile keeps changing");
+    std::this_thread::sleep_for(kRetryPause);
+  }
+}
+
 }  // namespace
 
-void ReadDayRange(GroupDatafile& group, double from, double to,
+void ReadDayRange(const GroupDatafile& group, double from, double to,
                   const std::function<void(ConstDayBytes)>& visit, int chunkDays) {
   chunkDays = std::max(chunkDays, 1);
   std::vector<uint8_t> buffer(static_cast<size_t>(chunkDays) * kRecord);
+  // Shared and without the exclusive lock: the record store's operations open it unshared.
+  File file = File::Open(group.FileName, OpenMode::Read, false);
   double next = DayKey(from);
   const double last = DayKey(to);
   int64_t searchFrom = 0;  // moves on only past records out of order
   while (next <= last) {
     int64_t count = 0;
     int64_t at = 0;
-    {
-      std::unique_lock gate(*group.FileGate, std::defer_lock);
-      File file = OpenLocked(group, gate);
+    ReadConsistently(group, [&] {
       const int64_t n = file.Size() / kRecord;
       at = LowerBound(file, std::min(searchFrom, n), n, next);
       count = std::min<int64_t>(chunkDays, n - at);
-      if (count > 0) file.ReadAt(at * kRecord, buffer.data(), static_cast<size_t>(count * kRecord));
-      file.Close();
-    }
+      if (count > 0) {
+        file.ReadAt(at * kRecord, buffer.data(), static_cast<size_t>(count * kRecord));
+      }
+    });
     if (count <= 0) return;
     bool progress = false;
     for (int64_t i = 0; i < count; ++i) {
@@ -94,18 +102,19 @@ void ReadDayRange(GroupDatafile& group, double from, double to,
   }
 }
 
-DatafileSummary ReadDatafileSummary(GroupDatafile& group) {
+DatafileSummary ReadDatafileSummary(const GroupDatafile& group) {
   DatafileSummary summary;
-  std::unique_lock gate(*group.FileGate, std::defer_lock);
-  File file = OpenLocked(group, gate);
-  summary.Size = file.Size();
-  summary.Records = summary.Size / kRecord;
-  if (summary.Records > 0) {
-    summary.FirstDay = DateAt(file, 0);
-    summary.LastDay = DateAt(file, summary.Records - 1);
-  }
-  summary.ModifiedNs = file.ModifiedNs();
-  file.Close();
+  File file = File::Open(group.FileName, OpenMode::Read, false);
+  ReadConsistently(group, [&] {
+    summary = DatafileSummary();
+    summary.Size = file.Size();
+    summary.Records = summary.Size / kRecord;
+    if (summary.Records > 0) {
+      summary.FirstDay = DateAt(file, 0);
+      summary.LastDay = DateAt(file, summary.Records - 1);
+    }
+    summary.ModifiedNs = file.ModifiedNs();
+  });
   return summary;
 }
 

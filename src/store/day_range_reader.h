@@ -1,8 +1,10 @@
 #pragma once
-// Reading a group's days from another thread than the event thread (the HTTP feed): the
-// datafile is opened unshared exactly as the record store opens it, and only while the group's
-// FileGate is held, for one short chunk of days at a time. The event thread therefore waits at
-// most for one chunk's read when it edits a day meanwhile, and never meets the file's lock.
+// Reading a group's days on another thread than the event thread (the HTTP feed) without ever
+// making the event thread wait: the datafile is read with no lock at all, in chunks of a few
+// days, and a chunk counts only when the group's WriteGeneration was even (no change under way)
+// before it and unchanged after it; otherwise it is read again. The record store raises the
+// generation around every change, so a reader never keeps a day half written or records half
+// moved by an insertion, and never holds anything the record store needs.
 #include <cstdint>
 #include <functional>
 
@@ -11,7 +13,7 @@
 
 namespace qv::store {
 
-// Whole records read per hold of the gate (about 450 KB, well under a millisecond).
+// Whole records read at once (about 450 KB).
 constexpr int kRangeChunkDays = 8;
 
 struct DatafileSummary {
@@ -23,14 +25,14 @@ struct DatafileSummary {
 };
 
 // Calls visit for every record whose day lies in [from, to] (day keys), in ascending order of
-// days, each day at most once. Days between chunks may be edited: each chunk is consistent in
-// itself and the days come from the file as it was when their chunk was read. A file that stays
-// locked by another program for longer than a short while, or cannot be read, throws
-// platform::FileError.
-void ReadDayRange(GroupDatafile& group, double from, double to,
+// days, each day at most once. Each chunk is consistent in itself; days edited between two
+// chunks come as the file was when their chunk was read. A file that cannot be read, or that
+// keeps changing under every attempt for longer than a short while, throws
+// platform::FileError (or std::runtime_error).
+void ReadDayRange(const GroupDatafile& group, double from, double to,
                   const std::function<void(ConstDayBytes)>& visit, int chunkDays = kRangeChunkDays);
 
-// Size, first and last day and modification time of the datafile, read under the gate.
-DatafileSummary ReadDatafileSummary(GroupDatafile& group);
+// Size, first and last day and modification time of the datafile, read the same way.
+DatafileSummary ReadDatafileSummary(const GroupDatafile& group);
 
 }  // namespace qv::store

@@ -4,7 +4,7 @@
 #include <array>
 #include <cstdint>
 #include <memory>
-#include <mutex>
+#include <atomic>
 #include <string>
 #include <vector>
 
@@ -30,8 +30,9 @@ struct WeekReply {
   uint8_t* Day(int i) { return Bytes.data() + kWeekReplyHeaderSize + i * kDayRecordSize; }
 };
 
-// Touched on the event thread only (start-up, requests, the structure dialog), except FileGate
-// and the start-up fields Alias, FileName and Count, which the feed's threads read too.
+// Touched on the event thread only (start-up, requests, the structure dialog), except
+// WriteGeneration and the start-up fields Alias, FileName and Count, which the feed's threads
+// read too.
 struct GroupDatafile {
   std::string Alias;
   std::string FileName;  // empty: the group has no datafile
@@ -53,10 +54,12 @@ struct GroupDatafile {
   bool WriteRetry = false;
   std::unique_ptr<RequestPackage> CopyRequest = std::make_unique<RequestPackage>();
   std::unique_ptr<RequestPackage> ChangeNotice = std::make_unique<RequestPackage>();
-  // Held while the datafile is open: by every record store operation on the event thread and by
-  // the feed's readers for one short chunk of days at a time, so that the two never meet at the
-  // file's exclusive lock and a reader never sees a day half written or records half moved.
-  std::unique_ptr<std::mutex> FileGate = std::make_unique<std::mutex>();
+  // Raised by one before and once more after every change of the datafile (odd while one is
+  // under way). Readers on other threads (the HTTP feed) read without a lock and take what they
+  // read only when the value was even and unchanged around it: the event thread never waits for
+  // them.
+  std::unique_ptr<std::atomic<uint64_t>> WriteGeneration =
+      std::make_unique<std::atomic<uint64_t>>(0);
 };
 
 }  // namespace qv::store

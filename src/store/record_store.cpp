@@ -2,11 +2,11 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <cstring>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <thread>
 
@@ -150,7 +150,6 @@ void MergeParts(DayBytes target, ConstDayBytes source, const uint8_t* copyReques
 template <class Read>
 bool ReadDatafile(GroupDatafile& group, LogSink& log, bool openFailureToCaller, Read read) {
   for (int attempt = 0;; ++attempt) {
-    std::unique_lock gate(*group.FileGate);
     File file;
     if (openFailureToCaller) {
       try {
@@ -180,6 +179,21 @@ bool ReadDatafile(GroupDatafile& group, LogSink& log, bool openFailureToCaller, 
   }
 }
 
+// Marks the datafile as being written for the readers of other threads (WriteGeneration is
+// odd meanwhile); they read without waiting and retry what overlapped a write.
+class WriteScope {
+ public:
+  explicit WriteScope(GroupDatafile& group) : generation_(*group.WriteGeneration) {
+    generation_.fetch_add(1);
+  }
+  ~WriteScope() { generation_.fetch_add(1); }
+  WriteScope(const WriteScope&) = delete;
+  WriteScope& operator=(const WriteScope&) = delete;
+
+ private:
+  std::atomic<uint64_t>& generation_;
+};
+
 // Places the day of key in WorkRecord (the record found, or a new blank day inserted in front of
 // a later record or appended), lets change modify it and writes it back. A failure is repeated
 // once; an edit's repeat is announced (message 35) after a short pause that gives another holder
@@ -189,7 +203,7 @@ template <class Change>
 int32_t ChangeDay(GroupDatafile& group, LogSink& log, double key, bool announceRetry,
                   Change change) {
   for (int attempt = 0;; ++attempt) {
-    std::unique_lock gate(*group.FileGate);
+    WriteScope writing(group);
     File file;
     try {
       file = File::Open(group.FileName, OpenMode::ReadWrite);
@@ -207,7 +221,6 @@ int32_t ChangeDay(GroupDatafile& group, LogSink& log, double key, bool announceR
     } catch (const std::exception&) {
       file = File();
       if (attempt == 0) {
-        gate.unlock();
         if (announceRetry) {
           std::this_thread::sleep_for(kRewritePause);
           log.WriteMsg(MsgId::FileRewrite, group.FileName);
