@@ -14,9 +14,11 @@
 #include "feed/metrics_text.h"
 #include "feed/peer_filter.h"
 #include "feed/status_page.h"
+#include "feed/task_queue.h"
 #include "platform/files.h"
 #include "platform/socket.h"
 #include "platform/text_codec.h"
+#include "platform/thread.h"
 #include "platform/time.h"
 #include "store/day_range_reader.h"
 
@@ -113,7 +115,7 @@ struct FeedServer::Impl {
   }
 
   void Install() {
-    http.new_task_queue = [] { return new httplib::ThreadPool(kHttpThreads); };
+    http.new_task_queue = [] { return new LowPriorityTaskQueue(kHttpThreads); };
     http.set_keep_alive_max_count(20);
     http.set_payload_max_length(64 * 1024);
     http.set_pre_routing_handler(
@@ -286,7 +288,10 @@ void FeedServer::Start() {
       im.Log("cannot listen on " + im.settings.Address + ":" + std::to_string(im.settings.Port));
       return;
     }
-    im.thread = std::thread([&im] { im.http.listen_after_bind(); });
+    im.thread = std::thread([&im] {
+      platform::LowerCallingThreadPriority();
+      im.http.listen_after_bind();
+    });
     im.listening = true;
     im.Log("listening on http://" + im.settings.Address + ":" + std::to_string(im.settings.Port) +
            "/");

@@ -2,8 +2,8 @@
 // The optional HTTP listener ([Feed] in Server.ini): GET /groups/<alias>.ics (a group's days as
 // iCalendar), GET / (status page) and GET /metrics (Prometheus text). It runs on threads of its
 // own, reads datafiles through store::ReadDayRange (no lock: chunks checked against the group's
-// WriteGeneration) and the server's atomics, and never touches the event thread's buffers,
-// takes a lock the event thread takes, or posts to it.
+// WriteGeneration) and the server's atomics, and never touches the event thread's buffers or
+// posts to it; the one lock it shares with the event thread is the log's list of recent lines.
 #include <memory>
 #include <string>
 
