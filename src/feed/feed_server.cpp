@@ -132,9 +132,10 @@ struct FeedServer::Impl {
                       "text/plain; version=0.0.4; charset=utf-8");
     });
     http.set_error_handler([this](const httplib::Request&, httplib::Response& res) {
+      // Every 404 passes here, the calendar's unknown aliases included.
       if (res.status == 404) {
         Metrics::Add(counters.notFound);
-        res.set_content("Not found\n", "text/plain; charset=utf-8");
+        if (res.body.empty()) res.set_content("Not found\n", "text/plain; charset=utf-8");
       }
     });
   }
@@ -169,7 +170,6 @@ struct FeedServer::Impl {
     const std::string alias = req.matches[1];
     const auto it = std::find(aliases.begin(), aliases.end(), alias);
     if (it == aliases.end()) {
-      Metrics::Add(counters.notFound);
       res.status = 404;
       res.set_content("No group named " + alias + "\n", "text/plain; charset=utf-8");
       return;

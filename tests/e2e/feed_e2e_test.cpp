@@ -264,6 +264,7 @@ TEST_F(FeedE2E, CalendarFollowsTheEditsAndOnlyAllowedPeersGetIt) {
   const auto unknown = Get("/groups/Nobody.ics");
   ASSERT_TRUE(unknown);
   EXPECT_EQ(unknown->status, 404);
+  EXPECT_EQ(unknown->body, "No group named Nobody\n");
 
   const auto metrics = Get("/metrics");
   ASSERT_TRUE(metrics);
@@ -275,6 +276,9 @@ TEST_F(FeedE2E, CalendarFollowsTheEditsAndOnlyAllowedPeersGetIt) {
   EXPECT_EQ(Sample(metrics->body, "quorvane_sessions"), 1);
   EXPECT_GE(Sample(metrics->body, "quorvane_frames_received_total"), 5);
   EXPECT_EQ(Sample(metrics->body, "quorvane_refusals_total{kind=\"http_forbidden\"}"), 2);
+  EXPECT_EQ(Sample(metrics->body, "quorvane_http_requests_total{route=\"other\",code=\"404\"}"), 1);
+  EXPECT_EQ(Sample(metrics->body, "quorvane_http_requests_total{route=\"calendar\",code=\"304\"}"),
+            1);
   EXPECT_NE(metrics->body.find("# TYPE quorvane_journal_sync_seconds histogram"),
             std::string::npos);
 }
