@@ -3,6 +3,7 @@
 #include <httplib.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <ctime>
@@ -106,6 +107,7 @@ struct FeedServer::Impl {
   std::vector<Cached> cache;
   httplib::Server http;
   std::thread thread;
+  std::atomic<bool> finished{false};  // the listening thread has returned
   bool listening = false;
 
   void Log(const std::string& text) { server.log.Write("Feed: " + text); }
@@ -291,6 +293,7 @@ void FeedServer::Start() {
     im.thread = std::thread([&im] {
       platform::LowerCallingThreadPriority();
       im.http.listen_after_bind();
+      im.finished = true;
     });
     im.listening = true;
     im.Log("listening on http://" + im.settings.Address + ":" + std::to_string(im.settings.Port) +
@@ -303,6 +306,10 @@ void FeedServer::Start() {
 void FeedServer::Stop() {
   Impl& im = *impl_;
   if (!im.thread.joinable()) return;
+  // A stop before the thread has started its loop would be lost: wait for it to run (or end).
+  for (int i = 0; i < 500 && !im.http.is_running() && !im.finished; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
   im.http.stop();
   im.thread.join();
   im.listening = false;

@@ -302,6 +302,9 @@ TEST_F(FeedE2E, StatusPageShowsUsersAndTheirState) {
   EXPECT_TRUE(std::regex_search(html, aliceRow)) << html;
   EXPECT_TRUE(std::regex_search(html, bobRow)) << html;
   EXPECT_NE(html.find("Initialization -&gt; Ok!"), std::string::npos) << html;
+  // The listener ends with the server.
+  EXPECT_EQ(daemon_->Stop(5s), 0);
+  EXPECT_FALSE(Get("/"));
 }
 
 }  // namespace
