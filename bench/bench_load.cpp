@@ -3,10 +3,17 @@
 // receive the forwarded copies; then week reads. Prints a table of throughput, latencies and
 // the server's CPU time and resident memory.
 //
-//   bench_load [--seconds N] [--users N] [--window N] [--reads N] [--sync 0|1]
+//   bench_load [--seconds N] [--users N] [--window N] [--reads N] [--sync 0|1] [--feed 1]
+//              [--feed-pause MS]
 //
 // --sync is the server's [Options] SyncWrites: 1 (the default) acknowledges an edit once its
 // journal entry is synced, 0 runs without journal and syncs.
+//
+// The group's datafile starts with 400 days of data (a title and three slots each, from 35 days
+// before today on). With --feed 1 the whole run is made twice in one go: first without the HTTP
+// listener, then with it and a client on 127.0.0.1 fetching the group's .ics in a loop (a pause
+// of --feed-pause ms between fetches, default 100) for the whole time; both tables are printed,
+// the second with the fetch latencies.
 #include <sys/resource.h>
 #include <unistd.h>
 #include <algorithm>
@@ -25,7 +32,9 @@
 
 #include "client/client.h"
 #include "platform/time.h"
+#include "store/datafile.h"
 #include "support/daemon_process.h"
+#include "support/http_get.h"
 #include "support/test_server.h"
 #include "wire/packages.h"
 
@@ -44,7 +53,29 @@ struct Settings {
   int window = 1;   // edits a user has on the way at once (1: each waits for its ack)
   int reads = 200;  // week reads per user
   int sync = 1;     // [Options] SyncWrites of the server
+  bool feed = false;
+  int feedPauseMs = 100;
 };
+
+constexpr int kDaysOfData = 400;
+constexpr int kPastDaysOfData = 35;
+
+// 400 consecutive days with a title and three slots each, in the datafile format.
+void WriteDaysOfData(const std::string& path) {
+  std::string bytes;
+  qv::store::DayRecord day{};
+  const double first = qv::platform::Today() - kPastDaysOfData;
+  for (int d = 0; d < kDaysOfData; ++d) {
+    qv::store::BuildBlankRecord(day, 9, 20, 0);
+    qv::store::SetDayDate(day, first + d);
+    qv::store::SetTitle(day, "Day " + std::to_string(d) + " of the plan");
+    qv::store::SetSlotText(day, 0, "Standup");
+    qv::store::SetSlotText(day, 4, "Review of item " + std::to_string(d));
+    qv::store::SetSlotText(day, 9, "Call");
+    bytes.append(reinterpret_cast<const char*>(day.data()), day.size());
+  }
+  qv::test::WriteFile(path, bytes);
+}
 
 struct Forward {
   int sender;
@@ -194,26 +225,7 @@ double OwnCpuSeconds() {
   return seconds(usage.ru_utime) + seconds(usage.ru_stime);
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-  Settings s;
-  for (int i = 1; i + 1 < argc; i += 2) {
-    const std::string option = argv[i];
-    const int value = std::atoi(argv[i + 1]);
-    if (option == "--seconds") s.seconds = value;
-    if (option == "--users") s.users = value;
-    if (option == "--window") s.window = value;
-    if (option == "--reads") s.reads = value;
-    if (option == "--sync") s.sync = value;
-  }
-  if (s.users < 2 || s.users > 100 || s.seconds < 1 || s.window < 1 || s.reads < 1 ||
-      (s.sync != 0 && s.sync != 1)) {
-    std::cerr << "usage: bench_load [--seconds N] [--users 2..100] [--window N] [--reads N] "
-                 "[--sync 0|1]\n";
-    return 1;
-  }
-
+int RunLoad(const Settings& s, bool feed) {
   qv::test::TempDir dir;
   qv::test::IniConfig config;
   config.port = qv::test::FreePortPair();
@@ -227,8 +239,11 @@ int main(int argc, char** argv) {
   ini.replace(ini.find("Name=\r\n"), 7, "Name=" + datafile + "\r\n");
   ini.replace(ini.find("[Options]\r\n"), 11,
               "[Options]\r\nSyncWrites=" + std::to_string(s.sync) + "\r\n");
+  ini.replace(ini.find("Count=7\r\n"), 9, "Count=40\r\n");  // no day of data is archived
+  const int feedPort = qv::test::FreePortPair();
+  if (feed) ini += "[Feed]\r\nPort=" + std::to_string(feedPort) + "\r\n";
   qv::test::WriteFile(dir.Path() + "/Server.ini", ini);
-  qv::test::WriteFile(datafile, "");
+  WriteDaysOfData(datafile);
 
   std::unique_ptr<qv::test::DaemonProcess> daemon;
   for (int attempt = 0; attempt < 120 && !daemon; ++attempt) {
@@ -271,6 +286,33 @@ int main(int argc, char** argv) {
 
   double cpuBefore = 0, cpuAfterEdits = 0, cpuAfter = 0, peak = 0;
   ServerUsage(daemon->Pid(), cpuBefore, peak);
+  // The calendar client: fetches the group's feed until the run ends.
+  std::atomic<bool> stopFetching{false};
+  std::vector<double> fetchMs;
+  size_t fetchFailures = 0, feedEvents = 0;
+  std::thread fetcher;
+  if (feed) {
+    fetcher = std::thread([&] {
+      while (!stopFetching) {
+        const auto began = Clock::now();
+        const auto r = qv::test::HttpGet("127.0.0.1", feedPort, "/groups/Group%201.ics");
+        const auto took = Ms(Clock::now() - began);
+        if (!r || r->status != 200) {
+          ++fetchFailures;
+        } else {
+          fetchMs.push_back(took);
+          size_t n = 0;
+          for (size_t at = r->body.find("BEGIN:VEVENT"); at != std::string::npos;
+               at = r->body.find("BEGIN:VEVENT", at + 1)) {
+            ++n;
+          }
+          feedEvents = n;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(s.feedPauseMs));
+      }
+    });
+  }
+
   std::vector<UserResult> results(static_cast<size_t>(s.users));
   const auto start = Clock::now();
   const auto end = start + std::chrono::seconds(s.seconds);
@@ -301,6 +343,29 @@ int main(int argc, char** argv) {
   const double readSeconds = std::chrono::duration<double>(Clock::now() - readStart).count();
   const double clientReadCpu = OwnCpuSeconds() - clientCpuBeforeReads;
   ServerUsage(daemon->Pid(), cpuAfter, peak);
+  stopFetching = true;
+  if (fetcher.joinable()) fetcher.join();
+
+  // The feed alone: fetched back to back while one user changes a title every 100 ms, so that
+  // every fetch builds the calendar anew (a changed datafile is never served from the cache).
+  std::vector<double> quietMs;
+  if (feed) {
+    std::atomic<bool> quietDone{false};
+    std::thread editor([&] {
+      for (int i = 0; i < 30; ++i) {
+        clients[0]->SendFrame(EditRequest(0, 0xFFFFFF, firstDay + i % kDaysEdited));
+        clients[0]->ReceiveFrameWithCode(pkg::code::kAcknowledgment, 5s);
+        std::this_thread::sleep_for(100ms);
+      }
+      quietDone = true;
+    });
+    while (!quietDone) {
+      const auto began = Clock::now();
+      const auto r = qv::test::HttpGet("127.0.0.1", feedPort, "/groups/Group%201.ics");
+      if (r && r->status == 200) quietMs.push_back(Ms(Clock::now() - began));
+    }
+    editor.join();
+  }
 
   std::vector<double> ack, forward, read;
   size_t edits = 0, incomplete = 0;
@@ -330,8 +395,9 @@ int main(int argc, char** argv) {
 
   std::printf(
       "Load: %d users of one group, %d s of edits (window %d), %d week reads per user, "
-      "SyncWrites=%d\n\n",
-      s.users, s.seconds, s.window, s.reads, s.sync);
+      "SyncWrites=%d, %s\n\n",
+      s.users, s.seconds, s.window, s.reads, s.sync,
+      feed ? "HTTP feed on, .ics fetched in a loop" : "HTTP feed off");
   std::printf("| measure | value |\n|---|---|\n");
   std::printf("| edits acknowledged per second | %.0f |\n", edits / editSeconds);
   std::printf("| acknowledgment latency p50 / p99 | %.2f ms / %.2f ms |\n", Percentile(ack, 0.50),
@@ -345,10 +411,45 @@ int main(int argc, char** argv) {
   std::printf("| week reads: wall time / client CPU time | %.2f s / %.2f s |\n", readSeconds,
               clientReadCpu);
   std::printf("| server resident memory (peak) | %.1f MiB |\n", peak);
+  if (feed) {
+    std::printf("| .ics of %d days of data (%zu events) fetches / failures | %zu / %zu |\n",
+                kDaysOfData, feedEvents, fetchMs.size(), fetchFailures);
+    std::printf("| .ics fetch latency under the load above p50 / p99 | %.2f ms / %.2f ms |\n",
+                Percentile(fetchMs, 0.50), Percentile(fetchMs, 0.99));
+    std::printf(
+        "| .ics fetch latency, one edit per 100 ms, %zu fetches: p50 / p99 | %.2f ms / %.2f ms |\n",
+        quietMs.size(), Percentile(quietMs, 0.50), Percentile(quietMs, 0.99));
+  }
   if (incomplete > 0) std::printf("\n%zu edits did not reach every other member\n", incomplete);
+  std::printf("\n");
 
   clients.clear();
   daemon->Signal(SIGTERM);
   daemon->WaitForExit(5s);
   return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Settings s;
+  for (int i = 1; i + 1 < argc; i += 2) {
+    const std::string option = argv[i];
+    const int value = std::atoi(argv[i + 1]);
+    if (option == "--seconds") s.seconds = value;
+    if (option == "--users") s.users = value;
+    if (option == "--window") s.window = value;
+    if (option == "--reads") s.reads = value;
+    if (option == "--sync") s.sync = value;
+    if (option == "--feed") s.feed = value != 0;
+    if (option == "--feed-pause") s.feedPauseMs = value;
+  }
+  if (s.users < 2 || s.users > 100 || s.seconds < 1 || s.window < 1 || s.reads < 1 ||
+      s.feedPauseMs < 0 || (s.sync != 0 && s.sync != 1)) {
+    std::cerr << "usage: bench_load [--seconds N] [--users 2..100] [--window N] [--reads N] "
+                 "[--sync 0|1] [--feed 1] [--feed-pause MS]\n";
+    return 1;
+  }
+  if (RunLoad(s, false) != 0) return 1;
+  return s.feed ? RunLoad(s, true) : 0;
 }

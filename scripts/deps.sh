@@ -3,10 +3,11 @@
 # xvfb, trayer, xdotool and libx11-dev: the desktop end-to-end test (a private X display with a
 # tray, real clicks, Xlib look-ups). libsystemd-dev: readiness under systemd. dpkg-dev: the packages.
 # zlib1g-dev: CRC-32 of the journal entries. clang, libfuzzer-14-dev and libclang-rt-14-dev (the
-# sanitizer and fuzzer runtimes, only recommended by clang): the fuzz target.
+# sanitizer and fuzzer runtimes, only recommended by clang): the fuzz target. libical-dev and
+# libcpp-httplib-dev: the HTTP feed.
 QV_PACKAGES="cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev libbenchmark-dev qt6-base-dev
   xvfb trayer xdotool libx11-dev libsystemd-dev dpkg-dev zlib1g-dev
-  clang libfuzzer-14-dev libclang-rt-14-dev"
+  clang libfuzzer-14-dev libclang-rt-14-dev libical-dev libcpp-httplib-dev"
 
 qv_install_deps() {
   local missing=()

@@ -13,6 +13,7 @@
 #include "core/process_entry.h"
 #include "core/server_location.h"
 #include "core/service_front_end.h"
+#include "feed/feed_server.h"
 #include "platform/poll_loop.h"
 #include "platform/service_notify.h"
 #include "platform/signals.h"
@@ -65,9 +66,12 @@ int main(int argc, char** argv) {
     });
     // Start-up has printed its last line and the listener is open when Start returns.
     process.Start();
+    qv::feed::FeedServer feed(process.server());
+    feed.Start();
     qv::platform::NotifyServiceManager("READY=1");
     loop.Run();
     qv::platform::NotifyServiceManager("STOPPING=1");
+    feed.Stop();
     process.Shutdown();
     ::close(signalFd);
     return 0;

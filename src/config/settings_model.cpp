@@ -6,6 +6,7 @@
 
 #include "config/default_config.h"
 #include "config/dotted_address.h"
+#include "config/feed_settings.h"
 #include "config/settings.h"
 #include "platform/files.h"
 
@@ -79,6 +80,10 @@ bool SettingsModel::Load(bool& liveNoDelay) {
       tcpNoDelay_ = true;
     }
     if (noDelayIsInt) liveNoDelay = noDelay == 1;
+    const IniSection feed = ini_.ReadSection(kFeedSection);
+    feedPort_ = feed.Value("Port");
+    feedAddress_ = feed.Value("Address");
+    feedEdited_ = false;
 
     LoadGroups();
     if (!groupNames_.empty()) {
@@ -136,6 +141,18 @@ void SettingsModel::SetPort(const std::string& text) {
   changed_ = true;
   int32_t port = 0;
   if (TryParseInt(text, port)) port2Label_ = "," + std::to_string(int64_t{port} + 10);
+}
+
+void SettingsModel::SetFeedPort(const std::string& text) {
+  feedPort_ = text;
+  feedEdited_ = true;
+  changed_ = true;
+}
+
+void SettingsModel::SetFeedAddress(const std::string& text) {
+  feedAddress_ = text;
+  feedEdited_ = true;
+  changed_ = true;
 }
 
 void SettingsModel::SetDirectSend(bool on) {
@@ -351,6 +368,14 @@ void SettingsModel::Save() {
   ini_.WriteString("NetWork", "Port", port_);
   ini_.WriteString("NetWork", "DirectSend", directSend_ ? "1" : "0");
   ini_.WriteString("NetWork", "TCPNoDelay", tcpNoDelay_ ? "1" : "0");
+  if (feedEdited_) {
+    ini_.WriteString(kFeedSection, "Port", feedPort_.empty() ? "0" : feedPort_);
+    if (feedAddress_.empty()) {
+      ini_.DeleteKey(kFeedSection, "Address");  // the default, 127.0.0.1
+    } else {
+      ini_.WriteString(kFeedSection, "Address", feedAddress_);
+    }
+  }
   ini_.WriteString("DataBases", "Count", std::to_string(groups_.size()));
   for (size_t n = 1; n <= groupNames_.size(); ++n) {
     ini_.WriteString("DataBases", AliasKey(n), groupNames_[n - 1]);

@@ -59,6 +59,12 @@ class SettingsModel {
   void SetDirectSend(bool on);
   bool TcpNoDelay() const { return tcpNoDelay_; }
   void SetTcpNoDelay(bool on);
+  // The HTTP feed ([Feed] Port and Address). Saving writes them only once they were edited, so
+  // a file without the section keeps having none.
+  const std::string& FeedPort() const { return feedPort_; }
+  void SetFeedPort(const std::string& text);
+  const std::string& FeedAddress() const { return feedAddress_; }
+  void SetFeedAddress(const std::string& text);
 
   // Groups.
   const std::vector<std::string>& GroupNames() const { return groupNames_; }
@@ -132,6 +138,9 @@ class SettingsModel {
   std::string port2Label_ = "port 2";
   bool directSend_ = false;
   bool tcpNoDelay_ = false;
+  std::string feedPort_;
+  std::string feedAddress_;
+  bool feedEdited_ = false;
 
   std::vector<std::string> groupNames_;
   std::vector<TMyDBAlias> groups_;

@@ -49,6 +49,7 @@ DesktopApp::~DesktopApp() {
 
 void DesktopApp::Run() {
   process_.Start();
+  feed_.Start();
   SetUpTray();
   window_.show();
   started_ = true;
@@ -56,6 +57,7 @@ void DesktopApp::Run() {
   loop_.Run();
   // Every nested loop has returned with the main one: nothing runs a dialog any more.
   delete settings_.data();
+  feed_.Stop();
   process_.Shutdown();
   tray_.reset();
 }

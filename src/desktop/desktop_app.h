@@ -8,6 +8,7 @@
 #include <string>
 
 #include "core/process_entry.h"
+#include "feed/feed_server.h"
 #include "desktop/app_ext.h"
 #include "desktop/desktop_front_end.h"
 #include "desktop/dialog_services.h"
@@ -52,6 +53,7 @@ class DesktopApp {
   TFormQVServer window_;
   DesktopFrontEnd front_;
   ServerProcess process_;
+  feed::FeedServer feed_{process_.server()};  // stopped before the process shuts down
   QtDialogServices services_;
   QPointer<TFormSerSet> settings_;
   std::unique_ptr<TmyAppExt> tray_;

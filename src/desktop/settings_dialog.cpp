@@ -215,10 +215,24 @@ QGroupBox* TFormSerSet::BuildNetworkBox() {
   portRow->addWidget(portLabel_);
   portRow->addWidget(portEdit_);
   portRow->addWidget(port2Label_, 1);
+  feedPortLabel_ = Named(new QLabel(QStringLiteral("HTTP feed port:"), networkBox_), "LabelFeedPort");
+  feedPortEdit_ = Named(new QLineEdit(networkBox_), "EditFeedPort");
+  feedPortEdit_->setMinimumWidth(60);
+  feedPortEdit_->setMaximumWidth(80);
+  feedPortEdit_->setPlaceholderText(QStringLiteral("0 = off"));
+  feedAddressLabel_ = Named(new QLabel(QStringLiteral("address:"), networkBox_), "LabelFeedAddress");
+  feedAddressEdit_ = Named(new QLineEdit(networkBox_), "EditFeedAddress");
+  feedAddressEdit_->setPlaceholderText(QStringLiteral("127.0.0.1"));
+  auto* feedRow = new QHBoxLayout;
+  feedRow->addWidget(feedPortLabel_);
+  feedRow->addWidget(feedPortEdit_);
+  feedRow->addWidget(feedAddressLabel_);
+  feedRow->addWidget(feedAddressEdit_, 1);
   auto* layout = new QVBoxLayout(networkBox_);
   layout->addLayout(portRow);
   layout->addWidget(directSendBox_);
   layout->addWidget(noDelayBox_);
+  layout->addLayout(feedRow);
   return networkBox_;
 }
 
@@ -256,7 +270,8 @@ void TFormSerSet::InstallFilters() {
     return std::all_of(text.begin(), text.end(),
                        [](QChar c) { return c >= QChar('0') && c <= QChar('9'); });
   };
-  for (QLineEdit* edit : {countEdit_, countArcEdit_, timeBeginEdit_, timeEndEdit_, portEdit_}) {
+  for (QLineEdit* edit :
+       {countEdit_, countArcEdit_, timeBeginEdit_, timeEndEdit_, portEdit_, feedPortEdit_}) {
     edit->installEventFilter(new KeyFilter(edit, digitsOnly, beep));
   }
   const auto noColon = [](const QKeyEvent& key) {
@@ -323,6 +338,10 @@ void TFormSerSet::Connect() {
     model_.SetPort(t.toStdString());
     port2Label_->setText(QString::fromStdString(model_.Port2Label()));
   });
+  connect(feedPortEdit_, &QLineEdit::textEdited, this,
+          [this](const QString& t) { model_.SetFeedPort(t.toStdString()); });
+  connect(feedAddressEdit_, &QLineEdit::textEdited, this,
+          [this](const QString& t) { model_.SetFeedAddress(t.toStdString()); });
   connect(languageList_, &QListWidget::currentRowChanged, this,
           [this](int row) { model_.SetLanguage(row); });
   connect(directSendBox_, &QCheckBox::clicked, this, [this](bool on) { model_.SetDirectSend(on); });
@@ -364,6 +383,8 @@ void TFormSerSet::ShowModel() {
   port2Label_->setText(QString::fromStdString(model_.Port2Label()));
   directSendBox_->setChecked(model_.DirectSend());
   noDelayBox_->setChecked(model_.TcpNoDelay());
+  SetTextIfDifferent(*feedPortEdit_, QString::fromStdString(model_.FeedPort()));
+  SetTextIfDifferent(*feedAddressEdit_, QString::fromStdString(model_.FeedAddress()));
   ShowGrid();
 }
 

@@ -104,6 +104,10 @@ class TFormSerSet final : public QDialog {
   QLabel* port2Label_;         // lbPort2
   QCheckBox* directSendBox_;   // CheckBox1
   QCheckBox* noDelayBox_;      // cbTCPNoDelay
+  QLabel* feedPortLabel_;      // HTTP feed ([Feed] Port and Address)
+  QLineEdit* feedPortEdit_;
+  QLabel* feedAddressLabel_;
+  QLineEdit* feedAddressEdit_;
 };
 
 }  // namespace qv::desktop

@@ -14,6 +14,7 @@ namespace qv::net {
 
 void ClientConnectEvent(Server& server, TFormSocksServer& window,
                         const std::shared_ptr<platform::TcpConnection>& connection) {
+  Metrics::Add(server.metrics.connectionsAccepted);
   try {
     window.IdentificationStarted();
     std::shared_ptr<platform::WorkerThread> thread;
@@ -52,6 +53,7 @@ void IdentifyConnection(Server& server, TFormSocksServer& window,
       if (!name.empty()) user = UserByHostName(server, name);
     }
     if (user == nullptr) {
+      Metrics::Add(server.metrics.refusedUnknownHost);
       server.log.Write(server.catalogue[MsgId::IllegalUserFrom] + address + " " + name +
                        server.catalogue[MsgId::IllegalUserTail]);
       connection->Close();
@@ -59,6 +61,7 @@ void IdentifyConnection(Server& server, TFormSocksServer& window,
     }
     if (user->Connected && user->ServerSocketHandle != -1) {
       connection->Close();
+      Metrics::Add(server.metrics.refusedDouble);
       server.log.Write("Error! Double connection - " + address + " " + name);
       return;
     }

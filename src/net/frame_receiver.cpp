@@ -27,6 +27,7 @@ class HandOver final : public FrameEvents {
   }
 
   void FrameComplete(TmyConnection& state) override {
+    Metrics::Add(server_.metrics.framesIn);
     try {
       Dispatch(state);
     } catch (...) {
@@ -113,6 +114,7 @@ void ReadEvent(Server& server, platform::TcpConnection& connection) {
           break;  // the rest is read at the next event or checker tick
         }
         emptySteps = 0;
+        Metrics::Add(server.metrics.bytesIn, static_cast<uint64_t>(n));
         available -= n;
         result = assembler.Commit(n, available);
       }

@@ -87,6 +87,12 @@ int64_t File::Size() const {
   return st.st_size;
 }
 
+int64_t File::ModifiedNs() const {
+  struct stat st {};
+  if (::fstat(fd_, &st) != 0) Fail("stat", errno);
+  return static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+}
+
 void File::Seek(int64_t pos) {
   if (pos < 0) Fail("seek", EINVAL);
   pos_ = pos;

@@ -44,6 +44,8 @@ class File {
   bool IsOpen() const { return fd_ >= 0; }
   const std::string& Path() const { return path_; }
   int64_t Size() const;
+  // Last modification, nanoseconds since the Unix epoch.
+  int64_t ModifiedNs() const;
   int64_t Position() const { return pos_; }
   void Seek(int64_t pos);
 

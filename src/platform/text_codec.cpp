@@ -8,11 +8,16 @@
 namespace qv::platform {
 namespace {
 
-std::string Convert(std::string_view text, const char* to, const char* from) {
+iconv_t OpenConverter(const char* to, const char* from) {
   iconv_t cd = ::iconv_open(to, from);
   if (cd == reinterpret_cast<iconv_t>(-1)) {
     throw std::runtime_error(std::string("iconv_open failed for ") + from + " -> " + to);
   }
+  return cd;
+}
+
+std::string ConvertWith(iconv_t cd, std::string_view text) {
+  ::iconv(cd, nullptr, nullptr, nullptr, nullptr);  // initial state
   std::string out;
   out.resize(text.size() * 4 + 16);
   char* in = const_cast<char*>(text.data());
@@ -33,6 +38,18 @@ std::string Convert(std::string_view text, const char* to, const char* from) {
     }
   }
   out.resize(out.size() - outLeft);
+  return out;
+}
+
+std::string Convert(std::string_view text, const char* to, const char* from) {
+  iconv_t cd = OpenConverter(to, from);
+  std::string out;
+  try {
+    out = ConvertWith(cd, text);
+  } catch (...) {
+    ::iconv_close(cd);
+    throw;
+  }
   ::iconv_close(cd);
   return out;
 }
@@ -41,6 +58,20 @@ std::string Convert(std::string_view text, const char* to, const char* from) {
 
 std::string Cp1251ToUtf8(std::string_view text) {
   return Convert(text, "UTF-8", "CP1251");
+}
+
+std::string CodePageToUtf8(std::string_view text, const char* codePage) {
+  return Convert(text, "UTF-8", codePage);
+}
+
+CodePageDecoder::CodePageDecoder(const char* codePage) : cd_(OpenConverter("UTF-8", codePage)) {}
+
+CodePageDecoder::~CodePageDecoder() {
+  ::iconv_close(static_cast<iconv_t>(cd_));
+}
+
+std::string CodePageDecoder::ToUtf8(std::string_view text) {
+  return ConvertWith(static_cast<iconv_t>(cd_), text);
 }
 
 std::string Utf8ToCp1251(std::string_view text) {

@@ -7,7 +7,24 @@
 namespace qv::platform {
 
 std::string Cp1251ToUtf8(std::string_view text);
+// From any single-byte code page iconv knows ("CP1251", "CP1252", ...); bytes without a
+// character become '?'.
+std::string CodePageToUtf8(std::string_view text, const char* codePage);
 // Characters with no Windows-1251 form become '?'.
 std::string Utf8ToCp1251(std::string_view text);
+
+// A converter from one single-byte code page to UTF-8 for many texts (one iconv descriptor).
+// One thread at a time.
+class CodePageDecoder {
+ public:
+  explicit CodePageDecoder(const char* codePage);  // throws std::runtime_error when unknown
+  ~CodePageDecoder();
+  CodePageDecoder(const CodePageDecoder&) = delete;
+  CodePageDecoder& operator=(const CodePageDecoder&) = delete;
+  std::string ToUtf8(std::string_view text);
+
+ private:
+  void* cd_;
+};
 
 }  // namespace qv::platform

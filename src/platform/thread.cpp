@@ -1,5 +1,8 @@
 #include "platform/thread.h"
 
+#include <sys/resource.h>
+#include <unistd.h>
+
 #include <system_error>
 
 #include "platform/thread_pool.h"
@@ -135,6 +138,11 @@ bool WorkerThread::SleepFor(std::chrono::milliseconds duration) {
   cv_.wait_for(lock, duration, [this] { return stop_; });
   lock.unlock();
   return Checkpoint();
+}
+
+bool LowerCallingThreadPriority() {
+  // On Linux the nice value belongs to the thread named by its id.
+  return ::setpriority(PRIO_PROCESS, static_cast<id_t>(::gettid()), 19) == 0;
 }
 
 }  // namespace qv::platform

@@ -85,4 +85,8 @@ class WorkerThread : public std::enable_shared_from_this<WorkerThread> {
   std::mutex joinMutex_;
 };
 
+// Gives the calling thread the lowest CPU priority (nice 19), so that it runs on what the
+// server's other threads leave. False when the system refused.
+bool LowerCallingThreadPriority();
+
 }  // namespace qv::platform

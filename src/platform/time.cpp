@@ -70,7 +70,12 @@ LocalTime DecodeDateTime(TDateTime value) {
 
 TDateTime Now() {
   const auto now = std::chrono::system_clock::now();
-  const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch());
+  return UnixMsToDateTime(
+      std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count());
+}
+
+TDateTime UnixMsToDateTime(int64_t unixMs) {
+  const auto ms = std::chrono::milliseconds(unixMs);
   const std::time_t secs = static_cast<std::time_t>(ms.count() / 1000);
   std::tm local{};
   if (localtime_r(&secs, &local) == nullptr) throw std::runtime_error("localtime_r failed");
@@ -83,6 +88,25 @@ TDateTime Now() {
   t.second = local.tm_sec;
   t.millisecond = static_cast<int>(ms.count() % 1000);
   return EncodeDateTime(t);
+}
+
+int64_t LocalToUnixSeconds(int year, int month, int day, int minuteOfDay) {
+  std::tm local{};
+  local.tm_year = year - 1900;
+  local.tm_mon = month - 1;
+  local.tm_mday = day;
+  local.tm_hour = minuteOfDay / 60;  // mktime carries hours past 23 into the next days
+  local.tm_min = minuteOfDay % 60;
+  local.tm_isdst = -1;
+  const std::time_t secs = std::mktime(&local);
+  if (secs == static_cast<std::time_t>(-1)) throw std::runtime_error("mktime failed");
+  return static_cast<int64_t>(secs);
+}
+
+int64_t UnixSecondsNow() {
+  return std::chrono::duration_cast<std::chrono::seconds>(
+             std::chrono::system_clock::now().time_since_epoch())
+      .count();
 }
 
 TDateTime Today() {

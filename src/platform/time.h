@@ -19,6 +19,14 @@ TDateTime Today();  // Now() truncated to whole days
 TDateTime EncodeDateTime(const LocalTime& t);
 LocalTime DecodeDateTime(TDateTime value);
 
+// Seconds since the Unix epoch of a local date and time (minutes may pass midnight), by the
+// time zone rules of this machine.
+int64_t LocalToUnixSeconds(int year, int month, int day, int minuteOfDay);
+// Seconds since the Unix epoch now, by the system clock.
+int64_t UnixSecondsNow();
+// The local date and time of a moment given in milliseconds since the Unix epoch.
+TDateTime UnixMsToDateTime(int64_t unixMs);
+
 // "HH:MM:SS" of the time of day, used to stamp log lines.
 std::string FormatTimeOfDay(TDateTime value);
 

@@ -1,6 +1,7 @@
 #include "service/dispatch.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstring>
 #include <exception>
@@ -46,6 +47,7 @@ void DataRequestHandler::HoldIfJournalled(Request& r, uint64_t mark) {
 
 void DataRequestHandler::Handle(TMyNameUser& user, const std::string& host, const uint8_t* payload,
                                 int32_t size) {
+  received_ = std::chrono::steady_clock::now();
   TMyDBUser& group = server_.groups.at(static_cast<size_t>(user.GroupIndex));
   switch (LoadRequest(payload, size, package_)) {
     case Alignment::Aligned:
@@ -56,6 +58,7 @@ void DataRequestHandler::Handle(TMyNameUser& user, const std::string& host, cons
       break;
     case Alignment::Incorrect:
       server_.log.WriteMsg(MsgId::IncorrectValues);
+      Metrics::Add(server_.metrics.refusedMalformed);
       user.Fault = true;
       return;
   }
@@ -149,6 +152,7 @@ void DataRequestHandler::Mark(Request& r) {
 }
 
 void DataRequestHandler::Refuse(Request& r) {
+  Metrics::Add(server_.metrics.refusedRequests);
   BuildRefusal(package_);
   Send(r.user, package_.data(), request::kSize, r.host, kScopeUser);
 }
@@ -224,6 +228,7 @@ void DataRequestHandler::Days(Request& r) {
   SetInt32At(header, days_reply::kCountOffset, days);
   try {
     Send(r.user, header, days_reply::Size(days), r.host, kScopeUser);
+    Metrics::Add(server_.metrics.weekReads);
   } catch (const std::exception& e) {
     server_.log.WriteMsg(MsgId::RequestProcessingError, r.host);
     server_.log.Write(e.what());
@@ -264,6 +269,10 @@ void DataRequestHandler::Edit(Request& r) {
   RequestPackage& notice = *group.ChangeNotice;
   BuildAcknowledgment(notice, package_);
   Send(r.user, notice.data(), request::kSize, r.host, kScopeUser);
+  Metrics::Add(server_.metrics.editsAcknowledged);
+  server_.metrics.ackLatency.Observe(std::chrono::duration_cast<std::chrono::microseconds>(
+                                         std::chrono::steady_clock::now() - received_)
+                                         .count());
 }
 
 }  // namespace qv::service

@@ -3,6 +3,7 @@
 // changes the requester's group datafile through the record store, answers the requester and
 // forwards changes to the other hosts of the group. Runs on the event thread, one request at a
 // time; errors it does not handle itself go back to the frame receiver.
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -69,6 +70,7 @@ class DataRequestHandler {
   std::shared_ptr<DurableAcks> durable_;
   // The received request, zero-padded (or realigned) to 2351 bytes; answers are built in it.
   RequestPackage package_{};
+  std::chrono::steady_clock::time_point received_{};  // when the request being handled arrived
 };
 
 }  // namespace qv::service

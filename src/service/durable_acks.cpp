@@ -49,6 +49,10 @@ void DurableAcks::HoldUntilSynced(TMyNameUser& user,
 void DurableAcks::Synced(const store::CommitReport& report) {
   for (const std::string& path : report.failed) server_.log.WriteMsg(MsgId::FileWriteError, path);
   synced_ = std::max(synced_, report.synced);
+  for (const int64_t micros : report.syncMicros) {
+    Metrics::Add(server_.metrics.journalSyncs);
+    server_.metrics.journalSyncLatency.Observe(micros);
+  }
   for (const store::CommitReport::Checkpoint& checkpoint : report.checkpoints) {
     // Only when no entry came after the ones the synced datafile covers.
     if (checkpoint.journal->Appended() != checkpoint.covered) continue;

@@ -198,6 +198,7 @@ void AddressAndMailHandler::Store(TMyNameUser& sender, net::PayloadStream& paylo
       platform::DeleteFile(path);  // a message without its notice would never be delivered
       throw;
     }
+    Metrics::Add(server_.metrics.mailStored);
     if (recipient.Connected) {
       uint8_t waiting[kMailWaitingSize];
       SetInt32At(waiting, 0, code::kMailWaiting);

@@ -106,6 +106,7 @@ void Deliver(Server& server, TMyNameUser& user, MailChannel& channel) {
         return;
       }
       ++handled;
+      Metrics::Add(server.metrics.mailDelivered);
       platform::DeleteFile(path);
     }
     RemoveDeliveredNotices(server, mailboxPath, handled);

@@ -60,6 +60,14 @@ void SendReplyPackage(Server& server, TMyNameUser& target, const uint8_t* data, 
   if (size < 0 || size > INT32_MAX - 4 || (size > 0 && data == nullptr)) return;
   const std::vector<TMyNameUser*> recipients = Recipients(server, target, host, scope);
   if (recipients.empty()) return;
+  Metrics& metrics = server.metrics;
+  Metrics::Add(metrics.framesOut, recipients.size());
+  Metrics::Add(metrics.bytesOut, recipients.size() * (static_cast<uint64_t>(size) + 4));
+  if (scope != kScopeUser) {
+    const auto others = std::count_if(recipients.begin(), recipients.end(),
+                                      [&](const TMyNameUser* u) { return u != &target; });
+    Metrics::Add(metrics.forwardsSent, static_cast<uint64_t>(others));
+  }
   if (size <= kSinglePieceLimit) {
     // Length word and payload framed on the stack; copied once, for the first recipient whose
     // piece has to wait, and that copy shared by the others.

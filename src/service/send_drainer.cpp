@@ -144,6 +144,7 @@ void QueuePiece(Server& server, TMyNameUser& user, QueuedPiece piece) {
       return;
     }
     user.SendIssued = sequence;
+    Metrics::Max(server.metrics.sendQueueBytesMax, static_cast<int64_t>(user.Queue.Bytes()));
     if (added == SendQueue::Added::QueuedStartDrainer) StartDrainer(server, user, generation);
   } catch (...) {
     FaultUser(user);

@@ -1,5 +1,6 @@
 #include "service/sessions.h"
 
+#include <chrono>
 #include <cstring>
 
 #include "net/socket_window.h"
@@ -122,6 +123,9 @@ int32_t SessionStart(Server& server, TMyNameUser& user) {
   user.Queue.Drop();
   ++group.ConnectedUsers;
   ++server.sessionCount;
+  user.SessionStartMs = std::chrono::duration_cast<std::chrono::milliseconds>(
+                            std::chrono::system_clock::now().time_since_epoch())
+                            .count();
   user.Fault = false;
   user.Held.clear();  // pieces of the last session wait for nothing any more
   user.Connected = true;

@@ -47,6 +47,8 @@ struct TMyNameUser {
   std::atomic<int32_t> SendStarted{0};          // atomic
   std::atomic<int32_t> SendCompleted{0};        // atomic
   std::atomic<bool> Fault{false};               // atomic
+  // Start of the current (or last) session, milliseconds since the Unix epoch; 0 = none yet.
+  std::atomic<int64_t> SessionStartMs{0};  // atomic
   bool PollAnswered = false;                    // event thread
   std::vector<service::WorkerEntry> Workers;    // send lock
   // Entries of Workers, readable without the send lock (set whenever Workers changes size).

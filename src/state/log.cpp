@@ -55,7 +55,13 @@ void Log::Write(std::string_view text) {
     if (!windowOpen_) return;
     try {
       const std::string stamp = platform::FormatTimeOfDay(platform::Now());
-      pending_.push_back(stamp + " " + std::string(text));
+      std::string line = stamp + " " + std::string(text);
+      {
+        std::lock_guard recent(recentMutex_);
+        if (recent_.size() >= kRecentLines) recent_.pop_front();
+        recent_.push_back(line);
+      }
+      pending_.push_back(std::move(line));
     } catch (...) {
     }
     if (debug_) {
@@ -67,6 +73,11 @@ void Log::Write(std::string_view text) {
     }
   } catch (...) {
   }
+}
+
+std::vector<std::string> Log::RecentLines() const {
+  std::lock_guard recent(recentMutex_);
+  return {recent_.begin(), recent_.end()};
 }
 
 void Log::WriteMsg(MsgId id, std::string_view suffix) {

@@ -1,6 +1,7 @@
 #pragma once
 // The server log: time-stamped lines kept newest first until the main window's timer flushes
 // them to the log view, and appended to debug.log in debug mode. Callable from any thread.
+#include <deque>
 #include <mutex>
 #include <string>
 #include <string_view>
@@ -55,6 +56,9 @@ class Log final : public LogSink {
   void SetWindowOpen(bool open);
   bool WindowOpen() const;
   std::string Pending() const;
+  // The last kRecentLines lines written, oldest first (for the HTTP status page).
+  static constexpr size_t kRecentLines = 50;
+  std::vector<std::string> RecentLines() const;
 
  private:
   void AppendToDebugFile(const std::string& line);
@@ -70,6 +74,8 @@ class Log final : public LogSink {
   bool debug_ = false;
   std::string debugFilePath_;
   int debugFd_ = -1;
+  mutable std::mutex recentMutex_;  // innermost; guards recent_
+  std::deque<std::string> recent_;
 };
 
 }  // namespace qv

@@ -1,5 +1,6 @@
 #include "state/server.h"
 
+#include <chrono>
 #include <cstring>
 
 #include "config/default_config.h"
@@ -12,6 +13,9 @@ Server::Server(std::string exeDirectory, platform::EventLoop& eventLoop, FrontEn
     : exeDir(std::move(exeDirectory)), loop(eventLoop), front(frontEnd) {
   if (exeDir.size() > 1 && exeDir.back() == '/') exeDir.pop_back();
   pop3Dir = platform::JoinPath(exeDir, "POP3");
+  startedUnixMs = std::chrono::duration_cast<std::chrono::milliseconds>(
+                      std::chrono::system_clock::now().time_since_epoch())
+                      .count();
   statusTable.resize(sizeof(int32_t));
   const int32_t code = service::code::kStatusTable;
   std::memcpy(statusTable.data(), &code, sizeof code);

@@ -19,6 +19,7 @@
 #include "state/group_table.h"
 #include "state/limits.h"
 #include "state/log.h"
+#include "state/metrics.h"
 #include "state/request_handlers.h"
 #include "state/send_buffers.h"
 #include "state/thread_reaper.h"
@@ -66,6 +67,9 @@ struct Server {
   // int32 5000 followed by one 86-byte status slot per configured user. Event thread.
   std::vector<uint8_t> statusTable;
   std::atomic<int32_t> sessionCount{0};  // atomic
+  Metrics metrics;                       // atomic fields
+  // When the process entry started the server, for the uptime the status page shows. Start-up.
+  int64_t startedUnixMs = 0;
 
   // Users admitted on their incoming connection whose outgoing connection the connect timer is
   // to open. Guarded by the send lock.

@@ -81,7 +81,11 @@ void GroupCommit::Run() {
     }
     for (const std::shared_ptr<DayJournal>& journal : journals) {
       try {
+        const auto start = std::chrono::steady_clock::now();
         journal->Sync();
+        report.syncMicros.push_back(std::chrono::duration_cast<std::chrono::microseconds>(
+                                        std::chrono::steady_clock::now() - start)
+                                        .count());
       } catch (const std::exception&) {
         report.failed.push_back(journal->Path());
       }

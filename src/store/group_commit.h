@@ -30,6 +30,7 @@ struct CheckpointPolicy {
 struct CommitReport {
   uint64_t synced = 0;              // every entry noted up to this ticket is durable
   std::vector<std::string> failed;  // journals whose sync failed (their entries are not)
+  std::vector<int64_t> syncMicros;  // how long each journal sync of this round took
   // Checkpoints done: the datafile holds every entry of the journal up to `covered` durably.
   struct Checkpoint {
     std::shared_ptr<DayJournal> journal;

@@ -2,6 +2,7 @@
 // The datafile side of a group: the fields of the group record that the datafile, archive,
 // index and record store operations work on. TMyDBUser (state/group_table.h) derives from it.
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -32,7 +33,9 @@ struct WeekReply {
   uint8_t* Day(int i) { return Bytes.data() + kWeekReplyHeaderSize + i * kDayRecordSize; }
 };
 
-// Touched on the event thread only (start-up, requests, the structure dialog).
+// Touched on the event thread only (start-up, requests, the structure dialog), except
+// WriteGeneration and the start-up fields Alias, FileName and Count, which the feed's threads
+// read too.
 struct GroupDatafile {
   std::string Alias;
   std::string FileName;  // empty: the group has no datafile
@@ -59,6 +62,12 @@ struct GroupDatafile {
   FileLayer* Files = nullptr;
   // The write-ahead journal of the datafile while the server runs with syncs; none without.
   std::shared_ptr<DayJournal> Journal;
+  // Raised by one before and once more after every change of the datafile (odd while one is
+  // under way). Readers on other threads (the HTTP feed) read without a lock and take what they
+  // read only when the value was even and unchanged around it: the event thread never waits for
+  // them.
+  std::unique_ptr<std::atomic<uint64_t>> WriteGeneration =
+      std::make_unique<std::atomic<uint64_t>>(0);
 };
 
 }  // namespace qv::store

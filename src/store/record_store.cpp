@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <cstring>
@@ -255,6 +256,21 @@ ChangedSpan Changed(const DayRecord& before, const DayRecord& after) {
   return {first, last - first};
 }
 
+// Marks the datafile as being written for the readers of other threads (WriteGeneration is
+// odd meanwhile); they read without waiting and retry what overlapped a write.
+class WriteScope {
+ public:
+  explicit WriteScope(GroupDatafile& group) : generation_(*group.WriteGeneration) {
+    generation_.fetch_add(1);
+  }
+  ~WriteScope() { generation_.fetch_add(1); }
+  WriteScope(const WriteScope&) = delete;
+  WriteScope& operator=(const WriteScope&) = delete;
+
+ private:
+  std::atomic<uint64_t>& generation_;
+};
+
 // Places the day of key in WorkRecord (the record found, or a new blank day inserted in front of
 // a later record or appended), lets change modify it and writes it back. A failure is repeated
 // once; an edit's repeat is announced (message 35) after a short pause that gives another holder
@@ -265,6 +281,7 @@ int32_t ChangeDay(GroupDatafile& group, LogSink& log, double key, bool announceR
                   Change change) {
   FileLayer& files = FilesOf(group);
   for (int attempt = 0;; ++attempt) {
+    WriteScope writing(group);
     std::unique_ptr<File> file;
     try {
       file = files.Open(group.FileName, OpenMode::ReadWrite);

@@ -376,3 +376,41 @@ TEST_F(SettingsModelTest, OddValuesOfOptionsAndNetwork) {
 
 }  // namespace
 }  // namespace qv::config
+
+namespace qv::config {
+namespace {
+
+TEST_F(SettingsModelTest, FeedPortAndAddressAreWrittenOnlyOnceEdited) {
+  WriteThreeGroups();
+  {
+    SettingsModel model(path_);
+    bool live = false;
+    ASSERT_TRUE(model.Load(live));
+    EXPECT_EQ(model.FeedPort(), "");
+    model.SetCount("15");
+    model.Save();
+    EXPECT_EQ(ReadFile().find("[Feed]"), std::string::npos);  // untouched: still no section
+  }
+  SettingsModel model(path_);
+  bool live = false;
+  ASSERT_TRUE(model.Load(live));
+  model.SetFeedPort("8080");
+  model.SetFeedAddress("0.0.0.0");
+  EXPECT_TRUE(model.ShouldAskToSave());
+  model.Save();
+  EXPECT_EQ(Value("Feed", "Port"), "8080");
+  EXPECT_EQ(Value("Feed", "Address"), "0.0.0.0");
+
+  SettingsModel again(path_);
+  ASSERT_TRUE(again.Load(live));
+  EXPECT_EQ(again.FeedPort(), "8080");
+  EXPECT_EQ(again.FeedAddress(), "0.0.0.0");
+  again.SetFeedPort("");
+  again.SetFeedAddress("");
+  again.Save();
+  EXPECT_EQ(Value("Feed", "Port"), "0");  // off
+  EXPECT_EQ(ReadFile().find("Address=0.0.0.0"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace qv::config

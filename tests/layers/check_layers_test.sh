@@ -21,6 +21,17 @@ printf '  #  include "service/sessions.h"\n' >"$tree/net/bad.cpp"
 "$check" "$tree" >/dev/null 2>&1 && fail "net including service passed"
 rm "$tree/net/bad.cpp"
 
+# core and feed sit side by side: neither may include the other; the feed builds on service.
+mkdir -p "$tree/core" "$tree/feed"
+printf '#include "service/sessions.h"\n#include "store/day_range_reader.h"\n' >"$tree/feed/ok.cpp"
+"$check" "$tree" || fail "feed including service and store was rejected"
+printf '#include "feed/feed_server.h"\n' >"$tree/core/bad.cpp"
+"$check" "$tree" >/dev/null 2>&1 && fail "core including feed passed"
+rm "$tree/core/bad.cpp"
+printf '#include "core/startup.h"\n' >"$tree/feed/bad.cpp"
+"$check" "$tree" >/dev/null 2>&1 && fail "feed including core passed"
+rm "$tree/feed/bad.cpp"
+
 mkdir -p "$tree/newfolder"
 "$check" "$tree" >/dev/null 2>&1 && fail "a folder in no layer passed"
 echo "check_layers: upward includes and unknown folders rejected"

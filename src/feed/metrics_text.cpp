@@ -1,0 +1,105 @@
+#include "feed/metrics_text.h"
+
+#include <cstdio>
+
+namespace qv::feed {
+namespace {
+
+class Writer {
+ public:
+  void Head(const char* name, const char* type, const char* help) {
+    out_ += std::string("# HELP ") + name + " " + help + "\n# TYPE " + name + " " + type + "\n";
+  }
+  void Value(const std::string& name, uint64_t value) {
+    out_ += name + " " + std::to_string(value) + "\n";
+  }
+  void Value(const std::string& name, int64_t value) {
+    out_ += name + " " + std::to_string(value) + "\n";
+  }
+  void Scalar(const char* name, const char* type, const char* help, uint64_t value) {
+    Head(name, type, help);
+    Value(name, value);
+  }
+  void Histogram(const char* name, const char* help, const LatencyHistogram& h) {
+    Head(name, "histogram", help);
+    uint64_t cumulative = 0;
+    for (size_t i = 0; i < LatencyHistogram::kBoundsUs.size(); ++i) {
+      cumulative += h.Bucket(i);
+      out_ += std::string(name) + "_bucket{le=\"" + Seconds(LatencyHistogram::kBoundsUs[i]) +
+              "\"} " + std::to_string(cumulative) + "\n";
+    }
+    cumulative += h.Bucket(LatencyHistogram::kBoundsUs.size());
+    out_ += std::string(name) + "_bucket{le=\"+Inf\"} " + std::to_string(cumulative) + "\n";
+    out_ += std::string(name) + "_sum " + Seconds(h.SumUs()) + "\n";
+    // The count matches the +Inf bucket even while observations arrive during the reading.
+    out_ += std::string(name) + "_count " + std::to_string(cumulative) + "\n";
+  }
+  std::string Take() { return std::move(out_); }
+
+ private:
+  static std::string Seconds(int64_t micros) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.6g", static_cast<double>(micros) / 1e6);
+    return text;
+  }
+  std::string out_;
+};
+
+uint64_t Load(const Metrics::Counter& c) {
+  return c.load(std::memory_order_relaxed);
+}
+
+}  // namespace
+
+std::string RenderMetrics(const Metrics& m, int64_t sessions, const FeedCounters& feed) {
+  Writer w;
+  w.Head("quorvane_sessions", "gauge", "Users with a session now.");
+  w.Value("quorvane_sessions", sessions);
+  w.Scalar("quorvane_connections_accepted_total", "counter",
+           "Incoming connections handed to identification.", Load(m.connectionsAccepted));
+  w.Scalar("quorvane_frames_received_total", "counter", "Complete frames received.",
+           Load(m.framesIn));
+  w.Scalar("quorvane_bytes_received_total", "counter", "Bytes received from clients.",
+           Load(m.bytesIn));
+  w.Scalar("quorvane_frames_sent_total", "counter", "Packages handed to the users' send paths.",
+           Load(m.framesOut));
+  w.Scalar("quorvane_bytes_sent_total", "counter",
+           "Bytes of those packages, length words included.", Load(m.bytesOut));
+  w.Scalar("quorvane_edits_acknowledged_total", "counter", "Edits answered with an acknowledgment.",
+           Load(m.editsAcknowledged));
+  w.Scalar("quorvane_forwards_sent_total", "counter",
+           "Packages sent on to the other members of a group or to everybody.",
+           Load(m.forwardsSent));
+  w.Scalar("quorvane_week_reads_total", "counter", "Days requests answered.", Load(m.weekReads));
+  w.Scalar("quorvane_mail_stored_total", "counter", "Mail messages stored for a recipient.",
+           Load(m.mailStored));
+  w.Scalar("quorvane_mail_delivered_total", "counter", "Mail messages sent to their recipient.",
+           Load(m.mailDelivered));
+  w.Head("quorvane_send_queue_bytes_max", "gauge",
+         "Most bytes one user's send queue held at once.");
+  w.Value("quorvane_send_queue_bytes_max", m.sendQueueBytesMax.load(std::memory_order_relaxed));
+  w.Head("quorvane_refusals_total", "counter", "Refused requests and connections, by kind.");
+  w.Value("quorvane_refusals_total{kind=\"request\"}", Load(m.refusedRequests));
+  w.Value("quorvane_refusals_total{kind=\"unknown_host\"}", Load(m.refusedUnknownHost));
+  w.Value("quorvane_refusals_total{kind=\"malformed\"}", Load(m.refusedMalformed));
+  w.Value("quorvane_refusals_total{kind=\"double_connection\"}", Load(m.refusedDouble));
+  w.Value("quorvane_refusals_total{kind=\"http_forbidden\"}", Load(m.refusedHttp));
+  w.Scalar("quorvane_journal_syncs_total", "counter", "Journal syncs (group commits).",
+           Load(m.journalSyncs));
+  w.Histogram("quorvane_journal_sync_seconds", "Time one journal sync took.", m.journalSyncLatency);
+  w.Histogram("quorvane_ack_latency_seconds",
+              "From a complete edit request to its acknowledgment handed to the send path.",
+              m.ackLatency);
+  w.Head("quorvane_http_requests_total", "counter", "Requests the HTTP listener answered.");
+  w.Value("quorvane_http_requests_total{route=\"calendar\",code=\"200\"}", Load(feed.calendar));
+  w.Value("quorvane_http_requests_total{route=\"calendar\",code=\"304\"}",
+          Load(feed.calendarNotModified));
+  w.Value("quorvane_http_requests_total{route=\"status\",code=\"200\"}", Load(feed.status));
+  w.Value("quorvane_http_requests_total{route=\"metrics\",code=\"200\"}", Load(feed.metrics));
+  w.Value("quorvane_http_requests_total{route=\"other\",code=\"404\"}", Load(feed.notFound));
+  w.Histogram("quorvane_calendar_build_seconds", "Time to read a group's days and build its feed.",
+              feed.calendarLatency);
+  return w.Take();
+}
+
+}  // namespace qv::feed
