@@ -49,7 +49,7 @@ void IdentifyConnection(Server& server, TFormSocksServer& window,
     std::string name;
     TMyNameUser* user = UserByHostName(server, address);
     if (user == nullptr) {
-      name = platform::ReverseLookup(address);
+      name = window.ReverseLookups().Lookup(address);
       if (!name.empty()) user = UserByHostName(server, name);
     }
     if (user == nullptr) {

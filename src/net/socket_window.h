@@ -7,6 +7,7 @@
 #include <mutex>
 #include <vector>
 
+#include "net/reverse_lookup_cache.h"
 #include "platform/socket.h"
 #include "platform/thread.h"
 #include "platform/thread_pool.h"
@@ -53,6 +54,8 @@ class TFormSocksServer {
   void IdentificationEnded();
   int IdentificationsInFlight() const { return identifying_.load(); }
   platform::ThreadPool& IdentificationThreads() { return identificationPool_; }
+  // Reverse lookups of peers that are no user's by address (any thread).
+  ReverseLookupCache& ReverseLookups() { return reverseLookups_; }
   bool Closing() const { return closing_.load(); }
 
   // Closes the listener (each incoming connection raising its disconnect event), then every
@@ -68,6 +71,7 @@ class TFormSocksServer {
   // Threads of identifications; an idle one ends after a second, so a burst leaves none behind.
   platform::ThreadPool identificationPool_{std::chrono::seconds(1), 4};
   std::mutex identificationMutex_;
+  ReverseLookupCache reverseLookups_{platform::ReverseLookup};
   std::vector<std::shared_ptr<platform::WorkerThread>> identificationThreads_;
   std::atomic<int> identifying_{0};
   // Dropped with the window, so that a task posted for it finds it gone.
