@@ -2,6 +2,7 @@
 
 #include <QCloseEvent>
 #include <QFormLayout>
+#include <QGridLayout>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QTimer>
@@ -215,19 +216,24 @@ QGroupBox* TFormSerSet::BuildNetworkBox() {
   portRow->addWidget(portLabel_);
   portRow->addWidget(portEdit_);
   portRow->addWidget(port2Label_, 1);
-  feedPortLabel_ = Named(new QLabel(QStringLiteral("HTTP feed port:"), networkBox_), "LabelFeedPort");
+  feedPortLabel_ =
+      Named(new QLabel(QStringLiteral("HTTP feed port:"), networkBox_), "LabelFeedPort");
   feedPortEdit_ = Named(new QLineEdit(networkBox_), "EditFeedPort");
   feedPortEdit_->setMinimumWidth(60);
   feedPortEdit_->setMaximumWidth(80);
   feedPortEdit_->setPlaceholderText(QStringLiteral("0 = off"));
-  feedAddressLabel_ = Named(new QLabel(QStringLiteral("address:"), networkBox_), "LabelFeedAddress");
+  feedAddressLabel_ =
+      Named(new QLabel(QStringLiteral("HTTP feed address:"), networkBox_), "LabelFeedAddress");
   feedAddressEdit_ = Named(new QLineEdit(networkBox_), "EditFeedAddress");
   feedAddressEdit_->setPlaceholderText(QStringLiteral("127.0.0.1"));
-  auto* feedRow = new QHBoxLayout;
-  feedRow->addWidget(feedPortLabel_);
-  feedRow->addWidget(feedPortEdit_);
-  feedRow->addWidget(feedAddressLabel_);
-  feedRow->addWidget(feedAddressEdit_, 1);
+  // A dotted address is readable whole: at least "255.255.255.255" wide.
+  feedAddressEdit_->setMinimumWidth(
+      feedAddressEdit_->fontMetrics().horizontalAdvance(QStringLiteral("255.255.255.255  ")));
+  auto* feedRow = new QGridLayout;
+  feedRow->addWidget(feedPortLabel_, 0, 0);
+  feedRow->addWidget(feedPortEdit_, 0, 1, Qt::AlignLeft);
+  feedRow->addWidget(feedAddressLabel_, 1, 0);
+  feedRow->addWidget(feedAddressEdit_, 1, 1);
   auto* layout = new QVBoxLayout(networkBox_);
   layout->addLayout(portRow);
   layout->addWidget(directSendBox_);
