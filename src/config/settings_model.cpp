@@ -289,7 +289,7 @@ std::string SettingsModel::WithDatafileExtension(const std::string& chosen) {
 bool SettingsModel::IsReservedDatafileName(const std::string& name) {
   // The archive, the DB Structure dialog's work files, the journal and the side files that
   // replace a datafile are named after it; a datafile with such a name would be taken for one.
-  static const char* const kReserved[] = {".arc", ".tmp", ".tm~", ".jnl", ".new"};
+  static const char* const kReserved[] = {".arc", ".tmp", ".tm~", ".jnl", ".jn2", ".new"};
   for (const char* ext : kReserved) {
     const size_t n = std::char_traits<char>::length(ext);
     if (name.size() < n) continue;

@@ -95,7 +95,7 @@ class SettingsModel {
   bool StructureEnabled() const { return structureEnabled_; }
   // A name without a three-letter extension gets ".qdb".
   static std::string WithDatafileExtension(const std::string& chosen);
-  // Names ending in .arc, .tmp, .tm~, .jnl or .new (any letter case): the server's own files
+  // Names ending in .arc, .tmp, .tm~, .jnl, .jn2 or .new (any letter case): the server's own files
   // beside a datafile.
   static bool IsReservedDatafileName(const std::string& name);
   // Takes the file the operator chose: extension rule, creates it empty when missing, makes it

@@ -2,11 +2,11 @@
 
 #include "config/default_config.h"
 #include "core/console_front_end.h"
-#include "state/server.h"
 #include "core/startup.h"
 #include "platform/files.h"
 #include "platform/poll_loop.h"
 #include "platform/state_directory.h"
+#include "state/server.h"
 
 namespace qv {
 

@@ -1,5 +1,6 @@
 #include "core/shutdown.h"
 
+#include "core/journal_flush.h"
 #include "service/workers.h"
 
 namespace qv {
@@ -21,6 +22,8 @@ void RunShutdown(Server& server) {
       }
     }
   }
+  // The datafiles alone hold every change; the next start finds the journals empty.
+  FlushAllJournals(server);
 }
 
 }  // namespace qv

@@ -6,6 +6,7 @@
 #include <QScreen>
 #include <QTimer>
 
+#include "core/journal_flush.h"
 #include "desktop/desktop_texts.h"
 #include "desktop/structure_dialog.h"
 #include "desktop/text.h"
@@ -86,6 +87,8 @@ void DesktopApp::OpenSettings() {
   Server& server = process_.server();
   settings_ =
       new TFormSerSet(server.ConfigPath(), server.catalogue, services_, server.settings.TcpNoDelay);
+  settings_->SetBeforeRestructure(
+      [&server](const std::string& datafile) { FlushJournalsOf(server, datafile); });
   settings_->setAttribute(Qt::WA_DeleteOnClose);
   settings_->show();
 }

@@ -8,13 +8,13 @@
 #include <string>
 
 #include "core/process_entry.h"
-#include "feed/feed_server.h"
 #include "desktop/app_ext.h"
 #include "desktop/desktop_front_end.h"
 #include "desktop/dialog_services.h"
 #include "desktop/main_window.h"
 #include "desktop/qt_event_loop.h"
 #include "desktop/settings_dialog.h"
+#include "feed/feed_server.h"
 
 namespace qv::desktop {
 

@@ -448,6 +448,7 @@ void TFormSerSet::OpenStructure() {
     return;
   }
   TFormBrowser browser(path, *maxArchive, texts_, services_, platform::Now(), this);
+  browser.SetBeforeRewrite(beforeRestructure_);
   if (!browser.Ready()) {
     services_.Error(this, Msg(MsgId::ErrorCaption), browser.SetupError());
     return;

@@ -13,6 +13,7 @@
 #include <QPushButton>
 #include <QTableWidget>
 #include <QWidget>
+#include <functional>
 #include <string>
 
 #include "config/settings_model.h"
@@ -33,6 +34,10 @@ class TFormSerSet final : public QDialog {
   bool HasUnsavedEdits() const;
   // The program stops: the next close asks nothing and saves nothing.
   void DropEditsOnClose() { dropEdits_ = true; }
+  // Handed to the DB Structure dialog (TFormBrowser::SetBeforeRewrite).
+  void SetBeforeRestructure(std::function<void(const std::string&)> before) {
+    beforeRestructure_ = std::move(before);
+  }
 
   // Escape closes the dialog the same way as its close button: "Save Changes?" first.
   void reject() override;
@@ -61,6 +66,7 @@ class TFormSerSet final : public QDialog {
   config::SettingsModel model_;
   const Catalogue& texts_;
   DialogServices& services_;
+  std::function<void(const std::string&)> beforeRestructure_;
   bool dropEdits_ = false;
 
   // Groups (left column).

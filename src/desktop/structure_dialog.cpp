@@ -202,6 +202,7 @@ void TFormBrowser::Apply() {
                                        DaysFromDate(label5_->date()));
   options.Backup = checkBox1_->isChecked();  // named at the time it is made
   try {
+    if (beforeRewrite_) beforeRewrite_(datafilePath_);
     const store::RestructureResult result = store::Restructure(options);
     if (result.ShowSequenceWarning()) {
       services_.Warn(this, QStringLiteral("Warning!"), QString::fromLatin1(kSequenceWarning));

@@ -9,6 +9,7 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QSlider>
+#include <functional>
 #include <string>
 
 #include "desktop/dialog_services.h"
@@ -35,6 +36,11 @@ class TFormBrowser final : public QDialog {
   bool BeginDropsOldest() const { return beginRed_; }
   // Something was changed and not applied (Apply is enabled).
   bool HasUnsavedEdits() const;
+  // Called with the datafile path right before Apply rewrites the files (a running server brings
+  // its journalled changes into the datafile).
+  void SetBeforeRewrite(std::function<void(const std::string&)> before) {
+    beforeRewrite_ = std::move(before);
+  }
 
   QSlider& TrackBar1() { return *trackBar1_; }
   QDateEdit& Label4() { return *label4_; }
@@ -51,6 +57,7 @@ class TFormBrowser final : public QDialog {
   void SetBeginRed(bool red);
   void Apply();
 
+  std::function<void(const std::string&)> beforeRewrite_;
   const std::string datafilePath_;
   const int32_t maxArchive_;
   const Catalogue& texts_;

@@ -87,6 +87,8 @@ std::string RenderMetrics(const Metrics& m, int64_t sessions, const FeedCounters
   w.Scalar("quorvane_journal_syncs_total", "counter", "Journal syncs (group commits).",
            Load(m.journalSyncs));
   w.Histogram("quorvane_journal_sync_seconds", "Time one journal sync took.", m.journalSyncLatency);
+  w.Scalar("quorvane_journal_checkpoints_total", "counter",
+           "Journal files emptied after the datafile was synced.", Load(m.journalCheckpoints));
   w.Histogram("quorvane_ack_latency_seconds",
               "From a complete edit request to its acknowledgment handed to the send path.",
               m.ackLatency);

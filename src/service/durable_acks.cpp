@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "service/send_to_user.h"
-#include "store/file_layer.h"
+#include "store/journal_apply.h"
 
 namespace qv::service {
 
@@ -19,13 +19,11 @@ void DurableAcks::HoldUntilSynced(TMyNameUser& user,
   if (!commit_) {
     std::weak_ptr<DurableAcks> self = weak_from_this();
     platform::EventLoop& loop = server_.loop;
-    commit_ = std::make_unique<store::GroupCommit>(store::RealFiles(true),
-                                                   [self, &loop](store::CommitReport report) {
-                                                     loop.Post([self, report = std::move(report)] {
-                                                       if (auto acks = self.lock())
-                                                         acks->Synced(report);
-                                                     });
-                                                   });
+    commit_ = std::make_unique<store::GroupCommit>([self, &loop](store::CommitReport report) {
+      loop.Post([self, report = std::move(report)] {
+        if (auto acks = self.lock()) acks->Synced(report);
+      });
+    });
   }
   const uint64_t ticket = commit_->Note(journal);
   if (!kickPosted_) {
@@ -46,6 +44,24 @@ void DurableAcks::HoldUntilSynced(TMyNameUser& user,
   }
 }
 
+void DurableAcks::WriteJournalledChanges() {
+  bool checkpointReady = false;
+  for (TMyDBUser& group : server_.groups) {
+    if (!group.Journal) continue;
+    try {
+      store::WriteDurableChanges(group);
+      group.JournalWriteFailing = false;
+    } catch (const std::exception&) {
+      // They stay pending (reads see them) and in the journal; the next report tries again.
+      if (!group.JournalWriteFailing) server_.log.WriteMsg(MsgId::FileWriteError, group.FileName);
+      group.JournalWriteFailing = true;
+    }
+    group.Journal->SwitchIfDue();
+    checkpointReady = checkpointReady || group.Journal->CheckpointReady();
+  }
+  if (checkpointReady && commit_) commit_->Poke();
+}
+
 void DurableAcks::Synced(const store::CommitReport& report) {
   for (const std::string& path : report.failed) server_.log.WriteMsg(MsgId::FileWriteError, path);
   synced_ = std::max(synced_, report.synced);
@@ -53,15 +69,8 @@ void DurableAcks::Synced(const store::CommitReport& report) {
     Metrics::Add(server_.metrics.journalSyncs);
     server_.metrics.journalSyncLatency.Observe(micros);
   }
-  for (const store::CommitReport::Checkpoint& checkpoint : report.checkpoints) {
-    // Only when no entry came after the ones the synced datafile covers.
-    if (checkpoint.journal->Appended() != checkpoint.covered) continue;
-    try {
-      checkpoint.journal->Reset();
-    } catch (const std::exception&) {
-      server_.log.WriteMsg(MsgId::FileWriteError, checkpoint.journal->Path());
-    }
-  }
+  Metrics::Add(server_.metrics.journalCheckpoints, report.checkpoints);
+  WriteJournalledChanges();
   std::vector<TMyNameUser*> still;
   for (TMyNameUser* user : waiting_) {
     auto& held = user->Held;

@@ -4,7 +4,8 @@
 // acknowledgment (3000) back, and everything queued behind it for the same user, so that a forward
 // of a later edit never overtakes the acknowledgment of an earlier one. Other users are not held
 // up: forwards to them leave at once. All calls on the event thread; the sync reports come back
-// through the event loop.
+// through the event loop, and with them the changes whose entries are durable go into the
+// datafiles.
 #include <cstdint>
 #include <memory>
 #include <vector>
@@ -28,6 +29,10 @@ class DurableAcks : public std::enable_shared_from_this<DurableAcks> {
   void Synced(const store::CommitReport& report);
 
  private:
+  // Writes the durable changes of every journal in place and retires the journal files that are
+  // due.
+  void WriteJournalledChanges();
+
   Server& server_;
   std::unique_ptr<store::GroupCommit> commit_;  // started with the first entry
   std::vector<TMyNameUser*> waiting_;

@@ -48,9 +48,9 @@ struct TMyNameUser {
   std::atomic<int32_t> SendCompleted{0};        // atomic
   std::atomic<bool> Fault{false};               // atomic
   // Start of the current (or last) session, milliseconds since the Unix epoch; 0 = none yet.
-  std::atomic<int64_t> SessionStartMs{0};  // atomic
-  bool PollAnswered = false;                    // event thread
-  std::vector<service::WorkerEntry> Workers;    // send lock
+  std::atomic<int64_t> SessionStartMs{0};     // atomic
+  bool PollAnswered = false;                  // event thread
+  std::vector<service::WorkerEntry> Workers;  // send lock
   // Entries of Workers, readable without the send lock (set whenever Workers changes size).
   std::atomic<int32_t> WorkerCount{0};  // atomic
   // What waits to be sent to the user, in SendIssued order; drained by one worker at a time.

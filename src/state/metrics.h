@@ -62,6 +62,8 @@ struct Metrics {
   // Each journal sync of a group commit (none while SyncWrites is 0).
   Counter journalSyncs{0};
   LatencyHistogram journalSyncLatency;
+  // Retired journal files emptied after the datafile was synced.
+  Counter journalCheckpoints{0};
   // From a request's complete frame to its acknowledgment being handed to the send path.
   LatencyHistogram ackLatency;
 };

@@ -279,7 +279,7 @@ void OpenGroupDatafile(GroupDatafile& group, LogSink& log, double today) {
   group.MayInsertFirst = true;
   try {
     // Changes journalled by the last run go onto the datafile before anything moves records.
-    const int replayed = ReplayJournal(files, JournalName(group.FileName), *datafile);
+    const int replayed = ReplayJournal(files, group.FileName, *datafile);
     if (replayed > 0) {
       log.Write(group.Alias + " -> journal: " + std::to_string(replayed) +
                 " changes written again");

@@ -5,20 +5,16 @@
 namespace qv::store {
 namespace {
 
-// Age checkpoints are looked for this often while nothing is synced.
+// The journals are looked at this often while nothing is synced.
 constexpr std::chrono::seconds kIdleCheck{1};
 
-bool CheckpointDue(const DayJournal& journal, const CheckpointPolicy& policy) {
-  const int64_t size = journal.Size();
-  if (size <= 0) return false;
-  if (size >= policy.journalBytes) return true;
-  return std::chrono::steady_clock::now() - journal.FirstEntryTime() >= policy.age;
+bool WaitsForEventThread(const DayJournal& journal) {
+  return journal.DurableSequence() > journal.WrittenSequence() || journal.SwitchDue();
 }
 
 }  // namespace
 
-GroupCommit::GroupCommit(FileLayer& files, Done done, CheckpointPolicy policy)
-    : files_(files), done_(std::move(done)), policy_(policy), thread_([this] { Run(); }) {}
+GroupCommit::GroupCommit(Done done) : done_(std::move(done)), thread_([this] { Run(); }) {}
 
 GroupCommit::~GroupCommit() {
   {
@@ -46,19 +42,12 @@ void GroupCommit::Kick() {
   wake_.notify_all();
 }
 
-void GroupCommit::Checkpoints(const std::vector<std::shared_ptr<DayJournal>>& journals,
-                              CommitReport& report) {
-  for (const std::shared_ptr<DayJournal>& journal : journals) {
-    if (!CheckpointDue(*journal, policy_)) continue;
-    // Entries whose datafile write is done before the sync are covered by it.
-    const uint64_t covered = journal->WrittenSequence();
-    try {
-      files_.SyncFile(journal->DatafilePath());
-      report.checkpoints.push_back({journal, covered});
-    } catch (const std::exception&) {
-      // The journal keeps its entries; the next round tries again.
-    }
+void GroupCommit::Poke() {
+  {
+    std::lock_guard lock(mutex_);
+    poked_ = true;
   }
+  wake_.notify_all();
 }
 
 void GroupCommit::Run() {
@@ -69,15 +58,16 @@ void GroupCommit::Run() {
     CommitReport report;
     {
       std::unique_lock lock(mutex_);
-      const bool work =
-          wake_.wait_for(lock, kIdleCheck, [&] { return stop_ || (kicked_ && noted_ > taken); });
+      wake_.wait_for(lock, kIdleCheck,
+                     [&] { return stop_ || poked_ || (kicked_ && noted_ > taken); });
       if (stop_) return;
-      kicked_ = false;
-      watched = watched_;
-      if (work) {
+      if (kicked_ && noted_ > taken) {
         report.synced = noted_;
         journals.swap(dirty_);
       }
+      kicked_ = false;
+      poked_ = false;
+      watched = watched_;
     }
     for (const std::shared_ptr<DayJournal>& journal : journals) {
       try {
@@ -90,8 +80,15 @@ void GroupCommit::Run() {
         report.failed.push_back(journal->Path());
       }
     }
-    Checkpoints(watched, report);
-    if (report.synced == 0 && report.checkpoints.empty()) continue;
+    for (const std::shared_ptr<DayJournal>& journal : watched) {
+      try {
+        if (journal->CheckpointRetiring()) ++report.checkpoints;
+      } catch (const std::exception&) {
+        // The retired file keeps its entries; the next round tries again.
+      }
+      report.journalsWaiting = report.journalsWaiting || WaitsForEventThread(*journal);
+    }
+    if (report.synced == 0 && report.checkpoints == 0 && !report.journalsWaiting) continue;
     if (report.synced != 0) taken = report.synced;
     if (report.synced == 0) report.synced = taken;
     try {

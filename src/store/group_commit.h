@@ -2,8 +2,9 @@
 // Group commit of the datafile journals: one thread syncs every journal that got entries since
 // its last sync, so that all changes made in one turn of the event loop, or while a sync was
 // running, share one fdatasync. The event thread only notes and kicks; it never waits for a
-// sync. After each sync the thread also runs the checkpoints that are due (the datafile synced
-// so that its journal may be emptied) and reports both through `done`, on its own thread.
+// sync. After each sync the thread also checkpoints the retired journal files that are ready
+// (the datafile synced, the file emptied) and reports through `done`, on its own thread. About
+// once a second it looks at the journals even when nothing was noted.
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -18,32 +19,21 @@
 
 namespace qv::store {
 
-// A journal is checkpointed once it holds this many bytes, or its oldest entry is this old.
-constexpr int64_t kCheckpointJournalBytes = 64 * 1024 * 1024;
-constexpr std::chrono::seconds kCheckpointAge{30};
-
-struct CheckpointPolicy {
-  int64_t journalBytes = kCheckpointJournalBytes;
-  std::chrono::milliseconds age = kCheckpointAge;
-};
-
 struct CommitReport {
   uint64_t synced = 0;              // every entry noted up to this ticket is durable
   std::vector<std::string> failed;  // journals whose sync failed (their entries are not)
   std::vector<int64_t> syncMicros;  // how long each journal sync of this round took
-  // Checkpoints done: the datafile holds every entry of the journal up to `covered` durably.
-  struct Checkpoint {
-    std::shared_ptr<DayJournal> journal;
-    uint64_t covered = 0;
-  };
-  std::vector<Checkpoint> checkpoints;
+  int checkpoints = 0;              // retired journal files emptied after a datafile sync
+  // A journal has durable changes to write in place, or its active file is due to retire: the
+  // event thread has work (also reported when nothing was synced).
+  bool journalsWaiting = false;
 };
 
 class GroupCommit {
  public:
   using Done = std::function<void(CommitReport report)>;
 
-  GroupCommit(FileLayer& files, Done done, CheckpointPolicy policy = {});
+  explicit GroupCommit(Done done);
   // Lets a sync in progress finish, then stops the thread.
   ~GroupCommit();
   GroupCommit(const GroupCommit&) = delete;
@@ -54,18 +44,19 @@ class GroupCommit {
   uint64_t Note(const std::shared_ptr<DayJournal>& journal);
   // Starts a sync of everything noted so far (or adds it to the next one when a sync runs).
   void Kick();
+  // A retired journal file may be ready for its checkpoint: looks at once rather than within
+  // the second.
+  void Poke();
 
  private:
   void Run();
-  void Checkpoints(const std::vector<std::shared_ptr<DayJournal>>& journals, CommitReport& report);
 
-  FileLayer& files_;
   Done done_;
-  const CheckpointPolicy policy_;
   std::mutex mutex_;
   std::condition_variable wake_;
   bool stop_ = false;
   bool kicked_ = false;
+  bool poked_ = false;
   uint64_t noted_ = 0;
   std::vector<std::shared_ptr<DayJournal>> dirty_;
   std::vector<std::shared_ptr<DayJournal>> watched_;

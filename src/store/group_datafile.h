@@ -62,6 +62,8 @@ struct GroupDatafile {
   FileLayer* Files = nullptr;
   // The write-ahead journal of the datafile while the server runs with syncs; none without.
   std::shared_ptr<DayJournal> Journal;
+  // Writing the journal's durable changes in place failed and was logged; cleared when it works.
+  bool JournalWriteFailing = false;
   // Raised by one before and once more after every change of the datafile (odd while one is
   // under way). Readers on other threads (the HTTP feed) read without a lock and take what they
   // read only when the value was even and unchanged around it: the event thread never waits for

@@ -1,70 +1,65 @@
 #include "store/journal.h"
 
-#include <zlib.h>
-
+#include <algorithm>
 #include <cstring>
 #include <stdexcept>
 #include <vector>
 
+#include "platform/close_quietly.h"
+
 namespace qv::store {
 namespace {
 
-constexpr int64_t kRecord = kDayRecordSize;
+constexpr char kFirstSuffix[] = ".jnl";
+constexpr char kSecondSuffix[] = ".jn2";
 
-uint32_t Checksum(const uint8_t* data, size_t n) {
-  return static_cast<uint32_t>(::crc32(0L, data, static_cast<uInt>(n)));
-}
-
-struct EntryHeader {
-  uint64_t sequence = 0;
-  int64_t offset = 0;
-  double date = 0;
-  uint32_t start = 0;
-  uint32_t length = 0;
-};
-
-void PutHeader(uint8_t* out, const EntryHeader& h) {
-  StoreField(out, kJournalMagic);
-  StoreField(out + 4, h.sequence);
-  StoreField(out + 12, h.offset);
-  StoreField(out + 20, h.date);
-  StoreField(out + 28, h.start);
-  StoreField(out + 32, h.length);
-}
-
-bool GetHeader(const uint8_t* in, EntryHeader& h) {
-  if (LoadField<uint32_t>(in) != kJournalMagic) return false;
-  h.sequence = LoadField<uint64_t>(in + 4);
-  h.offset = LoadField<int64_t>(in + 12);
-  h.date = LoadField<double>(in + 20);
-  h.start = LoadField<uint32_t>(in + 28);
-  h.length = LoadField<uint32_t>(in + 32);
-  return h.length > 0 && h.start <= static_cast<uint32_t>(kRecord) &&
-         h.length <= static_cast<uint32_t>(kRecord) - h.start;
+int64_t NowNanos() {
+  return std::chrono::duration_cast<std::chrono::nanoseconds>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
 }
 
 }  // namespace
 
 std::string JournalName(const std::string& datafileName) {
-  return datafileName + ".jnl";
+  return datafileName + kFirstSuffix;
+}
+
+std::string SecondJournalName(const std::string& datafileName) {
+  return datafileName + kSecondSuffix;
 }
 
 std::string DayJournal::DatafilePath() const {
-  return path_.substr(0, path_.size() - std::string(".jnl").size());
+  return path_.substr(0, path_.size() - std::strlen(kFirstSuffix));
 }
 
-DayJournal::DayJournal(FileLayer& files, std::string path) : files_(files), path_(std::move(path)) {
-  const bool existed = files_.Exists(path_);
-  file_ = files_.Open(path_, platform::OpenMode::CreateReadWrite);
-  // A new journal's name must survive a power cut like its entries.
-  if (!existed) files_.SyncDirectoryOf(path_);
-  size_ = file_->Size();
+DayJournal::DayJournal(FileLayer& files, std::string path, CheckpointPolicy policy)
+    : files_(files), path_(std::move(path)), policy_(policy) {
+  parts_[0].path = path_;
+  parts_[1].path = SecondJournalName(DatafilePath());
+  bool created = false;
+  for (Part& part : parts_) {
+    created = !files_.Exists(part.path) || created;
+    part.file = files_.Open(part.path, platform::OpenMode::CreateReadWrite);
+    // Appends go behind the last whole entry: one behind a torn one would never be read again.
+    const JournalContents found = ReadJournalEntries(*part.file);
+    if (found.validEnd != part.file->Size()) part.file->Truncate(found.validEnd);
+    part.size = found.validEnd;
+    for (const JournalEntry& entry : found.entries) {
+      part.last = std::max(part.last.load(), entry.sequence);
+      appended_ = std::max(appended_.load(), entry.sequence);
+    }
+    if (found.validEnd > 0) part.firstEntryNanos = NowNanos();
+  }
+  durable_ = written_ = appended_.load();
+  // A new journal's names must survive a power cut like its entries.
+  if (created) files_.SyncDirectoryOf(path_);
+  if (parts_[1].size > 0 && parts_[0].size == 0) active_ = 1;
 }
 
 DayJournal::~DayJournal() {
-  try {
-    if (file_) file_->Close();
-  } catch (...) {
+  for (Part& part : parts_) {
+    if (part.file) platform::CloseQuietly(*part.file);
   }
 }
 
@@ -73,76 +68,187 @@ void DayJournal::Append(int64_t offset, double date, ConstDayBytes image, size_t
   if (length == 0 || start > image.size() || length > image.size() - start) {
     throw std::out_of_range("journal entry outside the day record");
   }
-  const size_t body = kJournalHeaderSize + length;
-  std::vector<uint8_t> entry(body + 4);
-  const uint64_t sequence = appended_.load() + 1;
-  PutHeader(entry.data(),
-            {sequence, offset, date, static_cast<uint32_t>(start), static_cast<uint32_t>(length)});
-  std::memcpy(entry.data() + kJournalHeaderSize, image.data() + start, length);
-  StoreField(entry.data() + body, Checksum(entry.data(), body));
-  const int64_t at = size_.load();
-  file_->WriteAt(at, entry.data(), entry.size());
-  if (at == 0) {
-    std::lock_guard lock(timeMutex_);
-    firstEntry_ = std::chrono::steady_clock::now();
+  JournalEntry entry;
+  entry.sequence = appended_.load() + 1;
+  entry.offset = offset;
+  entry.date = date;
+  entry.start = static_cast<uint32_t>(start);
+  entry.bytes.assign(image.data() + start, image.data() + start + length);
+  const std::vector<uint8_t> stored = EncodeJournalEntry(entry);
+
+  Part& part = parts_[active_.load()];
+  const int64_t at = part.size.load();
+  part.file->WriteAt(at, stored.data(), stored.size());
+  if (at == 0) part.firstEntryNanos = NowNanos();
+  part.size = at + static_cast<int64_t>(stored.size());
+  part.last = entry.sequence;
+  part.dirty = true;  // before the sequence: a sync that sees the sequence sees the file dirty
+  appended_ = entry.sequence;
+  pending_.push_back(std::move(entry));
+  SwitchIfDue();
+}
+
+void DayJournal::Overlay(int64_t pos, uint8_t* buffer, size_t n) const {
+  const int64_t end = pos + static_cast<int64_t>(n);
+  for (const JournalEntry& entry : pending_) {
+    const int64_t from = std::max(pos, entry.Begin());
+    const int64_t to = std::min(end, entry.End());
+    if (from >= to) continue;
+    std::memcpy(buffer + (from - pos), entry.bytes.data() + (from - entry.Begin()),
+                static_cast<size_t>(to - from));
   }
-  size_ = at + static_cast<int64_t>(entry.size());
-  appended_ = sequence;
 }
 
-std::chrono::steady_clock::time_point DayJournal::FirstEntryTime() const {
-  std::lock_guard lock(timeMutex_);
-  return firstEntry_;
+int64_t DayJournal::PendingEnd() const {
+  int64_t end = 0;
+  for (const JournalEntry& entry : pending_) end = std::max(end, entry.End());
+  return end;
 }
 
-void DayJournal::Sync() {
-  file_->Sync();
+int DayJournal::WritePending(LayerFile& datafile) {
+  int written = 0;
+  const uint64_t durable = durable_.load();
+  while (!pending_.empty() && pending_.front().sequence <= durable) {
+    if (WriteJournalEntryOnto(datafile, pending_.front())) ++written;
+    written_ = pending_.front().sequence;
+    pending_.pop_front();
+  }
+  return written;
+}
+
+bool DayJournal::Due(const Part& part) const {
+  const int64_t size = part.size.load();
+  if (size <= 0) return false;
+  if (size >= policy_.journalBytes) return true;
+  return NowNanos() - part.firstEntryNanos.load() >=
+         std::chrono::duration_cast<std::chrono::nanoseconds>(policy_.age).count();
+}
+
+bool DayJournal::SwitchDue() const {
+  return retiring_.load() < 0 && Due(parts_[active_.load()]);
+}
+
+bool DayJournal::SwitchIfDue() {
+  if (!SwitchDue()) return false;
+  const int active = active_.load();
+  retiring_ = active;  // publishes the retired file's last sequence to the sync thread
+  active_ = 1 - active;
+  return true;
+}
+
+bool DayJournal::CheckpointReady() const {
+  const int retiring = retiring_.load();
+  if (retiring < 0) return false;
+  const uint64_t last = parts_[retiring].last.load();
+  return durable_.load() >= last && written_.load() >= last;
+}
+
+void DayJournal::Empty(Part& part) {
+  part.file->Truncate(0);
+  part.file->Sync();
+  part.size = 0;
+  part.last = 0;
+  part.dirty = false;
+  part.firstEntryNanos = 0;
+}
+
+bool DayJournal::CheckpointRetiring() {
+  if (!CheckpointReady()) return false;
+  const int retiring = retiring_.load();
+  const uint64_t last = parts_[retiring].last.load();
+  // Every entry of the retired file is written in place before this sync, so it covers them.
+  files_.SyncFile(DatafilePath());
+  std::lock_guard lock(fileMutex_);
+  // A Reset in between emptied it already, and the file may be retired again with new entries.
+  if (retiring_.load() != retiring || parts_[retiring].last.load() != last) return false;
+  Empty(parts_[retiring]);
+  retiring_ = -1;
+  return true;
 }
 
 void DayJournal::Reset() {
-  // Sequence numbers go on counting, so that entries a lost truncation leaves behind the new
-  // ones never continue their sequence.
-  file_->Truncate(0);
-  size_ = 0;
+  // The datafile holds the pending entries, in a layout they may no longer fit: they go first,
+  // whatever the files do. Sequence numbers go on counting.
+  pending_.clear();
+  durable_ = written_ = appended_.load();
+  std::lock_guard lock(fileMutex_);
+  // The retired file first: should the machine die between the two, what remains is the newer
+  // entries, which written again leave the datafile as it is.
+  const int retiring = retiring_.load();
+  if (retiring >= 0) {
+    Empty(parts_[retiring]);
+    retiring_ = -1;
+  }
+  for (Part& part : parts_) {
+    if (part.size.load() > 0 || part.dirty.load()) Empty(part);
+  }
 }
 
-int ReplayJournal(FileLayer& files, const std::string& journalPath, LayerFile& datafile) {
-  if (!files.Exists(journalPath)) return 0;
-  std::unique_ptr<LayerFile> journal = files.Open(journalPath, platform::OpenMode::ReadWrite);
-  const int64_t size = journal->Size();
-  std::vector<uint8_t> entry(kJournalMaxEntrySize);
-  int applied = 0;
-  uint64_t previous = 0;
-  int64_t pos = 0;
-  while (pos + static_cast<int64_t>(kJournalHeaderSize) <= size) {
-    journal->ReadAt(pos, entry.data(), kJournalHeaderSize);
-    EntryHeader h;
-    if (!GetHeader(entry.data(), h)) break;
-    const size_t body = kJournalHeaderSize + h.length;
-    if (pos + static_cast<int64_t>(body + 4) > size) break;  // torn tail
-    journal->ReadAt(pos + static_cast<int64_t>(kJournalHeaderSize),
-                    entry.data() + kJournalHeaderSize, h.length + 4);
-    if (LoadField<uint32_t>(entry.data() + body) != Checksum(entry.data(), body)) break;
-    if (previous != 0 && h.sequence != previous + 1) break;  // left behind by an older round
-    previous = h.sequence;
-    pos += static_cast<int64_t>(body + 4);
+int64_t DayJournal::Size() const {
+  return parts_[0].size.load() + parts_[1].size.load();
+}
 
-    const int64_t whole = datafile.Size() / kRecord * kRecord;
-    if (h.offset < 0 || h.offset % kRecord != 0 || h.offset > whole) continue;
-    if (h.offset < whole) {
-      uint8_t date[sizeof(double)];
-      datafile.ReadAt(h.offset, date, sizeof date);
-      if (DayKey(LoadField<double>(date)) != DayKey(h.date)) continue;
-    } else if (h.start != 0 || h.length != static_cast<uint32_t>(kRecord)) {
-      continue;  // part of a record the file does not hold
+void DayJournal::Sync() {
+  std::lock_guard lock(fileMutex_);
+  const uint64_t upTo = appended_.load();
+  // The retired file first: a machine that dies between the two syncs leaves the older entries
+  // durable and loses newer ones only.
+  const int first = std::max(retiring_.load(), 0);
+  for (Part* part : {&parts_[first], &parts_[1 - first]}) {
+    if (!part->dirty.exchange(false)) continue;
+    try {
+      part->file->Sync();
+    } catch (...) {
+      part->dirty = true;
+      throw;
     }
-    datafile.WriteAt(h.offset + h.start, entry.data() + kJournalHeaderSize, h.length);
-    ++applied;
+  }
+  uint64_t durable = durable_.load();
+  while (durable < upTo && !durable_.compare_exchange_weak(durable, upTo)) {
+  }
+}
+
+int ReplayJournal(FileLayer& files, const std::string& datafileName, LayerFile& datafile) {
+  struct Found {
+    std::unique_ptr<LayerFile> file;
+    JournalContents contents;
+    uint64_t first() const {
+      return contents.entries.empty() ? UINT64_MAX : contents.entries.front().sequence;
+    }
+  };
+  std::vector<Found> parts;
+  for (const std::string& name : {JournalName(datafileName), SecondJournalName(datafileName)}) {
+    if (!files.Exists(name)) continue;
+    Found found;
+    found.file = files.Open(name, platform::OpenMode::ReadWrite);
+    found.contents = ReadJournalEntries(*found.file);
+    parts.push_back(std::move(found));
+  }
+  std::sort(parts.begin(), parts.end(),
+            [](const Found& a, const Found& b) { return a.first() < b.first(); });
+
+  std::vector<const JournalEntry*> entries;
+  for (const Found& part : parts) {
+    for (const JournalEntry& entry : part.contents.entries) entries.push_back(&entry);
+  }
+  std::stable_sort(
+      entries.begin(), entries.end(),
+      [](const JournalEntry* a, const JournalEntry* b) { return a->sequence < b->sequence; });
+  int applied = 0;
+  for (size_t i = 0; i < entries.size(); ++i) {
+    // A gap: what follows was never acknowledged (an older entry was lost), or was left behind
+    // by an earlier round.
+    if (i > 0 && entries[i]->sequence != entries[i - 1]->sequence + 1) break;
+    if (WriteJournalEntryOnto(datafile, *entries[i])) ++applied;
   }
   datafile.Sync();
-  journal->Truncate(0);
-  journal->Sync();
-  journal->Close();
+  for (Found& part : parts) {  // older entries first
+    if (part.file->Size() > 0) {
+      part.file->Truncate(0);
+      part.file->Sync();
+    }
+    part.file->Close();
+  }
   return applied;
 }
 

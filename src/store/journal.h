@@ -1,81 +1,131 @@
 #pragma once
-// The write-ahead journal of a datafile, "<datafile>.jnl": before a day's new image is written
-// in place it is appended here with its file offset, its day date, a sequence number and a
-// checksum. Once the journal is synced the change survives a crash: at the next start every
-// whole entry with a good checksum is written onto the datafile again (which also repairs a day
-// torn by a death in the middle of its write), then the journal is emptied. A checkpoint (the
-// datafile synced) lets the journal be emptied while the server runs.
+// The write-ahead journal of a datafile. A change of a day is appended here (store/journal_entry.h)
+// and kept in memory as pending; once the journal is synced the change survives a crash, and only
+// then is it written in place in the datafile, so that a power cut in the middle of that write
+// leaves a day the next start repairs from the journal, never a torn one. Until it is written in
+// place, reads of the datafile see it through the pending entries (store/pending_view.h).
 //
-// Appends, Written and Reset come from the event thread; Sync and the Size/sequence getters may
-// come from the sync thread at the same time.
+// The journal is two files, "<datafile>.jnl" and "<datafile>.jn2": entries go to the active one.
+// When it has grown past a size or age, the other becomes the active one and the first retires:
+// once every entry in it is durable and written in place, the datafile is synced and the retired
+// file emptied. So the journal is emptied under a steady stream of changes too, while the event
+// thread never waits for a sync. At the next start the entries of both files are written onto the
+// datafile again in sequence (ReplayJournal), which also repairs a day torn by a death in the
+// middle of its write.
+//
+// Event thread: Append, the pending entries, WritePending, SwitchIfDue, Reset. Sync thread: Sync,
+// CheckpointRetiring. The getters from any thread.
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <mutex>
 #include <string>
 
-#include "wire/day_record.h"
 #include "store/file_layer.h"
+#include "store/journal_entry.h"
+#include "wire/day_record.h"
 
 namespace qv::store {
 
-// Entry: magic, sequence, offset of the day's record, its date, start and length of the bytes of
-// the record that changed, then those bytes and a CRC-32 of all of it. Little-endian. An edit
-// journals only the bytes it changed (a title edit a few hundred bytes), a new day the whole
-// record.
-constexpr uint32_t kJournalMagic = 0x324A5651;  // "QVJ2"
-constexpr size_t kJournalHeaderSize = 4 + 8 + 8 + 8 + 4 + 4;
-constexpr size_t kJournalMaxEntrySize = kJournalHeaderSize + kDayRecordSize + 4;
+// The active journal file retires once it holds this many bytes, or its oldest entry is this old.
+constexpr int64_t kCheckpointJournalBytes = 64 * 1024 * 1024;
+constexpr std::chrono::seconds kCheckpointAge{30};
 
+struct CheckpointPolicy {
+  int64_t journalBytes = kCheckpointJournalBytes;
+  std::chrono::milliseconds age = kCheckpointAge;
+};
+
+// "<datafile>.jnl" and "<datafile>.jn2".
 std::string JournalName(const std::string& datafileName);
+std::string SecondJournalName(const std::string& datafileName);
 
 class DayJournal {
  public:
-  // Opens the journal (created when missing) for appending at its end. Throws.
-  DayJournal(FileLayer& files, std::string path);
+  // Opens (creates when missing) both files of the journal whose first file is path. Entries
+  // found in them are kept, and the sequence goes on from the last one. Throws.
+  DayJournal(FileLayer& files, std::string path, CheckpointPolicy policy = {});
   ~DayJournal();
   DayJournal(const DayJournal&) = delete;
   DayJournal& operator=(const DayJournal&) = delete;
 
   const std::string& Path() const { return path_; }
-  // The datafile the journal belongs to.
   std::string DatafilePath() const;
 
-  // Appends the bytes [start, start + length) of the day image that are about to be written to
-  // the record at offset of the datafile (a whole record without start and length). Throws.
+  // Appends the bytes [start, start + length) of the day image meant for the record at offset of
+  // the datafile (the whole record without start and length), and keeps them pending. Throws.
   void Append(int64_t offset, double date, ConstDayBytes image, size_t start = 0,
               size_t length = kDayRecordSize);
-  // The datafile write of the last appended entry is done (a checkpoint may now cover it).
-  void Written() { written_.store(appended_.load()); }
 
-  uint64_t Appended() const { return appended_.load(); }
-  uint64_t WrittenSequence() const { return written_.load(); }
-  int64_t Size() const { return size_.load(); }
-  // Steady time of the first entry since the journal was last emptied.
-  std::chrono::steady_clock::time_point FirstEntryTime() const;
+  // The entries not yet written in place, in sequence.
+  const std::deque<JournalEntry>& Pending() const { return pending_; }
+  // Lays the pending bytes over what was read from the datafile at [pos, pos + n).
+  void Overlay(int64_t pos, uint8_t* buffer, size_t n) const;
+  // The end of the last pending byte; 0 without pending entries.
+  int64_t PendingEnd() const;
+  // Writes the pending entries that are durable onto the datafile, in sequence. An entry whose
+  // record holds another day now is dropped. Returns how many were written; throws on a failure,
+  // the entries not written stay pending.
+  int WritePending(LayerFile& datafile);
+  bool HasDurablePending() const {
+    return !pending_.empty() && pending_.front().sequence <= durable_.load();
+  }
 
-  // Makes every entry appended so far durable (fdatasync). Any thread. Throws.
-  void Sync();
-  // Empties the journal: the datafile holds every entry durably. Event thread. Throws.
+  // Retires the active file when it is due and the other one is empty. True when it did.
+  bool SwitchIfDue();
+  // The same test, from another thread.
+  bool SwitchDue() const;
+  // The retired file waits only for the checkpoint: its entries are durable and written.
+  bool CheckpointReady() const;
+  // Empties both files durably and drops the pending entries: the datafile holds every entry
+  // durably (it was replaced by a synced file, or synced). Throws.
   void Reset();
 
+  uint64_t Appended() const { return appended_.load(); }
+  uint64_t DurableSequence() const { return durable_.load(); }
+  uint64_t WrittenSequence() const { return written_.load(); }
+  // Bytes in both files.
+  int64_t Size() const;
+
+  // Makes every entry appended so far durable (fdatasync of the files that got entries). Throws.
+  void Sync();
+  // When CheckpointReady: syncs the datafile, then empties the retired file. True when it did;
+  // throws on a failure (the retired file keeps its entries and the next call tries again).
+  bool CheckpointRetiring();
+
  private:
+  struct Part {
+    std::string path;
+    std::unique_ptr<LayerFile> file;
+    std::atomic<int64_t> size{0};
+    std::atomic<uint64_t> last{0};  // sequence of its last entry; 0: none
+    std::atomic<bool> dirty{false};
+    std::atomic<int64_t> firstEntryNanos{0};  // steady clock
+  };
+  bool Due(const Part& part) const;
+  void Empty(Part& part);
+
   FileLayer& files_;
-  std::string path_;
-  std::unique_ptr<LayerFile> file_;
-  std::atomic<int64_t> size_{0};
-  std::atomic<uint64_t> appended_{0};  // sequence number of the last entry appended
-  std::atomic<uint64_t> written_{0};   // ... whose datafile write is done
-  mutable std::mutex timeMutex_;
-  std::chrono::steady_clock::time_point firstEntry_{};
+  const std::string path_;
+  const CheckpointPolicy policy_;
+  Part parts_[2];
+  std::atomic<int> active_{0};
+  std::atomic<int> retiring_{-1};
+  std::atomic<uint64_t> appended_{0};
+  std::atomic<uint64_t> durable_{0};
+  std::atomic<uint64_t> written_{0};
+  std::deque<JournalEntry> pending_;
+  // Syncs and truncations of the files: the sync thread's and the event thread's Reset.
+  std::mutex fileMutex_;
 };
 
-// Start-up, before anything else touches the datafile: writes every whole journal entry with a
-// good checksum (in sequence, up to the first bad or torn one) onto the open datafile, syncs it
-// and empties the journal. An entry whose offset holds a record of another day (the file was
-// rewritten since), or a part of a record the datafile does not hold, is passed over. Returns the
-// number of entries written; a missing journal is none. Throws on a read or write failure.
-int ReplayJournal(FileLayer& files, const std::string& journalPath, LayerFile& datafile);
+// Start-up, before anything else touches the datafile: writes the entries of both journal files
+// (each up to its first bad or torn entry), in sequence and up to the first gap in it, onto the
+// open datafile, syncs it and empties the journal files (the older first). Entries whose record
+// holds another day are passed over. Returns the number written; missing files hold none. Throws
+// on a read or write failure.
+int ReplayJournal(FileLayer& files, const std::string& datafileName, LayerFile& datafile);
 
 }  // namespace qv::store

@@ -13,7 +13,9 @@
 #include "platform/files.h"
 #include "store/file_layer.h"
 #include "store/journal.h"
+#include "store/pending_view.h"
 #include "store/side_file.h"
+#include "store/write_scope.h"
 #include "wire/request_fields.h"
 
 namespace qv::store {
@@ -104,8 +106,7 @@ std::optional<Place> PlaceDay(GroupDatafile& group, LogSink& log, File& file, in
 
 // Inserts day at pos: the records in front of it, the day and the records from pos on (one by
 // one) go to a side file that replaces the datafile, so that a death on the way leaves the old
-// file whole and never a day twice. The new file holds every earlier change, so the journal is
-// emptied.
+// file whole and never a day twice.
 void InsertDay(GroupDatafile& group, File& file, int64_t pos, int64_t size, ConstDayBytes day) {
   FileLayer& files = FilesOf(group);
   const int64_t whole = size / kRecord * kRecord;
@@ -118,11 +119,9 @@ void InsertDay(GroupDatafile& group, File& file, int64_t pos, int64_t size, Cons
       side.WriteAt(p + kRecord, moved->data(), kRecord);
     }
   });
-  if (group.Journal) {
-    // Emptied for good: its entries hold offsets of the old layout.
-    group.Journal->Reset();
-    group.Journal->Sync();
-  }
+  // The journal's entries hold offsets of the old layout, and the new file holds them all (it
+  // was read through the pending entries).
+  if (group.Journal) group.Journal->Reset();
 }
 
 // FillWeek when records dated before their place lie among the week's records: reads record by
@@ -209,19 +208,18 @@ void MergeParts(DayBytes target, ConstDayBytes source, const uint8_t* copyReques
 // that cannot be opened at all throws to the caller at once, without a repeat.
 template <class Read>
 bool ReadDatafile(GroupDatafile& group, LogSink& log, bool openFailureToCaller, Read read) {
-  FileLayer& files = FilesOf(group);
   for (int attempt = 0;; ++attempt) {
     std::unique_ptr<File> file;
     if (openFailureToCaller) {
       try {
-        file = files.Open(group.FileName, OpenMode::ReadWrite);
+        file = OpenDatafile(group, OpenMode::ReadWrite);
       } catch (...) {
         group.ReadRetry = false;
         throw;
       }
     }
     try {
-      if (!file) file = files.Open(group.FileName, OpenMode::ReadWrite);
+      if (!file) file = OpenDatafile(group, OpenMode::ReadWrite);
       read(*file);
       file->Close();  // a close error is a failure too, and is retried
       group.ReadRetry = false;
@@ -256,21 +254,6 @@ ChangedSpan Changed(const DayRecord& before, const DayRecord& after) {
   return {first, last - first};
 }
 
-// Marks the datafile as being written for the readers of other threads (WriteGeneration is
-// odd meanwhile); they read without waiting and retry what overlapped a write.
-class WriteScope {
- public:
-  explicit WriteScope(GroupDatafile& group) : generation_(*group.WriteGeneration) {
-    generation_.fetch_add(1);
-  }
-  ~WriteScope() { generation_.fetch_add(1); }
-  WriteScope(const WriteScope&) = delete;
-  WriteScope& operator=(const WriteScope&) = delete;
-
- private:
-  std::atomic<uint64_t>& generation_;
-};
-
 // Places the day of key in WorkRecord (the record found, or a new blank day inserted in front of
 // a later record or appended), lets change modify it and writes it back. A failure is repeated
 // once; an edit's repeat is announced (message 35) after a short pause that gives another holder
@@ -279,12 +262,11 @@ class WriteScope {
 template <class Change>
 int32_t ChangeDay(GroupDatafile& group, LogSink& log, double key, bool announceRetry,
                   Change change) {
-  FileLayer& files = FilesOf(group);
   for (int attempt = 0;; ++attempt) {
     WriteScope writing(group);
     std::unique_ptr<File> file;
     try {
-      file = files.Open(group.FileName, OpenMode::ReadWrite);
+      file = OpenDatafile(group, OpenMode::ReadWrite);
       const int64_t size = file->Size();
       const std::optional<Place> place = PlaceDay(group, log, *file, size, key);
       if (!place) {
@@ -302,15 +284,13 @@ int32_t ChangeDay(GroupDatafile& group, LogSink& log, double key, bool announceR
         InsertDay(group, *file, place->pos, size, *group.WorkRecord);
       } else {
         const ChangedSpan span = stored ? Changed(*before, *group.WorkRecord) : ChangedSpan{};
-        if (span.length > 0) {
-          // The new bytes go to the journal first; the change is acknowledged once the journal
-          // is synced, and a day torn by a death in the write below is restored from it.
-          if (group.Journal) {
-            group.Journal->Append(place->pos, key, *group.WorkRecord, span.start, span.length);
-          }
+        if (span.length > 0 && group.Journal) {
+          // The change is acknowledged, and written in place, once its journal entry is durable;
+          // until then reads see it through the pending entries.
+          group.Journal->Append(place->pos, key, *group.WorkRecord, span.start, span.length);
+        } else if (span.length > 0) {
           file->WriteAt(place->pos + static_cast<int64_t>(span.start),
                         group.WorkRecord->data() + span.start, span.length);
-          if (group.Journal) group.Journal->Written();
         }
       }
       file->Close();  // a close error is a failure too, and is retried

@@ -319,7 +319,8 @@ TEST_F(SettingsModelTest, DatafileChoiceAppendsQdbAndCreatesTheFile) {
   EXPECT_EQ(model.DatafilePath(), dir_ + "/old.dat");
 
   // The names of the server's own files beside a datafile are refused and nothing is created.
-  for (const char* name : {"/a.arc", "/a.tmp", "/a.tm~", "/a.qdb.jnl", "/A.ARC", "/a.qdb.new"}) {
+  for (const char* name :
+       {"/a.arc", "/a.tmp", "/a.tm~", "/a.qdb.jnl", "/a.qdb.jn2", "/A.ARC", "/a.qdb.new"}) {
     try {
       model.ChooseDatafile(dir_ + name);
       ADD_FAILURE() << name << " was taken";

@@ -5,8 +5,8 @@
 #include <cstdio>
 #include <string>
 
-#include "state/catalogue.h"
 #include "core/console_front_end.h"
+#include "state/catalogue.h"
 
 namespace qv {
 namespace {

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <filesystem>
 
+#include "core/journal_flush.h"
 #include "platform/poll_loop.h"
 #include "store/file_layer.h"
 #include "store/journal.h"
@@ -291,6 +292,38 @@ TEST_F(StartupTest, SyncWritesOnUnlessZero) {
   RunStartup(first);
   EXPECT_EQ(fresh.Read("Server.ini").find("SyncWrites"), std::string::npos);
   EXPECT_TRUE(first.settings.SyncWrites);
+}
+
+}  // namespace
+}  // namespace qv
+
+namespace qv {
+namespace {
+
+// Before the DB Structure dialog rewrites a datafile, the running group's journalled changes go
+// into it, whichever name the dialog uses for the file; other groups are left alone.
+TEST_F(StartupTest, JournalOfTheNamedDatafileIsFlushed) {
+  dir.Write("team.qdb", "");
+  dir.Write("other.qdb", "");
+  auto group = [&](int n, const std::string& file) {
+    return Group(n, "Name=" + dir.File(file) +
+                        "\nCount=7\nCountArc=0\nTime Begin=9\nTime End=20\n"
+                        "Step=0\nArchive Link=0\nUserCount=0\n");
+  };
+  Start("[Options]\nLanguage=0\n" + kNetwork + "[DataBases]\nCount=2\nAlias1=Team\nAlias2=Other\n" +
+        group(1, "team.qdb") + group(2, "other.qdb"));
+  store::DayRecord day{};
+  store::SetDayDate(day, 45000);
+  for (TMyDBUser& g : server.groups) {
+    ASSERT_TRUE(g.Journal);
+    g.Journal->Append(0, 45000, day);
+  }
+  FlushJournalsOf(server, dir.Path() + "/./team.qdb");
+  EXPECT_EQ(std::filesystem::file_size(dir.File("team.qdb")), store::kDayRecordSize);
+  EXPECT_EQ(std::filesystem::file_size(dir.File("team.qdb.jnl")), 0u);
+  EXPECT_TRUE(server.groups[0].Journal->Pending().empty());
+  EXPECT_EQ(std::filesystem::file_size(dir.File("other.qdb")), 0u) << "another group waits";
+  EXPECT_EQ(server.groups[1].Journal->Pending().size(), 1u);
 }
 
 }  // namespace

@@ -127,9 +127,16 @@ TEST_F(DurabilityE2E, AcknowledgedEditsSurviveAKill) {
           << "day " << d + i << " reads \"" << title << "\", its last acknowledged edit is lost";
     }
   }
+  // An edit just before a clean stop: the stop brings it into the datafile and empties the
+  // journal.
+  ASSERT_TRUE(reader->SendFrame(EditTitle(first, "before the stop")));
+  ASSERT_TRUE(reader->ReceiveFrameWithCode(service::code::kAcknowledgment, 5s));
   reader.reset();
   daemon_->Stop(5s);
   daemon_.reset();
+  for (const char* journal : {".jnl", ".jn2"}) {
+    EXPECT_EQ(platform::FileSize(DatafilePath() + journal), 0) << journal;
+  }
 
   const int64_t size = platform::FileSize(DatafilePath());
   EXPECT_EQ(size % store::kDayRecordSize, 0);
@@ -142,6 +149,9 @@ TEST_F(DurabilityE2E, AcknowledgedEditsSurviveAKill) {
     previous = date;
   }
   EXPECT_EQ(size / store::kDayRecordSize, kDays);
+  store::DayRecord firstDay{};
+  file.ReadAt(0, firstDay.data(), firstDay.size());
+  EXPECT_EQ(store::Title(firstDay), "before the stop");
 }
 
 }  // namespace

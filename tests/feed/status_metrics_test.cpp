@@ -65,7 +65,7 @@ TEST(Metrics, CountersAndHistogramsInExpositionFormat) {
       EXPECT_EQ(line.rfind(lastType, 0), 0u) << line;
     }
   }
-  EXPECT_EQ(types, 18);
+  EXPECT_EQ(types, 19);
 }
 
 }  // namespace

@@ -11,9 +11,10 @@
 #include "request_builder.h"
 #include "store/datafile.h"
 #include "store/journal.h"
+#include "store/journal_apply.h"
 #include "store/record_store.h"
-#include "wire/request_fields.h"
 #include "store_fixture.h"
+#include "wire/request_fields.h"
 
 namespace qv::store {
 namespace {
@@ -25,9 +26,15 @@ constexpr int64_t kRecord = kDayRecordSize;
 
 struct Death {
   bool powerCut;
-  int64_t tear;  // bytes of the cut write that land; -1: none
+  int64_t tear;            // bytes of the cut write that land; -1: none
+  bool halfLands = false;  // the machine wrote half of each write it was not asked to sync
+  std::string Name() const {
+    return std::string(powerCut ? (halfLands ? " power, half landed" : " power") : " kill") +
+           " tear " + std::to_string(tear);
+  }
 };
-const Death kDeaths[] = {{false, -1}, {true, -1}, {false, 5}, {false, kRecord / 2}};
+const Death kDeaths[] = {
+    {false, -1}, {true, -1}, {false, 5}, {false, kRecord / 2}, {true, -1, true}};
 
 std::string Str(ConstDayBytes r) {
   return std::string(reinterpret_cast<const char*>(r.data()), r.size());
@@ -51,8 +58,8 @@ class CrashTest : public test::StoreFixture {
     return bytes.substr(i * kRecord, kRecord);
   }
   // Runs start-up on files as a restarted server would.
-  void Restart(FaultFiles& files, bool powerCut) {
-    files.Restart(powerCut);
+  void Restart(FaultFiles& files, const Death& death) {
+    files.Restart(death.powerCut, death.halfLands);
     group_.Busy = false;
     group_.Journal.reset();
     PrepareGroupDatafile(group_, log_, kToday);
@@ -120,9 +127,8 @@ TEST_F(CrashTest, RotationCutAtEveryStepLosesAndDoublesNothing) {
       } catch (const std::exception&) {
       }
       ASSERT_TRUE(files.Dead());
-      Restart(files, death.powerCut);
-      check(files, "step " + std::to_string(step) + (death.powerCut ? " power" : " kill") +
-                       " tear " + std::to_string(death.tear));
+      Restart(files, death);
+      check(files, "step " + std::to_string(step) + death.Name());
     }
   }
   group_.Files = nullptr;
@@ -177,7 +183,7 @@ TEST_F(CrashTest, InsertionCutAtEveryStep) {
     for (int64_t step = 1; step <= steps; ++step) {
       for (const Death& death : kDeaths) {
         const std::string what = "day " + std::to_string(target - kToday) + " step " +
-                                 std::to_string(step) + (death.powerCut ? " power" : " kill");
+                                 std::to_string(step) + death.Name();
         FaultFiles files;
         files.Put(group_.FileName, Records(data));
         group_.Files = &files;
@@ -185,7 +191,7 @@ TEST_F(CrashTest, InsertionCutAtEveryStep) {
         files.CutAt(step, death.tear);
         edit(target);
         ASSERT_TRUE(files.Dead()) << what;
-        Restart(files, death.powerCut);
+        Restart(files, death);
         const std::string bytes = files.Get(group_.FileName);
         ASSERT_EQ(bytes.size() % kRecord, 0u) << what;
         const std::vector<double> dates = Dates(bytes);
@@ -207,9 +213,9 @@ TEST_F(CrashTest, InsertionCutAtEveryStep) {
   group_.Files = nullptr;
 }
 
-// A burst of edits through the journal: synced in groups (the acknowledgments), a checkpoint in
-// the middle, days changed in place (whole parts and only a title), appended behind the last one
-// and inserted in front of one.
+// A burst of edits through the journal: synced in groups (the acknowledgments), each group then
+// written in place, journal files retired and emptied on the way, days changed (whole parts and
+// only a title) and appended behind the last one.
 TEST_F(CrashTest, JournalledBurstKeepsEveryAcknowledgedEdit) {
   const int kEdits = 30;
   std::vector<double> data;
@@ -224,8 +230,10 @@ TEST_F(CrashTest, JournalledBurstKeepsEveryAcknowledgedEdit) {
   std::map<double, std::vector<std::string>> images;
   std::map<double, int> acked;
   std::vector<std::pair<double, size_t>> unsynced;
+  int checkpoints = 0;
 
   auto run = [&](FaultFiles& files) {
+    checkpoints = 0;
     images.clear();
     acked.clear();
     unsynced.clear();
@@ -233,7 +241,9 @@ TEST_F(CrashTest, JournalledBurstKeepsEveryAcknowledgedEdit) {
     for (double d : data) acked[d] = 0;
     try {
       PrepareGroupDatafile(group_, log_, kToday);
-      group_.Journal = std::make_shared<DayJournal>(files, JournalName(group_.FileName));
+      // A file retires after about two whole days.
+      group_.Journal = std::make_shared<DayJournal>(
+          files, JournalName(group_.FileName), CheckpointPolicy{120000, std::chrono::hours(1)});
     } catch (const test::DiskDied&) {
       return;
     }
@@ -252,14 +262,12 @@ TEST_F(CrashTest, JournalledBurstKeepsEveryAcknowledgedEdit) {
       if (files.Dead()) return;
       unsynced.emplace_back(d, images[d].size() - 1);
       try {
-        if (i % 3 == 2) {
+        if (i % 3 == 2) {  // a group commit, as the sync thread and then the event thread do it
           group_.Journal->Sync();
           for (auto [day, index] : unsynced) acked[day] = std::max<int>(acked[day], index);
           unsynced.clear();
-        }
-        if (i == 15) {  // checkpoint
-          files.SyncFile(group_.FileName);
-          group_.Journal->Reset();
+          WriteDurableChanges(group_);
+          if (group_.Journal->CheckpointRetiring()) ++checkpoints;
         }
       } catch (const test::DiskDied&) {
         return;
@@ -297,25 +305,25 @@ TEST_F(CrashTest, JournalledBurstKeepsEveryAcknowledgedEdit) {
     group_.Files = &files;
     run(files);
     steps = files.Steps();
-    Restart(files, true);
+    EXPECT_GE(checkpoints, 3) << "journal files retired and emptied on the way";
+    Restart(files, {true, -1});
     check(files, "uncut");
   }
   for (int64_t step = 1; step <= steps; ++step) {
     for (const Death& death : kDeaths) {
-      const std::string what = "step " + std::to_string(step) +
-                               (death.powerCut ? " power" : " kill") + " tear " +
-                               std::to_string(death.tear);
+      const std::string what = "step " + std::to_string(step) + death.Name();
       FaultFiles files;
       files.Put(group_.FileName, Records(data));
       group_.Files = &files;
       files.CutAt(step + 0, death.tear);
       run(files);
       if (!files.Dead()) continue;  // the cut fell into the start-up before the burst
-      Restart(files, death.powerCut);
+      Restart(files, death);
       check(files, what);
-      ASSERT_FALSE(files.Has(JournalName(group_.FileName)) &&
-                   !files.Get(JournalName(group_.FileName)).empty())
-          << what << ": start-up empties the journal";
+      for (const std::string& journal :
+           {JournalName(group_.FileName), SecondJournalName(group_.FileName)}) {
+        ASSERT_EQ(files.Get(journal), "") << what << ": start-up empties " << journal;
+      }
     }
   }
   group_.Journal.reset();

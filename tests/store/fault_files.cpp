@@ -30,6 +30,7 @@ class FaultFile final : public LayerFile {
       node_->data.resize(static_cast<size_t>(pos) + lands);
     }
     std::memcpy(node_->data.data() + pos, data, lands);
+    node_->unsynced.emplace_back(pos, std::string(static_cast<const char*>(data), lands));
     if (lands < n) throw DiskDied();
   }
   void Truncate(int64_t size) override {
@@ -41,6 +42,7 @@ class FaultFile final : public LayerFile {
     Alive();
     files_.Step();
     node_->durable = node_->data;
+    node_->unsynced.clear();
   }
   void Close() override { node_->locked = false; }
 
@@ -63,11 +65,22 @@ size_t FaultFiles::Step(size_t n) {
   throw DiskDied();
 }
 
-void FaultFiles::Restart(bool powerCut) {
+void FaultFiles::Restart(bool powerCut, bool halfLands) {
   if (powerCut) {
     names_ = durableNames_;
-    for (auto& [name, node] : names_) node->data = node->durable;
+    for (auto& [name, node] : names_) {
+      node->data = node->durable;
+      if (!halfLands) continue;
+      for (const auto& [pos, bytes] : node->unsynced) {
+        const size_t half = bytes.size() / 2;
+        if (node->data.size() < static_cast<size_t>(pos) + half) {
+          node->data.resize(static_cast<size_t>(pos) + half);
+        }
+        std::memcpy(node->data.data() + pos, bytes.data(), half);
+      }
+    }
   }
+  for (auto& [name, node] : names_) node->unsynced.clear();
   for (auto& [name, node] : names_) node->locked = false;
   durableNames_ = names_;
   for (auto& [name, node] : names_) node->durable = node->data;
@@ -143,6 +156,7 @@ void FaultFiles::SyncFile(const std::string& path) {
   auto it = names_.find(path);
   if (it == names_.end()) throw platform::FileError("cannot open " + path, 2);
   it->second->durable = it->second->data;
+  it->second->unsynced.clear();
 }
 
 }  // namespace qv::store::test

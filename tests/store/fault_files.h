@@ -3,12 +3,16 @@
 // removal and sync is a step; at the chosen step the operation does not happen (a write may be
 // torn: only its first bytes land) and every later operation throws. Restart then shows the
 // files as a restarted process (everything written) or a restarted machine (only what was
-// synced: file contents by Sync/SyncFile, names by SyncDirectoryOf) would find them.
+// synced: file contents by Sync/SyncFile, names by SyncDirectoryOf) would find them. A machine
+// may also have written part of what was not synced: then the first half of every write since
+// the file's last sync lands.
 #include <cstdint>
 #include <map>
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "store/file_layer.h"
 
@@ -23,6 +27,7 @@ class FaultFiles : public FileLayer {
   struct Node {
     std::string data;
     std::string durable;
+    std::vector<std::pair<int64_t, std::string>> unsynced;  // writes since the last sync
     bool locked = false;
   };
 
@@ -34,8 +39,9 @@ class FaultFiles : public FileLayer {
   }
   int64_t Steps() const { return steps_; }
   bool Dead() const { return dead_; }
-  // Starts again on what a new process (powerCut false) or a new boot (true) finds.
-  void Restart(bool powerCut);
+  // Starts again on what a new process (powerCut false) or a new boot (true) finds; with
+  // halfLands the boot finds the first half of each write not synced on the synced content.
+  void Restart(bool powerCut, bool halfLands = false);
 
   // Test access, outside the steps: a file written and synced, its content, its presence.
   void Put(const std::string& path, const std::string& bytes);

@@ -1,14 +1,17 @@
 // The group commit thread: changes noted before a kick share one sync and one report; a journal
-// whose sync fails is named in the report; a checkpoint that is due syncs the datafile and
-// reports how far it covers the journal.
+// whose sync fails is named in the report; a retired journal file is emptied once its changes
+// are written in place and the datafile is synced, also while changes keep arriving.
 #include "store/group_commit.h"
 
 #include <gtest/gtest.h>
 
 #include <condition_variable>
+#include <deque>
 #include <mutex>
+#include <thread>
 
 #include "fault_files.h"
+#include "support/temp_dir.h"
 
 namespace qv::store {
 namespace {
@@ -27,66 +30,150 @@ class Reports {
   // The next report, within a few seconds.
   CommitReport Next() {
     std::unique_lock lock(mutex_);
-    EXPECT_TRUE(changed_.wait_for(lock, 5s, [&] { return taken_ < reports_.size(); }));
-    if (taken_ >= reports_.size()) return {};
-    return reports_[taken_++];
+    EXPECT_TRUE(changed_.wait_for(lock, 5s, [&] { return !reports_.empty(); }));
+    return TakeLocked();
+  }
+  // The next report if one came.
+  std::optional<CommitReport> Poll() {
+    std::lock_guard lock(mutex_);
+    if (reports_.empty()) return std::nullopt;
+    return TakeLocked();
   }
 
  private:
+  CommitReport TakeLocked() {
+    if (reports_.empty()) return {};
+    CommitReport report = std::move(reports_.front());
+    reports_.pop_front();
+    return report;
+  }
   std::mutex mutex_;
   std::condition_variable changed_;
-  std::vector<CommitReport> reports_;
-  size_t taken_ = 0;
+  std::deque<CommitReport> reports_;
 };
 
-TEST(GroupCommit, NotedChangesShareASyncAndFailuresAndCheckpointsAreReported) {
-  test::FaultFiles files;
-  files.Put("/d/team.qdb", std::string(kDayRecordSize, '\0'));
-  auto journal = std::make_shared<DayJournal>(files, JournalName("/d/team.qdb"));
+DayRecord DayOf(double date) {
   DayRecord day{};
+  SetDayDate(day, date);
+  return day;
+}
+
+TEST(GroupCommit, NotedChangesShareASyncAndFailuresAreReported) {
+  test::FaultFiles files;
+  const DayRecord day = DayOf(45000);
+  files.Put("/d/team.qdb", std::string(reinterpret_cast<const char*>(day.data()), day.size()));
+  auto journal = std::make_shared<DayJournal>(files, JournalName("/d/team.qdb"));
   Reports reports;
-  {
-    GroupCommit commit(files, reports.Sink(), CheckpointPolicy{1 << 30, 1h});
-    for (int i = 0; i < 3; ++i) {
-      journal->Append(0, 0, day, 12, 10);
-      journal->Written();
-      EXPECT_EQ(commit.Note(journal), static_cast<uint64_t>(i + 1));
-    }
-    const int64_t before = files.Steps();
-    commit.Kick();
-    const CommitReport first = reports.Next();
-    EXPECT_EQ(first.synced, 3u) << "one report for the three changes";
-    EXPECT_TRUE(first.failed.empty());
-    EXPECT_TRUE(first.checkpoints.empty()) << "none is due";
-    EXPECT_EQ(files.Steps(), before + 1) << "one sync";
-    EXPECT_EQ(files.Files().at(JournalName("/d/team.qdb"))->durable,
-              files.Get(JournalName("/d/team.qdb")))
-        << "the entries are durable";
-
-    files.CutAt(2);  // the disk stops after the next append: its sync fails
-    journal->Append(0, 0, day, 12, 10);
-    EXPECT_EQ(commit.Note(journal), 4u);
-    commit.Kick();
-    const CommitReport failed = reports.Next();
-    EXPECT_EQ(failed.synced, 4u);
-    EXPECT_EQ(failed.failed, std::vector<std::string>{JournalName("/d/team.qdb")});
+  GroupCommit commit(reports.Sink());
+  for (int i = 0; i < 3; ++i) {
+    journal->Append(0, 45000, day, 12, 10);
+    EXPECT_EQ(commit.Note(journal), static_cast<uint64_t>(i + 1));
   }
-  files.Restart(false);
-
-  // A journal over its size limit: after the sync the datafile is synced too, and the report
-  // says which entries it covers.
-  auto grown = std::make_shared<DayJournal>(files, JournalName("/d/team.qdb"));
-  GroupCommit commit(files, reports.Sink(), CheckpointPolicy{100, 1h});
-  grown->Append(0, 0, day);
-  grown->Written();
+  EXPECT_EQ(journal->DurableSequence(), 0u);
   const int64_t before = files.Steps();
-  commit.Note(grown);
   commit.Kick();
-  const CommitReport report = reports.Next();
-  ASSERT_EQ(report.checkpoints.size(), 1u);
-  EXPECT_EQ(report.checkpoints[0].journal, grown);
-  EXPECT_EQ(report.checkpoints[0].covered, grown->Appended());
-  EXPECT_GE(files.Steps(), before + 1) << "the datafile was synced";
+  const CommitReport first = reports.Next();
+  EXPECT_EQ(first.synced, 3u) << "one report for the three changes";
+  EXPECT_TRUE(first.failed.empty());
+  EXPECT_TRUE(first.journalsWaiting) << "the changes wait to be written in place";
+  EXPECT_EQ(files.Steps(), before + 1) << "one sync";
+  EXPECT_EQ(journal->DurableSequence(), 3u);
+  EXPECT_EQ(files.Files().at(JournalName("/d/team.qdb"))->durable,
+            files.Get(JournalName("/d/team.qdb")))
+      << "the entries are durable";
+  EXPECT_EQ(journal->Pending().size(), 3u) << "written in place by the event thread only";
+
+  files.CutAt(2);  // the disk stops after the next append: its sync fails
+  journal->Append(0, 45000, day, 12, 10);
+  EXPECT_EQ(commit.Note(journal), 4u);
+  commit.Kick();
+  const CommitReport failed = reports.Next();
+  EXPECT_EQ(failed.synced, 4u);
+  EXPECT_EQ(failed.failed, std::vector<std::string>{JournalName("/d/team.qdb")});
+  EXPECT_EQ(journal->DurableSequence(), 3u) << "the failed entry is not durable";
+}
+
+// A journal file over its size limit retires at the append; once its entry is durable and
+// written in place, the datafile is synced and the file emptied, while the next entry goes to
+// the other file.
+TEST(GroupCommit, RetiredFileIsEmptiedAfterItsChangesAreInPlace) {
+  test::FaultFiles files;
+  const DayRecord day = DayOf(45000);
+  files.Put("/d/team.qdb", std::string(reinterpret_cast<const char*>(day.data()), day.size()));
+  auto journal =
+      std::make_shared<DayJournal>(files, JournalName("/d/team.qdb"), CheckpointPolicy{30, 1h});
+  Reports reports;
+  GroupCommit commit(reports.Sink());
+  DayRecord changed = day;
+  changed[500] = 7;
+  journal->Append(0, 45000, changed, 500, 1);
+  commit.Note(journal);
+  commit.Kick();
+  const CommitReport synced = reports.Next();
+  EXPECT_EQ(synced.checkpoints, 0) << "not before the change is written in place";
+  EXPECT_FALSE(journal->CheckpointReady());
+
+  journal->Append(0, 45000, changed, 500, 1);  // to the other file
+  EXPECT_FALSE(files.Get(SecondJournalName("/d/team.qdb")).empty());
+  auto datafile = files.Open("/d/team.qdb", platform::OpenMode::ReadWrite);
+  EXPECT_EQ(journal->WritePending(*datafile), 1);
+  datafile->Close();
+  EXPECT_EQ(files.Get("/d/team.qdb")[500], 7);
+  ASSERT_TRUE(journal->CheckpointReady());
+  commit.Poke();
+  const CommitReport checkpoint = reports.Next();
+  EXPECT_EQ(checkpoint.checkpoints, 1);
+  EXPECT_EQ(files.Get(JournalName("/d/team.qdb")), "") << "the retired file is emptied";
+  EXPECT_EQ(files.Files().at("/d/team.qdb")->durable[500], 7) << "after the datafile's sync";
+  EXPECT_FALSE(files.Get(SecondJournalName("/d/team.qdb")).empty()) << "the newer entry stays";
+}
+
+// Changes arrive all the time (50,000 a second, several times what the server handles), never a
+// pause for a checkpoint to find the journal quiet: the journal files are still emptied again and
+// again and stay small, and every change reaches the datafile.
+TEST(GroupCommit, JournalStaysSmallUnderAnUninterruptedStreamOfChanges) {
+  qv::test::TempDir dir;
+  const std::string datafile = dir.File("team.qdb");
+  const DayRecord day = DayOf(45000);
+  dir.Write("team.qdb", std::string(reinterpret_cast<const char*>(day.data()), day.size()));
+  constexpr int64_t kLimit = 64 * 1024;
+  auto journal = std::make_shared<DayJournal>(RealFiles(), JournalName(datafile),
+                                              CheckpointPolicy{kLimit, 1h});
+  Reports reports;
+  GroupCommit commit(reports.Sink());
+  auto file = RealFiles().Open(datafile, platform::OpenMode::ReadWrite);
+
+  constexpr int kChanges = 40000;
+  constexpr size_t kSpan = 600;
+  DayRecord image = day;
+  int checkpoints = 0;
+  int64_t largest = 0;
+  auto handle = [&](const CommitReport& report) {
+    checkpoints += report.checkpoints;
+    journal->WritePending(*file);
+    journal->SwitchIfDue();
+    if (journal->CheckpointReady()) commit.Poke();
+  };
+  for (int i = 0; i < kChanges; ++i) {
+    std::memset(image.data() + 1000, i & 0xFF, kSpan);
+    journal->Append(0, 45000, image, 1000, kSpan);
+    commit.Note(journal);
+    if (i % 8 == 7) commit.Kick();
+    if (i % 50 == 49) std::this_thread::sleep_for(1ms);
+    while (auto report = reports.Poll()) handle(*report);
+    largest = std::max(largest, journal->Size());
+  }
+  commit.Kick();
+  for (int round = 0; round < 200 && journal->WrittenSequence() < journal->Appended(); ++round) {
+    handle(reports.Next());
+  }
+  const int64_t total = kChanges * static_cast<int64_t>(kJournalHeaderSize + kSpan + 4);
+  EXPECT_GT(checkpoints, 10) << "of " << total << " bytes journalled";
+  EXPECT_LT(largest, 2 * 1024 * 1024) << "of " << total << " bytes journalled";
+  EXPECT_EQ(journal->WrittenSequence(), static_cast<uint64_t>(kChanges));
+  file->Close();
+  EXPECT_EQ(dir.Read("team.qdb").substr(1000, kSpan),
+            std::string(kSpan, static_cast<char>((kChanges - 1) & 0xFF)));
 }
 
 }  // namespace

@@ -1,0 +1,39 @@
+#include "core/journal_flush.h"
+
+#include <filesystem>
+#include <system_error>
+
+#include "store/journal_apply.h"
+
+namespace qv {
+namespace {
+
+void Flush(Server& server, TMyDBUser& group) {
+  try {
+    store::FlushJournal(group);
+  } catch (const std::exception&) {
+    // The changes stay in the journal, which the next start writes onto the datafile.
+    server.log.WriteMsg(MsgId::FileWriteError, group.FileName);
+  }
+}
+
+}  // namespace
+
+void FlushJournalsOf(Server& server, const std::string& datafilePath) {
+  for (TMyDBUser& group : server.groups) {
+    if (!group.Journal) continue;
+    std::error_code error;
+    if (group.FileName == datafilePath ||
+        std::filesystem::equivalent(group.FileName, datafilePath, error)) {
+      Flush(server, group);
+    }
+  }
+}
+
+void FlushAllJournals(Server& server) {
+  for (TMyDBUser& group : server.groups) {
+    if (group.Journal) Flush(server, group);
+  }
+}
+
+}  // namespace qv
