@@ -4,6 +4,8 @@
 // holds what it should.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <functional>
 #include <map>
 #include <set>
 
@@ -52,6 +54,16 @@ class CrashTest : public test::StoreFixture {
     for (size_t pos = 0; pos + kRecord <= bytes.size(); pos += kRecord) {
       dates.push_back(LoadField<double>(reinterpret_cast<const uint8_t*>(bytes.data() + pos)));
     }
+    return dates;
+  }
+  // The dates of a datafile, which must hold whole records in ascending order.
+  static std::vector<double> WholeAscendingDates(const std::string& bytes,
+                                                 const std::string& what) {
+    EXPECT_EQ(bytes.size() % kRecord, 0u) << what;
+    const std::vector<double> dates = Dates(bytes);
+    const auto wrong = std::adjacent_find(dates.begin(), dates.end(), std::greater_equal<>());
+    EXPECT_EQ(wrong, dates.end()) << what << ": record " << wrong - dates.begin() + 1
+                                  << " is not later than the one before";
     return dates;
   }
   static std::string RecordAt(const std::string& bytes, size_t i) {
@@ -193,9 +205,8 @@ TEST_F(CrashTest, InsertionCutAtEveryStep) {
         ASSERT_TRUE(files.Dead()) << what;
         Restart(files, death);
         const std::string bytes = files.Get(group_.FileName);
-        ASSERT_EQ(bytes.size() % kRecord, 0u) << what;
-        const std::vector<double> dates = Dates(bytes);
-        for (size_t i = 1; i < dates.size(); ++i) ASSERT_LT(dates[i - 1], dates[i]) << what;
+        const std::vector<double> dates = WholeAscendingDates(bytes, what);
+        ASSERT_FALSE(HasFailure());
         for (size_t i = 0; i < dates.size(); ++i) {
           const double d = dates[i];
           const std::string record = RecordAt(bytes, i);
@@ -276,9 +287,8 @@ TEST_F(CrashTest, JournalledBurstKeepsEveryAcknowledgedEdit) {
   };
   auto check = [&](FaultFiles& files, const std::string& what) {
     const std::string bytes = files.Get(group_.FileName);
-    ASSERT_EQ(bytes.size() % kRecord, 0u) << what;
-    const std::vector<double> dates = Dates(bytes);
-    for (size_t i = 1; i < dates.size(); ++i) ASSERT_LT(dates[i - 1], dates[i]) << what;
+    const std::vector<double> dates = WholeAscendingDates(bytes, what);
+    ASSERT_FALSE(HasFailure());
     for (size_t i = 0; i < dates.size(); ++i) {
       const double d = dates[i];
       const std::string record = RecordAt(bytes, i);
