@@ -31,6 +31,7 @@
 #include <vector>
 
 #include "client/client.h"
+#include "platform/files.h"
 #include "platform/time.h"
 #include "store/datafile.h"
 #include "support/daemon_process.h"
@@ -313,6 +314,17 @@ int RunLoad(const Settings& s, bool feed) {
     });
   }
 
+  // The journal files on disk, looked at every 50 ms while the run lasts: they must stay small.
+  std::atomic<int64_t> journalPeak{0};
+  std::thread journalWatch([&] {
+    while (!stopFetching) {
+      const int64_t bytes = std::max<int64_t>(qv::platform::FileSize(datafile + ".jnl"), 0) +
+                            std::max<int64_t>(qv::platform::FileSize(datafile + ".jn2"), 0);
+      journalPeak = std::max(journalPeak.load(), bytes);
+      std::this_thread::sleep_for(50ms);
+    }
+  });
+
   std::vector<UserResult> results(static_cast<size_t>(s.users));
   const auto start = Clock::now();
   const auto end = start + std::chrono::seconds(s.seconds);
@@ -345,6 +357,7 @@ int RunLoad(const Settings& s, bool feed) {
   ServerUsage(daemon->Pid(), cpuAfter, peak);
   stopFetching = true;
   if (fetcher.joinable()) fetcher.join();
+  journalWatch.join();
 
   // The feed alone: fetched back to back while one user changes a title every 100 ms, so that
   // every fetch builds the calendar anew (a changed datafile is never served from the cache).
@@ -411,6 +424,8 @@ int RunLoad(const Settings& s, bool feed) {
   std::printf("| week reads: wall time / client CPU time | %.2f s / %.2f s |\n", readSeconds,
               clientReadCpu);
   std::printf("| server resident memory (peak) | %.1f MiB |\n", peak);
+  std::printf("| journal files on disk (largest seen) | %.1f MiB |\n",
+              static_cast<double>(journalPeak.load()) / (1024 * 1024));
   if (feed) {
     std::printf("| .ics of %d days of data (%zu events) fetches / failures | %zu / %zu |\n",
                 kDaysOfData, feedEvents, fetchMs.size(), fetchFailures);

@@ -102,9 +102,16 @@ TEST_F(StructureDialogTest, ApplyRebuildsTheFilesWithoutBackupWhenUnticked) {
   // Begin at day 2; the archive pass reads at most 4 records, the two dropped ones included.
   dialog.TrackBar1().setValue(6);
   dialog.findChild<QCheckBox*>("CheckBox1")->setChecked(false);
+  // A running server brings its journalled changes into the datafile first.
+  std::vector<std::string> flushed;
+  dialog.SetBeforeRewrite([&](const std::string& path) {
+    flushed.push_back(path);
+    EXPECT_EQ(ReadDays(path).size(), 5u) << "called before the files are rewritten";
+  });
   dialog.Button2().click();
   EXPECT_EQ(dialog.result(), QDialog::Accepted);
   EXPECT_TRUE(services_.errors.empty());
+  EXPECT_EQ(flushed, std::vector<std::string>{data_});
   EXPECT_EQ(ReadDays(dir_ + "/g.arc"), (std::vector<double>{kDay0 + 2, kDay0 + 3}));
   EXPECT_EQ(ReadDays(data_), (std::vector<double>{kDay0 + 4, kDay0 + 5, kDay0 + 6, kDay0 + 7}));
   std::vector<std::string> names;
