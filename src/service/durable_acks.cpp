@@ -63,7 +63,11 @@ void DurableAcks::WriteJournalledChanges() {
 }
 
 void DurableAcks::Synced(const store::CommitReport& report) {
-  for (const std::string& path : report.failed) server_.log.WriteMsg(MsgId::FileWriteError, path);
+  // A failing journal is retried every 100 ms until it syncs: logged once per failing spell.
+  for (const std::string& path : report.failed) {
+    if (failingJournals_.insert(path).second) server_.log.WriteMsg(MsgId::FileWriteError, path);
+  }
+  if (report.failed.empty()) failingJournals_.clear();
   synced_ = std::max(synced_, report.synced);
   for (const int64_t micros : report.syncMicros) {
     Metrics::Add(server_.metrics.journalSyncs);

@@ -8,6 +8,8 @@
 // datafiles.
 #include <cstdint>
 #include <memory>
+#include <set>
+#include <string>
 #include <vector>
 
 #include "state/server.h"
@@ -36,6 +38,7 @@ class DurableAcks : public std::enable_shared_from_this<DurableAcks> {
   Server& server_;
   std::unique_ptr<store::GroupCommit> commit_;  // started with the first entry
   std::vector<TMyNameUser*> waiting_;
+  std::set<std::string> failingJournals_;
   uint64_t synced_ = 0;
   bool kickPosted_ = false;
 };

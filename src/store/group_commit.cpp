@@ -7,6 +7,8 @@ namespace {
 
 // The journals are looked at this often while nothing is synced.
 constexpr std::chrono::seconds kIdleCheck{1};
+// A failed sync is tried again after this pause.
+constexpr std::chrono::milliseconds kRetryPause{100};
 
 bool WaitsForEventThread(const DayJournal& journal) {
   return journal.DurableSequence() > journal.WrittenSequence() || journal.SwitchDue();
@@ -55,6 +57,7 @@ void GroupCommit::Run() {
   for (;;) {
     std::vector<std::shared_ptr<DayJournal>> journals;
     std::vector<std::shared_ptr<DayJournal>> watched;
+    std::vector<std::shared_ptr<DayJournal>> failed;
     CommitReport report;
     {
       std::unique_lock lock(mutex_);
@@ -78,7 +81,21 @@ void GroupCommit::Run() {
                                         .count());
       } catch (const std::exception&) {
         report.failed.push_back(journal->Path());
+        failed.push_back(journal);
       }
+    }
+    if (!failed.empty()) {
+      // Nothing noted is durable until every journal's sync has worked: the tickets stay where
+      // they were and the failed journals are synced again after a pause.
+      report.synced = 0;
+      std::unique_lock lock(mutex_);
+      for (const std::shared_ptr<DayJournal>& journal : failed) {
+        if (std::find(dirty_.begin(), dirty_.end(), journal) == dirty_.end()) {
+          dirty_.push_back(journal);
+        }
+      }
+      kicked_ = true;
+      wake_.wait_for(lock, kRetryPause, [&] { return stop_; });
     }
     for (const std::shared_ptr<DayJournal>& journal : watched) {
       try {
@@ -88,7 +105,10 @@ void GroupCommit::Run() {
       }
       report.journalsWaiting = report.journalsWaiting || WaitsForEventThread(*journal);
     }
-    if (report.synced == 0 && report.checkpoints == 0 && !report.journalsWaiting) continue;
+    if (report.synced == 0 && report.failed.empty() && report.checkpoints == 0 &&
+        !report.journalsWaiting) {
+      continue;
+    }
     if (report.synced != 0) taken = report.synced;
     if (report.synced == 0) report.synced = taken;
     try {

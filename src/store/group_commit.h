@@ -20,8 +20,10 @@
 namespace qv::store {
 
 struct CommitReport {
-  uint64_t synced = 0;              // every entry noted up to this ticket is durable
-  std::vector<std::string> failed;  // journals whose sync failed (their entries are not)
+  uint64_t synced = 0;  // every entry noted up to this ticket is durable
+  // Journals whose sync failed: their entries are not durable, and no ticket moves on until a
+  // later round has synced them.
+  std::vector<std::string> failed;
   std::vector<int64_t> syncMicros;  // how long each journal sync of this round took
   int checkpoints = 0;              // retired journal files emptied after a datafile sync
   // A journal has durable changes to write in place, or its active file is due to retire: the

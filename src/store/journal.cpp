@@ -45,6 +45,7 @@ DayJournal::DayJournal(FileLayer& files, std::string path, CheckpointPolicy poli
     const JournalContents found = ReadJournalEntries(*part.file);
     if (found.validEnd != part.file->Size()) part.file->Truncate(found.validEnd);
     part.size = found.validEnd;
+    part.syncedSize = found.validEnd;
     for (const JournalEntry& entry : found.entries) {
       part.last = std::max(part.last.load(), entry.sequence);
       appended_ = std::max(appended_.load(), entry.sequence);
@@ -79,6 +80,10 @@ void DayJournal::Append(int64_t offset, double date, ConstDayBytes image, size_t
   Part& part = parts_[active_.load()];
   const int64_t at = part.size.load();
   part.file->WriteAt(at, stored.data(), stored.size());
+  {
+    std::lock_guard lock(tailMutex_);
+    part.tail.insert(part.tail.end(), stored.begin(), stored.end());
+  }
   if (at == 0) part.firstEntryNanos = NowNanos();
   part.size = at + static_cast<int64_t>(stored.size());
   part.last = entry.sequence;
@@ -146,6 +151,11 @@ bool DayJournal::CheckpointReady() const {
 void DayJournal::Empty(Part& part) {
   part.file->Truncate(0);
   part.file->Sync();
+  {
+    std::lock_guard lock(tailMutex_);
+    part.tail.clear();
+  }
+  part.syncedSize = 0;
   part.size = 0;
   part.last = 0;
   part.dirty = false;
@@ -188,6 +198,29 @@ int64_t DayJournal::Size() const {
   return parts_[0].size.load() + parts_[1].size.load();
 }
 
+void DayJournal::SyncPart(Part& part) {
+  // Every byte in the tail was written before it was put there, so this sync covers them.
+  size_t covered = 0;
+  {
+    std::lock_guard lock(tailMutex_);
+    covered = part.tail.size();
+  }
+  try {
+    part.file->Sync();
+  } catch (const std::exception&) {
+    std::vector<uint8_t> again;
+    {
+      std::lock_guard lock(tailMutex_);
+      again.assign(part.tail.begin(), part.tail.begin() + static_cast<std::ptrdiff_t>(covered));
+    }
+    if (!again.empty()) part.file->WriteAt(part.syncedSize, again.data(), again.size());
+    part.file->Sync();
+  }
+  std::lock_guard lock(tailMutex_);
+  part.tail.erase(part.tail.begin(), part.tail.begin() + static_cast<std::ptrdiff_t>(covered));
+  part.syncedSize += static_cast<int64_t>(covered);
+}
+
 void DayJournal::Sync() {
   std::lock_guard lock(fileMutex_);
   const uint64_t upTo = appended_.load();
@@ -197,7 +230,7 @@ void DayJournal::Sync() {
   for (Part* part : {&parts_[first], &parts_[1 - first]}) {
     if (!part->dirty.exchange(false)) continue;
     try {
-      part->file->Sync();
+      SyncPart(*part);
     } catch (...) {
       part->dirty = true;
       throw;

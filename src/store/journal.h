@@ -22,6 +22,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "store/file_layer.h"
 #include "store/journal_entry.h"
@@ -89,7 +90,10 @@ class DayJournal {
   // Bytes in both files.
   int64_t Size() const;
 
-  // Makes every entry appended so far durable (fdatasync of the files that got entries). Throws.
+  // Makes every entry appended so far durable (fdatasync of the files that got entries). A failed
+  // sync may have dropped what it could not write while the kernel still reports it written, so
+  // the entries since the last good sync are written again from memory and synced once more.
+  // Throws when that fails too; the entries are then not durable.
   void Sync();
   // When CheckpointReady: syncs the datafile, then empties the retired file. True when it did;
   // throws on a failure (the retired file keeps its entries and the next call tries again).
@@ -103,7 +107,10 @@ class DayJournal {
     std::atomic<uint64_t> last{0};  // sequence of its last entry; 0: none
     std::atomic<bool> dirty{false};
     std::atomic<int64_t> firstEntryNanos{0};  // steady clock
+    int64_t syncedSize = 0;                   // the file up to here is durable; Sync and Empty only
+    std::vector<uint8_t> tail;  // the bytes behind syncedSize, as appended; under tailMutex_
   };
+  void SyncPart(Part& part);
   bool Due(const Part& part) const;
   void Empty(Part& part);
 
@@ -119,6 +126,9 @@ class DayJournal {
   std::deque<JournalEntry> pending_;
   // Syncs and truncations of the files: the sync thread's and the event thread's Reset.
   std::mutex fileMutex_;
+  // The parts' tails: appended by the event thread, taken by the sync thread (never held across
+  // a system call).
+  std::mutex tailMutex_;
 };
 
 // Start-up, before anything else touches the datafile: writes the entries of both journal files

@@ -1,6 +1,7 @@
 #include "fault_files.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 
 namespace qv::store::test {
@@ -41,7 +42,21 @@ class FaultFile final : public LayerFile {
   void Sync() override {
     Alive();
     files_.Step();
-    node_->durable = node_->data;
+    if (files_.TakeSyncFailure()) {
+      node_->dropped = true;
+      node_->unsynced.clear();
+      throw platform::FileError("sync failed", EIO);
+    }
+    if (node_->dropped) {  // only the writes after the failure reach the disk
+      for (const auto& [pos, bytes] : node_->unsynced) {
+        const size_t at = static_cast<size_t>(pos);
+        if (node_->durable.size() < at + bytes.size()) node_->durable.resize(at + bytes.size());
+        node_->durable.replace(at, bytes.size(), bytes);
+      }
+      node_->dropped = false;
+    } else {
+      node_->durable = node_->data;
+    }
     node_->unsynced.clear();
   }
   void Close() override { node_->locked = false; }

@@ -28,6 +28,7 @@ class FaultFiles : public FileLayer {
     std::string data;
     std::string durable;
     std::vector<std::pair<int64_t, std::string>> unsynced;  // writes since the last sync
+    bool dropped = false;  // a failed sync lost the writes before it: durable holds none of them
     bool locked = false;
   };
 
@@ -38,6 +39,10 @@ class FaultFiles : public FileLayer {
     tearBytes_ = tearBytes;
   }
   int64_t Steps() const { return steps_; }
+  // The next n syncs of open files fail the way Linux's may: what was not yet written is
+  // dropped while reads still show it, and a later sync that works does not bring it back.
+  void FailSyncs(int n) { failSyncs_ = n; }
+  bool TakeSyncFailure() { return failSyncs_ > 0 && failSyncs_-- > 0; }
   bool Dead() const { return dead_; }
   // Starts again on what a new process (powerCut false) or a new boot (true) finds; with
   // halfLands the boot finds the first half of each write not synced on the synced content.
@@ -68,6 +73,7 @@ class FaultFiles : public FileLayer {
   int64_t cutAt_ = -1;
   int64_t tearBytes_ = -1;
   bool dead_ = false;
+  int failSyncs_ = 0;
 };
 
 }  // namespace qv::store::test
