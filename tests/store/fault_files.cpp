@@ -7,6 +7,13 @@
 namespace qv::store::test {
 namespace {
 
+// Puts the first n bytes of data into content at pos, growing it when needed.
+void Land(std::string& content, int64_t pos, const char* data, size_t n) {
+  const size_t at = static_cast<size_t>(pos);
+  if (content.size() < at + n) content.resize(at + n);
+  std::memcpy(content.data() + at, data, n);
+}
+
 class FaultFile final : public LayerFile {
  public:
   FaultFile(FaultFiles& files, std::shared_ptr<FaultFiles::Node> node)
@@ -27,10 +34,7 @@ class FaultFile final : public LayerFile {
   void WriteAt(int64_t pos, const void* data, size_t n) override {
     Alive();
     const size_t lands = files_.Step(n);
-    if (node_->data.size() < static_cast<size_t>(pos) + lands) {
-      node_->data.resize(static_cast<size_t>(pos) + lands);
-    }
-    std::memcpy(node_->data.data() + pos, data, lands);
+    Land(node_->data, pos, static_cast<const char*>(data), lands);
     node_->unsynced.emplace_back(pos, std::string(static_cast<const char*>(data), lands));
     if (lands < n) throw DiskDied();
   }
@@ -49,9 +53,7 @@ class FaultFile final : public LayerFile {
     }
     if (node_->dropped) {  // only the writes after the failure reach the disk
       for (const auto& [pos, bytes] : node_->unsynced) {
-        const size_t at = static_cast<size_t>(pos);
-        if (node_->durable.size() < at + bytes.size()) node_->durable.resize(at + bytes.size());
-        node_->durable.replace(at, bytes.size(), bytes);
+        Land(node_->durable, pos, bytes.data(), bytes.size());
       }
       node_->dropped = false;
     } else {
@@ -87,11 +89,7 @@ void FaultFiles::Restart(bool powerCut, bool halfLands) {
       node->data = node->durable;
       if (!halfLands) continue;
       for (const auto& [pos, bytes] : node->unsynced) {
-        const size_t half = bytes.size() / 2;
-        if (node->data.size() < static_cast<size_t>(pos) + half) {
-          node->data.resize(static_cast<size_t>(pos) + half);
-        }
-        std::memcpy(node->data.data() + pos, bytes.data(), half);
+        Land(node->data, pos, bytes.data(), bytes.size() / 2);
       }
     }
   }
