@@ -74,6 +74,7 @@ class BenchGroup {
   }
 
   GroupDatafile group;
+  RequestPackage notice{};  // the group's change notice
   Catalogue catalogue;
   std::recursive_mutex sessionLock;
   Log log{catalogue, sessionLock};
@@ -101,8 +102,8 @@ void BM_EditDayTitle(benchmark::State& state) {
   const RequestPackage requests[] = {TitleRequest(date), TitleRequest(date, "Other title")};
   size_t i = 0;
   for (auto _ : state) {
-    benchmark::DoNotOptimize(
-        EditDay(bench.group, bench.log, kEditTitle, 0, requests[i++ % 2].data()));
+    benchmark::DoNotOptimize(EditDay(bench.group, bench.log, kEditTitle, 0,
+                                     requests[i++ % 2].data(), bench.notice.data()));
   }
   CheckQuietLog(state, bench.log);
 }
@@ -123,8 +124,8 @@ void BM_EditDayJournal(benchmark::State& state) {
   const RequestPackage requests[] = {TitleRequest(date), TitleRequest(date, "Other title")};
   size_t i = 0;
   for (auto _ : state) {
-    benchmark::DoNotOptimize(
-        EditDay(bench.group, bench.log, kEditTitle, 0, requests[i++ % 2].data()));
+    benchmark::DoNotOptimize(EditDay(bench.group, bench.log, kEditTitle, 0,
+                                     requests[i++ % 2].data(), bench.notice.data()));
     if (mode == 2 || (mode == 1 && i % 16 == 0)) {
       bench.group.Journal->Sync();
       WriteDurableChanges(bench.group);
@@ -154,11 +155,12 @@ BENCHMARK(BM_ReadDays7);
 void BM_CopyDay(benchmark::State& state) {
   BenchGroup bench;
   bench.WriteFullYears();
-  uint8_t* copy = bench.group.CopyRequest->data();
+  RequestPackage copyRequest{};
+  uint8_t* copy = copyRequest.data();
   StoreField(copy + request::kDateOffset, kFirstDay + kDays / 2 + 1);
   StoreField(copy + request::kSourceDateOffset, kFirstDay + kDays / 2);
   std::fill_n(copy + request::kPartFlagsOffset, request::kPartFlagCount, uint8_t{1});
-  for (auto _ : state) benchmark::DoNotOptimize(CopyDay(bench.group, bench.log));
+  for (auto _ : state) benchmark::DoNotOptimize(CopyDay(bench.group, bench.log, copy));
   CheckQuietLog(state, bench.log);
 }
 BENCHMARK(BM_CopyDay);
@@ -171,7 +173,8 @@ void BM_InsertBeforeFirst(benchmark::State& state) {
   const std::string saved = bench.SavedCopy();
   const RequestPackage request = TitleRequest(kFirstDay - 1);
   for (auto _ : state) {
-    benchmark::DoNotOptimize(EditDay(bench.group, bench.log, kEditTitle, 0, request.data()));
+    benchmark::DoNotOptimize(
+        EditDay(bench.group, bench.log, kEditTitle, 0, request.data(), bench.notice.data()));
     state.PauseTiming();
     bench.Restore(saved);
     state.ResumeTiming();

@@ -23,6 +23,7 @@ class ConsoleFrontEnd final : public FrontEnd {
  public:
   explicit ConsoleFrontEnd(std::FILE* out = stdout) : view_(out) {}
   LogView& View() override { return view_; }
+  bool CreatesMissingDatafiles() const override { return true; }
 
  private:
   ConsoleLogView view_;

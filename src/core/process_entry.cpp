@@ -14,10 +14,14 @@ ServerProcess::ServerProcess(std::string exeDir, platform::EventLoop& loop, Fron
 
 ServerProcess::~ServerProcess() = default;
 
+service::MemberApi* ServerProcess::members() {
+  return members_.get();
+}
+
 void ServerProcess::Start() {
   socketWindow_ = std::make_unique<net::TFormSocksServer>(server_);
   RunStartup(server_);
-  service::InstallRequestHandlers(server_);
+  members_ = service::InstallRequestHandlers(server_);
   // Not caught: a port that cannot be opened ends the program.
   socketWindow_->OpenListener(server_.settings.Port);
   server_.log.Flush(server_.front.View());

@@ -9,6 +9,10 @@
 namespace qv::net {
 class TFormSocksServer;
 }
+namespace qv::service {
+class MemberApi;
+class MemberService;
+}  // namespace qv::service
 
 namespace qv {
 
@@ -26,9 +30,12 @@ class ServerProcess {
 
   Server& server() { return server_; }
   net::TFormSocksServer* socketWindow() { return socketWindow_.get(); }
+  // The member API for front ends beside the native one; none before Start.
+  service::MemberApi* members();
 
  private:
   Server server_;
+  std::shared_ptr<service::MemberService> members_;
   // Destroyed before the server it refers to.
   std::unique_ptr<net::TFormSocksServer> socketWindow_;
   platform::EventLoop::TimerId housekeepingTimer_ = 0;

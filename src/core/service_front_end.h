@@ -15,6 +15,7 @@ class ServiceFrontEnd final : public FrontEnd {
  public:
   ServiceFrontEnd(std::FILE* out, bool journal) : view_(out, journal) {}
   LogView& View() override { return view_; }
+  bool CreatesMissingDatafiles() const override { return true; }
   // "Connections: N", called from any thread: sent as STATUS= when it differs from the last.
   void SetConnectionsCaption(const std::string& text) override;
 

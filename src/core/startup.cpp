@@ -125,6 +125,9 @@ void PrepareLayoutAndDatafile(Server& server, TMyDBUser& group, bool checkOnly) 
   if (!group.FileName.empty()) {
     group.NoDatafile = false;
     try {
+      if (!checkOnly && server.front.CreatesMissingDatafiles()) {
+        store::CreateMissingDatafile(group, server.log, server.settings.SyncWrites);
+      }
       if (!checkOnly)
         store::PrepareDurableGroupDatafile(group, server.log, server.settings.SyncWrites);
     } catch (...) {

@@ -84,6 +84,8 @@ std::string RenderMetrics(const Metrics& m, int64_t sessions, const FeedCounters
   w.Value("quorvane_refusals_total{kind=\"malformed\"}", Load(m.refusedMalformed));
   w.Value("quorvane_refusals_total{kind=\"double_connection\"}", Load(m.refusedDouble));
   w.Value("quorvane_refusals_total{kind=\"http_forbidden\"}", Load(m.refusedHttp));
+  w.Value("quorvane_refusals_total{kind=\"edit_refused\"}", Load(m.editsRefused));
+  w.Value("quorvane_refusals_total{kind=\"edit_write_failed\"}", Load(m.editsWriteFailed));
   w.Scalar("quorvane_journal_syncs_total", "counter", "Journal syncs (group commits).",
            Load(m.journalSyncs));
   w.Histogram("quorvane_journal_sync_seconds", "Time one journal sync took.", m.journalSyncLatency);

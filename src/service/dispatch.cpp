@@ -11,38 +11,26 @@
 #include "store/text_utils.h"
 
 namespace qv::service {
-namespace {
-
-// Marks of different users differ by this much once the owner's index is added.
-constexpr double kMarkUserSpacing = 100000;
-
-size_t MarksHeld(const std::vector<MarkRecord>& marks, const TMyNameUser& user) {
-  return static_cast<size_t>(std::count_if(
-      marks.begin(), marks.end(), [&user](const MarkRecord& m) { return m.Owner == &user; }));
-}
-
-}  // namespace
 
 DataRequestHandler::DataRequestHandler(Server& server, ReplySender reply,
-                                       MailWorkerStarter startMailWorker, TickSource ticks)
+                                       MailWorkerStarter startMailWorker, TickSource ticks,
+                                       std::shared_ptr<MemberService> members)
     : server_(server),
       reply_(std::move(reply)),
       startMailWorker_(std::move(startMailWorker)),
-      ticks_(ticks ? std::move(ticks) : TickSource(&platform::TickCount)) {}
+      ticks_(ticks ? std::move(ticks) : TickSource(&platform::TickCount)),
+      members_(std::move(members)) {
+  if (!members_) {
+    members_ = std::make_shared<MemberService>(
+        server_, nullptr,
+        [this](TMyNameUser& target, const uint8_t* data, int32_t size, const std::string& host,
+               int scope, const void*) { Send(target, data, size, host, scope); });
+  }
+}
 
 void DataRequestHandler::Send(TMyNameUser& target, const uint8_t* data, int32_t size,
                               const std::string& host, int scope) {
   if (reply_) reply_(target, data, size, host, scope);
-}
-
-uint64_t DataRequestHandler::JournalMark(const TMyDBUser& group) {
-  return group.Journal ? group.Journal->Appended() : 0;
-}
-
-void DataRequestHandler::HoldIfJournalled(Request& r, uint64_t mark) {
-  if (durable_ && r.group.Journal && r.group.Journal->Appended() != mark) {
-    durable_->HoldUntilSynced(r.user, r.group.Journal);
-  }
 }
 
 void DataRequestHandler::Handle(TMyNameUser& user, const std::string& host, const uint8_t* payload,
@@ -78,7 +66,6 @@ void DataRequestHandler::Handle(TMyNameUser& user, const std::string& host, cons
   }
 
   r.host = store::LowerCase(r.host);
-  ResetChangeNotice(*group.ChangeNotice, package_);
   if (r.code == code::kCopyDay) return CopyDay(r);
   if (r.code == code::kRequest) {
     switch (r.subcode) {
@@ -126,29 +113,7 @@ void DataRequestHandler::PollAnswer(Request& r) {
 }
 
 void DataRequestHandler::Mark(Request& r) {
-  uint8_t* p = package_.data();
-  auto& marks = r.group.Subscriptions;
-  if (p[request::kFlagOffset] != 0 && MarksHeld(marks, r.user) >= server_.limits.marksPerUser) {
-    // Refused: neither kept nor passed on, so the others never see a mark it cannot clear.
-    server_.log.Write("Mark refused: " + r.user.UserName + " (" + r.user.HostName + ") holds " +
-                      std::to_string(server_.limits.marksPerUser) + " marks");
-    return;
-  }
-  const double mark = DoubleAt(p, request::kMarkOffset) + r.user.UserIndex * kMarkUserSpacing;
-  SetDoubleAt(p, request::kMarkOffset, mark);
-  Send(r.user, p, r.size, r.host, kScopeGroupOtherHost);
-  if (p[request::kFlagOffset] != 0) {
-    MarkRecord record;
-    record.Owner = &r.user;
-    std::memcpy(record.Header.data(), p, request::kHeaderSize);
-    marks.push_back(record);
-    return;
-  }
-  const double key = std::trunc(mark);
-  const auto first = std::find_if(marks.begin(), marks.end(), [&](const MarkRecord& m) {
-    return m.Owner == &r.user && std::trunc(DoubleAt(m.Header.data(), request::kMarkOffset)) == key;
-  });
-  if (first != marks.end()) marks.erase(first);
+  members_->SetMark(Ref(r.user), package_, r.size, nullptr);
 }
 
 void DataRequestHandler::Refuse(Request& r) {
@@ -158,48 +123,20 @@ void DataRequestHandler::Refuse(Request& r) {
 }
 
 void DataRequestHandler::CopyDay(Request& r) {
-  TMyDBUser& group = r.group;
-  group.Busy = true;
-  try {
-    *group.CopyRequest = package_;
-    const uint64_t mark = JournalMark(group);
-    if (store::CopyDay(group, server_.log) == -1) {
-      Refuse(r);
-      group.Busy = false;
-      return;
-    }
-    const double date = DoubleAt(package_.data(), request::kDateOffset);
-    store::ReadDays(group, server_.log, days_reply::kMaxDays, date);
-    uint8_t* header = group.Week->Header();
-    std::memset(header, 0, days_reply::kHeaderSize);
-    SetCodes(header, code::kReply, subcode::kWeekReply);
-    SetDoubleAt(header, days_reply::kDateOffset, date);
-    // The week answers the requester's copy once it is durable; the others see it at once.
-    HoldIfJournalled(r, mark);
-    Send(r.user, header, days_reply::kWeekReplySize, r.host, kScopeGroup);
-  } catch (const std::exception&) {
-    server_.log.WriteMsg(MsgId::RequestProcessingError, r.host + " (Copy Data)");
-  }
-  group.Busy = false;
+  // The copied week answers the requester once it is durable; the others see it at once.
+  if (!members_->Apply(Ref(r.user), package_, r.size, nullptr).Accepted()) Refuse(r);
 }
 
 void DataRequestHandler::SlotId(Request& r) {
-  TMyDBUser& group = r.group;
   uint8_t* p = package_.data();
   const int32_t slot = Int32At(p, request::kIndex2Offset);
   // A slot outside 0..69, or a day the store refuses to create, is refused like an edit.
   if (!store::day::IsSlotIndex(slot)) return Refuse(r);
   int32_t slotId = 0;
-  if (!group.FileName.empty()) {
-    const uint64_t mark = JournalMark(group);
-    if (store::EditDay(group, server_.log, code::kAssignSlotId, slot, p) == -1) return Refuse(r);
-    HoldIfJournalled(r, mark);
-    // The work record holds the requested day unless the store gave up on it (a date that is
-    // no calendar day, or a failed write); then no id is handed out.
-    const store::DayRecord& day = *group.WorkRecord;
-    if (store::DayKey(store::DayDate(day)) == store::DayKey(DoubleAt(p, request::kDateOffset))) {
-      slotId = store::SlotId(day, slot);
-    }
+  if (!r.group.FileName.empty()) {
+    const ChangeOutcome outcome = members_->AssignSlotId(Ref(r.user), package_, slotId);
+    if (!outcome.Accepted()) return Refuse(r);
+    members_->HoldUntilDurable(r.user, outcome);
   }
   SetInt32At(p, request::kSlotIdOffset, slotId);
   SetCodes(p, code::kReply, subcode::kSlotIdReply);
@@ -250,25 +187,26 @@ void DataRequestHandler::Hello(Request& r) {
 }
 
 void DataRequestHandler::Edit(Request& r) {
-  TMyDBUser& group = r.group;
-  uint8_t* p = package_.data();
-  if (!group.FileName.empty()) {
-    const uint64_t mark = JournalMark(group);
+  RequestPackage acknowledgment;
+  if (r.group.FileName.empty()) {
+    // A group without a datafile keeps nothing: the edit is answered and passed on to nobody.
+    acknowledgment.fill(0);
+    ResetChangeNotice(acknowledgment, package_);
+  } else {
     const uint32_t before = ticks_();
-    const int32_t result = store::EditDay(group, server_.log, r.code, r.subcode, p);
+    const ChangeOutcome outcome = members_->Apply(Ref(r.user), package_, r.size, nullptr);
     const uint32_t after = ticks_();
-    if (result == -1) return Refuse(r);
-    // The other hosts may see the change before it is durable; the acknowledgment waits.
-    Send(r.user, p, request::kSize, r.host, kScopeGroupOtherHost);
-    HoldIfJournalled(r, mark);
+    if (!outcome.Accepted()) return Refuse(r);
+    // The other hosts have the change; the acknowledgment waits until it is durable.
+    members_->HoldUntilDurable(r.user, outcome);
     const int32_t took = platform::TickDiff(after, before);
     if (took > kSlowEditMs) {
       server_.log.Write("Warning! Database processing - time:" + std::to_string(took));
     }
+    acknowledgment = *outcome.notice;
   }
-  RequestPackage& notice = *group.ChangeNotice;
-  BuildAcknowledgment(notice, package_);
-  Send(r.user, notice.data(), request::kSize, r.host, kScopeUser);
+  BuildAcknowledgment(acknowledgment, package_);
+  Send(r.user, acknowledgment.data(), request::kSize, r.host, kScopeUser);
   Metrics::Add(server_.metrics.editsAcknowledged);
   server_.metrics.ackLatency.Observe(std::chrono::duration_cast<std::chrono::microseconds>(
                                          std::chrono::steady_clock::now() - received_)

@@ -8,7 +8,7 @@
 #include <functional>
 #include <string>
 
-#include "service/durable_acks.h"
+#include "service/member_service.h"
 #include "service/reply_sender.h"
 #include "service/request_package.h"
 #include "state/server.h"
@@ -25,16 +25,18 @@ using TickSource = std::function<uint32_t()>;
 // An edit that keeps the record store longer than this is reported in the log.
 constexpr int32_t kSlowEditMs = 1000;
 
+// The native front end of the member API: every change, copy and mark goes through members;
+// answers and the requests that only the native protocol has (poll, hello, days, fetch mail)
+// are handled here.
 class DataRequestHandler {
  public:
+  // Without members (tests), the handler makes its own member service, without durable
+  // acknowledgments, that forwards through reply.
   DataRequestHandler(Server& server, ReplySender reply, MailWorkerStarter startMailWorker,
-                     TickSource ticks = {});
+                     TickSource ticks = {}, std::shared_ptr<MemberService> members = {});
 
   // One complete data request of size bytes from user (host: the user's host name).
   void Handle(TMyNameUser& user, const std::string& host, const uint8_t* payload, int32_t size);
-
-  // With these, what answers a change that went to a group's journal waits for its sync.
-  void SetDurableAcks(std::shared_ptr<DurableAcks> acks) { durable_ = std::move(acks); }
 
  private:
   struct Request {
@@ -58,16 +60,13 @@ class DataRequestHandler {
   void Refuse(Request& r);
   void Send(TMyNameUser& target, const uint8_t* data, int32_t size, const std::string& host,
             int scope);
-  // The journal's entry count before a change, and the hold of the requester's answers after it
-  // when the change was journalled.
-  static uint64_t JournalMark(const TMyDBUser& group);
-  void HoldIfJournalled(Request& r, uint64_t mark);
+  static MemberRef Ref(const TMyNameUser& user) { return {user.GroupIndex, user.UserIndex}; }
 
   Server& server_;
   ReplySender reply_;
   MailWorkerStarter startMailWorker_;
   TickSource ticks_;
-  std::shared_ptr<DurableAcks> durable_;
+  std::shared_ptr<MemberService> members_;
   // The received request, zero-padded (or realigned) to 2351 bytes; answers are built in it.
   RequestPackage package_{};
   std::chrono::steady_clock::time_point received_{};  // when the request being handled arrived

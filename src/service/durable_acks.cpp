@@ -13,9 +13,7 @@ DurableAcks::~DurableAcks() {
   commit_.reset();  // joins the sync thread before the rest goes
 }
 
-void DurableAcks::HoldUntilSynced(TMyNameUser& user,
-                                  const std::shared_ptr<store::DayJournal>& journal) {
-  if (!journal) return;
+uint64_t DurableAcks::Note(const std::shared_ptr<store::DayJournal>& journal) {
   if (!commit_) {
     std::weak_ptr<DurableAcks> self = weak_from_this();
     platform::EventLoop& loop = server_.loop;
@@ -37,11 +35,30 @@ void DurableAcks::HoldUntilSynced(TMyNameUser& user,
       }
     });
   }
+  return ticket;
+}
+
+void DurableAcks::HoldUntil(TMyNameUser& user, uint64_t ticket) {
+  if (ticket <= synced_) return;
   if (!user.Connected) return;  // nothing will be sent to it; the entry is synced all the same
   user.Held.push_back(HeldPiece{ticket, {}});
   if (std::find(waiting_.begin(), waiting_.end(), &user) == waiting_.end()) {
     waiting_.push_back(&user);
   }
+}
+
+void DurableAcks::WhenDurable(uint64_t ticket, std::function<void()> done) {
+  if (ticket <= synced_) {
+    done();
+    return;
+  }
+  whenDurable_.emplace_back(ticket, std::move(done));
+}
+
+void DurableAcks::HoldUntilSynced(TMyNameUser& user,
+                                  const std::shared_ptr<store::DayJournal>& journal) {
+  if (!journal) return;
+  HoldUntil(user, Note(journal));
 }
 
 void DurableAcks::WriteJournalledChanges() {
@@ -90,6 +107,15 @@ void DurableAcks::Synced(const store::CommitReport& report) {
     if (!held.empty()) still.push_back(user);
   }
   waiting_.swap(still);
+  // Callers of WhenDurable last, in the order they asked: their acknowledgments follow what the
+  // native members were released above.
+  std::vector<std::function<void()>> due;
+  std::erase_if(whenDurable_, [&](auto& entry) {
+    if (entry.first > synced_) return false;
+    due.push_back(std::move(entry.second));
+    return true;
+  });
+  for (auto& done : due) done();
 }
 
 }  // namespace qv::service

@@ -7,9 +7,11 @@
 // through the event loop, and with them the changes whose entries are durable go into the
 // datafiles.
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "state/server.h"
@@ -23,8 +25,15 @@ class DurableAcks : public std::enable_shared_from_this<DurableAcks> {
   explicit DurableAcks(Server& server);
   ~DurableAcks();
 
-  // Everything sent to user from now on (the acknowledgment first) waits until every journal
-  // entry made so far is synced. Without a journal nothing waits.
+  // The ticket of every entry journal holds so far: its sync is started at the end of this turn
+  // of the loop, and WhenDurable/HoldUntil wait for it.
+  uint64_t Note(const std::shared_ptr<store::DayJournal>& journal);
+  // Everything sent to user from now on (the acknowledgment first) waits until ticket is synced.
+  void HoldUntil(TMyNameUser& user, uint64_t ticket);
+  // Runs done once ticket is synced (at once when it already is).
+  void WhenDurable(uint64_t ticket, std::function<void()> done);
+  // Both at once: everything sent to user from now on waits until every journal entry made so
+  // far is synced. Without a journal nothing waits.
   void HoldUntilSynced(TMyNameUser& user, const std::shared_ptr<store::DayJournal>& journal);
 
   // Event thread: what the sync thread reported.
@@ -38,6 +47,7 @@ class DurableAcks : public std::enable_shared_from_this<DurableAcks> {
   Server& server_;
   std::unique_ptr<store::GroupCommit> commit_;  // started with the first entry
   std::vector<TMyNameUser*> waiting_;
+  std::vector<std::pair<uint64_t, std::function<void()>>> whenDurable_;
   std::set<std::string> failingJournals_;
   uint64_t synced_ = 0;
   bool kickPosted_ = false;

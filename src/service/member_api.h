@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "store/change_outcome.h"
 #include "wire/day_record.h"
 #include "wire/packages.h"
 
@@ -26,13 +27,9 @@ struct MemberRef {
   int32_t user = -1;
 };
 
-// What became of a change.
-enum class ChangeStatus {
-  Stored,      // in the datafile (a server without journal)
-  Journalled,  // in the journal; durable once the sync of `ticket` is reported
-  Refused,     // not applied: an index or date the store does not take, a day it may not create
-  WriteFailed  // applied to nothing: the datafile or journal could not be written
-};
+// What became of a change: Stored, Journalled (durable once the sync of `ticket` is reported),
+// Refused or WriteFailed.
+using store::ChangeStatus;
 
 struct ChangeOutcome {
   ChangeStatus status = ChangeStatus::Refused;
@@ -65,8 +62,9 @@ class MemberApi {
   virtual bool ReadDays(MemberRef member, double date, int32_t days,
                         std::vector<store::DayRecord>& out, std::string& reason) = 0;
 
-  // Applies an edit request (codes 2..51 of the native protocol) or a copy of a day (code
-  // 7; the copied week then goes to the other members) as `member`. size: the bytes of the
+  // Applies an edit request (codes 2..41 of the native protocol, the edit code at offset 0 and
+  // its slot or line index at offset 4) or a copy of a day (code 50; the week from the target
+  // day then goes to the other members) as `member`. size: the bytes of the
   // request as received (at most 2351), which is what the other native members are forwarded.
   // origin: the sink of the front end that asked (it gets no forward of its own change); none
   // for a native member, whose own host gets no forward.

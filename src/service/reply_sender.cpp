@@ -56,8 +56,12 @@ std::vector<TMyNameUser*> Recipients(Server& server, TMyNameUser& target, std::s
 }  // namespace
 
 void SendReplyPackage(Server& server, TMyNameUser& target, const uint8_t* data, int32_t size,
-                      std::string_view host, int scope) {
+                      std::string_view host, int scope, const void* exceptSink) {
   if (size < 0 || size > INT32_MAX - 4 || (size > 0 && data == nullptr)) return;
+  if (scope != kScopeUser && server.handlers.Observers) {
+    server.handlers.Observers(scope == kScopeEverybody ? -1 : target.GroupIndex, data, size,
+                              exceptSink);
+  }
   const std::vector<TMyNameUser*> recipients = Recipients(server, target, host, scope);
   if (recipients.empty()) return;
   Metrics& metrics = server.metrics;

@@ -19,7 +19,9 @@ enum DeliveryScope : int {
 // Payloads up to the size of a data request leave as one piece (length and bytes together).
 inline constexpr int32_t kSinglePieceLimit = request::kSize;
 
+// Also hands the payload to the server's observers (the member API's sinks) of the target's
+// group, or of every group for kScopeEverybody, except the sink named by exceptSink.
 void SendReplyPackage(Server& server, TMyNameUser& target, const uint8_t* data, int32_t size,
-                      std::string_view host, int scope);
+                      std::string_view host, int scope, const void* exceptSink = nullptr);
 
 }  // namespace qv::service

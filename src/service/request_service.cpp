@@ -10,7 +10,7 @@
 
 namespace qv::service {
 
-void InstallRequestHandlers(Server& server) {
+std::shared_ptr<MemberService> InstallRequestHandlers(Server& server) {
   server.sessionEvents.Started = [&server](TMyNameUser& user) { SessionStart(server, user); };
   server.sessionEvents.OutgoingClosed = [&server](platform::TcpClient& socket) {
     SessionEndOutgoing(server, socket);
@@ -22,11 +22,12 @@ void InstallRequestHandlers(Server& server) {
                                 const std::string& host, int scope) {
     SendReplyPackage(server, target, data, size, host, scope);
   };
+  auto members = std::make_shared<MemberService>(server, std::make_shared<DurableAcks>(server));
   // Handlers put in place before start-up (by tests) stay.
   if (!server.handlers.DataRequest) {
     auto data = std::make_shared<DataRequestHandler>(
-        server, reply, [&server](TMyNameUser& user) { StartMailWorker(server, user); });
-    data->SetDurableAcks(std::make_shared<DurableAcks>(server));
+        server, reply, [&server](TMyNameUser& user) { StartMailWorker(server, user); },
+        TickSource{}, members);
     server.handlers.DataRequest = [data](TMyNameUser& user, const std::string& host,
                                          uint8_t* payload,
                                          int32_t size) { data->Handle(user, host, payload, size); };
@@ -39,6 +40,7 @@ void InstallRequestHandlers(Server& server) {
       mail->Handle(user, host, payload, spoolFileName);
     };
   }
+  return members;
 }
 
 }  // namespace qv::service

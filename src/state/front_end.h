@@ -17,6 +17,9 @@ class FrontEnd {
   // Label1 of the main window: "Connections: " and the session count.
   virtual void SetConnectionsCaption(const std::string&) {}
   virtual LogView& View() = 0;
+  // True for a program without a settings dialog (the daemon): start-up creates a configured
+  // datafile that does not exist, as the dialog would.
+  virtual bool CreatesMissingDatafiles() const { return false; }
 };
 
 }  // namespace qv

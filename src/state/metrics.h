@@ -57,6 +57,8 @@ struct Metrics {
   Counter refusedMalformed{0};    // requests of a size no request has
   Counter refusedDouble{0};       // a second connection of a connected user
   Counter refusedHttp{0};         // HTTP requests of peers that may not use the feed
+  Counter editsRefused{0};        // changes the record store refused (never acknowledged)
+  Counter editsWriteFailed{0};    // changes that could not be written (never acknowledged)
   // Most bytes one user's send queue held at once.
   std::atomic<int64_t> sendQueueBytesMax{0};
   // Each journal sync of a group commit (none while SyncWrites is 0).

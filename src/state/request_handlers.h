@@ -27,6 +27,11 @@ struct RequestHandlers {
   std::function<void(TMyNameUser& user, const std::string& host, net::PayloadStream& payload,
                      const std::string& spoolFileName)>
       AddressAndMail;
+  // The member API's sinks (front ends other than the native one): each package the native
+  // members of group (-1: of every group) are sent, except to the sink `except` whose change it
+  // is. Event thread.
+  std::function<void(int32_t group, const uint8_t* data, int32_t size, const void* except)>
+      Observers;
 };
 
 // What the connection layer reports to the sessions: the user's outgoing connection is up, or

@@ -45,18 +45,20 @@ struct GroupDatafile {
   bool MayInsertFirst = false;
   double FirstDate = 0;
   bool NoDatafile = true;
+  // Set when the group's changes cannot be stored at all (its datafile could not be created, or
+  // its journal could not be opened): every change is refused with this reason, which was
+  // logged once.
+  std::string EditsRefusedWhy;
 
   // Large buffers live on the heap so that a group table of many groups stays cheap to build.
   std::unique_ptr<DayRecord> BlankRecord = std::make_unique<DayRecord>();
-  std::unique_ptr<DayRecord> WorkRecord = std::make_unique<DayRecord>();
+  std::unique_ptr<DayRecord> WorkRecord = std::make_unique<DayRecord>();  // start-up's scratch
   std::unique_ptr<WeekReply> Week = std::make_unique<WeekReply>();  // WeekReplyHeader + WeekCache
   int32_t LookupOffset = 0;
   double LookupDate = 0;
   TmyDBIndex Index;
   bool ReadRetry = false;
   bool WriteRetry = false;
-  std::unique_ptr<RequestPackage> CopyRequest = std::make_unique<RequestPackage>();
-  std::unique_ptr<RequestPackage> ChangeNotice = std::make_unique<RequestPackage>();
 
   // The files the datafile operations go through; none: the platform's files, with syncs.
   FileLayer* Files = nullptr;

@@ -3,14 +3,13 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
-#include <chrono>
 #include <cmath>
 #include <cstring>
 #include <memory>
 #include <optional>
-#include <thread>
 
 #include "platform/files.h"
+#include "platform/time.h"
 #include "store/file_layer.h"
 #include "store/journal.h"
 #include "store/pending_view.h"
@@ -30,10 +29,26 @@ constexpr int64_t kRecord = kDayRecordSize;
 constexpr double kFirstUsableDay = -693593;
 constexpr double kLastUsableDay = 2958465;
 
-constexpr auto kRewritePause = std::chrono::milliseconds(10);
+constexpr const char* kCannotInsertFirstReason =
+    "the day may not go in front of the first day of the datafile";
+constexpr const char* kIndexReason = "a slot or line index out of range";
+constexpr const char* kDateReason = "not a calendar day";
 
 bool IsUsableDayKey(double key) {
   return key != 0 && key >= kFirstUsableDay && key <= kLastUsableDay;  // false for NaN
+}
+
+// Why a change of the day of key is refused before any file is opened; empty when it is not.
+std::string RefusedDay(LogSink& log, double key) {
+  if (!IsUsableDayKey(key)) {
+    log.WriteMsg(MsgId::IncorrectDate);
+    return kDateReason;
+  }
+  if (key > DayKey(platform::Today()) + kHorizonDays) {
+    log.WriteMsg(MsgId::IncorrectDate);
+    return "more than " + std::to_string(kHorizonDays / 365) + " years ahead";
+  }
+  return {};
 }
 
 double ReadDate(File& file, int64_t pos) {
@@ -84,14 +99,13 @@ struct Place {
   bool insert = false;
 };
 
-// Positions on the day of key for a change and loads WorkRecord with it: the stored day, or
-// the blank record with the day's date. Nothing when the day may not go in front of the first
-// record.
+// Positions on the day of key for a change and loads day with it: the stored day, or the blank
+// record with the day's date. Nothing when the day may not go in front of the first record.
 std::optional<Place> PlaceDay(GroupDatafile& group, LogSink& log, File& file, int64_t size,
-                              double key) {
+                              double key, DayRecord& day) {
   const Found found = FindRecord(group, file, size, key);
   if (found.sameDay) {
-    file.ReadAt(found.pos, group.WorkRecord->data(), kRecord);
+    file.ReadAt(found.pos, day.data(), kRecord);
     return Place{found.pos, false};
   }
   if (!found.atEnd && found.pos == 0 && !group.MayInsertFirst) {
@@ -100,7 +114,7 @@ std::optional<Place> PlaceDay(GroupDatafile& group, LogSink& log, File& file, in
   }
   // A new day: in front of a later record, or directly after the last whole record (the file
   // grows by one record even when days are missing in between).
-  SetBlankDay(*group.WorkRecord, group, key);
+  SetBlankDay(day, group, key);
   return Place{found.pos, !found.atEnd};
 }
 
@@ -187,8 +201,7 @@ void FillWeek(GroupDatafile& group, File& file, double key, int count) {
   }
 }
 
-void MergeParts(DayBytes target, ConstDayBytes source, const uint8_t* copyRequest) {
-  const uint8_t* flags = copyRequest + request::kPartFlagsOffset;
+void MergeParts(DayBytes target, ConstDayBytes source, const uint8_t* flags) {
   auto copy = [&](size_t offset, size_t size) {
     std::memcpy(target.data() + offset, source.data() + offset, size);
   };
@@ -254,61 +267,63 @@ ChangedSpan Changed(const DayRecord& before, const DayRecord& after) {
   return {first, last - first};
 }
 
-// Places the day of key in WorkRecord (the record found, or a new blank day inserted in front of
-// a later record or appended), lets change modify it and writes it back. A failure is repeated
-// once; an edit's repeat is announced (message 35) after a short pause that gives another holder
-// of the file a chance to let it go. Returns -1 when the day may not go in front of the first
-// record, else 0.
+// Places the day of key in `day` (the record found, or a new blank day inserted in front of a
+// later record or appended), lets change modify it and writes it back: appended to the journal
+// when the group has one, else written in place; an insertion replaces the datafile through a
+// side file. A failure is repeated once at once (an edit's repeat is announced, message 35); a
+// second failure is logged (message 32) and reported. Nothing in this process holds the datafile
+// between the two attempts (the checkpoint and the feed open it without a lock), so the repeat
+// does not wait.
 template <class Change>
-int32_t ChangeDay(GroupDatafile& group, LogSink& log, double key, bool announceRetry,
-                  Change change) {
+StoreOutcome ChangeDay(GroupDatafile& group, LogSink& log, double key, bool announceRetry,
+                       DayRecord& day, Change change) {
+  if (!group.EditsRefusedWhy.empty()) return StoreOutcome::Failed(group.EditsRefusedWhy);
   for (int attempt = 0;; ++attempt) {
     WriteScope writing(group);
     std::unique_ptr<File> file;
     try {
       file = OpenDatafile(group, OpenMode::ReadWrite);
       const int64_t size = file->Size();
-      const std::optional<Place> place = PlaceDay(group, log, *file, size, key);
+      const std::optional<Place> place = PlaceDay(group, log, *file, size, key, day);
       if (!place) {
         file->Close();
         group.WriteRetry = false;
-        return -1;
+        return StoreOutcome::Refused(kCannotInsertFirstReason);
       }
       // Of a stored day only the bytes the change touches are written (and journalled).
-      const bool stored = place->pos + kRecord <= size && !place->insert &&
-                          DayKey(DayDate(*group.WorkRecord)) == key;
+      const bool stored =
+          place->pos + kRecord <= size && !place->insert && DayKey(DayDate(day)) == key;
       std::unique_ptr<DayRecord> before;
-      if (stored) before = std::make_unique<DayRecord>(*group.WorkRecord);
-      change(*group.WorkRecord);
+      if (stored) before = std::make_unique<DayRecord>(day);
+      change(day);
+      StoreOutcome outcome;
       if (place->insert) {
-        InsertDay(group, *file, place->pos, size, *group.WorkRecord);
+        InsertDay(group, *file, place->pos, size, day);
       } else {
-        const ChangedSpan span = stored ? Changed(*before, *group.WorkRecord) : ChangedSpan{};
+        const ChangedSpan span = stored ? Changed(*before, day) : ChangedSpan{};
         if (span.length > 0 && group.Journal) {
           // The change is acknowledged, and written in place, once its journal entry is durable;
           // until then reads see it through the pending entries.
-          group.Journal->Append(place->pos, key, *group.WorkRecord, span.start, span.length);
+          group.Journal->Append(place->pos, key, day, span.start, span.length);
+          outcome.status = ChangeStatus::Journalled;
         } else if (span.length > 0) {
-          file->WriteAt(place->pos + static_cast<int64_t>(span.start),
-                        group.WorkRecord->data() + span.start, span.length);
+          file->WriteAt(place->pos + static_cast<int64_t>(span.start), day.data() + span.start,
+                        span.length);
         }
       }
       file->Close();  // a close error is a failure too, and is retried
       group.WriteRetry = false;
-      return 0;
-    } catch (const std::exception&) {
+      return outcome;
+    } catch (const std::exception& e) {
       file.reset();
       if (attempt == 0) {
-        if (announceRetry) {
-          std::this_thread::sleep_for(kRewritePause);
-          log.WriteMsg(MsgId::FileRewrite, group.FileName);
-        }
+        if (announceRetry) log.WriteMsg(MsgId::FileRewrite, group.FileName);
         group.WriteRetry = true;
         continue;
       }
       group.WriteRetry = false;
       log.WriteMsg(MsgId::FileWriteError, group.FileName);
-      return 0;
+      return StoreOutcome::Failed(e.what());
     }
   }
 }
@@ -333,56 +348,56 @@ int32_t FindIndexOffset(GroupDatafile& group, double date) {
 void ReadDays(GroupDatafile& group, LogSink& log, int32_t days, double date) {
   const int count = std::clamp(days, 1, kMaxWeekDays);
   const double key = DayKey(date);
-  if (ReadDatafile(group, log, true, [&](File& file) { FillWeek(group, file, key, count); })) {
-    // WorkRecord holds the last day read, as after reading day by day through it.
-    CopyRecord(*group.WorkRecord, DayBytes(group.Week->Day(count - 1), kDayRecordSize));
-  }
+  ReadDatafile(group, log, true, [&](File& file) { FillWeek(group, file, key, count); });
 }
 
-int32_t WriteDayParts(GroupDatafile& group, LogSink& log, ConstDayBytes incoming, double date) {
-  // Incoming may be WorkRecord itself, which the search overwrites.
+StoreOutcome WriteDayParts(GroupDatafile& group, LogSink& log, ConstDayBytes incoming, double date,
+                           const uint8_t* partFlags, DayRecord* after) {
+  // Incoming may be the caller's day buffer, which the search overwrites.
   auto parts = std::make_unique<DayRecord>();
   CopyRecord(*parts, incoming);
   const double key = DayKey(date);
-  if (!IsUsableDayKey(key)) {
-    log.WriteMsg(MsgId::IncorrectDate);
-    return 0;
-  }
-  return ChangeDay(group, log, key, false,
-                   [&](DayRecord& day) { MergeParts(day, *parts, group.CopyRequest->data()); });
+  if (std::string why = RefusedDay(log, key); !why.empty()) return StoreOutcome::Refused(why);
+  auto day = std::make_unique<DayRecord>();
+  StoreOutcome outcome = ChangeDay(group, log, key, false, *day,
+                                   [&](DayRecord& d) { MergeParts(d, *parts, partFlags); });
+  if (after != nullptr) *after = *day;
+  return outcome;
 }
 
-int32_t CopyDay(GroupDatafile& group, LogSink& log) {
-  const uint8_t* copyRequest = group.CopyRequest->data();
+StoreOutcome CopyDay(GroupDatafile& group, LogSink& log, const uint8_t* copyRequest,
+                     DayRecord* after) {
   const double sourceKey = DayKey(LoadField<double>(copyRequest + request::kSourceDateOffset));
   const double targetKey = DayKey(LoadField<double>(copyRequest + request::kDateOffset));
+  auto source = std::make_unique<DayRecord>();
   const bool read = ReadDatafile(group, log, false, [&](File& file) {
     const Found found = FindRecord(group, file, file.Size(), sourceKey);
     if (found.sameDay) {
-      file.ReadAt(found.pos, group.WorkRecord->data(), kRecord);
+      file.ReadAt(found.pos, source->data(), kRecord);
     } else {
-      CopyRecord(*group.WorkRecord, *group.BlankRecord);
+      CopyRecord(*source, *group.BlankRecord);
     }
   });
-  if (!read) return 0;
-  SetDayDate(*group.WorkRecord, targetKey);
-  return WriteDayParts(group, log, *group.WorkRecord, targetKey);
+  if (!read) return StoreOutcome::Failed("the source day could not be read");
+  SetDayDate(*source, targetKey);
+  return WriteDayParts(group, log, *source, targetKey, copyRequest + request::kPartFlagsOffset,
+                       after);
 }
 
-int32_t EditDay(GroupDatafile& group, LogSink& log, int32_t code, int32_t index,
-                const uint8_t* request) {
+StoreOutcome EditDay(GroupDatafile& group, LogSink& log, int32_t code, int32_t index,
+                     const uint8_t* request, uint8_t* notice, DayRecord* after) {
   if (!EditIndexInRange(code, index)) {
     log.WriteMsg(MsgId::IncorrectValues, " " + group.Alias);
-    return -1;
+    return StoreOutcome::Refused(kIndexReason);
   }
   const double key = DayKey(LoadField<double>(request + request::kDateOffset));
-  if (!IsUsableDayKey(key)) {
-    log.WriteMsg(MsgId::IncorrectDate);
-    return 0;
-  }
-  return ChangeDay(group, log, key, true, [&](DayRecord& day) {
-    ApplyEdit(day, code, index, request, group.ChangeNotice->data(), key);
+  if (std::string why = RefusedDay(log, key); !why.empty()) return StoreOutcome::Refused(why);
+  auto day = std::make_unique<DayRecord>();
+  StoreOutcome outcome = ChangeDay(group, log, key, true, *day, [&](DayRecord& d) {
+    ApplyEdit(d, code, index, request, notice, key);
   });
+  if (after != nullptr) *after = *day;
+  return outcome;
 }
 
 }  // namespace qv::store

@@ -1,11 +1,12 @@
 #pragma once
 // The record store: the operations through which requests read and change a group's datafile.
 // Each opens the datafile unshared, finds the day by the index and a forward scan, works one
-// record at a time through WorkRecord with absolute positions and closes the file before it
-// returns. A failure is repeated once at once; a second failure is logged and given up.
-// Requests are the raw 2351 bytes as received.
+// record at a time with absolute positions and closes the file before it returns. A failure is
+// repeated once at once; a second failure is logged and reported. Requests are the raw 2351
+// bytes as received. A change reports what became of it (StoreOutcome).
 #include <cstdint>
 
+#include "store/change_outcome.h"
 #include "store/day_edits.h"
 #include "store/group_datafile.h"
 #include "wire/day_record.h"
@@ -25,19 +26,28 @@ int32_t FindIndexOffset(GroupDatafile& group, double date);
 // then 30).
 void ReadDays(GroupDatafile& group, LogSink& log, int32_t days, double date);
 
-// Writes the sections of incoming chosen by the part flags of CopyRequest into the day of date,
-// creating the day when missing. Returns -1 when the day would go in front of the first record
-// while MayInsertFirst is off (message 34), else 0.
-int32_t WriteDayParts(GroupDatafile& group, LogSink& log, ConstDayBytes incoming, double date);
+// Days further ahead of today than this are refused: a day far ahead would make every day
+// created in between an insertion into a large file.
+constexpr double kHorizonDays = 3652;
 
-// Copies the source day of CopyRequest onto its target day by WriteDayParts.
-int32_t CopyDay(GroupDatafile& group, LogSink& log);
+// Writes the sections of incoming chosen by partFlags (5 bytes: title, memo, slots, first and
+// second list) into the day of date, creating the day when missing. Refused when the day would
+// go in front of the first record while MayInsertFirst is off (message 34), or the date is no
+// calendar day or beyond the horizon (message 33). after, when given, receives the day as
+// written.
+StoreOutcome WriteDayParts(GroupDatafile& group, LogSink& log, ConstDayBytes incoming, double date,
+                           const uint8_t* partFlags, DayRecord* after = nullptr);
+
+// Copies the source day of a copy request (2351 bytes) onto its target day by WriteDayParts.
+StoreOutcome CopyDay(GroupDatafile& group, LogSink& log, const uint8_t* copyRequest,
+                     DayRecord* after = nullptr);
 
 // Applies edit code with its slot or line index to the day of request (2351 bytes), creating
-// the day when missing; ChangeNotice receives what the edit replaced. Returns -1 for a refused
-// insertion in front of the first record or an index out of range for the code (message 87,
-// the file is not opened), else 0.
-int32_t EditDay(GroupDatafile& group, LogSink& log, int32_t code, int32_t index,
-                const uint8_t* request);
+// the day when missing. notice (2351 bytes, the group's change notice) receives what the edit
+// replaced; codes 26/27 read the line an earlier removal saved there. Refused for an index out
+// of range for the code (message 87, the file is not opened) and as WriteDayParts; after, when
+// given, receives the day as written.
+StoreOutcome EditDay(GroupDatafile& group, LogSink& log, int32_t code, int32_t index,
+                     const uint8_t* request, uint8_t* notice, DayRecord* after = nullptr);
 
 }  // namespace qv::store

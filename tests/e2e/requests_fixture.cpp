@@ -24,16 +24,18 @@ RequestsE2E::~RequestsE2E() {
   if (daemon_) daemon_->Stop(3s);
 }
 
-void RequestsE2E::StartDaemon() {
+void RequestsE2E::StartDaemon(const std::string& datafile, bool createDatafile,
+                              const std::string& extraIni) {
+  const std::string path = datafile.empty() ? DatafilePath() : datafile;
   test::IniConfig config;
   config.port = port_;
   config.checkIntervalMs = 0;  // no keep-alives
   config.groups = {{"127.0.0.2::alice", "127.0.0.3::bob", "127.0.0.4::carol"}, {"127.0.0.5::dave"}};
   std::string ini = test::IniText(config);
   const size_t name = ini.find("Name=\r\n");  // the first group gets a datafile
-  ini.replace(name, 7, "Name=" + DatafilePath() + "\r\n");
-  test::WriteFile(dir_.Path() + "/Server.ini", ini);
-  test::WriteFile(DatafilePath(), "");
+  ini.replace(name, 7, "Name=" + path + "\r\n");
+  test::WriteFile(dir_.Path() + "/Server.ini", ini + extraIni);
+  if (createDatafile) test::WriteFile(path, "");
   daemon_ =
       test::DaemonProcess::StartWhenFree(QV_SERVERD_PATH, dir_.Path(), "Initialization -> Ok!");
   ASSERT_NE(daemon_->Stdout().find("Initialization -> Ok!"), std::string::npos)

@@ -37,7 +37,10 @@ class RequestsE2E : public ::testing::Test {
   RequestsE2E();
   ~RequestsE2E() override;
 
-  void StartDaemon();
+  // The daemon with Team's datafile at datafile (default DatafilePath(), made empty unless
+  // createDatafile is false) and extraIni appended to Server.ini.
+  void StartDaemon(const std::string& datafile = {}, bool createDatafile = true,
+                   const std::string& extraIni = {});
   std::unique_ptr<client::Client> Login(const std::string& user);
 
   // The next frame that is neither a keep-alive nor a status broadcast (2000/3).

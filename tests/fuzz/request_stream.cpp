@@ -195,8 +195,6 @@ void RequestStreamHarness::Reset() {
     group.ReadRetry = group.WriteRetry = false;
     group.WorkRecord->fill(0);
     group.Week->Bytes.fill(0);
-    group.CopyRequest->fill(0);
-    group.ChangeNotice->fill(0);
     group.ConnectedUsers = 0;
     std::vector<MarkRecord>().swap(group.Subscriptions);
     group.PollOwner = nullptr;

@@ -179,7 +179,8 @@ TEST_F(CrashTest, InsertionCutAtEveryStep) {
     group_.MayInsertFirst = true;
   };
   auto edit = [&](double d) {
-    return EditDay(group_, log_, 2, 0, test::Request(d).Text("inserted").data());
+    RequestPackage notice{};
+    return EditDay(group_, log_, 2, 0, test::Request(d).Text("inserted").data(), notice.data());
   };
   for (double target : {kToday + 3, kToday}) {
     int64_t steps = 0;
@@ -189,7 +190,7 @@ TEST_F(CrashTest, InsertionCutAtEveryStep) {
       group_.Files = &files;
       ready();
       const int64_t before = files.Steps();
-      ASSERT_EQ(edit(target), 0);
+      ASSERT_TRUE(edit(target).Accepted());
       steps = files.Steps() - before;
     }
     for (int64_t step = 1; step <= steps; ++step) {
@@ -233,8 +234,8 @@ TEST_F(CrashTest, JournalledBurstKeepsEveryAcknowledgedEdit) {
   for (double d = kToday; d < kToday + 10; ++d) data.push_back(d);
   group_.Count = 100;
   group_.CountArc = 100;
-  std::fill(group_.CopyRequest->begin(), group_.CopyRequest->end(), 0);
-  for (int part = 0; part < 5; ++part) (*group_.CopyRequest)[request::kPartFlagsOffset + part] = 1;
+  const uint8_t allParts[request::kPartFlagCount] = {1, 1, 1, 1, 1};
+  RequestPackage notice{};
 
   // Images written per day, in order; index of the last acknowledged one (-1: none, the day
   // as it was).
@@ -260,15 +261,17 @@ TEST_F(CrashTest, JournalledBurstKeepsEveryAcknowledgedEdit) {
     }
     for (int i = 0; i < kEdits; ++i) {
       const double d = kToday + (i * 7) % 13;
+      auto written = std::make_unique<DayRecord>();
       if (i % 2 == 0) {  // most of the record
         DayRecord incoming = Day(d, "v" + std::to_string(i));
         SetLine(incoming, day::LineList::Second, 59, "tail v" + std::to_string(i));
-        WriteDayParts(group_, log_, incoming, d);
+        WriteDayParts(group_, log_, incoming, d, allParts, written.get());
       } else {  // a few bytes of it
-        EditDay(group_, log_, 2, 0, test::Request(d).Text("title " + std::to_string(i)).data());
+        EditDay(group_, log_, 2, 0, test::Request(d).Text("title " + std::to_string(i)).data(),
+                notice.data(), written.get());
       }
       // A change that died on the way may still be found (it was never acknowledged).
-      if (DayDate(*group_.WorkRecord) == d) images[d].push_back(Str(*group_.WorkRecord));
+      if (DayDate(*written) == d) images[d].push_back(Str(*written));
       if (!acked.count(d)) acked[d] = -1;
       if (files.Dead()) return;
       unsynced.emplace_back(d, images[d].size() - 1);

@@ -1,6 +1,8 @@
 // Every edit code applied through EditDay to a real datafile.
 #include <gtest/gtest.h>
 
+#include <memory>
+
 #include <cmath>
 #include <string>
 
@@ -40,14 +42,16 @@ class EditTest : public test::StoreFixture {
   }
 
   int32_t Edit(int32_t code, int32_t index, const Request& request) {
-    return EditDay(group_, log_, code, index, request.data());
+    return test::Code(
+        EditDay(group_, log_, code, index, request.data(), notice_.data(), after_.get()));
   }
   DayRecord Stored() const { return ReadRecord(group_.FileName, 1); }
-  std::string_view NoticeText() const {
-    return ReadShortString(group_.ChangeNotice->data(), request::kText);
-  }
+
+  RequestPackage notice_{};
+  std::unique_ptr<DayRecord> after_ = std::make_unique<DayRecord>();
+  std::string_view NoticeText() const { return ReadShortString(notice_.data(), request::kText); }
   std::string_view NoticeTime() const {
-    return ReadShortString(group_.ChangeNotice->data(), request::kSlotTime);
+    return ReadShortString(notice_.data(), request::kSlotTime);
   }
 };
 
@@ -61,7 +65,7 @@ TEST_F(EditTest, TitleAndMemo) {
   EXPECT_EQ(Memo(day)[0], 0x31);
   EXPECT_EQ(Memo(day)[2046], 0x31);
   EXPECT_EQ(Memo(day)[2047], 0x55) << "only 2047 memo bytes are replaced";
-  EXPECT_EQ(group_.ChangeNotice->at(request::kMemoOffset), 0) << "the old memo was saved";
+  EXPECT_EQ(notice_.at(request::kMemoOffset), 0) << "the old memo was saved";
   EXPECT_EQ(ReadDates(group_.FileName), (std::vector<double>{kDay - 1, kDay, kDay + 1}));
 }
 
@@ -76,13 +80,13 @@ TEST_F(EditTest, SlotEditSavesTheOldSlotAndSetsTheIdOnlyWithTheFlag) {
   EXPECT_EQ(SlotId(day, 2), 102) << "flag 0 keeps the id";
   EXPECT_EQ(NoticeTime(), "10.00");
   EXPECT_EQ(NoticeText(), "text2");
-  EXPECT_EQ(LoadField<double>(group_.ChangeNotice->data() + 12), kDay);
-  EXPECT_EQ(LoadField<int32_t>(group_.ChangeNotice->data() + 36), 102);
+  EXPECT_EQ(LoadField<double>(notice_.data() + 12), kDay);
+  EXPECT_EQ(LoadField<int32_t>(notice_.data() + 36), 102);
 
   ASSERT_EQ(Edit(kEditSlot, 2, Request(kDay).Text("x").SlotId(999).Flag(1)), 0);
   day = Stored();
   EXPECT_EQ(SlotId(day, 2), 999);
-  EXPECT_EQ(group_.ChangeNotice->at(40), 1);
+  EXPECT_EQ(notice_.at(40), 1);
   EXPECT_EQ(day[day::kSlotEntriesOffset + 3 * 61], 0x42);
   EXPECT_EQ(day[day::kReservedOffset + 7], 0x99);
 }
@@ -169,7 +173,7 @@ TEST_F(EditTest, SlotIdIsAssignedOnce) {
   EXPECT_EQ(MakeSlotId(3, kDay), 241608);
 
   ASSERT_EQ(Edit(kAssignSlotId, 5, Request(kDay)), 0);
-  EXPECT_EQ(SlotId(*group_.WorkRecord, 5), 241608) << "the slot id reply reads WorkRecord";
+  EXPECT_EQ(SlotId(*after_, 5), 241608) << "the day as written holds the id";
   ASSERT_EQ(Edit(kAssignSlotId, 5, Request(kDay)), 0);
   ASSERT_EQ(Edit(kAssignSlotId, 1, Request(kDay)), 0);  // has id 101 already
   day = Stored();
@@ -186,8 +190,8 @@ TEST_F(EditTest, UnknownCodeStillCreatesTheDayAndDateZeroIsRejected) {
   EXPECT_EQ(ReadRecord(group_.FileName, 3), Day(kDay + 5));
 
   const std::string before = ReadBytes(group_.FileName);
-  EXPECT_EQ(Edit(kEditTitle, 0, Request(0.4).Text("x")), 0);
-  EXPECT_EQ(Edit(kEditTitle, 0, Request(std::nan("")).Text("x")), 0);
+  EXPECT_EQ(Edit(kEditTitle, 0, Request(0.4).Text("x")), -1) << "refused, not acknowledged";
+  EXPECT_EQ(Edit(kEditTitle, 0, Request(std::nan("")).Text("x")), -1);
   EXPECT_EQ(ReadBytes(group_.FileName), before);
   EXPECT_EQ(LogLines(), (std::vector<std::string>{"Incorrect Date in received data.",
                                                   "Incorrect Date in received data."}));

@@ -77,7 +77,9 @@ TEST_F(DayRangeReaderTest, EditsAndInsertionsMeanwhileNeverFailAndNeverTearADay)
   // Insertions in front of existing days move records while the reader runs.
   for (int d = 219; d >= 191; d -= 2) {
     const std::string title = "new " + std::to_string(d);
-    ASSERT_EQ(EditDay(group_, log_, 2, 0, Request(d).Text(title).data()), 0);
+    RequestPackage notice{};
+    ASSERT_TRUE(
+        EditDay(group_, log_, 2, 0, Request(d).Text(title).data(), notice.data()).Accepted());
   }
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
   while (reads < 20 && std::chrono::steady_clock::now() < deadline) std::this_thread::yield();

@@ -31,7 +31,9 @@ class JournalTest : public test::StoreFixture {
         std::make_shared<DayJournal>(RealFiles(), JournalName(group_.FileName), policy);
   }
   int32_t SetTitle(double date, const std::string& title) {
-    return EditDay(group_, log_, 2, 0, test::Request(date).Text(title).data());
+    RequestPackage notice{};
+    return test::Code(
+        EditDay(group_, log_, 2, 0, test::Request(date).Text(title).data(), notice.data()));
   }
   std::string TitleRead(double date) {
     ReadDays(group_, log_, 1, date);

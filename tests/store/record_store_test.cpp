@@ -34,14 +34,20 @@ class RecordStoreTest : public test::StoreFixture {
     return record;
   }
   int32_t SetTitle(double date, const std::string& title) {
-    return EditDay(group_, log_, kEditTitle, 0, Request(date).Text(title).data());
+    return test::Code(
+        EditDay(group_, log_, kEditTitle, 0, Request(date).Text(title).data(), notice_.data()));
   }
+  int32_t Copy(LogSink& log) { return test::Code(CopyDay(group_, log, copyRequest_.data())); }
+  int32_t Copy() { return Copy(log_); }
   void SetCopyRequest(double target, double source, std::array<uint8_t, 5> flags) {
-    uint8_t* request = group_.CopyRequest->data();
+    uint8_t* request = copyRequest_.data();
     StoreField(request + request::kDateOffset, target);
     StoreField(request + request::kSourceDateOffset, source);
     std::copy(flags.begin(), flags.end(), request + request::kPartFlagsOffset);
   }
+
+  RequestPackage notice_{};
+  RequestPackage copyRequest_{};
 };
 
 TEST_F(RecordStoreTest, ReadDaysFillsBlankDaysAndAtMostSeven) {
@@ -62,7 +68,6 @@ TEST_F(RecordStoreTest, ReadDaysFillsBlankDaysAndAtMostSeven) {
     EXPECT_EQ(DayDate(day), kDay + i);
     EXPECT_EQ(Title(day), expectedStored[i] ? TitleOf(kDay + i) : "") << i;
   }
-  EXPECT_EQ(*group_.WorkRecord, Week(6));
   EXPECT_TRUE(LogLines().empty());
 }
 
@@ -97,7 +102,7 @@ TEST_F(RecordStoreTest, CopyDayTakesOnlyTheChosenParts) {
   ASSERT_EQ(BuildIndex(group_.FileName, group_.Index), 0);
 
   SetCopyRequest(kDay + 1, kDay, {0, 0, 1, 0, 0});
-  ASSERT_EQ(CopyDay(group_, log_), 0);
+  ASSERT_EQ(Copy(), 0);
   const DayRecord copied = ReadRecord(group_.FileName, 1);
   EXPECT_EQ(DayDate(copied), kDay + 1);
   EXPECT_EQ(SlotText(copied, 4), "source slot");
@@ -111,7 +116,7 @@ TEST_F(RecordStoreTest, CopyDayTakesOnlyTheChosenParts) {
 
   // A missing source day copies blank parts; a missing target day is created.
   SetCopyRequest(kDay + 3, kDay + 2, {1, 1, 1, 1, 1});
-  ASSERT_EQ(CopyDay(group_, log_), 0);
+  ASSERT_EQ(Copy(), 0);
   EXPECT_EQ(ReadDates(group_.FileName), (std::vector<double>{kDay, kDay + 1, kDay + 3}));
   EXPECT_EQ(ReadRecord(group_.FileName, 2), Day(kDay + 3));
   EXPECT_TRUE(LogLines().empty());
@@ -120,7 +125,7 @@ TEST_F(RecordStoreTest, CopyDayTakesOnlyTheChosenParts) {
   const std::string before = ReadBytes(group_.FileName);
   group_.MayInsertFirst = true;
   SetCopyRequest(0.3, kDay, {1, 1, 1, 1, 1});
-  EXPECT_EQ(CopyDay(group_, log_), 0);
+  EXPECT_EQ(Copy(), -1);
   EXPECT_EQ(ReadBytes(group_.FileName), before);
   EXPECT_EQ(LogLines(), std::vector<std::string>{"Incorrect Date in received data."});
 }
@@ -136,7 +141,7 @@ TEST_F(RecordStoreTest, InsertionBeforeTheFirstRecord) {
   const std::string before = ReadBytes(group_.FileName);
   EXPECT_EQ(SetTitle(kDay - 5, "refused"), -1);
   SetCopyRequest(kDay - 5, kDay, {1, 0, 0, 0, 0});
-  EXPECT_EQ(CopyDay(group_, log_), -1);
+  EXPECT_EQ(Copy(), -1);
   EXPECT_EQ(ReadBytes(group_.FileName), before);
   EXPECT_EQ(LogLines(), (std::vector<std::string>{
                             "Unable to insert data at the beginning of filled database - Team",
@@ -181,7 +186,7 @@ TEST_F(RecordStoreTest, HeldDatafileFailsTwiceAndGivesUp) {
   const std::string before = ReadBytes(group_.FileName);
   File holder = File::Open(group_.FileName, OpenMode::Read);  // unshared
 
-  EXPECT_EQ(SetTitle(kDay, "x"), 0);
+  EXPECT_EQ(SetTitle(kDay, "x"), -2);
   EXPECT_FALSE(group_.WriteRetry);
   const std::string name = group_.FileName;
   EXPECT_EQ(LogLines(),
@@ -189,14 +194,15 @@ TEST_F(RecordStoreTest, HeldDatafileFailsTwiceAndGivesUp) {
                                       "Error occurred while writing to file: " + name}));
 
   Log writeLog(catalogue_, sessionLock_);
-  EXPECT_EQ(WriteDayParts(group_, writeLog, Day(kDay), kDay), 0);
+  const uint8_t allParts[5] = {1, 1, 1, 1, 1};
+  EXPECT_EQ(test::Code(WriteDayParts(group_, writeLog, Day(kDay), kDay, allParts)), -2);
   EXPECT_EQ(writeLog.Pending().find("Warning"), std::string::npos) << "first failure is silent";
   EXPECT_NE(writeLog.Pending().find("Error occurred while writing to file: " + name),
             std::string::npos);
 
   Log copyLog(catalogue_, sessionLock_);
   SetCopyRequest(kDay + 1, kDay, {1, 1, 1, 1, 1});
-  EXPECT_EQ(CopyDay(group_, copyLog), 0);
+  EXPECT_EQ(Copy(copyLog), -2);
   EXPECT_FALSE(group_.ReadRetry);
   const std::string copyLines = copyLog.Pending();  // newest first
   EXPECT_NE(copyLines.find("Error occurred while reading the file: " + name + "\r\n"),
@@ -243,9 +249,9 @@ TEST_F(RecordStoreTest, ShortWriteIsAFailureNotASuccess) {
   {
     FileSizeLimit limit(2 * kRecord + 4096);
     ASSERT_TRUE(limit.ok());
-    EXPECT_EQ(SetTitle(kDay + 2, "does not fit"), 0);
+    EXPECT_EQ(SetTitle(kDay + 2, "does not fit"), -2);
     // The insertion in front moves the last record past the limit.
-    EXPECT_EQ(SetTitle(kDay - 1, "does not fit either"), 0);
+    EXPECT_EQ(SetTitle(kDay - 1, "does not fit either"), -2);
   }
   const std::string name = group_.FileName;
   EXPECT_EQ(LogLines(), (std::vector<std::string>{

@@ -11,10 +11,18 @@
 
 #include "state/catalogue.h"
 #include "state/log.h"
+#include "store/change_outcome.h"
 #include "store/group_datafile.h"
 #include "wire/day_record.h"
 
 namespace qv::store::test {
+
+// A change's outcome as a number the tests compare: 0 stored or journalled, -1 refused, -2 not
+// written.
+inline int32_t Code(const StoreOutcome& outcome) {
+  if (outcome.Accepted()) return 0;
+  return outcome.status == ChangeStatus::Refused ? -1 : -2;
+}
 
 class StoreFixture : public ::testing::Test {
  protected:

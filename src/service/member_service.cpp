@@ -1,0 +1,251 @@
+#include "service/member_service.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <exception>
+
+#include "service/reply_sender.h"
+#include "service/request_package.h"
+#include "store/record_store.h"
+
+namespace qv::service {
+namespace {
+
+// Marks of different users differ by this much once the owner's index is added.
+constexpr double kMarkUserSpacing = 100000;
+
+size_t MarksHeld(const std::vector<MarkRecord>& marks, const TMyNameUser& user) {
+  return static_cast<size_t>(std::count_if(
+      marks.begin(), marks.end(), [&user](const MarkRecord& m) { return m.Owner == &user; }));
+}
+
+ChangeOutcome RefusedOutcome(std::string why) {
+  ChangeOutcome outcome;
+  outcome.status = ChangeStatus::Refused;
+  outcome.reason = std::move(why);
+  return outcome;
+}
+
+}  // namespace
+
+MemberService::MemberService(Server& server, std::shared_ptr<DurableAcks> durable,
+                             Forwarder forward)
+    : server_(server), durable_(std::move(durable)), forward_(std::move(forward)) {
+  if (!forward_) {
+    forward_ = [&server](TMyNameUser& target, const uint8_t* data, int32_t size,
+                         const std::string& host, int scope, const void* except) {
+      SendReplyPackage(server, target, data, size, host, scope, except);
+    };
+  }
+  server_.handlers.Observers = [this](int32_t group, const uint8_t* data, int32_t size,
+                                      const void* except) { Observe(group, data, size, except); };
+}
+
+MemberService::~MemberService() {
+  server_.handlers.Observers = nullptr;
+}
+
+TMyNameUser* MemberService::Find(MemberRef member) {
+  if (member.group < 0 || static_cast<size_t>(member.group) >= server_.groups.size()) {
+    return nullptr;
+  }
+  TMyDBUser& group = server_.groups[static_cast<size_t>(member.group)];
+  if (member.user < 0 || static_cast<size_t>(member.user) >= group.Users.size()) return nullptr;
+  TMyNameUser& user = group.Users[static_cast<size_t>(member.user)];
+  return user.Valid ? &user : nullptr;
+}
+
+store::RequestPackage& MemberService::NoticeOf(int32_t group) {
+  if (notices_.size() < server_.groups.size()) notices_.resize(server_.groups.size());
+  return notices_.at(static_cast<size_t>(group));
+}
+
+ChangeOutcome MemberService::Outcome(const store::StoreOutcome& stored, TMyDBUser& group) {
+  ChangeOutcome outcome;
+  outcome.status = stored.status;
+  outcome.reason = stored.reason;
+  if (stored.status == ChangeStatus::Journalled && durable_ && group.Journal) {
+    outcome.ticket = durable_->Note(group.Journal);
+  } else if (stored.status == ChangeStatus::Journalled) {
+    outcome.status = ChangeStatus::Stored;  // nobody syncs: as good as written
+  }
+  if (stored.status == ChangeStatus::Refused) Metrics::Add(server_.metrics.editsRefused);
+  if (stored.status == ChangeStatus::WriteFailed) Metrics::Add(server_.metrics.editsWriteFailed);
+  return outcome;
+}
+
+bool MemberService::ReadDays(MemberRef member, double date, int32_t days,
+                             std::vector<store::DayRecord>& out, std::string& reason) {
+  if (Find(member) == nullptr) {
+    reason = "no such member";
+    return false;
+  }
+  TMyDBUser& group = server_.groups[static_cast<size_t>(member.group)];
+  if (group.FileName.empty()) {
+    reason = "the group has no datafile";
+    return false;
+  }
+  const int32_t count = std::clamp(days, 1, days_reply::kMaxDays);
+  try {
+    store::ReadDays(group, server_.log, count, date);
+  } catch (const std::exception& e) {
+    reason = e.what();
+    return false;
+  }
+  out.resize(static_cast<size_t>(count));
+  for (int32_t i = 0; i < count; ++i) {
+    std::memcpy(out[static_cast<size_t>(i)].data(), group.Week->Day(i), store::kDayRecordSize);
+  }
+  return true;
+}
+
+void MemberService::SendWeek(TMyNameUser& user, TMyDBUser& group, double date, MemberSink* origin) {
+  try {
+    store::ReadDays(group, server_.log, days_reply::kMaxDays, date);
+  } catch (const std::exception&) {
+    server_.log.WriteMsg(MsgId::RequestProcessingError, user.HostName + " (Copy Data)");
+    return;
+  }
+  uint8_t* header = group.Week->Header();
+  std::memset(header, 0, days_reply::kHeaderSize);
+  SetCodes(header, code::kReply, subcode::kWeekReply);
+  SetDoubleAt(header, days_reply::kDateOffset, date);
+  forward_(user, header, days_reply::kWeekReplySize, user.HostName, kScopeGroup, origin);
+}
+
+ChangeOutcome MemberService::Apply(MemberRef member, const store::RequestPackage& request,
+                                   int32_t size, MemberSink* origin) {
+  TMyNameUser* user = Find(member);
+  if (user == nullptr) return RefusedOutcome("no such member");
+  TMyDBUser& group = server_.groups[static_cast<size_t>(member.group)];
+  if (group.FileName.empty()) return RefusedOutcome("the group has no datafile");
+  size = std::clamp<int32_t>(size, request::kHeaderSize, request::kSize);
+  const int32_t requestCode = Int32At(request.data(), request::kCodeOffset);
+  store::RequestPackage& notice = NoticeOf(member.group);
+  ResetChangeNotice(notice, request);
+
+  if (requestCode == code::kCopyDay) {
+    group.Busy = true;
+    ChangeOutcome outcome = Outcome(store::CopyDay(group, server_.log, request.data()), group);
+    if (outcome.Accepted()) {
+      // The week goes to every member; a native requester's copy waits for the sync.
+      if (origin == nullptr) HoldUntilDurable(*user, outcome);
+      SendWeek(*user, group, DoubleAt(request.data(), request::kDateOffset), origin);
+    }
+    group.Busy = false;
+    return outcome;
+  }
+
+  const int32_t index = Int32At(request.data(), request::kSubcodeOffset);
+  ChangeOutcome outcome = Outcome(
+      store::EditDay(group, server_.log, requestCode, index, request.data(), notice.data()), group);
+  if (!outcome.Accepted()) return outcome;
+  outcome.notice = std::make_shared<store::RequestPackage>(notice);
+  // The other members may see the change before it is durable; the acknowledgment waits. A
+  // change from another front end goes to every native member, its own host's included.
+  forward_(*user, request.data(), size, user->HostName,
+           origin == nullptr ? kScopeGroupOtherHost : kScopeGroup, origin);
+  return outcome;
+}
+
+ChangeOutcome MemberService::AssignSlotId(MemberRef member, const store::RequestPackage& request,
+                                          int32_t& slotId) {
+  slotId = 0;
+  TMyNameUser* user = Find(member);
+  if (user == nullptr) return RefusedOutcome("no such member");
+  TMyDBUser& group = server_.groups[static_cast<size_t>(member.group)];
+  if (group.FileName.empty()) return RefusedOutcome("the group has no datafile");
+  const int32_t slot = Int32At(request.data(), request::kIndex2Offset);
+  store::RequestPackage& notice = NoticeOf(member.group);
+  ResetChangeNotice(notice, request);
+  auto day = std::make_unique<store::DayRecord>();
+  ChangeOutcome outcome = Outcome(store::EditDay(group, server_.log, code::kAssignSlotId, slot,
+                                                 request.data(), notice.data(), day.get()),
+                                  group);
+  if (outcome.Accepted()) slotId = store::SlotId(*day, slot);
+  return outcome;
+}
+
+void MemberService::HoldUntilDurable(TMyNameUser& user, const ChangeOutcome& outcome) {
+  if (durable_ && outcome.status == ChangeStatus::Journalled) {
+    durable_->HoldUntil(user, outcome.ticket);
+  }
+}
+
+void MemberService::WhenDurable(uint64_t ticket, std::function<void()> done) {
+  if (durable_) {
+    durable_->WhenDurable(ticket, std::move(done));
+  } else {
+    done();
+  }
+}
+
+void MemberService::SetMark(MemberRef member, const store::RequestPackage& request,
+                            MemberSink* origin) {
+  SetMark(member, request, static_cast<int32_t>(request::kHeaderSize), origin);
+}
+
+void MemberService::SetMark(MemberRef member, const store::RequestPackage& request, int32_t size,
+                            MemberSink* origin) {
+  TMyNameUser* user = Find(member);
+  if (user == nullptr) return;
+  TMyDBUser& group = server_.groups[static_cast<size_t>(member.group)];
+  store::RequestPackage package = request;
+  uint8_t* p = package.data();
+  auto& marks = group.Subscriptions;
+  const bool set = p[request::kFlagOffset] != 0;
+  if (set && MarksHeld(marks, *user) >= server_.limits.marksPerUser) {
+    // Refused: neither kept nor passed on, so the others never see a mark it cannot clear.
+    server_.log.Write("Mark refused: " + user->UserName + " (" + user->HostName + ") holds " +
+                      std::to_string(server_.limits.marksPerUser) + " marks");
+    return;
+  }
+  const double mark = DoubleAt(p, request::kMarkOffset) + user->UserIndex * kMarkUserSpacing;
+  SetDoubleAt(p, request::kMarkOffset, mark);
+  forward_(*user, p, std::clamp<int32_t>(size, 0, request::kSize), user->HostName,
+           origin == nullptr ? kScopeGroupOtherHost : kScopeGroup, origin);
+  if (set) {
+    MarkRecord record;
+    record.Owner = user;
+    std::memcpy(record.Header.data(), p, request::kHeaderSize);
+    marks.push_back(record);
+    return;
+  }
+  const double key = std::trunc(mark);
+  const auto first = std::find_if(marks.begin(), marks.end(), [&](const MarkRecord& m) {
+    return m.Owner == user && std::trunc(DoubleAt(m.Header.data(), request::kMarkOffset)) == key;
+  });
+  if (first != marks.end()) marks.erase(first);
+}
+
+SharedBytes MemberService::StatusTable() const {
+  return std::make_shared<const std::vector<uint8_t>>(server_.statusTable);
+}
+
+void MemberService::Attach(int32_t group, MemberSink& sink) {
+  Detach(sink);
+  observers_.push_back(Observer{group, &sink});
+}
+
+void MemberService::Detach(MemberSink& sink) {
+  std::erase_if(observers_, [&sink](const Observer& o) { return o.sink == &sink; });
+}
+
+void MemberService::Observe(int32_t group, const uint8_t* data, int32_t size, const void* except) {
+  if (observers_.empty() || size < 0 || (size > 0 && data == nullptr)) return;
+  SharedBytes payload;
+  // A sink may detach (itself or another) while it receives: walk a copy, and skip a sink that
+  // is gone by the time its turn comes.
+  const std::vector<Observer> observers = observers_;
+  for (const Observer& o : observers) {
+    if (o.sink == except || (group >= 0 && o.group != group)) continue;
+    const bool attached = std::any_of(observers_.begin(), observers_.end(),
+                                      [&o](const Observer& now) { return now.sink == o.sink; });
+    if (!attached) continue;
+    if (!payload) payload = std::make_shared<const std::vector<uint8_t>>(data, data + size);
+    o.sink->Receive(payload);
+  }
+}
+
+}  // namespace qv::service
