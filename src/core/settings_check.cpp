@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <limits>
 #include <optional>
 
 #include "config/default_config.h"
@@ -14,6 +15,8 @@ namespace {
 
 constexpr int32_t kMaxPort = 65535;
 constexpr int32_t kClientPortOffset = 10;
+constexpr int32_t kMinInt = std::numeric_limits<int32_t>::min();
+constexpr int32_t kMaxInt = std::numeric_limits<int32_t>::max();
 
 class Checker {
  public:
@@ -69,18 +72,19 @@ void CheckInlineComments(const config::IniStore& ini, Checker& check) {
 }
 
 void CheckOptions(Checker& check) {
-  check.Int("Options", "Language", false, 0, 1);
+  check.Int("Options", "Language", false, kMinInt, kMaxInt);
+  // Anything but "1" is off: another text is most likely a slip.
   check.Int("Options", "DEBUG", false, 0, 1);
-  check.Int("Options", "SyncWrites", false, 0, 1);
+  check.Int("Options", "SyncWrites", false, kMinInt, kMaxInt);
   check.Int("Options", "ApplicationCharset", false, 0, 255);
 }
 
 void CheckNetwork(Checker& check) {
   check.Int("NetWork", "Port", true, 1, kMaxPort - kClientPortOffset);
-  check.Int("NetWork", "DirectSend", true, 0, 1);
-  check.Int("NetWork", "TCPNoDelay", true, 0, 1);
-  check.Int("NetWork", "Reconnect", false, 0, 1000000);
-  check.Int("NetWork", "CheckInterval_ms", false, 1, 86400000);
+  check.Int("NetWork", "DirectSend", true, kMinInt, kMaxInt);
+  check.Int("NetWork", "TCPNoDelay", true, kMinInt, kMaxInt);
+  check.Int("NetWork", "Reconnect", false, 0, kMaxInt);
+  check.Int("NetWork", "CheckInterval_ms", false, 0, kMaxInt);
 }
 
 void CheckDatafile(const std::string& section, const std::string& path, Checker& check) {
@@ -111,15 +115,12 @@ void CheckDatafile(const std::string& section, const std::string& path, Checker&
 void CheckGroup(const config::IniStore& ini, int number, Checker& check) {
   const std::string section = config::GroupSectionName(number);
   const config::IniSection values = ini.ReadSection(section);
-  check.Int(section, "Count", true, 0, 1000000);
-  check.Int(section, "CountArc", true, 0, 1000000);
-  check.Int(section, "Archive Link", true, 0, 1);
-  const auto begin = check.Int(section, "Time Begin", true, 0, 23);
-  const auto end = check.Int(section, "Time End", true, 1, 24);
-  check.Int(section, "Step", true, 0, 1000);
-  if (begin && end && *begin >= *end) {
-    check.Fault(section, "Time End", values.Value("Time End"), "not after Time Begin");
-  }
+  check.Int(section, "Count", true, 0, kMaxInt);
+  check.Int(section, "CountArc", true, 0, kMaxInt);
+  check.Int(section, "Archive Link", true, kMinInt, kMaxInt);
+  check.Int(section, "Time Begin", true, 0, 24);
+  check.Int(section, "Time End", true, 0, 24);
+  check.Int(section, "Step", true, 0, 2);  // slots of 1, 2 or 3 hours
   const auto users = check.Int(section, "UserCount", true, 0, config::kMaxUsersPerGroup);
   for (int32_t u = 1; users && u <= *users; ++u) {
     const std::string key = "User_" + std::to_string(u);
