@@ -45,8 +45,7 @@ bool CheckConfiguration(const std::string& dir, const std::string& configFile, s
     const bool clean = ReportFindings(path, dir, out);
     return started && clean;
   }
-  std::fprintf(out, "No %s: the first start writes the default file, which gives:\n",
-               path.c_str());
+  std::fprintf(out, "No %s: the first start writes the default file, which gives:\n", path.c_str());
   platform::ScratchDirectory scratch;
   return StartupWouldSucceed(scratch.Path(), "", out);
 }

@@ -11,7 +11,7 @@ struct CommandLine {
   Action action = Action::Run;
   std::string dir;     // --dir; empty: the executable's directory
   std::string config;  // --config (daemon only); empty: Server.ini in the directory
-  std::string error;  // a usage error; the program prints it and ends with status 2
+  std::string error;   // a usage error; the program prints it and ends with status 2
 };
 
 // args without the program name. The desktop program takes no --check.

@@ -99,11 +99,11 @@ void CheckDatafile(const std::string& section, const std::string& path, Checker&
       if (platform::CanCreateIn(dir)) {
         check.Note("[" + section + "] Name=" + path + ": no such file; it will be created");
       } else {
-        check.Fault(section, "Name", path,
-                    "no such file, and it cannot be created in " + dir +
-                        (platform::KindOf(dir) == platform::PathKind::Missing
-                             ? " (no such directory)"
-                             : " (not writable)"));
+        check.Fault(
+            section, "Name", path,
+            "no such file, and it cannot be created in " + dir +
+                (platform::KindOf(dir) == platform::PathKind::Missing ? " (no such directory)"
+                                                                      : " (not writable)"));
       }
       return;
     }
@@ -161,7 +161,8 @@ void CheckFeed(const config::IniStore& ini, Checker& check) {
   while (from <= allow.size() && !allow.empty()) {
     const size_t comma = std::min(allow.find(',', from), allow.size());
     std::string item = allow.substr(from, comma - from);
-    while (!item.empty() && std::isspace(static_cast<unsigned char>(item.front()))) item.erase(0, 1);
+    while (!item.empty() && std::isspace(static_cast<unsigned char>(item.front())))
+      item.erase(0, 1);
     while (!item.empty() && std::isspace(static_cast<unsigned char>(item.back()))) item.pop_back();
     if (!config::ParseAddressRange(item)) {
       check.Fault(section, "Allow", allow,

@@ -14,7 +14,8 @@ struct SettingsFinding {
 };
 
 // stateDir: where the server keeps POP3/ and debug.log.
-std::vector<SettingsFinding> CheckSettings(const config::IniStore& ini, const std::string& stateDir);
+std::vector<SettingsFinding> CheckSettings(const config::IniStore& ini,
+                                           const std::string& stateDir);
 
 // True when a value looks like "value ; comment": the file format has no inline comments, so the
 // comment would become part of the value.

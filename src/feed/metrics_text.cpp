@@ -65,7 +65,8 @@ void WriteProcessFigures(Writer& w, const platform::ProcessFigures& p) {
   w.Head("process_start_time_seconds", "gauge",
          "Start time of the process since unix epoch in seconds.");
   w.Value("process_start_time_seconds", p.StartTimeSeconds);
-  w.Head("process_cpu_seconds_total", "counter", "Total user and system CPU time spent in seconds.");
+  w.Head("process_cpu_seconds_total", "counter",
+         "Total user and system CPU time spent in seconds.");
   w.Value("process_cpu_seconds_total", p.CpuSeconds);
   w.Head("process_resident_memory_bytes", "gauge", "Resident memory size in bytes.");
   w.Value("process_resident_memory_bytes", p.ResidentBytes);

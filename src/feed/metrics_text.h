@@ -26,10 +26,10 @@ struct GroupGauges {
 
 // sessions: users with a session now. Build information and the process figures (when /proc
 // could be read) come with the counters; then each group's gauges.
-std::string RenderMetrics(const Metrics& metrics, int64_t sessions, const FeedCounters& feed,
-                          const std::vector<GroupGauges>& groups = {},
-                          const std::optional<platform::ProcessFigures>& process =
-                              platform::ReadProcessFigures());
+std::string RenderMetrics(
+    const Metrics& metrics, int64_t sessions, const FeedCounters& feed,
+    const std::vector<GroupGauges>& groups = {},
+    const std::optional<platform::ProcessFigures>& process = platform::ReadProcessFigures());
 
 // The gauges of the server's groups; aliases are the groups' names in UTF-8, by group index.
 // A datafile that cannot be read counts as empty.

@@ -149,8 +149,9 @@ TEST(CheckConfigTest, EachFaultFailsAndIsNamed) {
   }
   // The good file with a full [Feed] passes; the missing datafile in a writable directory is a
   // note only, since the start creates it.
-  dir.Write("Server.ini", good + "[Feed]\nPort=8080\nAddress=0.0.0.0\nAllow=192.168.1.0/24, "
-                                 "10.0.0.7\nMaxClients=256\nProxy=127.0.0.1\n");
+  dir.Write("Server.ini", good +
+                              "[Feed]\nPort=8080\nAddress=0.0.0.0\nAllow=192.168.1.0/24, "
+                              "10.0.0.7\nMaxClients=256\nProxy=127.0.0.1\n");
   const Checked checked = Check(dir.Path());
   EXPECT_TRUE(checked.ok) << checked.out;
   EXPECT_NE(checked.out.find(": note: [DataBase - 1] Name=" + dir.File("office.qdb") +

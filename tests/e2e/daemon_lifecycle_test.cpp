@@ -46,10 +46,11 @@ TEST(DaemonLifecycleTest, DebugModeWritesTheLogLinesToDebugLog) {
   test::TempDir dir;
   dir.Write("Server.ini",
             "[Options]\r\nLanguage=0\r\nDEBUG=1\r\n[NetWork]\r\nPort=" +
-                std::to_string(test::FreePortPair()) + "\r\nDirectSend=1\r\n"
-            "TCPNoDelay=1\r\n[DataBases]\r\nCount=1\r\nAlias1=G\r\n[DataBase - 1]\r\nName=\r\n"
-            "Count=7\r\nCountArc=0\r\nTime Begin=9\r\nTime End=20\r\nStep=0\r\nUserCount=0\r\n"
-            "Archive Link=0\r\n");
+                std::to_string(test::FreePortPair()) +
+                "\r\nDirectSend=1\r\n"
+                "TCPNoDelay=1\r\n[DataBases]\r\nCount=1\r\nAlias1=G\r\n[DataBase - 1]\r\nName=\r\n"
+                "Count=7\r\nCountArc=0\r\nTime Begin=9\r\nTime End=20\r\nStep=0\r\nUserCount=0\r\n"
+                "Archive Link=0\r\n");
   test::DaemonProcess daemon(QV_SERVERD_PATH, dir.Path());
   ASSERT_TRUE(daemon.WaitForOutput("Initialization -> Ok!")) << daemon.Stdout();
   daemon.Signal(SIGINT);
@@ -66,10 +67,9 @@ TEST(DaemonLifecycleTest, DebugModeWritesTheLogLinesToDebugLog) {
 // SIGTERM then stops it with one line.
 TEST(DaemonLifecycleTest, HangupReopensDebugLogAndTerminationIsLogged) {
   test::TempDir dir;
-  dir.Write("Server.ini",
-            "[Options]\r\nLanguage=0\r\nDEBUG=1\r\n[NetWork]\r\nPort=" +
-                std::to_string(test::FreePortPair()) +
-                "\r\nDirectSend=1\r\nTCPNoDelay=1\r\n[DataBases]\r\nCount=0\r\n");
+  dir.Write("Server.ini", "[Options]\r\nLanguage=0\r\nDEBUG=1\r\n[NetWork]\r\nPort=" +
+                              std::to_string(test::FreePortPair()) +
+                              "\r\nDirectSend=1\r\nTCPNoDelay=1\r\n[DataBases]\r\nCount=0\r\n");
   test::DaemonProcess daemon(QV_SERVERD_PATH, dir.Path());
   ASSERT_TRUE(daemon.WaitForOutput("Initialization -> Ok!")) << daemon.Stdout();
   std::filesystem::rename(dir.File("debug.log"), dir.File("debug.log.1"));

@@ -2,8 +2,8 @@
 // (parsed with libical), its entity tag, refusals, the status page and the metrics.
 #include <gtest/gtest.h>
 
-#include <ctime>
 #include <libical/ical.h>
+#include <ctime>
 
 #include <chrono>
 #include <map>

@@ -2,11 +2,11 @@
 //   hold_port start PORT PIDFILE   listens on PORT in a background process (for at most an hour)
 //   hold_port stop PIDFILE         ends that process
 // When the port is already taken, start succeeds without holding it: somebody else holds it.
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <unistd.h>
-#include <fcntl.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -81,7 +81,8 @@ int Stop(const std::string& pidFile) {
   // Only the holder this file names, and only while it still is one.
   std::ifstream comm("/proc/" + std::to_string(pid) + "/comm");
   std::string name;
-  if (std::getline(comm, name) && name == "hold_port" && ::kill(static_cast<pid_t>(pid), SIGTERM) != 0) {
+  if (std::getline(comm, name) && name == "hold_port" &&
+      ::kill(static_cast<pid_t>(pid), SIGTERM) != 0) {
     std::perror("kill");
     return 1;
   }

@@ -60,9 +60,10 @@ class DaemonProcess {
     }
     for (const std::string& entry : env) envp.push_back(const_cast<char*>(entry.c_str()));
     envp.push_back(nullptr);
-    const int rc = launcher.empty()
-                       ? posix_spawn(&pid_, exe.c_str(), &actions, nullptr, argv.data(), envp.data())
-                       : posix_spawnp(&pid_, argv[0], &actions, nullptr, argv.data(), envp.data());
+    const int rc =
+        launcher.empty()
+            ? posix_spawn(&pid_, exe.c_str(), &actions, nullptr, argv.data(), envp.data())
+            : posix_spawnp(&pid_, argv[0], &actions, nullptr, argv.data(), envp.data());
     posix_spawn_file_actions_destroy(&actions);
     if (rc != 0) throw std::runtime_error("cannot start " + exe);
   }
