@@ -62,7 +62,8 @@ class Checker {
 
 void CheckInlineComments(const config::IniStore& ini, Checker& check) {
   for (const std::string& name : ini.SectionNames()) {
-    for (const config::IniEntry& entry : ini.ReadSection(name).Entries()) {
+    const config::IniSection section = ini.ReadSection(name);  // kept alive for the loop
+    for (const config::IniEntry& entry : section.Entries()) {
       if (LooksLikeInlineComment(entry.Value)) {
         check.Fault(name, entry.Key, entry.Value,
                     "looks like an inline comment (comments go on lines of their own)");

@@ -87,8 +87,8 @@ void WriteGroupGauges(Writer& w, const std::vector<GroupGauges>& groups) {
   const auto label = [](const GroupGauges& g) {
     return "{group=\"" + EscapeLabelValue(g.Alias) + "\"}";
   };
-  w.Head("quorvane_group_days", "gauge", "Day records in the group's datafile.");
-  for (const GroupGauges& g : groups) w.Value("quorvane_group_days" + label(g), g.Days);
+  w.Head("quorvane_group_day_records", "gauge", "Day records in the group's datafile.");
+  for (const GroupGauges& g : groups) w.Value("quorvane_group_day_records" + label(g), g.Days);
   w.Head("quorvane_group_datafile_bytes", "gauge", "Size of the group's datafile in bytes.");
   for (const GroupGauges& g : groups) {
     w.Value("quorvane_group_datafile_bytes" + label(g), g.DatafileBytes);

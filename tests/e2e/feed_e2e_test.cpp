@@ -297,7 +297,7 @@ TEST_F(FeedE2E, CalendarFollowsTheEditsAndOnlyAllowedPeersGetIt) {
   EXPECT_GE(Sample(metrics->body, "process_open_fds"), 5);  // listeners and sessions at least
   EXPECT_GE(Sample(metrics->body, "process_cpu_seconds_total"), 0);
   EXPECT_EQ(Sample(metrics->body, "quorvane_group_members_online{group=\"Team\"}"), 1);
-  EXPECT_GE(Sample(metrics->body, "quorvane_group_days{group=\"Team\"}"), 1);
+  EXPECT_GE(Sample(metrics->body, "quorvane_group_day_records{group=\"Team\"}"), 1);
   EXPECT_GE(Sample(metrics->body, "quorvane_group_datafile_bytes{group=\"Team\"}"), 1);
   EXPECT_NE(metrics->body.find("quorvane_build_info{version=\""), std::string::npos);
 }

@@ -74,7 +74,7 @@ TEST(Metrics, CountersAndHistogramsInExpositionFormat) {
       EXPECT_EQ(line.rfind(lastType, 0), 0u) << line;
     }
   }
-  EXPECT_EQ(types, 25);  // with build information and six process figures
+  EXPECT_EQ(types, 26);  // with build information and six process figures
 }
 
 // What promtool, Prometheus's own checker, says of the text; empty when it is clean.
@@ -114,7 +114,7 @@ TEST(Metrics, BuildProcessAndGroupFiguresPassPromtool) {
             std::string::npos);
   EXPECT_NE(text.find("\nprocess_open_fds "), std::string::npos);
   EXPECT_NE(text.find("# TYPE process_cpu_seconds_total counter\n"), std::string::npos);
-  EXPECT_NE(text.find("quorvane_group_days{group=\"Office\"} 400\n"), std::string::npos);
+  EXPECT_NE(text.find("quorvane_group_day_records{group=\"Office\"} 400\n"), std::string::npos);
   EXPECT_NE(text.find("quorvane_group_datafile_bytes{group=\"Office\"} 400000\n"),
             std::string::npos);
   EXPECT_NE(text.find("quorvane_group_members_online{group=\"Office\"} 2\n"), std::string::npos);
