@@ -1,6 +1,6 @@
 // quorvane-serverd: the server without a window. Log lines go to standard output; SIGINT and
-// SIGTERM close it as closing the main window would. Under systemd it reports readiness, its
-// connection count and its stop (Type=notify).
+// SIGTERM close it as closing the main window would, SIGHUP re-opens debug.log. Under systemd it
+// reports readiness, its connection count and its stop (Type=notify).
 #include <unistd.h>
 
 #include <cstdio>
@@ -10,6 +10,7 @@
 
 #include "core/check_config.h"
 #include "core/command_line.h"
+#include "core/daemon_signals.h"
 #include "core/process_entry.h"
 #include "core/server_location.h"
 #include "core/service_front_end.h"
@@ -49,9 +50,9 @@ int main(int argc, char** argv) {
       // Reads only: a missing --dir is not created.
       const std::string dir =
           options.dir.empty() ? qv::platform::ExecutableDirectory() : options.dir;
-      return qv::CheckConfiguration(dir, stdout) ? 0 : 1;
+      return qv::CheckConfiguration(dir, options.config, stdout) ? 0 : 1;
     }
-    const int signalFd = qv::platform::OpenTerminationSignals();
+    const int signalFd = qv::platform::OpenTerminationSignals(true);
     const qv::ServerLocation location = qv::ResolveServerLocation(options.dir);
     qv::InstanceClaim instance(location);
     if (!instance.Acquired()) {
@@ -61,8 +62,13 @@ int main(int argc, char** argv) {
     qv::platform::PollLoop loop;
     qv::ServiceFrontEnd front(stdout, qv::platform::IsJournalStream(STDOUT_FILENO));
     qv::ServerProcess process(location.dir, loop, front);
+    process.server().configFile = options.config;
     loop.Watch(signalFd, qv::platform::EventLoop::kReadable, [&](uint32_t) {
-      if (qv::platform::ReadSignal(signalFd) != 0) loop.Quit();
+      const int signalNumber = qv::platform::ReadSignal(signalFd);
+      if (signalNumber == 0) return;
+      const bool stop = qv::HandleDaemonSignal(process.server(), signalNumber);
+      process.server().log.Flush(front.View());
+      if (stop) loop.Quit();
     });
     // Start-up has printed its last line and the listener is open when Start returns.
     process.Start();

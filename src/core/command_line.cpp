@@ -16,7 +16,7 @@ const char* ProgramName(bool daemon) {
 
 CommandLine ParseCommandLine(const std::vector<std::string>& args, bool daemon) {
   CommandLine result;
-  bool help = false, version = false, check = false, dirGiven = false;
+  bool help = false, version = false, check = false, dirGiven = false, configGiven = false;
   std::string error;  // the first usage error
   const auto fail = [&error](std::string text) {
     if (error.empty()) error = std::move(text);
@@ -40,6 +40,17 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args, bool daemon) 
       if (dirGiven) fail("--dir given twice");
       dirGiven = true;
       result.dir = value;
+    } else if (daemon && (arg == "--config" || arg.rfind("--config=", 0) == 0)) {
+      std::string value;
+      if (arg != "--config") {
+        value = arg.substr(9);
+      } else if (i + 1 < args.size()) {
+        value = args[++i];
+      }
+      if (value.empty()) fail("--config needs a file");
+      if (configGiven) fail("--config given twice");
+      configGiven = true;
+      result.config = value;
     } else {
       fail((arg.size() > 1 && arg[0] == '-' ? "unknown option " : "unexpected argument ") + arg);
     }
@@ -59,9 +70,9 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args, bool daemon) 
 
 std::string UsageText(bool daemon) {
   std::string text = std::string("Usage: ") + ProgramName(daemon) + " [--dir DIR]" +
-                     (daemon ? " [--check]" : "") + "\n";
+                     (daemon ? " [--config FILE] [--check]" : "") + "\n";
   text += daemon ? "The group calendar server without a window: log lines go to standard output,\n"
-                   "SIGINT and SIGTERM stop it.\n"
+                   "SIGINT and SIGTERM stop it; SIGHUP re-opens debug.log.\n"
                  : "The group calendar server with its log window, settings and tray icon.\n";
   text +=
       "\n"
@@ -70,9 +81,13 @@ std::string UsageText(bool daemon) {
       "               runs per directory\n";
   if (daemon) {
     text +=
+        "  --config FILE  read the settings from FILE instead of DIR/Server.ini (the package's\n"
+        "               service uses /etc/quorvane/Server.ini)\n";
+    text +=
         "  --check      read Server.ini and print what start-up would log, without opening\n"
         "               the port or any datafile or mailbox; exit status 0 when start-up\n"
-        "               would say \"Initialization -> Ok!\", 1 otherwise\n";
+        "               would say \"Initialization -> Ok!\" and no key, datafile or\n"
+        "               directory is at fault, 1 otherwise (each fault is named)\n";
   }
   text +=
       "  --help       show this text\n"

@@ -1,5 +1,6 @@
 #pragma once
-// The options of the two server programs: --dir DIR, --check (daemon only), --help, --version.
+// The options of the two server programs: --dir DIR, --config FILE and --check (daemon only),
+// --help, --version.
 #include <string>
 #include <vector>
 
@@ -8,8 +9,9 @@ namespace qv {
 struct CommandLine {
   enum class Action { Run, Check, Help, Version };
   Action action = Action::Run;
-  std::string dir;    // --dir; empty: the executable's directory
-  std::string error;  // a usage error; the program prints it and ends with status 2
+  std::string dir;     // --dir; empty: the executable's directory
+  std::string config;  // --config (daemon only); empty: Server.ini in the directory
+  std::string error;   // a usage error; the program prints it and ends with status 2
 };
 
 // args without the program name. The desktop program takes no --check.

@@ -8,7 +8,8 @@ namespace qv {
 
 class ConsoleLogView final : public LogView {
  public:
-  // journal: every line starts with its priority ("<3>", "<4>", "<6>") for the journal.
+  // journal: every line starts with its priority ("<3>", "<4>", "<6>") for the journal, and the
+  // entry's own "HH:MM:SS " time stamp is left out (the journal stamps each line itself).
   explicit ConsoleLogView(std::FILE* out, bool journal = false) : out_(out), journal_(journal) {}
   int LineCount() const override { return 0; }  // printed lines are never trimmed
   bool DeleteLastLine() override { return false; }

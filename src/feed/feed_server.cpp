@@ -130,7 +130,8 @@ struct FeedServer::Impl {
     });
     http.Get("/metrics", [this](const httplib::Request&, httplib::Response& res) {
       Metrics::Add(counters.metrics);
-      res.set_content(RenderMetrics(server.metrics, server.sessionCount.load(), counters),
+      res.set_content(RenderMetrics(server.metrics, server.sessionCount.load(), counters,
+                                    CollectGroupGauges(server, aliases)),
                       "text/plain; version=0.0.4; charset=utf-8");
     });
     http.set_error_handler([this](const httplib::Request&, httplib::Response& res) {

@@ -2,6 +2,13 @@
 
 #include <cstdio>
 
+#include "state/server.h"
+#include "store/day_range_reader.h"
+
+#ifndef QV_VERSION
+#define QV_VERSION "unknown"
+#endif
+
 namespace qv::feed {
 namespace {
 
@@ -15,6 +22,11 @@ class Writer {
   }
   void Value(const std::string& name, int64_t value) {
     out_ += name + " " + std::to_string(value) + "\n";
+  }
+  void Value(const std::string& name, double value) {
+    char text[40];
+    std::snprintf(text, sizeof text, "%.17g", value);
+    out_ += name + " " + text + "\n";
   }
   void Scalar(const char* name, const char* type, const char* help, uint64_t value) {
     Head(name, type, help);
@@ -49,10 +61,93 @@ uint64_t Load(const Metrics::Counter& c) {
   return c.load(std::memory_order_relaxed);
 }
 
+void WriteProcessFigures(Writer& w, const platform::ProcessFigures& p) {
+  w.Head("process_start_time_seconds", "gauge",
+         "Start time of the process since unix epoch in seconds.");
+  w.Value("process_start_time_seconds", p.StartTimeSeconds);
+  w.Head("process_cpu_seconds_total", "counter",
+         "Total user and system CPU time spent in seconds.");
+  w.Value("process_cpu_seconds_total", p.CpuSeconds);
+  w.Head("process_resident_memory_bytes", "gauge", "Resident memory size in bytes.");
+  w.Value("process_resident_memory_bytes", p.ResidentBytes);
+  w.Head("process_virtual_memory_bytes", "gauge", "Virtual memory size in bytes.");
+  w.Value("process_virtual_memory_bytes", p.VirtualBytes);
+  if (p.OpenFds >= 0) {
+    w.Head("process_open_fds", "gauge", "Number of open file descriptors.");
+    w.Value("process_open_fds", p.OpenFds);
+  }
+  if (p.MaxFds > 0) {
+    w.Head("process_max_fds", "gauge", "Maximum number of open file descriptors.");
+    w.Value("process_max_fds", p.MaxFds);
+  }
+}
+
+void WriteGroupGauges(Writer& w, const std::vector<GroupGauges>& groups) {
+  if (groups.empty()) return;
+  const auto label = [](const GroupGauges& g) {
+    return "{group=\"" + EscapeLabelValue(g.Alias) + "\"}";
+  };
+  w.Head("quorvane_group_day_records", "gauge", "Day records in the group's datafile.");
+  for (const GroupGauges& g : groups) w.Value("quorvane_group_day_records" + label(g), g.Days);
+  w.Head("quorvane_group_datafile_bytes", "gauge", "Size of the group's datafile in bytes.");
+  for (const GroupGauges& g : groups) {
+    w.Value("quorvane_group_datafile_bytes" + label(g), g.DatafileBytes);
+  }
+  w.Head("quorvane_group_members_online", "gauge", "Members of the group with a session now.");
+  for (const GroupGauges& g : groups) {
+    w.Value("quorvane_group_members_online" + label(g), g.MembersOnLine);
+  }
+}
+
 }  // namespace
 
-std::string RenderMetrics(const Metrics& m, int64_t sessions, const FeedCounters& feed) {
+std::string EscapeLabelValue(const std::string& value) {
+  std::string out;
+  out.reserve(value.size());
+  for (const char c : value) {
+    if (c == '\\' || c == '"') {
+      out += '\\';
+      out += c;
+    } else if (c == '\n') {
+      out += "\\n";
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+
+std::vector<GroupGauges> CollectGroupGauges(Server& server,
+                                            const std::vector<std::string>& aliases) {
+  std::vector<GroupGauges> gauges;
+  for (size_t g = 0; g < server.groups.size(); ++g) {
+    TMyDBUser& group = server.groups[g];
+    GroupGauges row;
+    row.Alias = g < aliases.size() ? aliases[g] : group.Alias;
+    if (!group.FileName.empty()) {
+      try {
+        const store::DatafileSummary summary = store::ReadDatafileSummary(group);
+        row.Days = summary.Records;
+        row.DatafileBytes = summary.Size;
+      } catch (const std::exception&) {
+      }
+    }
+    for (const TMyNameUser& user : group.Users) {
+      if (user.Valid && user.Connected.load()) ++row.MembersOnLine;
+    }
+    gauges.push_back(std::move(row));
+  }
+  return gauges;
+}
+
+std::string RenderMetrics(const Metrics& m, int64_t sessions, const FeedCounters& feed,
+                          const std::vector<GroupGauges>& groups,
+                          const std::optional<platform::ProcessFigures>& process) {
   Writer w;
+  w.Head("quorvane_build_info", "gauge", "Always 1; the version of the running server.");
+  w.Value(std::string("quorvane_build_info{version=\"") + EscapeLabelValue(QV_VERSION) + "\"}",
+          int64_t{1});
+  if (process) WriteProcessFigures(w, *process);
   w.Head("quorvane_sessions", "gauge", "Users with a session now.");
   w.Value("quorvane_sessions", sessions);
   w.Scalar("quorvane_connections_accepted_total", "counter",
@@ -103,6 +198,7 @@ std::string RenderMetrics(const Metrics& m, int64_t sessions, const FeedCounters
   w.Value("quorvane_http_requests_total{route=\"other\",code=\"404\"}", Load(feed.notFound));
   w.Histogram("quorvane_calendar_build_seconds", "Time to read a group's days and build its feed.",
               feed.calendarLatency);
+  WriteGroupGauges(w, groups);
   return w.Take();
 }
 

@@ -9,7 +9,7 @@
 
 namespace qv::platform {
 
-int OpenTerminationSignals() {
+int OpenTerminationSignals(bool hangup) {
   if (::signal(SIGPIPE, SIG_IGN) == SIG_ERR) {
     throw std::system_error(errno, std::generic_category(), "signal(SIGPIPE)");
   }
@@ -17,6 +17,7 @@ int OpenTerminationSignals() {
   sigemptyset(&set);
   sigaddset(&set, SIGINT);
   sigaddset(&set, SIGTERM);
+  if (hangup) sigaddset(&set, SIGHUP);
   if (const int rc = ::pthread_sigmask(SIG_BLOCK, &set, nullptr); rc != 0) {
     throw std::system_error(rc, std::generic_category(), "pthread_sigmask");
   }

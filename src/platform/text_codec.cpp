@@ -78,4 +78,19 @@ std::string Utf8ToCp1251(std::string_view text) {
   return Convert(text, "CP1251", "UTF-8");
 }
 
+std::optional<std::string> Utf8ToCodePageExact(std::string_view text, const char* codePage) {
+  iconv_t cd = OpenConverter(codePage, "UTF-8");
+  std::string out(text.size() + 16, '\0');  // a single-byte code page never grows a text
+  char* in = const_cast<char*>(text.data());
+  size_t inLeft = text.size();
+  char* outPtr = out.data();
+  size_t outLeft = out.size();
+  const bool whole = ::iconv(cd, &in, &inLeft, &outPtr, &outLeft) != static_cast<size_t>(-1) &&
+                     ::iconv(cd, nullptr, nullptr, &outPtr, &outLeft) != static_cast<size_t>(-1);
+  ::iconv_close(cd);
+  if (!whole || inLeft != 0) return std::nullopt;
+  out.resize(out.size() - outLeft);
+  return out;
+}
+
 }  // namespace qv::platform

@@ -131,6 +131,14 @@ void Log::SetDebug(bool on, std::string debugFilePath) {
   if (on) debugFd_ = ::open(debugFilePath_.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
 }
 
+bool Log::ReopenDebugFile() {
+  std::lock_guard lock(sessionLock_);
+  CloseDebugFile();
+  if (!debug_) return false;
+  debugFd_ = ::open(debugFilePath_.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0640);
+  return debugFd_ >= 0;
+}
+
 bool Log::Debug() const {
   std::lock_guard lock(sessionLock_);
   return debug_;

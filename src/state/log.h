@@ -52,6 +52,10 @@ class Log final : public LogSink {
   // and kept open while debug mode is on.
   void SetDebug(bool on, std::string debugFilePath);
   bool Debug() const;
+  // After debug.log was moved away (log rotation): closes the open file and opens the path
+  // again, creating it (mode 0640) when missing. False when debug mode is off or the file
+  // cannot be opened.
+  bool ReopenDebugFile();
   // Cleared when the main window closes; afterwards Write does nothing.
   void SetWindowOpen(bool open);
   bool WindowOpen() const;

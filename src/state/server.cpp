@@ -22,6 +22,7 @@ Server::Server(std::string exeDirectory, platform::EventLoop& eventLoop, FrontEn
 }
 
 std::string Server::ConfigPath() const {
+  if (!configFile.empty()) return configFile;
   return platform::JoinPath(exeDir, config::kConfigFileName);
 }
 

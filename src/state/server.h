@@ -55,6 +55,7 @@ struct Server {
 
   std::string exeDir;         // start-up
   std::string pop3Dir;        // start-up
+  std::string configFile;     // start-up; empty: Server.ini in exeDir
   config::Settings settings;  // start-up
   bool initOk = true;         // start-up
   int32_t totalUsers = 0;     // start-up

@@ -5,7 +5,13 @@
 #include <cstdio>
 #include <filesystem>
 #include <set>
+#include <string>
+#include <vector>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "core/settings_check.h"
 #include "support/temp_dir.h"
 
 namespace qv {
@@ -16,11 +22,11 @@ struct Checked {
   std::string out;
 };
 
-Checked Check(const std::string& dir) {
+Checked Check(const std::string& dir, const std::string& configFile = "") {
   Checked result;
   std::FILE* file = std::tmpfile();
   if (file == nullptr) return result;
-  result.ok = CheckConfiguration(dir, file);
+  result.ok = CheckConfiguration(dir, configFile, file);
   std::rewind(file);
   char buffer[512];
   for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, file)) > 0;)
@@ -95,10 +101,93 @@ TEST(CheckConfigTest, MissingFileIsCheckedAsTheDefaultAndNotWritten) {
   const std::string missing = dir.File("not-yet");
   const Checked checked = Check(missing);
   EXPECT_TRUE(checked.ok) << checked.out;
-  EXPECT_NE(checked.out.find("No Server.ini in " + missing), std::string::npos) << checked.out;
+  EXPECT_NE(checked.out.find("No " + missing + "/Server.ini"), std::string::npos) << checked.out;
   EXPECT_NE(checked.out.find("Created file Server.ini"), std::string::npos);
   EXPECT_NE(checked.out.find("User list of server is empty. See Settings"), std::string::npos);
   EXPECT_FALSE(std::filesystem::exists(missing));
+}
+
+// Each fault alone makes the check fail, and the output names its section, key and value.
+TEST(CheckConfigTest, EachFaultFailsAndIsNamed) {
+  test::TempDir dir;
+  const std::string users = "UserCount=1\nUser_1=127.0.0.2::Anna\n";
+  const std::string good = Ini("Language=0\n", "Port=7000\n", users, dir.File("office.qdb"));
+  struct Case {
+    std::string ini;
+    std::string named;
+  };
+  const std::vector<Case> cases = {
+      {Ini("Language=0\n", "Port=sixty\n", users), "[NetWork] Port=sixty: not a number"},
+      {Ini("Language=0\n", "Port=99999\n", users), "[NetWork] Port=99999: out of range"},
+      {Ini("Language=0\n", "Port=7000 ; the port\n", users),
+       "[NetWork] Port=7000 ; the port: looks like an inline comment"},
+      {Ini("Language=0\nDEBUG=yes\n", "Port=7000\n", users), "[Options] DEBUG=yes"},
+      {Ini("Language=0\n", "Port=7000\n", "UserCount=1\nUser_1=Anna\n"),
+       "[DataBase - 1] User_1=Anna: not host::name"},
+      {Ini("Language=0\n", "Port=7000\n", users, dir.File("no/such/dir/office.qdb")),
+       "[DataBase - 1] Name=" + dir.File("no/such/dir/office.qdb") +
+           ": no such file, and it cannot be created in " + dir.File("no/such/dir") +
+           " (no such directory)"},
+      {Ini("Language=0\n", "Port=7000\n", users, dir.Path()),
+       "[DataBase - 1] Name=" + dir.Path() + ": not a regular file"},
+      {good + "[Feed]\nPort=99999\n", "[Feed] Port=99999: out of range 0..65535"},
+      {good + "[Feed]\nPort=8080\nAddress=nowhere\n",
+       "[Feed] Address=nowhere: not a dotted IPv4 address"},
+      {good + "[Feed]\nPort=8080\nAllow=192.168.1.0/24, 10.0.0.0/33\n",
+       "\"10.0.0.0/33\" is not an IPv4 address"},
+      {good + "[Feed]\nPort=8080                          ; 0 or missing: no HTTP listener\n",
+       "[Feed] Port=8080                          ; 0 or missing: no HTTP listener: looks like"},
+      {good + "[Feed]\nMaxClients=0\n", "[Feed] MaxClients=0: out of range 1..65535"},
+      {good + "[Feed]\nProxy=proxy.local\n", "[Feed] Proxy=proxy.local: not a dotted IPv4"},
+  };
+  for (const Case& c : cases) {
+    dir.Write("Server.ini", c.ini);
+    const Checked checked = Check(dir.Path());
+    EXPECT_FALSE(checked.ok) << c.named << "\n" << checked.out;
+    EXPECT_NE(checked.out.find(c.named), std::string::npos) << checked.out;
+    EXPECT_NE(checked.out.find(": error: "), std::string::npos) << checked.out;
+  }
+  // The good file with a full [Feed] passes; the missing datafile in a writable directory is a
+  // note only, since the start creates it.
+  dir.Write("Server.ini", good +
+                              "[Feed]\nPort=8080\nAddress=0.0.0.0\nAllow=192.168.1.0/24, "
+                              "10.0.0.7\nMaxClients=256\nProxy=127.0.0.1\n");
+  const Checked checked = Check(dir.Path());
+  EXPECT_TRUE(checked.ok) << checked.out;
+  EXPECT_NE(checked.out.find(": note: [DataBase - 1] Name=" + dir.File("office.qdb") +
+                             ": no such file; it will be created"),
+            std::string::npos)
+      << checked.out;
+}
+
+TEST(CheckConfigTest, DatafileThatCannotBeWrittenFailsAndConfigFileIsRead) {
+  test::TempDir dir, etc;
+  const std::string datafile = dir.File("office.qdb");
+  dir.Write("office.qdb", "");
+  ASSERT_EQ(::chmod(datafile.c_str(), 0444), 0);
+  const std::string users = "UserCount=1\nUser_1=127.0.0.2::Anna\n";
+  // The settings come from --config; the directory holds no Server.ini.
+  etc.Write("Server.ini", Ini("Language=0\n", "Port=7000\n", users, datafile));
+  const Checked checked = Check(dir.Path(), etc.File("Server.ini"));
+  if (::geteuid() == 0) {
+    EXPECT_TRUE(checked.ok) << checked.out;  // root may write any file
+  } else {
+    EXPECT_FALSE(checked.ok);
+    EXPECT_NE(checked.out.find("Name=" + datafile + ": the datafile cannot be read and written"),
+              std::string::npos)
+        << checked.out;
+  }
+  EXPECT_NE(checked.out.find("Initialization -> Ok!"), std::string::npos) << checked.out;
+  EXPECT_FALSE(std::filesystem::exists(dir.File("Server.ini")));
+}
+
+TEST(CheckConfigTest, InlineCommentsAreToldFromValues) {
+  EXPECT_TRUE(LooksLikeInlineComment("8080 ; the port"));
+  EXPECT_TRUE(LooksLikeInlineComment("8080\t;x"));
+  EXPECT_TRUE(LooksLikeInlineComment("; all of it"));
+  EXPECT_FALSE(LooksLikeInlineComment("8080"));
+  EXPECT_FALSE(LooksLikeInlineComment("a;b"));  // a name may hold a semicolon
+  EXPECT_FALSE(LooksLikeInlineComment(""));
 }
 
 }  // namespace

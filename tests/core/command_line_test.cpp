@@ -26,6 +26,11 @@ TEST(CommandLineTest, ReadsDirectoryCheckHelpAndVersion) {
   EXPECT_EQ(ParseCommandLine({"--bogus", "-h"}, true).action, Action::Help);
   EXPECT_TRUE(ParseCommandLine({"--bogus", "--help"}, true).error.empty());
   EXPECT_EQ(ParseCommandLine({"--check", "--version"}, true).action, Action::Version);
+
+  line = ParseCommandLine({"--config", "/etc/quorvane/Server.ini", "--dir", "/srv/q"}, true);
+  EXPECT_EQ(line.config, "/etc/quorvane/Server.ini");
+  EXPECT_EQ(line.dir, "/srv/q");
+  EXPECT_EQ(ParseCommandLine({"--config=s.ini", "--check"}, true).config, "s.ini");
 }
 
 TEST(CommandLineTest, ReportsUsageErrors) {
@@ -38,6 +43,9 @@ TEST(CommandLineTest, ReportsUsageErrors) {
   EXPECT_EQ(ParseCommandLine({"-x", "-y", "--version"}, true).error, "unknown option -x");
   // The desktop program has no --check.
   EXPECT_EQ(ParseCommandLine({"--check"}, false).error, "unknown option --check");
+  EXPECT_EQ(ParseCommandLine({"--config"}, true).error, "--config needs a file");
+  EXPECT_EQ(ParseCommandLine({"--config=a", "--config", "b"}, true).error, "--config given twice");
+  EXPECT_EQ(ParseCommandLine({"--config", "a"}, false).error, "unknown option --config");
   EXPECT_EQ(ParseCommandLine({"--dir", "/srv/q"}, false).dir, "/srv/q");
 }
 

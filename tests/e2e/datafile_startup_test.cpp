@@ -9,6 +9,7 @@
 #include "store/datafile.h"
 #include "support/daemon_process.h"
 #include "support/temp_dir.h"
+#include "support/test_server.h"
 #include "wire/day_record.h"
 
 namespace qv {
@@ -41,8 +42,9 @@ TEST(DatafileStartupTest, GapsAreFilledAndOldDaysMoveToTheArchive) {
     }
   }
   dir.Write("Server.ini",
-            "[Options]\r\nLanguage=0\r\n[NetWork]\r\nPort=6393\r\nDirectSend=1\r\nTCPNoDelay=1\r\n"
-            "[DataBases]\r\nCount=1\r\nAlias1=Office\r\n[DataBase - 1]\r\nName=" +
+            "[Options]\r\nLanguage=0\r\n[NetWork]\r\nPort=" + std::to_string(test::FreePortPair()) +
+                "\r\nDirectSend=1\r\nTCPNoDelay=1\r\n"
+                "[DataBases]\r\nCount=1\r\nAlias1=Office\r\n[DataBase - 1]\r\nName=" +
                 dir.File("office.qdb") +
                 "\r\nCount=3\r\nCountArc=5\r\nTime Begin=9\r\nTime End=20\r\nStep=0\r\n"
                 "UserCount=1\r\nUser_1=127.0.0.2::Anna\r\nArchive Link=0\r\n");

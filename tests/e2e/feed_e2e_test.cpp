@@ -1,7 +1,9 @@
 // The HTTP feed of the real daemon: a group's calendar as edited through the client library
 // (parsed with libical), its entity tag, refusals, the status page and the metrics.
 #include <gtest/gtest.h>
+
 #include <libical/ical.h>
+#include <ctime>
 
 #include <chrono>
 #include <map>
@@ -286,6 +288,18 @@ TEST_F(FeedE2E, CalendarFollowsTheEditsAndOnlyAllowedPeersGetIt) {
   const double syncs = Sample(metrics->body, "quorvane_journal_syncs_total");
   EXPECT_GE(syncs, 1);
   EXPECT_EQ(Sample(metrics->body, "quorvane_journal_sync_seconds_count"), syncs);
+  // The daemon's own process: started within the last minute, some memory and descriptors.
+  const double now = static_cast<double>(std::time(nullptr));
+  const double started = Sample(metrics->body, "process_start_time_seconds");
+  EXPECT_GT(started, now - 60);
+  EXPECT_LE(started, now + 1);
+  EXPECT_GT(Sample(metrics->body, "process_resident_memory_bytes"), 1 << 20);
+  EXPECT_GE(Sample(metrics->body, "process_open_fds"), 5);  // listeners and sessions at least
+  EXPECT_GE(Sample(metrics->body, "process_cpu_seconds_total"), 0);
+  EXPECT_EQ(Sample(metrics->body, "quorvane_group_members_online{group=\"Team\"}"), 1);
+  EXPECT_GE(Sample(metrics->body, "quorvane_group_day_records{group=\"Team\"}"), 1);
+  EXPECT_GE(Sample(metrics->body, "quorvane_group_datafile_bytes{group=\"Team\"}"), 1);
+  EXPECT_NE(metrics->body.find("quorvane_build_info{version=\""), std::string::npos);
 }
 
 TEST_F(FeedE2E, StatusPageShowsUsersAndTheirState) {

@@ -1,10 +1,19 @@
 // The status page escapes what it shows; the metrics text is valid Prometheus exposition.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <ctime>
+#include <optional>
 #include <sstream>
+#include <vector>
 
 #include "feed/metrics_text.h"
 #include "feed/status_page.h"
+#include "platform/process_figures.h"
+#include "support/temp_dir.h"
 
 namespace qv::feed {
 namespace {
@@ -65,7 +74,57 @@ TEST(Metrics, CountersAndHistogramsInExpositionFormat) {
       EXPECT_EQ(line.rfind(lastType, 0), 0u) << line;
     }
   }
-  EXPECT_EQ(types, 19);
+  EXPECT_EQ(types, 26);  // with build information and six process figures
+}
+
+// What promtool, Prometheus's own checker, says of the text; empty when it is clean.
+std::optional<std::string> PromtoolFindings(const std::string& text) {
+  if (std::system("command -v promtool >/dev/null 2>&1") != 0) return std::nullopt;
+  test::TempDir dir;
+  dir.Write("metrics.txt", text);
+  const std::string command =
+      "promtool check metrics < " + dir.File("metrics.txt") + " > " + dir.File("out.txt") + " 2>&1";
+  const int status = std::system(command.c_str());
+  std::string out = dir.Read("out.txt");
+  if (status != 0 && out.empty()) out = "promtool failed";
+  return out;
+}
+
+TEST(Metrics, BuildProcessAndGroupFiguresPassPromtool) {
+  Metrics m;
+  FeedCounters feed;
+  const auto process = platform::ReadProcessFigures();
+  ASSERT_TRUE(process.has_value());
+  EXPECT_GT(process->ResidentBytes, 0);
+  EXPECT_GE(process->OpenFds, 3);
+  EXPECT_GT(process->StartTimeSeconds, 1.5e9);
+  EXPECT_LE(process->StartTimeSeconds, static_cast<double>(std::time(nullptr)) + 1);
+  // An open descriptor more shows.
+  const int fd = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+  ASSERT_GE(fd, 0);
+  EXPECT_EQ(platform::ReadProcessFigures()->OpenFds, process->OpenFds + 1);
+  ::close(fd);
+
+  const std::vector<GroupGauges> groups = {{"Office", 400, 400 * 1000, 2},
+                                           {"Say \"hi\"\\\n", 0, 0, 0}};
+  const std::string text = RenderMetrics(m, 2, feed, groups, process);
+  EXPECT_NE(text.find("quorvane_build_info{version=\""), std::string::npos) << text;
+  EXPECT_NE(text.find("\nprocess_start_time_seconds "), std::string::npos);
+  EXPECT_NE(text.find("\nprocess_resident_memory_bytes " + std::to_string(process->ResidentBytes)),
+            std::string::npos);
+  EXPECT_NE(text.find("\nprocess_open_fds "), std::string::npos);
+  EXPECT_NE(text.find("# TYPE process_cpu_seconds_total counter\n"), std::string::npos);
+  EXPECT_NE(text.find("quorvane_group_day_records{group=\"Office\"} 400\n"), std::string::npos);
+  EXPECT_NE(text.find("quorvane_group_datafile_bytes{group=\"Office\"} 400000\n"),
+            std::string::npos);
+  EXPECT_NE(text.find("quorvane_group_members_online{group=\"Office\"} 2\n"), std::string::npos);
+  EXPECT_NE(text.find("{group=\"Say \\\"hi\\\"\\\\\\n\"} 0\n"), std::string::npos) << text;
+  // Without /proc the process figures are left out, the rest stays.
+  EXPECT_EQ(RenderMetrics(m, 0, feed, {}, std::nullopt).find("process_"), std::string::npos);
+
+  const auto findings = PromtoolFindings(text);
+  if (!findings) GTEST_SKIP() << "promtool is not installed";
+  EXPECT_EQ(*findings, "") << text;
 }
 
 }  // namespace

@@ -25,9 +25,11 @@ namespace qv::test {
 class DaemonProcess {
  public:
   // Copies the daemon binary into dir and starts it there, with args after the program name and
-  // env ("NAME=value") added to this process's environment.
+  // env ("NAME=value") added to this process's environment. launcher, when given, is a command
+  // that execs the daemon in place (such as "unshare -n"), so the process id stays the daemon's.
   DaemonProcess(const std::string& binary, const std::string& dir,
-                const std::vector<std::string>& args = {}, const std::vector<std::string>& env = {})
+                const std::vector<std::string>& args = {}, const std::vector<std::string>& env = {},
+                const std::vector<std::string>& launcher = {})
       : dir_(dir) {
     const std::string exe = dir + "/quorvane-serverd";
     if (!std::filesystem::exists(exe)) {
@@ -41,7 +43,9 @@ class DaemonProcess {
                                      0644);
     posix_spawn_file_actions_addopen(&actions, 2, errPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
                                      0644);
-    std::vector<char*> argv = {const_cast<char*>(exe.c_str())};
+    std::vector<char*> argv;
+    for (const std::string& word : launcher) argv.push_back(const_cast<char*>(word.c_str()));
+    argv.push_back(const_cast<char*>(exe.c_str()));
     for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
     argv.push_back(nullptr);
     // A service manager or journal of the test's own is not passed on; env replaces what it names.
@@ -56,7 +60,10 @@ class DaemonProcess {
     }
     for (const std::string& entry : env) envp.push_back(const_cast<char*>(entry.c_str()));
     envp.push_back(nullptr);
-    const int rc = posix_spawn(&pid_, exe.c_str(), &actions, nullptr, argv.data(), envp.data());
+    const int rc =
+        launcher.empty()
+            ? posix_spawn(&pid_, exe.c_str(), &actions, nullptr, argv.data(), envp.data())
+            : posix_spawnp(&pid_, argv[0], &actions, nullptr, argv.data(), envp.data());
     posix_spawn_file_actions_destroy(&actions);
     if (rc != 0) throw std::runtime_error("cannot start " + exe);
   }
@@ -155,5 +162,19 @@ class DaemonProcess {
   pid_t pid_ = -1;
   std::optional<int> exitStatus_;
 };
+
+// A first start writes the default Server.ini and listens on its port, 6340, which a server
+// installed on the machine may hold. Where the test may (as root, with unshare(1)), such a daemon
+// runs in a network namespace of its own; otherwise the list is empty.
+inline std::vector<std::string> OwnNetworkLauncher() {
+  if (::geteuid() != 0 || !std::filesystem::exists("/usr/bin/unshare")) return {};
+  return {"/usr/bin/unshare", "--net"};
+}
+
+// Runs a command in the network namespace of process pid (which the single-instance name is
+// bound to, as an abstract socket).
+inline std::vector<std::string> NetworkOfLauncher(pid_t pid) {
+  return {"/usr/bin/nsenter", "--net=/proc/" + std::to_string(pid) + "/ns/net"};
+}
 
 }  // namespace qv::test

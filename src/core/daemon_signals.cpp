@@ -1,0 +1,27 @@
+#include "core/daemon_signals.h"
+
+#include <signal.h>
+
+#include <string>
+
+namespace qv {
+
+bool HandleDaemonSignal(Server& server, int signalNumber) {
+  if (signalNumber == SIGHUP) {
+    if (!server.log.Debug()) {
+      server.log.Write("SIGHUP received: debug mode is off, no debug.log to re-open");
+    } else if (server.log.ReopenDebugFile()) {
+      server.log.Write("SIGHUP received: debug.log re-opened");
+    } else {
+      server.log.Write("SIGHUP received: debug.log could not be re-opened: " +
+                       server.DebugLogPath());
+    }
+    return false;
+  }
+  const char* name = signalNumber == SIGINT ? "SIGINT" : signalNumber == SIGTERM ? "SIGTERM" : "";
+  server.log.Write(std::string("Stopped by signal ") +
+                   (*name != '\0' ? name : std::to_string(signalNumber).c_str()));
+  return true;
+}
+
+}  // namespace qv
