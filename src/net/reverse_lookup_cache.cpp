@@ -1,5 +1,6 @@
 #include "net/reverse_lookup_cache.h"
 
+#include <thread>
 #include <utility>
 
 namespace qv::net {
@@ -41,6 +42,55 @@ std::string ReverseLookupCache::Lookup(const std::string& address) {
   entry.pending = false;
   resolved_.notify_all();
   return name;
+}
+
+std::optional<std::string> ReverseLookupCache::LookupWithin(const std::string& address,
+                                                            std::chrono::milliseconds limit,
+                                                            size_t maxQueries) {
+  Queries& q = *queries_;
+  std::unique_lock lock(q.mutex);
+  const auto now = std::chrono::steady_clock::now();
+  auto it = q.entries.find(address);
+  if (it != q.entries.end()) {
+    if (it->second.pending) return std::nullopt;
+    if (now < it->second.expires) return it->second.name;
+    q.entries.erase(it);
+  }
+  if (q.running >= maxQueries) return std::nullopt;
+  if (q.entries.size() >= maxEntries_) {
+    std::erase_if(q.entries, [](const auto& item) { return !item.second.pending; });
+  }
+  q.entries[address] = Entry{};
+  ++q.running;
+  // The query runs on a thread of its own so that the caller's wait has a limit; the resolver
+  // call itself cannot be interrupted.
+  std::thread([queries = queries_, resolver = resolver_, ttl = ttl_, address] {
+    std::string name;
+    bool answered = true;
+    try {
+      name = resolver(address);
+    } catch (...) {
+      answered = false;
+    }
+    std::lock_guard done(queries->mutex);
+    --queries->running;
+    if (answered) {
+      Entry& entry = queries->entries[address];
+      entry.name = name;
+      entry.expires = std::chrono::steady_clock::now() + ttl;
+      entry.pending = false;
+    } else {
+      queries->entries.erase(address);
+    }
+    queries->resolved.notify_all();
+  }).detach();
+  const bool resolved = q.resolved.wait_for(lock, limit, [&] {
+    auto found = q.entries.find(address);
+    return found == q.entries.end() || !found->second.pending;
+  });
+  if (!resolved) return std::string();
+  auto found = q.entries.find(address);
+  return found == q.entries.end() ? std::string() : found->second.name;
 }
 
 void ReverseLookupCache::MakeRoom(std::chrono::steady_clock::time_point now) {
