@@ -65,7 +65,8 @@ TEST(Metrics, CountersAndHistogramsInExpositionFormat) {
       EXPECT_EQ(line.rfind(lastType, 0), 0u) << line;
     }
   }
-  EXPECT_EQ(types, 19);
+  EXPECT_EQ(types, 20);
+  EXPECT_NE(text.find("\nquorvane_journal_pending_bytes 0\n"), std::string::npos) << text;
 }
 
 }  // namespace

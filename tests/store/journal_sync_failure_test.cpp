@@ -41,9 +41,9 @@ class SyncFailureRun {
       data.append(reinterpret_cast<const char*>(day.data()), day.size());
     }
     files_.Put(kDatafile, data);
-    // Small files: the journal retires a file every two entries, so checkpoints run all along.
+    // Small files: the journal retires a file every six entries, so checkpoints run all along.
     journal_ = std::make_unique<DayJournal>(files_, JournalName(kDatafile),
-                                            CheckpointPolicy{60, std::chrono::hours(1)});
+                                            CheckpointPolicy{200, std::chrono::hours(1)});
   }
 
   // One change and one round of the group commit and the event thread's work after it.
@@ -111,7 +111,7 @@ class SyncFailureRun {
 };
 
 TEST(JournalSyncFailure, EveryChangeReportedDurableSurvivesAPowerCut) {
-  constexpr int kChanges = 14;
+  constexpr int kChanges = 20;
   int runs = 0;
   for (int failing = 1; failing <= 3; ++failing) {
     for (int from = 0; from < kChanges; ++from) {
