@@ -122,8 +122,7 @@ void IdentifyConnection(Server& server, TFormSocksServer& window,
     }
     // One query per address at a time, and a limit on the wait: while its address's query runs,
     // a further connection from it is closed at once.
-    const std::optional<std::string> name =
-        window.ReverseLookups().LookupWithin(address, kLookupLimit);
+    const std::optional<std::string> name = window.ReverseLookups().Lookup(address, kLookupLimit);
     if (!name) {
       Metrics::Add(server.metrics.refusedUnknownHost);
       connection->Close();
