@@ -80,8 +80,7 @@ void ClientConnectEvent(Server& server, TFormSocksServer& window,
   // slot taken the connection is turned away at once: the listener keeps taking connections,
   // so strangers can never hold up users known by address.
   if (!window.IdentificationSlotFree()) {
-    Metrics::Add(server.metrics.refusedUnknownHost);
-    platform::CloseQuietly(*connection);
+    RefuseUnknown(server, *connection, address, "");
     return;
   }
   try {
@@ -124,8 +123,7 @@ void IdentifyConnection(Server& server, TFormSocksServer& window,
     // a further connection from it is closed at once.
     const std::optional<std::string> name = window.ReverseLookups().Lookup(address, kLookupLimit);
     if (!name) {
-      Metrics::Add(server.metrics.refusedUnknownHost);
-      connection->Close();
+      RefuseUnknown(server, *connection, address, "");
       return;
     }
     if (!name->empty()) user = UserByHostName(server, *name);
