@@ -78,7 +78,7 @@ std::string RunAndCutPower(test::FaultFiles& files, int changes, int failFrom, i
 }
 
 TEST(JournalSyncFailure, EveryChangeReportedDurableSurvivesAPowerCut) {
-  constexpr int kChanges = 20;
+  constexpr int kChanges = 15;
   for (int failing = 1; failing <= 3; ++failing) {
     for (int from = 0; from < kChanges; ++from) {
       for (int cut = from; cut <= kChanges; ++cut) {
