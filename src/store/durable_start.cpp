@@ -16,10 +16,7 @@ void PrepareDurableGroupDatafile(GroupDatafile& group, LogSink& log, bool syncWr
   try {
     group.Journal = std::make_shared<DayJournal>(FilesOf(group), JournalName(group.FileName));
   } catch (const std::exception& e) {
-    // Without its journal the group could not make an edit durable: it refuses them.
     log.Write(group.Alias + " -> journal: " + e.what());
-    group.Journal =
-        std::make_shared<DayJournal>(FilesOf(group), JournalName(group.FileName), e.what());
   }
 }
 

@@ -9,8 +9,7 @@ namespace qv::store {
 
 // The file layer chosen by syncWrites, PrepareGroupDatafile (which writes a journal left by the
 // last run onto the datafile first), then, with syncs, the journal opened for this run. A
-// journal that cannot be opened is logged and replaced by one that refuses every entry, so
-// that no edit is taken that could not be made durable. Failures of
+// journal that cannot be opened is logged and the group runs without one. Failures of
 // PrepareGroupDatafile throw as there.
 void PrepareDurableGroupDatafile(GroupDatafile& group, LogSink& log, bool syncWrites);
 

@@ -58,12 +58,6 @@ DayJournal::DayJournal(FileLayer& files, std::string path, CheckpointPolicy poli
   if (parts_[1].size > 0 && parts_[0].size == 0) active_ = 1;
 }
 
-DayJournal::DayJournal(FileLayer& files, std::string path, std::string openError)
-    : files_(files), path_(std::move(path)), openError_(std::move(openError)) {
-  parts_[0].path = path_;
-  parts_[1].path = SecondJournalName(DatafilePath());
-}
-
 DayJournal::~DayJournal() {
   for (Part& part : parts_) {
     if (part.file) platform::CloseQuietly(*part.file);
@@ -109,10 +103,6 @@ void DayJournal::Append(int64_t offset, double date, ConstDayBytes image, size_t
 }
 
 bool DayJournal::Accepting(std::string& why) const {
-  if (!openError_.empty()) {
-    why = "journal could not be opened: " + openError_;
-    return false;
-  }
   const int64_t pending = PendingBytes();
   if (pending >= policy_.pendingCap) {
     why = "journal holds " + std::to_string(pending) +

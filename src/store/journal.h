@@ -14,8 +14,8 @@
 // middle of its write.
 //
 // A journal refuses new entries (Append throws JournalRefused, Accepting says why) while it holds
-// more bytes not yet durable or not yet written in place than its cap allows, when it could not
-// be opened, and when the append itself cannot be written: the change is then not stored.
+// more bytes not yet durable or not yet written in place than its cap allows, and when the
+// append itself cannot be written (a full disk): the change is then not stored.
 //
 // A sync that failed may have dropped what it could not write while a later sync reports success
 // (Linux reports a writeback error once): after a failure, nothing is trusted until every byte
@@ -70,8 +70,6 @@ class DayJournal {
   // Opens (creates when missing) both files of the journal whose first file is path. Entries
   // found in them are kept, and the sequence goes on from the last one. Throws.
   DayJournal(FileLayer& files, std::string path, CheckpointPolicy policy = {});
-  // A journal whose files could not be opened (why): it refuses every entry.
-  DayJournal(FileLayer& files, std::string path, std::string openError);
   ~DayJournal();
   DayJournal(const DayJournal&) = delete;
   DayJournal& operator=(const DayJournal&) = delete;
@@ -162,7 +160,6 @@ class DayJournal {
   std::atomic<uint64_t> durable_{0};
   std::atomic<uint64_t> written_{0};
   std::deque<JournalEntry> pending_;
-  std::string openError_;                 // set once; the files could not be opened
   std::atomic<int64_t> pendingBytes_{0};  // bytes of the pending entries
   std::atomic<int64_t> tailBytes_{0};     // bytes of both parts' tails
   std::atomic<bool> datafileRewriteDue_{false};
