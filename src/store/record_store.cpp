@@ -125,14 +125,25 @@ void InsertDay(GroupDatafile& group, File& file, int64_t pos, int64_t size, Cons
   FileLayer& files = FilesOf(group);
   const int64_t whole = size / kRecord * kRecord;
   auto moved = std::make_unique<DayRecord>();
-  ReplaceBySideFile(files, group.FileName, [&](File& side) {
-    CopyBytes(file, 0, pos, side, 0);
-    side.WriteAt(pos, day.data(), kRecord);
-    for (int64_t p = pos; p < whole; p += kRecord) {
-      file.ReadAt(p, moved->data(), kRecord);
-      side.WriteAt(p + kRecord, moved->data(), kRecord);
-    }
-  });
+  bool renamed = false;
+  try {
+    ReplaceBySideFile(
+        files, group.FileName,
+        [&](File& side) {
+          CopyBytes(file, 0, pos, side, 0);
+          side.WriteAt(pos, day.data(), kRecord);
+          for (int64_t p = pos; p < whole; p += kRecord) {
+            file.ReadAt(p, moved->data(), kRecord);
+            side.WriteAt(p + kRecord, moved->data(), kRecord);
+          }
+        },
+        [&] { renamed = true; });
+  } catch (...) {
+    // Only the directory's sync failed: the new file is in place all the same, and pending
+    // entries at offsets of the old layout must not be laid over it.
+    if (renamed && group.Journal) group.Journal->Reset();
+    throw;
+  }
   // The journal's entries hold offsets of the old layout, and the new file holds them all (it
   // was read through the pending entries).
   if (group.Journal) group.Journal->Reset();

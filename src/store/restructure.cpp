@@ -288,6 +288,9 @@ void ReplaceFiles(RunState& run) {
   if (!platform::RenameFile(run.work.NewArchive, run.archivePath)) {
     throw platform::FileError("Cannot replace " + run.archivePath, errno);
   }
+  // The new archive's name is durable before the datafile loses the days it took over: a power
+  // cut between the renames must not find the old archive beside the new datafile.
+  platform::SyncDirectoryOf(run.archivePath);
   if (!platform::RenameFile(run.work.NewData, run.options.DatafilePath)) {
     throw platform::FileError("Cannot replace " + run.options.DatafilePath, errno);
   }

@@ -74,7 +74,7 @@ TEST(Metrics, CountersAndHistogramsInExpositionFormat) {
       EXPECT_EQ(line.rfind(lastType, 0), 0u) << line;
     }
   }
-  EXPECT_EQ(types, 26);  // with build information and six process figures
+  EXPECT_EQ(types, 27);  // with build information, six process figures and the journal gauge
 }
 
 // What promtool, Prometheus's own checker, says of the text; empty when it is clean.
