@@ -75,6 +75,7 @@ TEST(Metrics, CountersAndHistogramsInExpositionFormat) {
     }
   }
   EXPECT_EQ(types, 27);  // with build information, six process figures and the journal gauge
+  EXPECT_NE(text.find("\nquorvane_journal_pending_bytes 0\n"), std::string::npos) << text;
 }
 
 // What promtool, Prometheus's own checker, says of the text; empty when it is clean.
