@@ -78,4 +78,8 @@ std::string Utf8ToCp1251(std::string_view text) {
   return Convert(text, "CP1251", "UTF-8");
 }
 
+std::string Utf8ToCodePage(std::string_view text, const char* codePage) {
+  return Convert(text, codePage, "UTF-8");
+}
+
 }  // namespace qv::platform

@@ -12,6 +12,8 @@ std::string Cp1251ToUtf8(std::string_view text);
 std::string CodePageToUtf8(std::string_view text, const char* codePage);
 // Characters with no Windows-1251 form become '?'.
 std::string Utf8ToCp1251(std::string_view text);
+// UTF-8 to any single-byte code page iconv knows; characters without a form there become '?'.
+std::string Utf8ToCodePage(std::string_view text, const char* codePage);
 
 // A converter from one single-byte code page to UTF-8 for many texts (one iconv descriptor).
 // One thread at a time.
