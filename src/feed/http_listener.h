@@ -80,10 +80,11 @@ class HttpListener {
   ListenerOptions options_;
   HttpRoutes& routes_;
   PeerDecider& peers_;
+  // Before io_: pages still held by its handlers leave their slot when it is destroyed.
+  std::atomic<int> pages_{0};
   boost::asio::io_context io_;
   std::unique_ptr<Acceptor> acceptor_;
   std::vector<std::thread> threads_;
-  std::atomic<int> pages_{0};
   uint16_t port_ = 0;
 };
 

@@ -70,8 +70,8 @@ TEST(PageCodec, ForwardedEditsBecomeTheirChange) {
   service::SetCodes(line.data(), 16, 3);
   EXPECT_EQ(codec.Package(Bytes(line)), Json({{"type", "changed"}, {"date", "2026-12-09"}}));
   // A cut edit, a mail notice and a keep-alive mean nothing to the page.
-  EXPECT_TRUE(codec.Package(std::vector<uint8_t>(Bytes(line).begin(), Bytes(line).begin() + 40))
-                  .is_null());
+  const std::vector<uint8_t> whole = Bytes(line);
+  EXPECT_TRUE(codec.Package(std::vector<uint8_t>(whole.begin(), whole.begin() + 40)).is_null());
   EXPECT_TRUE(codec.Package(std::vector<uint8_t>{0x70, 0x17, 0, 0}).is_null());
   EXPECT_TRUE(codec.Package(std::vector<uint8_t>{0, 0, 0, 0}).is_null());
 }

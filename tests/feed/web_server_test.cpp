@@ -207,6 +207,7 @@ class WebServer : public ::testing::Test {
     return test::HttpGet(from, feedPort_, path);
   }
 
+  FakeMemberApi api_;  // outlives the server and the listener, which hold it
   std::unique_ptr<test::InProcessServer> engine_;
   std::unique_ptr<FeedServer> feed_;
   int feedPort_ = 0;
@@ -264,7 +265,7 @@ TEST_F(WebServer, IdleConnectionsAreClosed) {
 }
 
 TEST_F(WebServer, UpgradesOnlyForMembersFromTheirOwnOrigin) {
-  FakeMemberApi api;
+  FakeMemberApi& api = api_;
   ASSERT_NO_FATAL_FAILURE(Start("", &api));
   EXPECT_EQ(PageClient("127.0.0.2", feedPort_, "http://evil.example").Status(), 403u);
   EXPECT_EQ(PageClient("127.0.0.2", feedPort_, "").Status(), 403u);
@@ -282,7 +283,7 @@ TEST_F(WebServer, UpgradesOnlyForMembersFromTheirOwnOrigin) {
 }
 
 TEST_F(WebServer, EditsGoThroughTheMemberApiAndChangesComeBackLive) {
-  FakeMemberApi api;
+  FakeMemberApi& api = api_;
   ASSERT_NO_FATAL_FAILURE(Start("", &api));
   PageClient page("127.0.0.3", feedPort_, Origin());
   ASSERT_TRUE(page.Open());
@@ -328,7 +329,7 @@ TEST_F(WebServer, EditsGoThroughTheMemberApiAndChangesComeBackLive) {
 }
 
 TEST_F(WebServer, BoundsOnPagesAndMessages) {
-  FakeMemberApi api;
+  FakeMemberApi& api = api_;
   ASSERT_NO_FATAL_FAILURE(Start("MaxClients=2\r\n", &api));
   PageClient first("127.0.0.2", feedPort_, Origin());
   PageClient second("127.0.0.3", feedPort_, Origin());
