@@ -35,7 +35,7 @@ struct FeedSettings {
   std::string Address = kDefaultFeedAddress;
   std::vector<AddressRange> Allow;
   int32_t MaxClients = kDefaultFeedMaxClients;
-  std::string Proxy;  // empty: no proxy is trusted
+  std::string Proxy;                // empty: no proxy is trusted
   std::string CodePage = "CP1252";  // of the texts in day records (iconv name)
   // What was wrong in the section, one text per problem, for the log; the value concerned was
   // left out (a bad Port or Address: no listener).

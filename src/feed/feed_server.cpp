@@ -2,21 +2,21 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cctype>
 #include <chrono>
 #include <cstdio>
 #include <ctime>
 #include <mutex>
 #include <optional>
-#include <cctype>
 #include <thread>
 
 #include "config/feed_settings.h"
 #include "feed/calendar.h"
+#include "feed/http_listener.h"
 #include "feed/metrics_text.h"
+#include "feed/page_session.h"
 #include "feed/peer_filter.h"
 #include "feed/status_page.h"
-#include "feed/http_listener.h"
-#include "feed/page_session.h"
 #include "feed/web_assets.h"
 #include "platform/socket.h"
 #include "platform/text_codec.h"
@@ -181,8 +181,8 @@ struct FeedServer::Impl final : HttpRoutes {
     static const std::string kGroups = "/groups/", kIcs = ".ics", kApp = "/app/";
     if (path->rfind(kGroups, 0) == 0 && path->size() > kGroups.size() + kIcs.size() &&
         path->compare(path->size() - kIcs.size(), kIcs.size(), kIcs) == 0) {
-      return Calendar(req, path->substr(kGroups.size(),
-                                        path->size() - kGroups.size() - kIcs.size()));
+      return Calendar(req,
+                      path->substr(kGroups.size(), path->size() - kGroups.size() - kIcs.size()));
     }
     if (*path == "/metrics") {
       Metrics::Add(counters.metrics);
@@ -347,10 +347,10 @@ void FeedServer::Start() {
     options.proxy = im.settings.Proxy;
     options.lowPriority = im.tuning.lowPriority;
     auto listener = std::make_unique<HttpListener>(options, im, *im.peers);
-    im.pages = std::make_unique<PageContext>(PageContext{
-        im.server, im.api, PageCodec(im.settings.CodePage), listener.get(),
-        im.server.catalogue.Current() == Language::Russian ? "ru" : "en",
-        options.maxRequestBytes, [&im](const std::string& line) { im.Log(line); }});
+    im.pages = std::make_unique<PageContext>(
+        PageContext{im.server, im.api, PageCodec(im.settings.CodePage), listener.get(),
+                    im.server.catalogue.Current() == Language::Russian ? "ru" : "en",
+                    options.maxRequestBytes, [&im](const std::string& line) { im.Log(line); }});
     std::string why;
     if (!listener->Start(why)) {
       im.Log("cannot listen on " + im.settings.Address + ":" + std::to_string(im.settings.Port) +

@@ -17,7 +17,7 @@ namespace qv::feed {
 
 // Values tests shorten.
 struct FeedTuning {
-  std::chrono::milliseconds idle = std::chrono::seconds(5);  // a silent connection is closed
+  std::chrono::milliseconds idle = std::chrono::seconds(5);         // a silent connection is closed
   std::chrono::milliseconds lookupLimit = std::chrono::seconds(2);  // reverse lookup of a peer
   bool lowPriority = true;  // the I/O threads at the lowest CPU priority
 };

@@ -32,27 +32,25 @@ const std::string kRefusal =
 // Writes the fixed 403 without reading the request, then lets the connection go.
 void RefuseAtAccept(std::shared_ptr<beast::tcp_stream> stream) {
   stream->expires_after(kRefusalLinger);
-  asio::async_write(*stream, asio::buffer(kRefusal),
-                    [stream](const beast::error_code& ec, size_t) {
-                      if (ec) return;
-                      beast::error_code ignored;
-                      stream->socket().shutdown(tcp::socket::shutdown_send, ignored);
-                      auto scratch = std::make_shared<std::array<char, 4096>>();
-                      // Drained until the peer closes or the linger ends; each chunk dropped.
-                      auto drain = std::make_shared<std::function<void()>>();
-                      *drain = [stream, scratch, drain] {
-                        stream->async_read_some(asio::buffer(*scratch),
-                                                [stream, scratch, drain](
-                                                    const beast::error_code& e, size_t) {
-                                                  if (e) {
-                                                    *drain = nullptr;  // ends the cycle
-                                                    return;
-                                                  }
-                                                  (*drain)();
-                                                });
-                      };
-                      (*drain)();
-                    });
+  asio::async_write(*stream, asio::buffer(kRefusal), [stream](const beast::error_code& ec, size_t) {
+    if (ec) return;
+    beast::error_code ignored;
+    stream->socket().shutdown(tcp::socket::shutdown_send, ignored);
+    auto scratch = std::make_shared<std::array<char, 4096>>();
+    // Drained until the peer closes or the linger ends; each chunk dropped.
+    auto drain = std::make_shared<std::function<void()>>();
+    *drain = [stream, scratch, drain] {
+      stream->async_read_some(asio::buffer(*scratch),
+                              [stream, scratch, drain](const beast::error_code& e, size_t) {
+                                if (e) {
+                                  *drain = nullptr;  // ends the cycle
+                                  return;
+                                }
+                                (*drain)();
+                              });
+    };
+    (*drain)();
+  });
 }
 
 std::string LastForwardedAddress(const HttpRequest& request) {
@@ -90,10 +88,9 @@ class HttpSession : public std::enable_shared_from_this<HttpSession> {
     parser_->header_limit(kHeaderLimit);
     parser_->body_limit(listener_.options_.maxRequestBytes);
     stream_.expires_after(listener_.options_.idle);
-    http::async_read(stream_, buffer_, *parser_,
-                     [self = shared_from_this()](const beast::error_code& ec, size_t) {
-                       self->OnRead(ec);
-                     });
+    http::async_read(
+        stream_, buffer_, *parser_,
+        [self = shared_from_this()](const beast::error_code& ec, size_t) { self->OnRead(ec); });
   }
 
  private:
@@ -110,8 +107,9 @@ class HttpSession : public std::enable_shared_from_this<HttpSession> {
     PeerInfo peer = peer_;
     std::string scheme = "http";
     if (!listener_.options_.proxy.empty() && peer_.address == listener_.options_.proxy) {
+      // The proxy speaks for the browser behind it; without a forwarded address, for itself.
       const std::string forwarded = LastForwardedAddress(request);
-      if (!forwarded.empty()) peer = listener_.peers_.DecideByAddress(forwarded);
+      peer = listener_.peers_.DecideByAddress(forwarded.empty() ? peer_.address : forwarded);
       const auto proto = request.find("X-Forwarded-Proto");
       if (proto != request.end() && proto->value() == "https") scheme = "https";
     }
@@ -127,8 +125,8 @@ class HttpSession : public std::enable_shared_from_this<HttpSession> {
       if (peer.member == nullptr) return Forbid(request, peer.address, "no member");
       if (!sameOrigin) return Forbid(request, peer.address, "foreign origin " + origin);
       if (!listener_.TakePageSlot()) {
-        return Send(TextResponse(request, http::status::service_unavailable,
-                                 "Too many pages open\n"));
+        return Send(
+            TextResponse(request, http::status::service_unavailable, "Too many pages open\n"));
       }
       stream_.expires_never();
       listener_.routes_.OpenPage(std::move(stream_), std::move(request), peer);
@@ -226,6 +224,14 @@ void HttpListener::Admit(tcp::socket socket) {
   if (ec) return;
   auto stream = std::make_shared<beast::tcp_stream>(std::move(socket));
   const std::string address = PlainIpv4(remote.address().to_string());
+  if (!options_.proxy.empty() && address == options_.proxy) {
+    // Each request of the trusted proxy is decided by the address it forwards.
+    PeerInfo proxy;
+    proxy.address = address;
+    proxy.mayRead = true;
+    std::make_shared<HttpSession>(*this, std::move(*stream), std::move(proxy))->Read();
+    return;
+  }
   peers_.Decide(address, stream->get_executor(), [this, stream, address](PeerInfo info) {
     if (!info.mayRead) {
       routes_.Refused(address, "not allowed");

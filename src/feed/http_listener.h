@@ -5,11 +5,11 @@
 // Bounds: a peer that may not connect gets its 403 as soon as it is accepted, before anything
 // it sent is read; a connection that sends nothing for `idle` is closed; requests are at most
 // 64 KiB; at most `maxPages` WebSocket pages are open at once.
+#include <atomic>
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/beast/core/tcp_stream.hpp>
 #include <boost/beast/http.hpp>
-#include <atomic>
 #include <chrono>
 #include <memory>
 #include <string>
@@ -30,7 +30,7 @@ struct ListenerOptions {
   std::chrono::milliseconds idle = std::chrono::seconds(5);
   int maxPages = 256;
   size_t maxRequestBytes = 64 * 1024;
-  std::string proxy;  // the trusted reverse proxy's dotted address, or empty
+  std::string proxy;         // the trusted reverse proxy's dotted address, or empty
   bool lowPriority = false;  // the I/O threads at the lowest CPU priority
 };
 
@@ -90,7 +90,7 @@ class HttpListener {
 
 // A plain text response: status, body, text/plain in UTF-8, nosniff.
 HttpResponse TextResponse(const HttpRequest& request, boost::beast::http::status status,
-                          std::string body, const std::string& contentType =
-                                                "text/plain; charset=utf-8");
+                          std::string body,
+                          const std::string& contentType = "text/plain; charset=utf-8");
 
 }  // namespace qv::feed

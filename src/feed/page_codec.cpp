@@ -23,8 +23,20 @@ double Double(std::span<const uint8_t> bytes, size_t offset) {
 
 bool IsDayEdit(int32_t code) {
   switch (code) {
-    case 2: case 3: case 4: case 6: case 7: case 16: case 17: case 26: case 27:
-    case 40: case 41: case 42: case 51: case service::code::kSlotIdAssigned:
+    case 2:
+    case 3:
+    case 4:
+    case 6:
+    case 7:
+    case 16:
+    case 17:
+    case 26:
+    case 27:
+    case 40:
+    case 41:
+    case 42:
+    case 51:
+    case service::code::kSlotIdAssigned:
       return true;
     default:
       return false;
@@ -130,7 +142,8 @@ Json PageCodec::Package(std::span<const uint8_t> p) const {
   if (!IsDayEdit(code) || p.size() < static_cast<size_t>(rq::kSize)) return nullptr;
   const std::string date = DateText(Double(p, rq::kDateOffset));
   if (code == wire::kTitleEditCode) {
-    return {{"type", "title"}, {"date", date},
+    return {{"type", "title"},
+            {"date", date},
             {"text", ToUtf8(store::ReadShortString(p.data(), rq::kText))}};
   }
   if (code == wire::kMemoEditCode) {

@@ -104,8 +104,8 @@ bool PageSession::Offer(const service::SharedBytes& payload) {
 void PageSession::Read() {
   ws_.async_read(buffer_, [self = shared_from_this()](const beast::error_code& ec, size_t) {
     if (ec == websocket::error::message_too_big) {
-      return self->Close("message larger than " +
-                         std::to_string(self->context_.maxMessageBytes) + " bytes");
+      return self->Close("message larger than " + std::to_string(self->context_.maxMessageBytes) +
+                         " bytes");
     }
     if (ec) {
       self->closed_ = true;
@@ -146,7 +146,8 @@ void PageSession::Handle(const Json& m) {
   }
   if (op == "memo") {
     std::vector<std::string> lines;
-    for (const Json& line : m.at("lines")) lines.push_back(context_.codec.ToOffice(line.get<std::string>()));
+    for (const Json& line : m.at("lines"))
+      lines.push_back(context_.codec.ToOffice(line.get<std::string>()));
     return ApplyEdit(id, wire::MemoEdit(date("date"), lines));
   }
   if (op == "slot") {
@@ -159,8 +160,8 @@ void PageSession::Handle(const Json& m) {
                                         context_.codec.ToOffice(m.at("text").get<std::string>())));
   }
   if (op == "copy") {
-    return ApplyEdit(id, wire::CopyDayRequest(date("from"), date("to"),
-                                              {true, true, true, true, true}));
+    return ApplyEdit(
+        id, wire::CopyDayRequest(date("from"), date("to"), {true, true, true, true, true}));
   }
   throw Json::other_error::create(501, "unknown op", nullptr);
 }
@@ -227,8 +228,8 @@ void PageSession::ApplyEdit(int64_t id, const store::RequestPackage& request) {
 
 void PageSession::Send(const Json& message) {
   if (closed_) return;
-  auto text = std::make_shared<const std::string>(message.dump(-1, ' ', false,
-                                                               Json::error_handler_t::replace));
+  auto text = std::make_shared<const std::string>(
+      message.dump(-1, ' ', false, Json::error_handler_t::replace));
   queuedBytes_ += text->size();
   if (queuedBytes_.load() > context_.server.limits.sendQueueBytes) {
     return Close("more than " + std::to_string(context_.server.limits.sendQueueBytes) +

@@ -6,9 +6,9 @@
 // come back to this connection's strand. The sink the page attaches is called on the event
 // thread and only queues: a page whose queue passes the per-user cap (limits.sendQueueBytes)
 // is cut off, as a native member that stops reading is.
+#include <atomic>
 #include <boost/beast/core/tcp_stream.hpp>
 #include <boost/beast/websocket/stream.hpp>
-#include <atomic>
 #include <deque>
 #include <functional>
 #include <memory>

@@ -59,7 +59,8 @@ void PeerDecider::Decide(const std::string& address, const boost::asio::any_io_e
     }
     if (fn) fn(std::move(info));
   };
-  pending->timer->async_wait([answer, direct](const boost::system::error_code&) { answer(direct); });
+  pending->timer->async_wait(
+      [answer, direct](const boost::system::error_code&) { answer(direct); });
   boost::asio::post(lookups_, [this, address, executor, answer, pending] {
     const std::string name = cache_.Lookup(address);
     PeerInfo info = Finish(address, name);

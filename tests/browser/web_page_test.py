@@ -7,6 +7,8 @@ server restarts.
 Usage: web_page_test.py QUORVANE_SERVERD [SCREENSHOT.png]
 """
 import http.client
+import http.server
+import threading
 import os
 import random
 import socket
@@ -119,6 +121,29 @@ def browser(profile):
     return driver
 
 
+def serve_foreign_page(feed_port):
+    """Another site on another port of this machine: its page tries to open the page connection."""
+    body = ("<title>waiting</title><script>"
+            f"const ws = new WebSocket('ws://127.0.0.1:{feed_port}/ws');"
+            "ws.onopen = () => { document.title = 'opened'; };"
+            "ws.onerror = () => { document.title = 'refused'; };</script>").encode()
+
+    class Page(http.server.BaseHTTPRequestHandler):
+        def do_GET(self):
+            self.send_response(200)
+            self.send_header("Content-Type", "text/html")
+            self.send_header("Content-Length", str(len(body)))
+            self.end_headers()
+            self.wfile.write(body)
+
+        def log_message(self, *args):
+            pass
+
+    server = http.server.HTTPServer(("127.0.0.1", 0), Page)
+    threading.Thread(target=server.serve_forever, daemon=True).start()
+    return server
+
+
 def week_shown(driver):
     days = driver.find_elements(By.CSS_SELECTOR, "#week .day")
     return len(days) == 7 and all(d.find_elements(By.CSS_SELECTOR, ".slot .time") for d in days)
@@ -175,13 +200,15 @@ def main():
 
             # A page of another origin cannot open the page connection.
             refusals = daemon.count("foreign origin")
-            driver.get("data:text/html,<title>waiting</title><script>"
-                       f"const ws = new WebSocket('ws://127.0.0.1:{feed_port}/ws');"
-                       "ws.onopen = () => { document.title = 'opened'; };"
-                       "ws.onerror = () => { document.title = 'refused'; };</script>")
-            WebDriverWait(driver, WAIT).until(lambda d: d.title in ("opened", "refused"))
-            assert driver.title == "refused", driver.title
-            daemon.wait_for("foreign origin", times=refusals + 1)
+            foreign = serve_foreign_page(feed_port)
+            try:
+                driver.get(f"http://127.0.0.1:{foreign.server_address[1]}/")
+                WebDriverWait(driver, WAIT).until(lambda d: d.title in ("opened", "refused"))
+                assert driver.title == "refused", driver.title
+                daemon.wait_for("foreign origin", times=refusals + 1)
+            finally:
+                foreign.shutdown()
+                foreign.server_close()
         finally:
             if driver:
                 driver.quit()

@@ -22,8 +22,8 @@ TEST(PageCodec, DatesRoundTripAndNonsenseIsRefused) {
   EXPECT_EQ(DateText(*date), "2026-12-09");
   EXPECT_EQ(DateText(*date + 0.75), "2026-12-09");
   EXPECT_EQ(*ParseDate("2026-12-10") - *date, 1.0);
-  for (const char* bad : {"", "2026-1-09", "2026-02-30", "2026-13-01", "09.12.2026", "2026-12-09x",
-                          "abcd-ef-gh"}) {
+  for (const char* bad :
+       {"", "2026-1-09", "2026-02-30", "2026-13-01", "09.12.2026", "2026-12-09x", "abcd-ef-gh"}) {
     EXPECT_FALSE(ParseDate(bad)) << bad;
   }
 }
@@ -88,15 +88,15 @@ TEST(PageCodec, StatusTableSlotsAndCopiedWeeks) {
   const Json online = codec.Package(table);
   EXPECT_EQ(online["type"], "online");
   ASSERT_EQ(online["users"].size(), 2u);
-  EXPECT_EQ(online["users"][0],
-            Json({{"name", "alice"}, {"host", "127.0.0.2"}, {"online", true}}));
+  EXPECT_EQ(online["users"][0], Json({{"name", "alice"}, {"host", "127.0.0.2"}, {"online", true}}));
   EXPECT_EQ(online["users"][1]["online"], false);
 
   std::vector<uint8_t> slot(ss::kPackageSize, 0);
   service::SetCodes(slot.data(), service::code::kReply, service::subcode::kStatusSlot);
   std::copy(table.begin() + 4, table.begin() + 4 + ss::kSize, slot.begin() + 8);
-  EXPECT_EQ(codec.Package(slot),
-            Json({{"type", "presence"}, {"name", "alice"}, {"host", "127.0.0.2"}, {"online", true}}));
+  EXPECT_EQ(
+      codec.Package(slot),
+      Json({{"type", "presence"}, {"name", "alice"}, {"host", "127.0.0.2"}, {"online", true}}));
 
   std::vector<uint8_t> week(service::days_reply::kWeekReplySize, 0);
   service::SetCodes(week.data(), service::code::kReply, service::subcode::kWeekReply);

@@ -251,6 +251,26 @@ TEST_F(WebServer, RoutesByWhoThePeerIs) {
   EXPECT_TRUE(engine_->Log().WaitFor("Feed: request refused (403): 127.0.0.20", 2s)) << Log();
 }
 
+TEST_F(WebServer, AForwardedAddressIsBelievedOnlyFromTheProxy) {
+  ASSERT_NO_FATAL_FAILURE(Start("Proxy=127.0.0.5\r\n"));
+  auto get = [&](const std::string& from, const std::string& forwarded) {
+    return test::HttpGet(from, feedPort_, "/", {{"X-Forwarded-For", forwarded}});
+  };
+  const auto member = get("127.0.0.5", "10.9.9.9, 127.0.0.2");  // the last hop counts
+  ASSERT_TRUE(member);
+  EXPECT_EQ(member->status, 200);
+  EXPECT_NE(member->body.find("/app/page.js"), std::string::npos);
+  const auto stranger = get("127.0.0.5", "127.0.0.20");
+  ASSERT_TRUE(stranger);
+  EXPECT_EQ(stranger->status, 403);
+  const auto proxyItself = test::HttpGet("127.0.0.5", feedPort_, "/");
+  ASSERT_TRUE(proxyItself);
+  EXPECT_EQ(proxyItself->status, 403);  // neither member nor allowed
+  const auto untrusted = get("127.0.0.6", "127.0.0.2");
+  ASSERT_TRUE(untrusted);
+  EXPECT_EQ(untrusted->status, 403);
+}
+
 TEST_F(WebServer, IdleConnectionsAreClosed) {
   ASSERT_NO_FATAL_FAILURE(Start());
   const auto began = std::chrono::steady_clock::now();
