@@ -4,10 +4,12 @@
 # tray, real clicks, Xlib look-ups). libsystemd-dev: readiness under systemd. dpkg-dev: the packages.
 # zlib1g-dev: CRC-32 of the journal entries. clang, libfuzzer-14-dev and libclang-rt-14-dev (the
 # sanitizer and fuzzer runtimes, only recommended by clang): the fuzz target. libical-dev and
-# libcpp-httplib-dev: the HTTP feed.
+# libboost-dev (Beast, Asio) and nlohmann-json3-dev: the HTTP and WebSocket listener. chromium,
+# chromium-driver and python3-selenium: the browser test of the web page.
 QV_PACKAGES="cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev libbenchmark-dev qt6-base-dev
   xvfb trayer xdotool libx11-dev libsystemd-dev dpkg-dev zlib1g-dev
-  clang libfuzzer-14-dev libclang-rt-14-dev libical-dev libcpp-httplib-dev lintian prometheus man-db
+  clang libfuzzer-14-dev libclang-rt-14-dev libical-dev libboost-dev
+  nlohmann-json3-dev chromium chromium-driver python3-selenium lintian prometheus man-db
   qt6-translations-l10n"
 
 qv_install_deps() {

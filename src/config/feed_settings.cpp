@@ -112,6 +112,22 @@ FeedSettings ReadFeedSettings(const IniStore& ini) {
       settings.Port = 0;
     }
   }
+  const std::string maxClients = std::string(Trim(feed.Value("MaxClients")));
+  if (!maxClients.empty()) {
+    if (TryParseInt(maxClients, value) && value >= 0) {
+      settings.MaxClients = value;
+    } else {
+      settings.Problems.push_back("MaxClients is not a count: " + maxClients);
+    }
+  }
+  const std::string proxy = std::string(Trim(feed.Value("Proxy")));
+  if (!proxy.empty()) {
+    if (ParseIpv4(proxy)) {
+      settings.Proxy = proxy;
+    } else {
+      settings.Problems.push_back("Proxy is not an IPv4 address: " + proxy);
+    }
+  }
   const std::string allow = feed.Value("Allow");
   size_t start = 0;
   while (start <= allow.size() && !allow.empty()) {

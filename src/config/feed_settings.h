@@ -6,6 +6,8 @@
 //   Address  IPv4 address to listen on, 127.0.0.1 when missing
 //   Allow    comma-separated IPv4 addresses or CIDR ranges that may connect besides 127.0.0.1
 //            and the users' hosts
+//   MaxClients  open browser pages (WebSocket connections) at most, 256 when missing
+//   Proxy    dotted address of a trusted reverse proxy: only its X-Forwarded-For is believed
 // Also the code page the clients' texts are in, from ApplicationCharset and Language.
 #include <cstdint>
 #include <optional>
@@ -19,6 +21,7 @@ namespace qv::config {
 
 constexpr const char* kFeedSection = "Feed";
 constexpr const char* kDefaultFeedAddress = "127.0.0.1";
+constexpr int32_t kDefaultFeedMaxClients = 256;
 
 // An IPv4 network: an address matches when (address & Mask) == Network (host byte order).
 struct AddressRange {
@@ -31,6 +34,8 @@ struct FeedSettings {
   int32_t Port = 0;  // 0: no listener
   std::string Address = kDefaultFeedAddress;
   std::vector<AddressRange> Allow;
+  int32_t MaxClients = kDefaultFeedMaxClients;
+  std::string Proxy;                // empty: no proxy is trusted
   std::string CodePage = "CP1252";  // of the texts in day records (iconv name)
   // What was wrong in the section, one text per problem, for the log; the value concerned was
   // left out (a bad Port or Address: no listener).

@@ -1,22 +1,23 @@
 #include "feed/feed_server.h"
 
-#include <httplib.h>
-
 #include <algorithm>
 #include <atomic>
+#include <cctype>
 #include <chrono>
 #include <cstdio>
 #include <ctime>
 #include <mutex>
+#include <optional>
 #include <thread>
 
 #include "config/feed_settings.h"
 #include "feed/calendar.h"
+#include "feed/http_listener.h"
 #include "feed/metrics_text.h"
+#include "feed/page_session.h"
 #include "feed/peer_filter.h"
 #include "feed/status_page.h"
-#include "feed/task_queue.h"
-#include "platform/files.h"
+#include "feed/web_assets.h"
 #include "platform/socket.h"
 #include "platform/text_codec.h"
 #include "platform/thread.h"
@@ -30,7 +31,10 @@
 namespace qv::feed {
 namespace {
 
-constexpr size_t kHttpThreads = 2;
+constexpr int kHttpThreads = 2;
+constexpr const char* kPagePath = "/ws";
+
+namespace http = boost::beast::http;
 constexpr int kDaysAhead = 365;
 constexpr int64_t kSettledSeconds = 2;
 
@@ -87,14 +91,38 @@ int32_t IntOr(const std::string& text, int32_t fallback) {
   return config::TryParseInt(text, value) ? value : fallback;
 }
 
+// The path of a request target, percent-decoded, without its query; nothing when malformed.
+std::optional<std::string> DecodedPath(std::string_view target) {
+  target = target.substr(0, target.find_first_of("?#"));
+  std::string out;
+  for (size_t i = 0; i < target.size(); ++i) {
+    if (target[i] != '%') {
+      out += target[i];
+      continue;
+    }
+    if (i + 2 >= target.size() || !std::isxdigit(static_cast<unsigned char>(target[i + 1])) ||
+        !std::isxdigit(static_cast<unsigned char>(target[i + 2]))) {
+      return std::nullopt;
+    }
+    out += static_cast<char>(std::stoi(std::string(target.substr(i + 1, 2)), nullptr, 16));
+    i += 2;
+  }
+  return out;
+}
+
 }  // namespace
 
-struct FeedServer::Impl {
-  explicit Impl(Server& s) : server(s) {}
+struct FeedServer::Impl final : HttpRoutes {
+  Impl(Server& s, service::MemberApi* a, FeedTuning t) : server(s), api(a), tuning(t) {}
 
   Server& server;
+  service::MemberApi* api;
+  FeedTuning tuning;
   config::FeedSettings settings;
   std::unique_ptr<PeerFilter> filter;
+  std::unique_ptr<PeerDecider> peers;
+  std::unique_ptr<PageContext> pages;
+  std::unique_ptr<HttpListener> listener;
   std::vector<std::string> aliases;  // UTF-8, by group index
   FeedCounters counters;
   // The last calendar built per group, kept while its datafile and the day stay the same.
@@ -105,10 +133,6 @@ struct FeedServer::Impl {
   };
   std::mutex cacheMutex;
   std::vector<Cached> cache;
-  httplib::Server http;
-  std::thread thread;
-  std::atomic<bool> finished{false};  // the listening thread has returned
-  bool listening = false;
 
   void Log(const std::string& text) { server.log.Write("Feed: " + text); }
 
@@ -116,67 +140,86 @@ struct FeedServer::Impl {
     return platform::CodePageToUtf8(text, settings.CodePage.c_str());
   }
 
-  void Install() {
-    http.new_task_queue = [] { return new LowPriorityTaskQueue(kHttpThreads); };
-    http.set_keep_alive_max_count(20);
-    http.set_payload_max_length(64 * 1024);
-    http.set_pre_routing_handler(
-        [this](const httplib::Request& req, httplib::Response& res) { return Admit(req, res); });
-    http.Get(R"(/groups/(.+)\.ics)", [this](const httplib::Request& req, httplib::Response& res) {
-      Guard(res, [&] { Calendar(req, res); });
-    });
-    http.Get("/", [this](const httplib::Request&, httplib::Response& res) {
-      Guard(res, [&] { Status(res); });
-    });
-    http.Get("/metrics", [this](const httplib::Request&, httplib::Response& res) {
-      Metrics::Add(counters.metrics);
-      res.set_content(RenderMetrics(server.metrics, server.sessionCount.load(), counters,
-                                    CollectGroupGauges(server, aliases)),
-                      "text/plain; version=0.0.4; charset=utf-8");
-    });
-    http.set_error_handler([this](const httplib::Request&, httplib::Response& res) {
-      // Every 404 passes here, the calendar's unknown aliases included.
-      if (res.status == 404) {
-        Metrics::Add(counters.notFound);
-        if (res.body.empty()) res.set_content("Not found\n", "text/plain; charset=utf-8");
-      }
-    });
-  }
+  // ---- HttpRoutes, on the listener's threads ------------------------------------------------
 
-  template <class Fn>
-  void Guard(httplib::Response& res, Fn fn) {
+  HttpResponse Serve(const HttpRequest& req, const PeerInfo& peer) override {
     try {
-      fn();
+      return Route(req, peer);
     } catch (const std::exception& e) {
       server.boundaryErrors.Report("Feed");
-      res.status = 503;
-      res.set_header("Retry-After", "5");
-      res.set_content(std::string("Not available: ") + e.what() + "\n",
-                      "text/plain; charset=utf-8");
+      HttpResponse res = TextResponse(req, http::status::service_unavailable,
+                                      std::string("Not available: ") + e.what() + "\n");
+      res.set(http::field::retry_after, "5");
+      return res;
     }
   }
 
-  httplib::Server::HandlerResponse Admit(const httplib::Request& req, httplib::Response& res) {
-    if (filter->Allowed(req.remote_addr)) return httplib::Server::HandlerResponse::Unhandled;
+  bool IsPageTarget(const std::string& target) const override {
+    return target.substr(0, target.find('?')) == kPagePath;
+  }
+
+  void OpenPage(boost::beast::tcp_stream stream, HttpRequest request,
+                const PeerInfo& peer) override {
+    std::make_shared<PageSession>(*pages, std::move(stream), peer)->Start(std::move(request));
+  }
+
+  void Refused(const std::string& address, const std::string& why) override {
     Metrics::Add(server.metrics.refusedHttp);
-    const std::string peer = PlainIpv4(req.remote_addr);
-    if (filter->ShouldLogRefusal(peer)) {
-      Log("request refused (403): " + peer +
-          " is neither 127.0.0.1, a user's host nor in [Feed] Allow");
+    if (filter->ShouldLogRefusal(address)) {
+      Log("request refused (403): " + address + " (" + why + ")");
     }
-    res.status = 403;
-    res.set_content("Forbidden\n", "text/plain; charset=utf-8");
-    return httplib::Server::HandlerResponse::Handled;
   }
 
-  void Calendar(const httplib::Request& req, httplib::Response& res) {
-    const std::string alias = req.matches[1];
-    const auto it = std::find(aliases.begin(), aliases.end(), alias);
-    if (it == aliases.end()) {
-      res.status = 404;
-      res.set_content("No group named " + alias + "\n", "text/plain; charset=utf-8");
-      return;
+  HttpResponse Route(const HttpRequest& req, const PeerInfo& peer) {
+    if (req.method() != http::verb::get && req.method() != http::verb::head) {
+      HttpResponse res = TextResponse(req, http::status::method_not_allowed, "Not allowed\n");
+      res.set(http::field::allow, "GET, HEAD");
+      return res;
     }
+    const std::optional<std::string> path = DecodedPath(req.target());
+    if (!path) return NotFound(req, "Not found\n");
+    static const std::string kGroups = "/groups/", kIcs = ".ics", kApp = "/app/";
+    if (path->rfind(kGroups, 0) == 0 && path->size() > kGroups.size() + kIcs.size() &&
+        path->compare(path->size() - kIcs.size(), kIcs.size(), kIcs) == 0) {
+      return Calendar(req,
+                      path->substr(kGroups.size(), path->size() - kGroups.size() - kIcs.size()));
+    }
+    if (*path == "/metrics") {
+      Metrics::Add(counters.metrics);
+      return TextResponse(req, http::status::ok,
+                          RenderMetrics(server.metrics, server.sessionCount.load(), counters,
+                                        CollectGroupGauges(server, aliases)),
+                          "text/plain; version=0.0.4; charset=utf-8");
+    }
+    if (*path == "/status") return Status(req);
+    if (*path == "/") {
+      if (peer.member == nullptr) return Status(req);
+      return File(req, "index.html");
+    }
+    if (path->rfind(kApp, 0) == 0) {
+      if (peer.member == nullptr) return NotFound(req, "Not found\n");
+      return File(req, path->substr(kApp.size()));
+    }
+    return NotFound(req, "Not found\n");
+  }
+
+  HttpResponse NotFound(const HttpRequest& req, std::string body) {
+    Metrics::Add(counters.notFound);
+    return TextResponse(req, http::status::not_found, std::move(body));
+  }
+
+  HttpResponse File(const HttpRequest& req, const std::string& name) {
+    const WebAsset* file = FindWebFile(name);
+    if (file == nullptr || name == "embed.cmake") return NotFound(req, "Not found\n");
+    HttpResponse res =
+        TextResponse(req, http::status::ok, std::string(file->bytes), ContentTypeOf(name));
+    res.set(http::field::cache_control, "no-cache");
+    return res;
+  }
+
+  HttpResponse Calendar(const HttpRequest& req, const std::string& alias) {
+    const auto it = std::find(aliases.begin(), aliases.end(), alias);
+    if (it == aliases.end()) return NotFound(req, "No group named " + alias + "\n");
     const auto began = std::chrono::steady_clock::now();
     TMyDBUser& group = server.groups[static_cast<size_t>(it - aliases.begin())];
     SlotGrid grid{IntOr(group.TimeBegin, 9), std::clamp(IntOr(group.Step, 0), 0, 23)};
@@ -215,19 +258,26 @@ struct FeedServer::Impl {
     counters.calendarLatency.Observe(std::chrono::duration_cast<std::chrono::microseconds>(
                                          std::chrono::steady_clock::now() - began)
                                          .count());
-    res.set_header("ETag", tag);
-    res.set_header("Last-Modified", HttpDate(modified));
-    res.set_header("Cache-Control", "no-cache");
-    if (req.has_header("If-None-Match") && MatchesAny(req.get_header_value("If-None-Match"), tag)) {
+    const auto match = req.find(http::field::if_none_match);
+    if (match != req.end() && MatchesAny(std::string(match->value()), tag)) {
       Metrics::Add(counters.calendarNotModified);
-      res.status = 304;
-      return;
+      HttpResponse res{http::status::not_modified, req.version()};
+      res.set(http::field::etag, tag);
+      res.set(http::field::last_modified, HttpDate(modified));
+      res.set(http::field::cache_control, "no-cache");
+      res.keep_alive(req.keep_alive());
+      return res;
     }
     Metrics::Add(counters.calendar);
-    res.set_content(body, "text/calendar; charset=utf-8");
+    HttpResponse res =
+        TextResponse(req, http::status::ok, std::move(body), "text/calendar; charset=utf-8");
+    res.set(http::field::etag, tag);
+    res.set(http::field::last_modified, HttpDate(modified));
+    res.set(http::field::cache_control, "no-cache");
+    return res;
   }
 
-  void Status(httplib::Response& res) {
+  HttpResponse Status(const HttpRequest& req) {
     Metrics::Add(counters.status);
     StatusSnapshot st;
     st.Version = QV_VERSION;
@@ -255,18 +305,23 @@ struct FeedServer::Impl {
       }
     }
     for (const std::string& line : server.log.RecentLines()) st.LogLines.push_back(Utf8(line));
-    res.set_content(RenderStatusPage(st), "text/html; charset=utf-8");
+    return TextResponse(req, http::status::ok, RenderStatusPage(st), "text/html; charset=utf-8");
   }
 };
 
-FeedServer::FeedServer(Server& server) : impl_(std::make_unique<Impl>(server)) {}
+FeedServer::FeedServer(Server& server, service::MemberApi* api, FeedTuning tuning)
+    : impl_(std::make_unique<Impl>(server, api, tuning)) {}
 
 FeedServer::~FeedServer() {
   Stop();
 }
 
 bool FeedServer::Listening() const {
-  return impl_->listening;
+  return impl_->listener != nullptr;
+}
+
+int FeedServer::OpenPages() const {
+  return impl_->listener ? impl_->listener->OpenPages() : 0;
 }
 
 void FeedServer::Start() {
@@ -275,28 +330,35 @@ void FeedServer::Start() {
     im.settings = config::ReadFeedSettings(config::IniStore(im.server.ConfigPath()));
     for (const std::string& problem : im.settings.Problems) im.Log("[Feed] " + problem);
     if (im.settings.Port == 0) return;
-    std::vector<std::string> hosts;
     for (const TMyDBUser& group : im.server.groups) {
       im.aliases.push_back(im.Utf8(group.Alias));
       im.cache.emplace_back();
-      for (const TMyNameUser& user : group.Users) {
-        if (user.Valid) hosts.push_back(user.HostName);
-      }
     }
-    im.filter = std::make_unique<PeerFilter>(
-        im.settings.Allow, std::move(hosts),
-        [](const std::string& address) { return platform::ReverseLookup(address); });
-    im.Install();
-    if (!im.http.bind_to_port(im.settings.Address.c_str(), im.settings.Port)) {
-      im.Log("cannot listen on " + im.settings.Address + ":" + std::to_string(im.settings.Port));
+    im.filter = std::make_unique<PeerFilter>(im.settings.Allow);
+    im.peers = std::make_unique<PeerDecider>(
+        im.server, *im.filter,
+        [](const std::string& address) { return platform::ReverseLookup(address); },
+        im.tuning.lookupLimit);
+    ListenerOptions options;
+    options.address = im.settings.Address;
+    options.port = static_cast<uint16_t>(im.settings.Port);
+    options.threads = kHttpThreads;
+    options.idle = im.tuning.idle;
+    options.maxPages = im.settings.MaxClients;
+    options.proxy = im.settings.Proxy;
+    options.lowPriority = im.tuning.lowPriority;
+    auto listener = std::make_unique<HttpListener>(options, im, *im.peers);
+    im.pages = std::make_unique<PageContext>(
+        PageContext{im.server, im.api, PageCodec(im.settings.CodePage), listener.get(),
+                    im.server.catalogue.Current() == Language::Russian ? "ru" : "en",
+                    options.maxRequestBytes, [&im](const std::string& line) { im.Log(line); }});
+    std::string why;
+    if (!listener->Start(why)) {
+      im.Log("cannot listen on " + im.settings.Address + ":" + std::to_string(im.settings.Port) +
+             " (" + why + ")");
       return;
     }
-    im.thread = std::thread([&im] {
-      platform::LowerCallingThreadPriority();
-      im.http.listen_after_bind();
-      im.finished = true;
-    });
-    im.listening = true;
+    im.listener = std::move(listener);
     im.Log("listening on http://" + im.settings.Address + ":" + std::to_string(im.settings.Port) +
            "/");
   } catch (const std::exception& e) {
@@ -306,14 +368,9 @@ void FeedServer::Start() {
 
 void FeedServer::Stop() {
   Impl& im = *impl_;
-  if (!im.thread.joinable()) return;
-  // A stop before the thread has started its loop would be lost: wait for it to run (or end).
-  for (int i = 0; i < 500 && !im.http.is_running() && !im.finished; ++i) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  im.http.stop();
-  im.thread.join();
-  im.listening = false;
+  if (!im.listener) return;
+  im.listener->Stop();
+  im.listener.reset();
 }
 
 }  // namespace qv::feed

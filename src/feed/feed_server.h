@@ -1,19 +1,32 @@
 #pragma once
-// The optional HTTP listener ([Feed] in Server.ini): GET /groups/<alias>.ics (a group's days as
-// iCalendar), GET / (status page) and GET /metrics (Prometheus text). It runs on threads of its
-// own, reads datafiles through store::ReadDayRange (no lock: chunks checked against the group's
-// WriteGeneration) and the server's atomics, and never touches the event thread's buffers or
-// posts to it; the one lock it shares with the event thread is the log's list of recent lines.
+// The optional HTTP and WebSocket listener ([Feed] in Server.ini): GET /groups/<alias>.ics (a
+// group's days as iCalendar), GET /status (status page), GET /metrics (Prometheus text), and
+// for a member GET / (the group's week as a live web page, its WebSocket at /ws; other peers
+// get the status page there). It runs on threads of its own; calendars read datafiles through
+// store::ReadDayRange (no lock: chunks checked against the group's WriteGeneration); the web
+// page reads and edits through the member API, whose calls it posts to the event thread.
+#include <chrono>
+#include <cstdint>
 #include <memory>
 #include <string>
 
+#include "service/member_api.h"
 #include "state/server.h"
 
 namespace qv::feed {
 
+// Values tests shorten.
+struct FeedTuning {
+  std::chrono::milliseconds idle = std::chrono::seconds(5);         // a silent connection is closed
+  std::chrono::milliseconds lookupLimit = std::chrono::seconds(2);  // reverse lookup of a peer
+  bool lowPriority = true;  // the I/O threads at the lowest CPU priority
+};
+
 class FeedServer {
  public:
-  explicit FeedServer(Server& server);
+  // api: the member API the web page acts through; null: the page reads the datafile and
+  // editing is off.
+  explicit FeedServer(Server& server, service::MemberApi* api = nullptr, FeedTuning tuning = {});
   ~FeedServer();
   FeedServer(const FeedServer&) = delete;
   FeedServer& operator=(const FeedServer&) = delete;
@@ -21,9 +34,11 @@ class FeedServer {
   // Reads [Feed] from Server.ini after start-up; with a Port it starts listening and logs where.
   // Problems are logged; the TCP service runs on regardless. Never throws.
   void Start();
-  // Stops listening and joins the threads (also done by the destructor).
+  // Stops listening, closes every connection and joins the threads (also done by the
+  // destructor).
   void Stop();
   bool Listening() const;
+  int OpenPages() const;
 
  private:
   struct Impl;

@@ -24,17 +24,9 @@ std::string PlainIpv4(const std::string& peer) {
   return peer;
 }
 
-PeerFilter::PeerFilter(std::vector<config::AddressRange> allow, std::vector<std::string> userHosts,
-                       ReverseLookup lookup)
-    : allow_(std::move(allow)), userHosts_(std::move(userHosts)), lookup_(std::move(lookup)) {}
+PeerFilter::PeerFilter(std::vector<config::AddressRange> allow) : allow_(std::move(allow)) {}
 
-bool PeerFilter::IsUserHost(const std::string& host) const {
-  const std::string lower = Lower(host);
-  return !lower.empty() &&
-         std::find(userHosts_.begin(), userHosts_.end(), lower) != userHosts_.end();
-}
-
-bool PeerFilter::Allowed(const std::string& peerText, Clock::time_point now) {
+bool PeerFilter::MayRead(const std::string& peerText) const {
   const std::string peer = PlainIpv4(peerText);
   const auto address = config::ParseIpv4(peer);
   if (!address) return peer == "::1";
@@ -42,19 +34,7 @@ bool PeerFilter::Allowed(const std::string& peerText, Clock::time_point now) {
   for (const config::AddressRange& range : allow_) {
     if (range.Contains(*address)) return true;
   }
-  if (IsUserHost(peer)) return true;
-  if (!lookup_) return false;
-  {
-    std::lock_guard lock(mutex_);
-    const auto it = lookups_.find(peer);
-    if (it != lookups_.end() && now - it->second.at < kLookupKept) return it->second.user;
-  }
-  // The lookup may take a while: no lock is held meanwhile.
-  const bool user = IsUserHost(lookup_(peer));
-  std::lock_guard lock(mutex_);
-  if (lookups_.size() >= kMaxRemembered) lookups_.clear();
-  lookups_[peer] = {user, now};
-  return user;
+  return false;
 }
 
 bool PeerFilter::ShouldLogRefusal(const std::string& peer, Clock::time_point now) {

@@ -93,4 +93,8 @@ std::optional<std::string> Utf8ToCodePageExact(std::string_view text, const char
   return out;
 }
 
+std::string Utf8ToCodePage(std::string_view text, const char* codePage) {
+  return Convert(text, codePage, "UTF-8");
+}
+
 }  // namespace qv::platform

@@ -16,6 +16,8 @@ std::string Utf8ToCp1251(std::string_view text);
 // UTF-8 to a code page iconv knows; empty when the text is no valid UTF-8 or holds a character
 // the code page has no form for. Throws std::runtime_error for an unknown code page.
 std::optional<std::string> Utf8ToCodePageExact(std::string_view text, const char* codePage);
+// UTF-8 to any single-byte code page iconv knows; characters without a form there become '?'.
+std::string Utf8ToCodePage(std::string_view text, const char* codePage);
 
 // A converter from one single-byte code page to UTF-8 for many texts (one iconv descriptor).
 // One thread at a time.

@@ -47,6 +47,22 @@ TEST(FeedSettings, ValuesAndProblems) {
   EXPECT_EQ(s.Port, 0);  // neither a bad port nor a bad address opens anything
   EXPECT_EQ(s.Problems.size(), 2u);
   EXPECT_EQ(s.CodePage, "CP1251");  // Russian language, whatever the character set
+  EXPECT_EQ(s.MaxClients, 256);
+  EXPECT_TRUE(s.Proxy.empty());
+
+  test::WriteFile(dir.Path() + "/Server.ini",
+                  "[Feed]\r\nPort=8080\r\nMaxClients=12\r\nProxy=10.0.0.5\r\n");
+  s = ReadFeedSettings(IniStore(dir.Path() + "/Server.ini"));
+  EXPECT_EQ(s.MaxClients, 12);
+  EXPECT_EQ(s.Proxy, "10.0.0.5");
+  EXPECT_TRUE(s.Problems.empty());
+  test::WriteFile(dir.Path() + "/Server.ini",
+                  "[Feed]\r\nPort=8080\r\nMaxClients=-1\r\nProxy=proxy.local\r\n");
+  s = ReadFeedSettings(IniStore(dir.Path() + "/Server.ini"));
+  EXPECT_EQ(s.MaxClients, 256);
+  EXPECT_TRUE(s.Proxy.empty());
+  EXPECT_EQ(s.Problems.size(), 2u);
+  EXPECT_EQ(s.Port, 8080);  // a bad bound or proxy leaves the listener on
 }
 
 TEST(FeedSettings, AddressesAndRanges) {

@@ -120,5 +120,21 @@ TEST_F(MemberApiTest, RefusedAndFailedChangesAreNeitherForwardedNorAcknowledged)
   EXPECT_TRUE(second_.received.empty()) << "detached";
 }
 
+TEST_F(MemberApiTest, AJournalPastItsCapRefusesTheChangeWithoutARetry) {
+  // A cap below one entry: once the first change is pending, the next finds the journal full.
+  Team().Journal = std::make_shared<store::DayJournal>(
+      store::RealFiles(), store::JournalName(Team().FileName),
+      store::CheckpointPolicy{store::kCheckpointJournalBytes, store::kCheckpointAge, 64});
+  api_.Attach(0, second_);
+  RequestBuilder edit(store::kEditTitle, 0);
+  edit.Date(kDay).Text("first");
+  ASSERT_TRUE(api_.Apply({0, 0}, edit.Bytes(), request::kSize, &first_).Accepted());
+  edit.Date(kDay + 1).Text("second");
+  const ChangeOutcome full = api_.Apply({0, 0}, edit.Bytes(), request::kSize, &first_);
+  EXPECT_EQ(full.status, ChangeStatus::WriteFailed);
+  EXPECT_EQ(second_.received.size(), 1u) << "only the change the journal took";
+  EXPECT_FALSE(Logged("Warning! Rewrite the file")) << "no repeat against a full journal";
+}
+
 }  // namespace
 }  // namespace qv::service::test

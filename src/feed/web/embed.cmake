@@ -1,0 +1,18 @@
+# Writes OUT, a C++ file holding every file of the web page as bytes, for web_assets.cpp.
+# Called at build time with -DOUT=... -DDIR=... -DFILES=a,b,c.
+string(REPLACE "," ";" FILES "${FILES}")
+set(body "// Generated from src/feed/web by embed.cmake; do not edit.\n#include \"feed/web_assets.h\"\n\nnamespace qv::feed {\nnamespace {\n")
+set(table "")
+set(index 0)
+foreach(name IN LISTS FILES)
+  file(READ ${DIR}/${name} hex HEX)
+  string(LENGTH "${hex}" hexLength)
+  math(EXPR size "${hexLength} / 2")
+  string(REGEX REPLACE "([0-9a-f][0-9a-f])" "0x\\1," bytes "${hex}")
+  string(APPEND body "const unsigned char kFile${index}[] = {${bytes}0};\n")
+  string(APPEND table "    {\"${name}\", std::string_view(reinterpret_cast<const char*>(kFile${index}), ${size})},\n")
+  math(EXPR index "${index} + 1")
+endforeach()
+string(APPEND body "}  // namespace\n\nconst std::vector<WebAsset>& EmbeddedWebFiles() {\n  static const std::vector<WebAsset> files = {\n${table}  };\n  return files;\n}\n\n}  // namespace qv::feed\n")
+file(WRITE ${OUT}.tmp "${body}")
+file(COPY_FILE ${OUT}.tmp ${OUT} ONLY_IF_DIFFERENT)

@@ -1,0 +1,24 @@
+#include "net/peer_member.h"
+
+#include "config/feed_settings.h"
+#include "net/user_lookup.h"
+
+namespace qv::net {
+
+TMyNameUser* MemberByPeer(Server& server, const std::string& address,
+                          const std::string& reverseName) {
+  TMyNameUser* user = address.empty() ? nullptr : UserByHostName(server, address);
+  if (user == nullptr && !reverseName.empty()) user = UserByHostName(server, reverseName);
+  return user;
+}
+
+bool AnyHostIsAName(const Server& server) {
+  for (const TMyDBUser& group : server.groups) {
+    for (const TMyNameUser& user : group.Users) {
+      if (user.Valid && !config::ParseIpv4(user.HostName)) return true;
+    }
+  }
+  return false;
+}
+
+}  // namespace qv::net
