@@ -72,7 +72,7 @@ int main(int argc, char** argv) {
     });
     // Start-up has printed its last line and the listener is open when Start returns.
     process.Start();
-    qv::feed::FeedServer feed(process.server());
+    qv::feed::FeedServer feed(process.server(), process.members());
     feed.Start();
     qv::platform::NotifyServiceManager("READY=1");
     loop.Run();

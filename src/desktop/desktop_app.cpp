@@ -58,7 +58,7 @@ void DesktopApp::Run() {
     return;  // stopped under the first-run chooser: nothing was written, nothing to shut down
   }
   qtTranslator_ = UseInterfaceLanguage(process_.server().catalogue.Current());
-  feed_.Start();
+  feed_.Start(process_.members());
   SetUpTray();
   window_.show();
   started_ = true;

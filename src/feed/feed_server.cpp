@@ -324,6 +324,11 @@ int FeedServer::OpenPages() const {
   return impl_->listener ? impl_->listener->OpenPages() : 0;
 }
 
+void FeedServer::Start(service::MemberApi* api) {
+  impl_->api = api;
+  Start();
+}
+
 void FeedServer::Start() {
   Impl& im = *impl_;
   try {

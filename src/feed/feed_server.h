@@ -34,6 +34,9 @@ class FeedServer {
   // Reads [Feed] from Server.ini after start-up; with a Port it starts listening and logs where.
   // Problems are logged; the TCP service runs on regardless. Never throws.
   void Start();
+  // The same with the member API the server's start-up made (a program whose feed object was
+  // made before start-up).
+  void Start(service::MemberApi* api);
   // Stops listening, closes every connection and joins the threads (also done by the
   // destructor).
   void Stop();
