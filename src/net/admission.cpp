@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <system_error>
 
-#include "net/blocking_send.h"
 #include "net/frame_receiver.h"
+#include "net/no_delay.h"
 #include "net/socket_window.h"
 #include "net/user_lookup.h"
 #include "platform/close_quietly.h"
