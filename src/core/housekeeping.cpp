@@ -43,11 +43,6 @@ void HousekeepingTick(Server& server) {
   } catch (...) {
     server.boundaryErrors.Report("Housekeeping");
   }
-  try {
-    server.reaper.Sweep();
-  } catch (...) {
-    server.boundaryErrors.Report("Reaper");
-  }
   server.log.Flush(server.front.View());
 }
 

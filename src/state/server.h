@@ -23,7 +23,6 @@
 #include "state/metrics.h"
 #include "state/request_handlers.h"
 #include "state/send_buffers.h"
-#include "state/thread_reaper.h"
 #include "state/timeouts.h"
 
 namespace qv::net {
@@ -59,10 +58,6 @@ struct Server {
   int32_t totalUsers = 0;     // start-up
 
   GroupTable groups;  // start-up (sized once; each field says who touches it)
-  // Workers asked to stop that may not have left yet; swept by the housekeeping tick (locks
-  // itself). Declared after the group table, so that it waits for them before the users they
-  // refer to go.
-  service::ThreadReaper reaper;
   // int32 5000 followed by one 86-byte status slot per configured user. Event thread.
   std::vector<uint8_t> statusTable;
   std::atomic<int32_t> sessionCount{0};  // atomic
