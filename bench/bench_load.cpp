@@ -4,7 +4,11 @@
 // the server's CPU time and resident memory.
 //
 //   bench_load [--seconds N] [--users N] [--window N] [--reads N] [--sync 0|1] [--feed 1]
-//              [--feed-pause MS]
+//              [--feed-pause MS] [--idle N] [--slow 0|1]
+//
+// --idle N adds N sessions in a second group that only stay on line; --slow 1 adds a member of
+// the edited group whose client never reads (a slow reader). The table gives the most threads
+// the server process had while the run lasted.
 //
 // --sync is the server's [Options] SyncWrites: 1 (the default) acknowledges an edit once its
 // journal entry is synced, 0 runs without journal and syncs.
@@ -56,6 +60,8 @@ struct Settings {
   int sync = 1;     // [Options] SyncWrites of the server
   bool feed = false;
   int feedPauseMs = 100;
+  int idle = 0;       // extra sessions in a second group that only stay on line
+  bool slow = false;  // one more member of the edited group that never reads
 };
 
 constexpr int kDaysOfData = 400;
@@ -106,6 +112,22 @@ double Percentile(std::vector<double> values, double p) {
 
 std::string Host(int user) {
   return "127.0.0." + std::to_string(user + 2);
+}
+
+std::string IdleHost(int index) {
+  return "127.0." + std::to_string(1 + index / 200) + "." + std::to_string(index % 200 + 2);
+}
+
+const std::string kSlowHost = "127.0.3.2";
+
+// The Threads line of /proc/<pid>/status; 0 when it cannot be read.
+long ServerThreads(pid_t pid) {
+  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+  std::string line;
+  while (std::getline(status, line)) {
+    if (line.rfind("Threads:", 0) == 0) return std::stol(line.substr(8));
+  }
+  return 0;
 }
 
 Bytes EditRequest(int user, int sequence, double day) {
@@ -235,6 +257,11 @@ int RunLoad(const Settings& s, bool feed) {
   for (int u = 0; u < s.users; ++u) {
     config.groups[0].push_back(Host(u) + "::user" + std::to_string(u));
   }
+  if (s.slow) config.groups[0].push_back(kSlowHost + "::slow");
+  if (s.idle > 0) config.groups.emplace_back();
+  for (int i = 0; i < s.idle; ++i) {
+    config.groups[1].push_back(IdleHost(i) + "::idle" + std::to_string(i));
+  }
   std::string ini = qv::test::IniText(config);
   const std::string datafile = dir.Path() + "/group.qdb";
   ini.replace(ini.find("Name=\r\n"), 7, "Name=" + datafile + "\r\n");
@@ -271,6 +298,20 @@ int RunLoad(const Settings& s, bool feed) {
       return 1;
     }
   }
+  std::vector<std::unique_ptr<qv::client::Client>> onLine;  // idle sessions and the slow reader
+  for (int i = 0; i < s.idle + (s.slow ? 1 : 0); ++i) {
+    qv::client::ClientOptions options;
+    options.localAddress = i < s.idle ? IdleHost(i) : kSlowHost;
+    options.port = config.port;
+    if (i == s.idle) options.receiveBufferBytes = 4096;
+    onLine.push_back(std::make_unique<qv::client::Client>(options));
+    if (!onLine.back()->Login(10s)) {
+      std::cerr << "bench_load: " << options.localAddress
+                << " got no session: " << onLine.back()->Error() << "\n";
+      return 1;
+    }
+  }
+  const long threadsBefore = ServerThreads(daemon->Pid());
   // The days to edit exist before the measurement (created in date order, so nothing moves).
   const double firstDay = qv::platform::Today() + 1;
   for (int d = 0; d < kDaysEdited; ++d) {
@@ -316,8 +357,10 @@ int RunLoad(const Settings& s, bool feed) {
 
   // The journal files on disk, looked at every 50 ms while the run lasts: they must stay small.
   std::atomic<int64_t> journalPeak{0};
+  std::atomic<long> threadsPeak{0};
   std::thread journalWatch([&] {
     while (!stopFetching) {
+      threadsPeak = std::max(threadsPeak.load(), ServerThreads(daemon->Pid()));
       const int64_t bytes = std::max<int64_t>(qv::platform::FileSize(datafile + ".jnl"), 0) +
                             std::max<int64_t>(qv::platform::FileSize(datafile + ".jn2"), 0);
       journalPeak = std::max(journalPeak.load(), bytes);
@@ -424,6 +467,12 @@ int RunLoad(const Settings& s, bool feed) {
   std::printf("| week reads: wall time / client CPU time | %.2f s / %.2f s |\n", readSeconds,
               clientReadCpu);
   std::printf("| server resident memory (peak) | %.1f MiB |\n", peak);
+  std::printf("| server threads: after log-in / most seen during the run | %ld / %ld |\n",
+              threadsBefore, threadsPeak.load());
+  if (s.idle > 0 || s.slow) {
+    std::printf("| sessions on line: editing / idle / slow reader | %d / %d / %d |\n", s.users,
+                s.idle, s.slow ? 1 : 0);
+  }
   std::printf("| journal files on disk (largest seen) | %.1f MiB |\n",
               static_cast<double>(journalPeak.load()) / (1024 * 1024));
   if (feed) {
@@ -458,11 +507,13 @@ int main(int argc, char** argv) {
     if (option == "--sync") s.sync = value;
     if (option == "--feed") s.feed = value != 0;
     if (option == "--feed-pause") s.feedPauseMs = value;
+    if (option == "--idle") s.idle = value;
+    if (option == "--slow") s.slow = value != 0;
   }
   if (s.users < 2 || s.users > 100 || s.seconds < 1 || s.window < 1 || s.reads < 1 ||
-      s.feedPauseMs < 0 || (s.sync != 0 && s.sync != 1)) {
+      s.feedPauseMs < 0 || (s.sync != 0 && s.sync != 1) || s.idle < 0 || s.idle > 400) {
     std::cerr << "usage: bench_load [--seconds N] [--users 2..100] [--window N] [--reads N] "
-                 "[--sync 0|1] [--feed 1] [--feed-pause MS]\n";
+                 "[--sync 0|1] [--feed 1] [--feed-pause MS] [--idle 0..400] [--slow 0|1]\n";
     return 1;
   }
   if (RunLoad(s, false) != 0) return 1;

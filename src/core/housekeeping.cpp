@@ -5,28 +5,21 @@
 #include "platform/close_quietly.h"
 #include "platform/time.h"
 #include "service/send_to_user.h"
-#include "service/workers.h"
 #include "state/client_socket.h"
 
 namespace qv {
 namespace {
 
-void ResetFaultyUser(Server& server, TMyNameUser& user) {
+void ResetFaultyUser(TMyNameUser& user) {
   // Closing a connected socket raises its disconnect event, which ends the session at once.
   if (user.ClientSocket) platform::CloseQuietly(*user.ClientSocket);
-  user.Queue.Drop();
-  try {
-    service::TerminateWorkers(server, user, service::kWorkerKindSend);
-    service::ReapWorkers(server, user, true);
-  } catch (...) {
-    server.boundaryErrors.Report("Housekeeping: reset of a faulty user");
-  }
+  if (user.Outbox) user.Outbox->Drop();
   user.Fault = user.Connected.load();
 }
 
 void SendKeepAlive(Server& server, TMyNameUser& user, uint32_t now) {
   const int32_t interval = server.settings.CheckIntervalMs;
-  if (interval == 0 || !service::SendingIdle(user)) return;
+  if (interval == 0 || !service::SendingIdle(server, user)) return;
   if (platform::TickDiff(now, user.LastSendTick) <= interval) return;
   const uint8_t emptyFrame[4] = {0, 0, 0, 0};
   service::SendToUser(server, user, emptyFrame, sizeof emptyFrame);
@@ -39,20 +32,16 @@ void HousekeepingTick(Server& server) {
   try {
     for (TMyDBUser& group : server.groups) {
       for (TMyNameUser& user : group.Users) {
-        if (user.Fault) ResetFaultyUser(server, user);
+        if (user.Fault) ResetFaultyUser(user);
         if (user.Connected) {
+          // A socket that took nothing for the send time-out faults its user (reset next tick).
+          if (user.Outbox) user.Outbox->CheckStall(now);
           SendKeepAlive(server, user, now);
-          service::ReleaseNextWorker(server, user);
         }
       }
     }
   } catch (...) {
     server.boundaryErrors.Report("Housekeeping");
-  }
-  try {
-    server.reaper.Sweep();
-  } catch (...) {
-    server.boundaryErrors.Report("Reaper");
   }
   server.log.Flush(server.front.View());
 }

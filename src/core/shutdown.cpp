@@ -1,7 +1,7 @@
 #include "core/shutdown.h"
 
 #include "core/journal_flush.h"
-#include "service/workers.h"
+#include "service/outbox.h"
 
 namespace qv {
 
@@ -15,8 +15,7 @@ void RunShutdown(Server& server) {
     }
     for (TMyNameUser& user : group.Users) {
       try {
-        service::TerminateWorkers(server, user, service::kWorkerKindSend);
-        service::ReapWorkers(server, user, true);
+        if (user.Outbox) user.Outbox->Drop();  // deliveries under way tidy their mailboxes
       } catch (...) {
         server.boundaryErrors.Report("Shutdown");
       }

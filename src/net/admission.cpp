@@ -5,8 +5,8 @@
 #include <optional>
 #include <system_error>
 
-#include "net/blocking_send.h"
 #include "net/frame_receiver.h"
+#include "net/no_delay.h"
 #include "net/socket_window.h"
 #include "net/user_lookup.h"
 #include "platform/close_quietly.h"

@@ -3,8 +3,8 @@
 #include <string>
 #include <vector>
 
-#include "net/blocking_send.h"
 #include "net/frame_receiver.h"
+#include "net/no_delay.h"
 #include "net/socket_error_text.h"
 #include "net/socket_window.h"
 #include "net/user_lookup.h"

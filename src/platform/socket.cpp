@@ -408,6 +408,7 @@ std::shared_ptr<SocketDescriptor> TcpClient::CurrentSocket() const {
 void TcpClient::DropSocket() {
   if (watch_ != 0) loop_.Unwatch(watch_);
   watch_ = 0;
+  onWritable_ = nullptr;
   std::shared_ptr<SocketDescriptor> old;
   {
     std::lock_guard lock(socketMutex_);
@@ -567,6 +568,18 @@ void TcpClient::OnSocketEvent(uint32_t events) {
     }
     return;
   }
+  if ((events & EventLoop::kWritable) != 0 && onWritable_) {
+    std::function<void()> notice = std::move(onWritable_);
+    onWritable_ = nullptr;
+    loop_.SetWatchEvents(watch_, EventLoop::kReadable);
+    const uint64_t generation = generation_;
+    try {
+      notice();
+    } catch (...) {
+    }
+    if (generation != generation_) return;  // the notice closed the socket
+  }
+  if ((events & EventLoop::kReadable) == 0) return;
   // The server side never expects data here: anything read is dropped; the read tells whether
   // the peer has closed or the connection failed.
   char sink[4096];
@@ -645,6 +658,19 @@ bool TcpClient::WaitWritable(int timeoutMs) const {
 
 void TcpClient::Shutdown() const {
   if (auto socket = CurrentSocket()) socket->Shutdown();
+}
+
+bool TcpClient::NotifyWhenWritable(std::function<void()> onWritable) {
+  if (!connected_ || watch_ == 0 || !socket_) return false;
+  onWritable_ = std::move(onWritable);
+  loop_.SetWatchEvents(watch_, EventLoop::kReadable | EventLoop::kWritable);
+  return true;
+}
+
+void TcpClient::CancelWritableNotice() {
+  if (!onWritable_) return;
+  onWritable_ = nullptr;
+  if (watch_ != 0 && connected_) loop_.SetWatchEvents(watch_, EventLoop::kReadable);
 }
 
 void TcpClient::SetNoDelay(bool on) {

@@ -201,6 +201,11 @@ class TcpClient : public std::enable_shared_from_this<TcpClient> {
   bool WaitWritable(int timeoutMs) const;
   // Shuts the connection down so that the peer and the event thread see it end.
   void Shutdown() const;
+  // Calls onWritable once, on the event thread, when the connected socket can take data again
+  // (the socket's own watch is widened to writability until then). False when there is no
+  // connected socket to watch. A close drops the request. Event thread.
+  bool NotifyWhenWritable(std::function<void()> onWritable);
+  void CancelWritableNotice();
   // Held around every system send.
   std::recursive_mutex& SendLock() { return sendLock_; }
   void SetNoDelay(bool on);
@@ -228,6 +233,7 @@ class TcpClient : public std::enable_shared_from_this<TcpClient> {
   mutable std::mutex socketMutex_;
   std::shared_ptr<SocketDescriptor> socket_;
   EventLoop::WatchId watch_ = 0;
+  std::function<void()> onWritable_;  // event thread; set while a writable notice is wanted
   std::recursive_mutex sendLock_;
   // Name lookups under way or finished; a running one is never waited for except when the
   // socket goes (its result is posted to the loop and dropped when stale).

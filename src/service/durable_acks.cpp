@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "service/send_to_user.h"
+#include "service/outbox.h"
 #include "store/journal_apply.h"
 
 namespace qv::service {
@@ -41,7 +41,7 @@ uint64_t DurableAcks::Note(const std::shared_ptr<store::DayJournal>& journal) {
 void DurableAcks::HoldUntil(TMyNameUser& user, uint64_t ticket) {
   if (ticket <= synced_) return;
   if (!user.Connected) return;  // nothing will be sent to it; the entry is synced all the same
-  user.Held.push_back(HeldPiece{ticket, {}});
+  OutboxOf(server_, user).HoldUntil(ticket);
   if (std::find(waiting_.begin(), waiting_.end(), &user) == waiting_.end()) {
     waiting_.push_back(&user);
   }
@@ -97,17 +97,9 @@ void DurableAcks::Synced(const store::CommitReport& report) {
   WriteJournalledChanges();
   std::vector<TMyNameUser*> still;
   for (TMyNameUser* user : waiting_) {
-    auto& held = user->Held;
-    while (!held.empty() && held.front().Ticket <= synced_) {
-      HeldPiece piece = std::move(held.front());
-      held.pop_front();
-      if (piece.MailDelivery) {
-        QueueMailDeliveryNow(server_, *user);
-      } else if (!piece.Bytes.empty()) {
-        SendToUserNow(server_, *user, piece.Bytes.data(), static_cast<int32_t>(piece.Bytes.size()));
-      }
-    }
-    if (!held.empty()) still.push_back(user);
+    Outbox& outbox = OutboxOf(server_, *user);
+    outbox.Release(synced_);
+    if (outbox.Holding()) still.push_back(user);
   }
   waiting_.swap(still);
   // Callers of WhenDurable last, in the order they asked: their acknowledgments follow what the

@@ -1,7 +1,7 @@
 #pragma once
 // Acknowledgments that leave only once the edit is durable. An edit's journal entry is synced by
-// the group commit thread; until then a barrier in the user's held pieces keeps its
-// acknowledgment (3000) back, and everything queued behind it for the same user, so that a forward
+// the group commit thread; until then a hold in the user's outbox keeps its acknowledgment
+// (3000) back, and everything queued behind it for the same user, so that a forward
 // of a later edit never overtakes the acknowledgment of an earlier one. Other users are not held
 // up: forwards to them leave at once. All calls on the event thread; the sync reports come back
 // through the event loop, and with them the changes whose entries are durable go into the

@@ -5,7 +5,6 @@
 #include <string>
 #include <vector>
 
-#include "service/send_drainer.h"
 #include "service/send_to_user.h"
 #include "state/client_socket.h"
 #include "store/text_utils.h"

@@ -4,8 +4,8 @@
 
 #include "service/dispatch.h"
 #include "service/mail.h"
-#include "service/mail_worker.h"
 #include "service/reply_sender.h"
+#include "service/send_to_user.h"
 #include "service/sessions.h"
 
 namespace qv::service {
@@ -26,7 +26,7 @@ std::shared_ptr<MemberService> InstallRequestHandlers(Server& server) {
   // Handlers put in place before start-up (by tests) stay.
   if (!server.handlers.DataRequest) {
     auto data = std::make_shared<DataRequestHandler>(
-        server, reply, [&server](TMyNameUser& user) { StartMailWorker(server, user); },
+        server, reply, [&server](TMyNameUser& user) { QueueMailDelivery(server, user); },
         TickSource{}, members);
     server.handlers.DataRequest = [data](TMyNameUser& user, const std::string& host,
                                          uint8_t* payload,

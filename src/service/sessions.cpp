@@ -6,8 +6,8 @@
 #include "net/socket_window.h"
 #include "net/user_lookup.h"
 #include "platform/files.h"
+#include "service/outbox.h"
 #include "service/reply_sender.h"
-#include "service/workers.h"
 #include "state/client_socket.h"
 #include "wire/packages.h"
 #include "wire/short_string.h"
@@ -106,32 +106,15 @@ void ShowConnections(Server& server) {
 
 int32_t SessionStart(Server& server, TMyNameUser& user) {
   TMyDBUser& group = GroupOf(server, user);
-  try {
-    bool hasWorkers;
-    {
-      std::lock_guard sendLock(server.sendLock);
-      hasWorkers = !user.Workers.empty();
-    }
-    if (hasWorkers) {
-      TerminateWorkers(server, user, kWorkerKindSend);
-      ReapWorkers(server, user, true);
-    }
-  } catch (...) {
-    server.boundaryErrors.Report("Session");
-  }
-  // Whatever still waited for the previous session is not this session's.
-  user.Queue.Drop();
+  // Whatever still waited for the previous session is not this session's; the fault is cleared
+  // and the send counts start again.
+  OutboxOf(server, user).Restart();
   ++group.ConnectedUsers;
   ++server.sessionCount;
   user.SessionStartMs = std::chrono::duration_cast<std::chrono::milliseconds>(
                             std::chrono::system_clock::now().time_since_epoch())
                             .count();
-  user.Fault = false;
-  user.Held.clear();  // pieces of the last session wait for nothing any more
   user.Connected = true;
-  user.SendIssued = 0;
-  user.SendStarted = 0;
-  user.SendCompleted = 0;
   user.ReconnectCount = 0;
   SetOnline(server, user, 1);
   SendReplyPackage(server, user, server.statusTable.data(),

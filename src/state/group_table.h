@@ -4,23 +4,20 @@
 // references stay valid for the whole run.
 #include <array>
 #include <atomic>
-#include <condition_variable>
 #include <cstdint>
-#include <deque>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
 #include "state/connection_state.h"
-#include "state/held_piece.h"
-#include "state/send_queue.h"
-#include "state/worker_entry.h"
 #include "store/group_datafile.h"
 #include "wire/packages.h"
 
 namespace qv::net {
 class ClientSocket;
+}
+namespace qv::service {
+class Outbox;
 }
 
 namespace qv {
@@ -43,24 +40,13 @@ struct TMyNameUser {
   std::string HostName;                         // start-up; lower case
   int32_t StatusSlotPos = 0;                    // start-up
   net::TmyConnection Connection;                // event thread
-  std::atomic<int32_t> SendIssued{0};           // atomic; advanced under the send lock
-  std::atomic<int32_t> SendStarted{0};          // atomic
-  std::atomic<int32_t> SendCompleted{0};        // atomic
   std::atomic<bool> Fault{false};               // atomic
   // Start of the current (or last) session, milliseconds since the Unix epoch; 0 = none yet.
-  std::atomic<int64_t> SessionStartMs{0};     // atomic
-  bool PollAnswered = false;                  // event thread
-  std::vector<service::WorkerEntry> Workers;  // send lock
-  // Entries of Workers, readable without the send lock (set whenever Workers changes size).
-  std::atomic<int32_t> WorkerCount{0};  // atomic
-  // What waits to be sent to the user, in SendIssued order; drained by one worker at a time.
-  service::SendQueue Queue;  // locks itself
-  // Signalled whenever SendStarted or SendCompleted changes, so that a send worker waiting for
-  // its turn wakes at once. Always the innermost lock.
-  std::mutex SendTurnMutex;
-  std::condition_variable SendTurnChanged;
-  // Pieces held back behind an acknowledgment that waits for its journal sync.
-  std::deque<service::HeldPiece> Held;  // event thread
+  std::atomic<int64_t> SessionStartMs{0};  // atomic
+  bool PollAnswered = false;               // event thread
+  // Everything about sending to the user: its ordered queue, the pieces held for a journal
+  // sync, mail deliveries. Made by the service layer at first use. Event thread.
+  std::shared_ptr<service::Outbox> Outbox;
 };
 
 // A mark held by a user: the owner and the 32-byte header of its 7001 request.

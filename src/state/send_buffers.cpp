@@ -34,4 +34,16 @@ size_t SendBuffers::Kept() const {
   return kept_.size();
 }
 
+SharedBytes ShareBytes(SendBuffers& buffers, std::vector<uint8_t> bytes) {
+  // Should making the shared pointer fail, it calls the deleter, which frees the buffer.
+  const auto* held = new std::vector<uint8_t>(std::move(bytes));
+  return SharedBytes(held, [&buffers](const std::vector<uint8_t>* released) {
+    std::unique_ptr<std::vector<uint8_t>> own(const_cast<std::vector<uint8_t>*>(released));
+    try {
+      buffers.Give(std::move(*own));
+    } catch (...) {
+    }
+  });
+}
+
 }  // namespace qv::service

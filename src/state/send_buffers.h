@@ -4,10 +4,14 @@
 // to the system and fault it in again each time, which cost more than the copy itself.
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <vector>
 
 namespace qv::service {
+
+// Bytes that several users' outboxes may share; never changed once made.
+using SharedBytes = std::shared_ptr<const std::vector<uint8_t>>;
 
 class SendBuffers {
  public:
@@ -26,5 +30,8 @@ class SendBuffers {
   mutable std::mutex mutex_;
   std::vector<std::vector<uint8_t>> kept_;
 };
+
+// A shared buffer for bytes, given back to buffers for reuse once the last holder releases it.
+SharedBytes ShareBytes(SendBuffers& buffers, std::vector<uint8_t> bytes);
 
 }  // namespace qv::service

@@ -12,6 +12,7 @@
 
 #include "config/settings.h"
 #include "platform/event_loop.h"
+#include "platform/serial_jobs.h"
 #include "platform/thread_pool.h"
 #include "state/boundary_errors.h"
 #include "state/catalogue.h"
@@ -23,7 +24,6 @@
 #include "state/metrics.h"
 #include "state/request_handlers.h"
 #include "state/send_buffers.h"
-#include "state/thread_reaper.h"
 #include "state/timeouts.h"
 
 namespace qv::net {
@@ -40,15 +40,13 @@ struct Server {
   // Created first, released last. Where both are taken the send lock comes first.
   std::recursive_mutex sendLock;
   std::recursive_mutex sessionLock;
-  // Held by a send worker while it has a mailbox file open, so that two deliveries never
+  // Held by a mail thread while it has a mailbox file open, so that two deliveries never
   // interleave their reads and rewrites of one mailbox. Never taken by the event thread, and
   // never together with the send lock: file I/O does not hold up the send path.
   std::recursive_mutex mailboxLock;
   // The message bytes of each mailbox, for the cap on storing (locks itself).
   state::MailboxTally mailboxTally;
-  // The threads send workers run on and the buffers of their copies (both lock themselves).
-  // Declared before the group table so that they outlive the worker handles the users hold.
-  platform::ThreadPool sendThreads;
+  // The buffers of the copies that outboxes keep of waiting pieces (locks itself).
   service::SendBuffers sendBuffers;
 
   Catalogue catalogue;  // start-up (the working catalogue; its language is selected once)
@@ -64,10 +62,6 @@ struct Server {
   int32_t totalUsers = 0;     // start-up
 
   GroupTable groups;  // start-up (sized once; each field says who touches it)
-  // Workers asked to stop that may not have left yet; swept by the housekeeping tick (locks
-  // itself). Declared after the group table, so that it waits for them before the users they
-  // refer to go.
-  service::ThreadReaper reaper;
   // int32 5000 followed by one 86-byte status slot per configured user. Event thread.
   std::vector<uint8_t> statusTable;
   std::atomic<int32_t> sessionCount{0};  // atomic
@@ -93,6 +87,14 @@ struct Server {
 
   platform::EventLoop& loop;  // Post and timer enabling from any thread, the rest event thread
   FrontEnd& front;            // event thread
+
+  // The threads that read stored mail for deliveries and tidy mailboxes after them (locks
+  // itself). Declared last, so that it is destroyed first: it waits for its running jobs while
+  // everything they use is still there.
+  platform::ThreadPool mailThreads;
+  // The jobs that read and rewrite mailboxes for deliveries, one at a time in the order given,
+  // so that a delivery never reads notices that an earlier one has yet to remove.
+  platform::SerialJobs mailboxJobs{mailThreads};
 
   std::string ConfigPath() const;
   std::string DebugLogPath() const;

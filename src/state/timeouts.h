@@ -3,25 +3,16 @@
 namespace qv::service {
 
 struct Timeouts {
-  // Blocking sends: one attempt without progress waits up to this long for the socket.
+  // Sending to a user: a socket that takes nothing for sendIdleLimit steps of sendIdleStepMs
+  // (60 s) faults its user.
   int sendIdleStepMs = 10;
-  // Attempts without progress before a send gives up (ask off) or asks (ask on).
   int sendIdleLimit = 6000;
-  int sendIdleLimitAsk = 3000;
-  // Text-status send: pause after the first time-out.
-  int statusSendPauseMs = 50;
-  // Exact receive: failed attempts and the wait after each.
-  int exactReceiveAttempts = 2000;
-  int exactReceiveStepMs = 10;
-  int exactReceivePartialStepMs = 2;
   // Frame receiver: wait after an empty receive step, and how many are reported at once.
   int emptyReceiveStepMs = 5;
   int emptyReceiveReport = 1000;
   // Retrying open of a mailbox file.
   int retryingOpenLimitMs = 60000;
   int retryingOpenStepMs = 5;
-  // Joining a terminated worker; one that has not left by then stays in the table.
-  int workerJoinLimitMs = 5000;
 };
 
 }  // namespace qv::service

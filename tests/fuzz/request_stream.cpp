@@ -11,6 +11,7 @@
 #include "platform/files.h"
 #include "service/dispatch.h"
 #include "service/mail.h"
+#include "service/outbox.h"
 #include "support/service_server.h"
 #include "wire/day_record.h"
 #include "wire/packages.h"
@@ -200,9 +201,9 @@ void RequestStreamHarness::Reset() {
     group.PollOwner = nullptr;
     for (TMyNameUser& user : group.Users) {
       user.Connected = user.UserName != "carol";
+      if (user.Outbox) user.Outbox->Restart();
       user.Fault = false;
       user.PollAnswered = false;
-      user.SendIssued = user.SendStarted = user.SendCompleted = 0;
       net::ResetReceiveState(user.Connection);
       user.Connection.StreamHandle = -1;
     }

@@ -49,9 +49,10 @@ TEST(DurableAcks, HeldAcknowledgmentKeepsTheUsersOrderAndHoldsNobodyElse) {
     send(a, 2);  // the acknowledgment
     send(b, 9);  // a forward to another user
     send(a, 3);  // a forward of a later edit
-    return std::make_pair(a.Held.size(), b.Held.size());
+    return std::make_pair(service::OutboxOf(server.server(), a).QueuedPieces(),
+                          service::OutboxOf(server.server(), b).QueuedPieces());
   });
-  EXPECT_EQ(held.first, 3u) << "the barrier, the acknowledgment and the later forward";
+  EXPECT_EQ(held.first, 3u) << "the hold, the acknowledgment and the later forward";
   EXPECT_EQ(held.second, 0u) << "another user is not held up";
 
   for (uint8_t tag : {1, 2, 3}) {
@@ -62,7 +63,8 @@ TEST(DurableAcks, HeldAcknowledgmentKeepsTheUsersOrderAndHoldsNobodyElse) {
   auto got = bob.ReceiveFrame(5s);
   ASSERT_TRUE(got);
   EXPECT_EQ(*got, Piece(9));
-  EXPECT_EQ(server.OnLoop([&] { return a.Held.size(); }), 0u);
+  EXPECT_EQ(server.OnLoop([&] { return service::OutboxOf(server.server(), a).QueuedPieces(); }),
+            0u);
   server.OnLoop([&] {
     acks.reset();  // stops the sync thread on the loop that its reports go to
     return 0;

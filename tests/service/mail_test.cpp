@@ -10,10 +10,9 @@
 #include <optional>
 #include <thread>
 
-#include "net/blocking_send.h"
 #include "net/payload_stream.h"
 #include "service/mail.h"
-#include "service/mail_worker.h"
+#include "service/mail_delivery.h"
 #include "service/mailbox.h"
 #include "service/retrying_open.h"
 #include "service_fixture.h"
@@ -230,30 +229,6 @@ TEST_F(MailTest, SpooledPackageWithSeveralRecipientsReachesEveryOne) {
   EXPECT_FALSE(fs::exists(Pop3("127.0.0.56.buf")));
 }
 
-// A channel that records what a delivery sends and fails the file send of one message.
-class FakeChannel : public MailChannel {
- public:
-  int SendBuffer(const uint8_t* data, int length) override {
-    buffers.emplace_back(data, data + length);
-    return length;
-  }
-  void SendFile(const std::string& path, std::string& error) override {
-    ++fileSends;
-    if (fileSends == failOn) {
-      error = "Error! Send of File:" + path;
-      throw NoSendError();
-    }
-    std::ifstream in(path, std::ios::binary);
-    files.emplace_back(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  }
-  bool Connected() const override { return true; }
-
-  std::vector<std::vector<uint8_t>> buffers;
-  std::vector<std::string> files;
-  int fileSends = 0;
-  int failOn = 0;
-};
-
 class DeliveryTest : public MailTest {
  protected:
   // Stores messages "m0", "m1", … for alice, each from its own package.
@@ -265,63 +240,44 @@ class DeliveryTest : public MailTest {
     }
     return names;
   }
-  static int32_t CountSent(const std::vector<uint8_t>& framed) {
-    EXPECT_EQ(framed.size(), 12u);
-    EXPECT_EQ(Int32At(framed.data(), 0), 8);
-    EXPECT_EQ(Int32At(framed.data(), 4), 6001);
-    return Int32At(framed.data(), 8);
+  std::string Body(const MailFile& file) {
+    std::ifstream in(file.path, std::ios::binary);
+    const std::string all((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_EQ(static_cast<int64_t>(all.size()), file.size);
+    return all.size() >= mail::kHeaderSize ? all.substr(mail::kHeaderSize) : std::string();
   }
 };
 
-TEST_F(DeliveryTest, EmptyMailboxGivesOnlyTheCountZero) {
-  FakeChannel channel;
-  Deliver(server_, Alice(), channel);
-  ASSERT_EQ(channel.buffers.size(), 1u);
-  EXPECT_EQ(CountSent(channel.buffers[0]), 0);
-  EXPECT_EQ(channel.fileSends, 0);
-  EXPECT_FALSE(Alice().Fault);
-}
+TEST_F(DeliveryTest, PlanListsTheMessagesInOrderAndFinishRemovesWhatWent) {
+  MailPlan empty = PlanDelivery(server_, "127.0.0.2");
+  EXPECT_TRUE(empty.opened);
+  EXPECT_TRUE(empty.files.empty());
 
-TEST_F(DeliveryTest, AllMessagesDeliveredInOrderAndRemoved) {
   const std::vector<std::string> names = StoreForAlice(3);
-  FakeChannel channel;
-  Deliver(server_, Alice(), channel);
-  ASSERT_EQ(channel.buffers.size(), 1u);
-  EXPECT_EQ(CountSent(channel.buffers[0]), 3);
-  ASSERT_EQ(channel.files.size(), 3u);
-  for (int i = 0; i < 3; ++i) {
-    EXPECT_EQ(channel.files[static_cast<size_t>(i)].substr(mail::kHeaderSize),
-              "m" + std::to_string(i));
+  const MailPlan plan = PlanDelivery(server_, "127.0.0.2");
+  ASSERT_EQ(plan.files.size(), 3u);
+  for (size_t i = 0; i < 3; ++i) {
+    EXPECT_EQ(plan.files[i].path, Pop3(names[i]));
+    EXPECT_EQ(Body(plan.files[i]), "m" + std::to_string(i));
+    EXPECT_EQ(plan.files[i].notices, 1);
   }
-  EXPECT_TRUE(Notices("127.0.0.2").empty());
-  EXPECT_TRUE(MessageFiles().empty());
-  EXPECT_FALSE(Alice().Fault);
-}
+  EXPECT_EQ(plan.trailingNotices, 0);
 
-TEST_F(DeliveryTest, FailureOnTheSecondOfThreeKeepsTwoNotices) {
-  const std::vector<std::string> names = StoreForAlice(3);
-  FakeChannel channel;
-  channel.failOn = 2;
-  Deliver(server_, Alice(), channel);
-  EXPECT_EQ(CountSent(channel.buffers[0]), 3);
-  EXPECT_EQ(channel.fileSends, 2);
-  const std::vector<MailNotice> left = Notices("127.0.0.2");
+  // The first went, the second failed: the first's notice and file go, the rest stay in order.
+  FinishDelivery(server_, "127.0.0.2", 1, {plan.files[0].path});
+  std::vector<MailNotice> left = Notices("127.0.0.2");
   ASSERT_EQ(left.size(), 2u);
   EXPECT_EQ(NoticeMessageFile(left[0]), names[1]);
   EXPECT_EQ(NoticeMessageFile(left[1]), names[2]);
   EXPECT_FALSE(fs::exists(Pop3(names[0])));
   EXPECT_TRUE(fs::exists(Pop3(names[1])));
-  EXPECT_TRUE(fs::exists(Pop3(names[2])));
-  EXPECT_TRUE(Alice().Fault);
-  EXPECT_TRUE(Logged("Error sending mail to 127.0.0.2"));
 
-  // The next delivery sends the two that are left.
-  Alice().Fault = false;
-  FakeChannel again;
-  Deliver(server_, Alice(), again);
-  EXPECT_EQ(CountSent(again.buffers[0]), 2);
-  EXPECT_EQ(again.files.size(), 2u);
+  // The next plan has the two that are left; finishing it empties the mailbox.
+  const MailPlan again = PlanDelivery(server_, "127.0.0.2");
+  ASSERT_EQ(again.files.size(), 2u);
+  FinishDelivery(server_, "127.0.0.2", 2, {again.files[0].path, again.files[1].path});
   EXPECT_TRUE(Notices("127.0.0.2").empty());
+  EXPECT_TRUE(MessageFiles().empty());
 }
 
 // The mailbox's count follows stores and deliveries without reading the mailbox again, and a
@@ -386,26 +342,32 @@ TEST_F(DeliveryTest, NoticesNamingFilesOutsidePop3AreSkippedAndNeverTouched) {
   dir_.Write("outside.mqv", "secret");
   fs::create_directories(dir_.File("POP3/sub"));
   dir_.Write("POP3/sub/x.mqv", "nested");
+  {
+    platform::File mailbox =
+        platform::File::Open(Pop3("127.0.0.2.bin"), platform::OpenMode::ReadWrite);
+    AppendNotice(mailbox, BuildNotice("dave", "127.0.0.5", "../outside.mqv"));
+    mailbox.Close();
+  }
   const std::vector<std::string> names = StoreForAlice(1);
   {
     platform::File mailbox =
         platform::File::Open(Pop3("127.0.0.2.bin"), platform::OpenMode::ReadWrite);
-    for (const char* bad : {"../outside.mqv", "sub/x.mqv", "", "..", "missing.mqv"}) {
+    for (const char* bad : {"sub/x.mqv", "", "..", "missing.mqv"}) {
       AppendNotice(mailbox, BuildNotice("dave", "127.0.0.5", bad));
     }
     mailbox.Close();
   }
   ASSERT_EQ(Notices("127.0.0.2").size(), 6u);
-  FakeChannel channel;
-  Deliver(server_, Alice(), channel);
-  EXPECT_EQ(CountSent(channel.buffers[0]), 1);  // only what follows is counted
-  ASSERT_EQ(channel.files.size(), 1u);
-  EXPECT_EQ(channel.files[0].substr(mail::kHeaderSize), "m0");
+  const MailPlan plan = PlanDelivery(server_, "127.0.0.2");
+  ASSERT_EQ(plan.files.size(), 1u);  // only what follows is counted
+  EXPECT_EQ(Body(plan.files[0]), "m0");
+  EXPECT_EQ(plan.files[0].notices, 2);  // the skipped one before it goes with it
+  EXPECT_EQ(plan.trailingNotices, 4);
+  EXPECT_EQ(CountLogged("Mail notice skipped"), 5);
+  FinishDelivery(server_, "127.0.0.2", 6, {plan.files[0].path});
   EXPECT_EQ(dir_.Read("outside.mqv"), "secret");
   EXPECT_EQ(dir_.Read("POP3/sub/x.mqv"), "nested");
   EXPECT_TRUE(Notices("127.0.0.2").empty());
-  EXPECT_EQ(CountLogged("Mail notice skipped"), 5);
-  EXPECT_FALSE(Alice().Fault);
 }
 
 TEST_F(DeliveryTest, RemovingDeliveredNoticesKeepsTheRestInOrder) {
