@@ -62,7 +62,8 @@ void PeerDecider::Decide(const std::string& address, const boost::asio::any_io_e
   pending->timer->async_wait(
       [answer, direct](const boost::system::error_code&) { answer(direct); });
   boost::asio::post(lookups_, [this, address, executor, answer, pending] {
-    const std::string name = cache_.Lookup(address);
+    // Nothing while another lookup of the address is under way: decided by the address alone.
+    const std::string name = cache_.Lookup(address, lookupLimit_).value_or(std::string());
     PeerInfo info = Finish(address, name);
     boost::asio::post(executor, [answer, info, pending] {
       pending->timer->cancel();

@@ -287,9 +287,9 @@ TEST_F(DeliveryTest, TheMailboxCapFollowsStoresAndDeliveries) {
   server_.limits.mailboxBytesPerHost = 3 * each;
   StoreForAlice(4);
   EXPECT_EQ(Notices("127.0.0.2").size(), 3u) << "the fourth is over the cap";
-  FakeChannel channel;
-  channel.failOn = 2;  // one delivered, two left
-  Deliver(server_, Alice(), channel);
+  const MailPlan plan = PlanDelivery(server_, "127.0.0.2");
+  ASSERT_EQ(plan.files.size(), 3u);
+  FinishDelivery(server_, "127.0.0.2", 1, {plan.files[0].path});  // one delivered, two left
   StoreForAlice(2);
   EXPECT_EQ(Notices("127.0.0.2").size(), 3u) << "room for one again";
   server_.limits.mailboxBytesPerHost = 4 * each;

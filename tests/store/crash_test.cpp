@@ -235,8 +235,9 @@ TEST_F(CrashTest, InsertionWithAFailedDirectorySyncLeavesNoStaleEntries) {
   group_.CountArc = 100;
   group_.MayInsertFirst = true;  // as the running server finds it: the gap is not filled yet
   group_.Journal = std::make_shared<DayJournal>(files, JournalName(group_.FileName));
+  RequestPackage notice{};
   auto title = [&](double d, const std::string& text) {
-    return EditDay(group_, log_, 2, 0, test::Request(d).Text(text).data());
+    return test::Code(EditDay(group_, log_, 2, 0, test::Request(d).Text(text).data(), notice.data()));
   };
   auto read = [&](double d) {
     ReadDays(group_, log_, 1, d);
