@@ -122,6 +122,7 @@ TEST_F(MemberApiTest, RefusedAndFailedChangesAreNeitherForwardedNorAcknowledged)
 
 TEST_F(MemberApiTest, AJournalPastItsCapRefusesTheChangeWithoutARetry) {
   // A cap below one entry: once the first change is pending, the next finds the journal full.
+  Team().Journal.reset();  // the fixture's, which holds the file
   Team().Journal = std::make_shared<store::DayJournal>(
       store::RealFiles(), store::JournalName(Team().FileName),
       store::CheckpointPolicy{store::kCheckpointJournalBytes, store::kCheckpointAge, 64});
