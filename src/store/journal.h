@@ -59,6 +59,9 @@ class DayJournal {
   // the datafile (the whole record without start and length), and keeps them pending. Throws.
   void Append(int64_t offset, double date, ConstDayBytes image, size_t start = 0,
               size_t length = kDayRecordSize);
+  // Appends the insertion of the day of date at offset: records holds that day and then the
+  // records behind it as they are to lie from offset on, whole (store/journal_entry.h). Throws.
+  void AppendInsertion(int64_t offset, double date, std::vector<uint8_t> records);
 
   // The entries not yet written in place, in sequence.
   const std::deque<JournalEntry>& Pending() const { return pending_; }
@@ -110,6 +113,7 @@ class DayJournal {
     int64_t syncedSize = 0;                   // the file up to here is durable; Sync and Empty only
     std::vector<uint8_t> tail;  // the bytes behind syncedSize, as appended; under tailMutex_
   };
+  void AppendEntry(JournalEntry entry);
   void SyncPart(Part& part);
   bool Due(const Part& part) const;
   void Empty(Part& part);
