@@ -7,7 +7,8 @@
 # libcpp-httplib-dev: the HTTP feed.
 QV_PACKAGES="cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev libbenchmark-dev qt6-base-dev
   xvfb trayer xdotool libx11-dev libsystemd-dev dpkg-dev zlib1g-dev
-  clang libfuzzer-14-dev libclang-rt-14-dev libical-dev libcpp-httplib-dev lintian prometheus man-db"
+  clang libfuzzer-14-dev libclang-rt-14-dev libical-dev libcpp-httplib-dev lintian prometheus man-db
+  qt6-translations-l10n"
 
 qv_install_deps() {
   local missing=()

@@ -51,7 +51,41 @@ TMyDBAlias NewGroup() {
   return group;
 }
 
+// What Save writes for an hour: its first two characters.
+std::string SavedHour(const std::string& text) {
+  return text.substr(0, 2);
+}
+
 }  // namespace
+
+bool NumberRange::Contains(const std::string& text) const {
+  if (text.empty() || text.size() > 10) return false;
+  for (const char c : text) {
+    if (c < '0' || c > '9') return false;
+  }
+  int32_t value = 0;
+  return TryParseInt(text, value) && value >= Min && value <= Max;
+}
+
+SettingsCheck SettingsModel::CheckBeforeSave() const {
+  if (!kPortRange.Contains(port_)) return {SettingsProblem::Port, -1};
+  if (feedEdited_) {
+    if (!feedPort_.empty() && !kFeedPortRange.Contains(feedPort_))
+      return {SettingsProblem::FeedPort, -1};
+    if (!feedAddress_.empty() && !ParseIpv4(feedAddress_))
+      return {SettingsProblem::FeedAddress, -1};
+  }
+  for (size_t g = 0; g < groups_.size(); ++g) {
+    const TMyDBAlias& group = groups_[g];
+    const int index = static_cast<int>(g);
+    if (!kDayCountRange.Contains(group.Count)) return {SettingsProblem::Count, index};
+    if (!kDayCountRange.Contains(group.CountArc)) return {SettingsProblem::CountArc, index};
+    if (!kHourRange.Contains(SavedHour(group.TimeBegin)))
+      return {SettingsProblem::TimeBegin, index};
+    if (!kHourRange.Contains(SavedHour(group.TimeEnd))) return {SettingsProblem::TimeEnd, index};
+  }
+  return {};
+}
 
 SettingsModel::SettingsModel(std::string iniPath) : ini_(std::move(iniPath)) {}
 
@@ -319,7 +353,8 @@ void SettingsModel::ChooseDatafile(const std::string& chosen) {
 
 std::optional<int32_t> SettingsModel::StructureMaxArchive() const {
   int32_t value = 0;
-  if (!TryParseInt(shown_.CountArc, value)) return std::nullopt;
+  if (!kDayCountRange.Contains(shown_.CountArc) || !TryParseInt(shown_.CountArc, value))
+    return std::nullopt;
   return value;
 }
 
@@ -364,6 +399,7 @@ void SettingsModel::RemoveUser(int row) {
 void SettingsModel::Save() {
   if (loadFailed_) return;
   KeepGrid();
+  if (!CheckBeforeSave().Ok()) throw std::invalid_argument("settings the next start refuses");
   ini_.WriteString("Options", "Language", std::to_string(language_));
   ini_.WriteString("NetWork", "Port", port_);
   ini_.WriteString("NetWork", "DirectSend", directSend_ ? "1" : "0");
@@ -386,8 +422,8 @@ void SettingsModel::Save() {
     ini_.WriteString(section, "Name", group.FileName);
     ini_.WriteString(section, "Count", group.Count);
     ini_.WriteString(section, "CountArc", group.CountArc);
-    ini_.WriteString(section, "Time Begin", group.TimeBegin.substr(0, 2));
-    ini_.WriteString(section, "Time End", group.TimeEnd.substr(0, 2));
+    ini_.WriteString(section, "Time Begin", SavedHour(group.TimeBegin));
+    ini_.WriteString(section, "Time End", SavedHour(group.TimeEnd));
     ini_.WriteString(section, "Step", std::to_string(group.Step));
     ini_.WriteString(section, "Archive Link", group.ArchiveLink ? "1" : "0");
     const bool noUsers = group.Users.size() == 1 && group.Users[0].UserName.empty();

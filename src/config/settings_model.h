@@ -34,6 +34,35 @@ struct TMyDBAlias {
 
 enum class AddUserResult { Ignored, Added, DuplicateUserName, DuplicateHost };
 
+// What a save would write that the next start refuses (or cannot use).
+enum class SettingsProblem {
+  None,
+  Port,
+  FeedPort,
+  FeedAddress,
+  Count,
+  CountArc,
+  TimeBegin,
+  TimeEnd
+};
+struct SettingsCheck {
+  SettingsProblem Problem = SettingsProblem::None;
+  int Group = -1;  // index of the group concerned, -1 for the network settings
+  bool Ok() const { return Problem == SettingsProblem::None; }
+};
+
+// The ranges the number fields take.
+struct NumberRange {
+  int32_t Min;
+  int32_t Max;
+  bool Contains(const std::string& text) const;
+};
+// The server listens on Port and connects back to clients on Port + 10: both must be ports.
+constexpr NumberRange kPortRange{1, 65535 - 10};
+constexpr NumberRange kFeedPortRange{0, 65535};  // 0: no HTTP listener
+constexpr NumberRange kDayCountRange{0, 2000000};
+constexpr NumberRange kHourRange{0, 24};
+
 class SettingsModel {
  public:
   static constexpr int kCharsetForNewFile = 5;
@@ -120,7 +149,10 @@ class SettingsModel {
   // Closing asks "Save Changes?" only when something changed. After a failed load the dialog
   // holds only part of the file and never offers to save it.
   bool ShouldAskToSave() const { return changed_ && !loadFailed_; }
-  // Rewrites Server.ini. Throws platform::FileError when a write fails.
+  // The first value a save would write that the next start refuses.
+  SettingsCheck CheckBeforeSave() const;
+  // Rewrites Server.ini. Throws platform::FileError when a write fails and std::invalid_argument
+  // (nothing written) when CheckBeforeSave finds a problem.
   void Save();
 
  private:

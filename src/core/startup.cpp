@@ -251,6 +251,8 @@ bool RunStartup(Server& server, const StartupOptions& options) {
     ReadGroups(server, ini, options.checkOnly);
     server.log.WriteMsg(server.initOk ? MsgId::InitializationOk : MsgId::InitializationWithErrors);
     return server.initOk;
+  } catch (const StartupAbandoned&) {
+    throw;  // the program stops: no default file, no settings error
   } catch (...) {
     server.log.WriteMsg(MsgId::InitializationSettingsError);
     return false;

@@ -8,12 +8,15 @@
 
 #include "core/journal_flush.h"
 #include "desktop/desktop_texts.h"
+#include "desktop/interface_language.h"
 #include "desktop/structure_dialog.h"
 #include "desktop/text.h"
 #include "platform/signals.h"
 
 namespace qv::desktop {
 namespace {
+
+constexpr int kTrayPollMs = 500;
 
 // Takes the application's Quit event (sent by the session manager when the desktop session
 // ends) and stops the program instead of letting Qt close the windows one by one.
@@ -49,7 +52,12 @@ DesktopApp::~DesktopApp() {
 }
 
 void DesktopApp::Run() {
-  process_.Start();
+  try {
+    process_.Start();
+  } catch (const StartupAbandoned&) {
+    return;  // stopped under the first-run chooser: nothing was written, nothing to shut down
+  }
+  qtTranslator_ = UseInterfaceLanguage(process_.server().catalogue.Current());
   feed_.Start();
   SetUpTray();
   window_.show();
@@ -58,6 +66,7 @@ void DesktopApp::Run() {
   loop_.Run();
   // Every nested loop has returned with the main one: nothing runs a dialog any more.
   delete settings_.data();
+  trayWatch_.reset();
   feed_.Stop();
   process_.Shutdown();
   tray_.reset();
@@ -66,10 +75,26 @@ void DesktopApp::Run() {
 void DesktopApp::SetUpTray() {
   Server& server = process_.server();
   window_.Show1().setText(FromAnsi(server.catalogue[MsgId::ShowButton]));
-  if (!TmyAppExt::TrayAvailable()) {
-    server.log.Write(Text(server.catalogue, DesktopText::NoSystemTray));
+  if (TmyAppExt::TrayAvailable()) {
+    CreateTray();
     return;
   }
+  server.log.Write(Text(server.catalogue, DesktopText::NoSystemTray));
+  // A tray started after the program (the usual order when a session autostarts) still gets
+  // the icon: the check repeats until one appears.
+  trayWatch_ = std::make_unique<QTimer>();
+  trayWatch_->setInterval(kTrayPollMs);
+  QObject::connect(trayWatch_.get(), &QTimer::timeout, trayWatch_.get(), [this] {
+    if (stopping_ || !TmyAppExt::TrayAvailable()) return;
+    trayWatch_->stop();
+    CreateTray();
+    Server& s = process_.server();
+    s.log.Write(Text(s.catalogue, DesktopText::TrayAppeared));
+  });
+  trayWatch_->start();
+}
+
+void DesktopApp::CreateTray() {
   tray_ = std::make_unique<TmyAppExt>(qApp);
   tray_->SetTrayHint(QStringLiteral("Quorvane Server"));
   tray_->SetTrayIconActive(true);
@@ -89,6 +114,7 @@ void DesktopApp::OpenSettings() {
       new TFormSerSet(server.ConfigPath(), server.catalogue, services_, server.settings.TcpNoDelay);
   settings_->SetBeforeRestructure(
       [&server](const std::string& datafile) { FlushJournalsOf(server, datafile); });
+  settings_->SetLog([&server](const std::string& line) { server.log.Write(line); });
   settings_->setAttribute(Qt::WA_DeleteOnClose);
   settings_->show();
 }
@@ -103,6 +129,7 @@ void DesktopApp::CloseWindow() {
 void DesktopApp::Stop() {
   if (stopping_) return;
   stopping_ = true;
+  front_.SetStopping();
   services_.Stop();
   bool dropped = false;
   for (QWidget* widget : QApplication::topLevelWidgets()) {
@@ -147,9 +174,13 @@ void DesktopApp::ScheduleScreenshots(const QString& dir, bool wholeScreen) {
       window_.screen()->grabWindow(0).save(QDir(dir).filePath(QStringLiteral("desktop.png")));
     }
     OpenSettings();
-    QTimer::singleShot(1000, &window_, [this, dir] {
+    QTimer::singleShot(1000, &window_, [this, dir, wholeScreen] {
       if (settings_) {
         settings_->grab().save(QDir(dir).filePath(QStringLiteral("settings-dialog.png")));
+        if (wholeScreen && settings_->screen() != nullptr) {
+          settings_->screen()->grabWindow(0).save(
+              QDir(dir).filePath(QStringLiteral("desktop-settings.png")));
+        }
         delete settings_.data();  // closed without asking
       }
       window_.close();

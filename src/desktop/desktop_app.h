@@ -4,6 +4,8 @@
 #include <QObject>
 #include <QPointer>
 #include <QString>
+#include <QTimer>
+#include <QTranslator>
 #include <memory>
 #include <string>
 
@@ -36,7 +38,8 @@ class DesktopApp {
   void Stop();
   // Saves pictures of the main window and the settings dialog into dir, then closes (the
   // desktop test uses it; it also makes the README's screenshots). With wholeScreen, a picture
-  // of the whole screen with the main window and the tray is saved as well (desktop.png).
+  // of the whole screen with the main window and the tray is saved as well (desktop.png), and
+  // one with the settings dialog open (desktop-settings.png).
   void ScheduleScreenshots(const QString& dir, bool wholeScreen = false);
 
   TFormQVServer& Window() { return window_; }
@@ -47,6 +50,7 @@ class DesktopApp {
 
  private:
   void SetUpTray();
+  void CreateTray();
   void CloseWindow();
 
   QtEventLoop loop_;
@@ -57,7 +61,9 @@ class DesktopApp {
   QtDialogServices services_;
   QPointer<TFormSerSet> settings_;
   std::unique_ptr<TmyAppExt> tray_;
+  std::unique_ptr<QTimer> trayWatch_;  // runs while there is no tray
   std::unique_ptr<QObject> sessionEndFilter_;
+  std::unique_ptr<QTranslator> qtTranslator_;
   bool started_ = false;      // start-up is over, the main window is up
   bool stopping_ = false;     // Stop ran
   bool stopPending_ = false;  // Stop ran during start-up: close once it is over

@@ -6,7 +6,10 @@
 namespace qv::desktop {
 
 uint8_t DesktopFrontEnd::ChooseLanguage() {
-  return desktop::ChooseLanguage();
+  if (stopping_) throw StartupAbandoned();
+  const uint8_t code = desktop::ChooseLanguage();
+  if (stopping_) throw StartupAbandoned();
+  return code;
 }
 
 void DesktopFrontEnd::SetSettingsCaption(const std::string& text) {

@@ -11,7 +11,10 @@ class DesktopFrontEnd final : public FrontEnd {
  public:
   DesktopFrontEnd(TFormQVServer& window, platform::EventLoop& loop)
       : window_(window), loop_(loop) {}
+  // Throws StartupAbandoned when the program is stopped before or under the chooser: the
+  // chooser closed by the stop chose nothing, so no first-run file is written.
   uint8_t ChooseLanguage() override;
+  void SetStopping() { stopping_ = true; }
   void SetSettingsCaption(const std::string& text) override;
   // May be called from any thread; the label changes on the GUI thread.
   void SetConnectionsCaption(const std::string& text) override;
@@ -20,6 +23,7 @@ class DesktopFrontEnd final : public FrontEnd {
  private:
   TFormQVServer& window_;
   platform::EventLoop& loop_;
+  bool stopping_ = false;
 };
 
 }  // namespace qv::desktop

@@ -27,10 +27,13 @@ bool QtDialogServices::AskYesNo(QWidget* parent, const QString& caption, const Q
   return !stopping_ && answer == QMessageBox::Yes;
 }
 
-QString QtDialogServices::ChooseFileToOpen(QWidget* parent, const QString& filter) {
+QString QtDialogServices::ChooseFileToOpen(QWidget* parent, const QString& caption,
+                                           const QString& folder, const QString& filter) {
   if (stopping_) return {};
-  // Not limited to existing files: a new name makes a new, empty datafile.
-  QFileDialog dialog(parent, QString(), QString(), filter);
+  // Not limited to existing files: a new name makes a new, empty datafile. Qt's own dialog, so
+  // that its texts come from Qt's translations in the interface language.
+  QFileDialog dialog(parent, caption, folder, filter);
+  dialog.setOption(QFileDialog::DontUseNativeDialog);
   dialog.setFileMode(QFileDialog::AnyFile);
   dialog.setAcceptMode(QFileDialog::AcceptOpen);
   const int result = dialog.exec();

@@ -16,8 +16,9 @@ class DialogServices {
   virtual void Error(QWidget* parent, const QString& caption, const QString& text) = 0;
   // A Yes/No box; true for Yes.
   virtual bool AskYesNo(QWidget* parent, const QString& caption, const QString& text) = 0;
-  // File-open dialog; empty when cancelled.
-  virtual QString ChooseFileToOpen(QWidget* parent, const QString& filter) = 0;
+  // File-open dialog starting in folder (the working folder when empty); empty when cancelled.
+  virtual QString ChooseFileToOpen(QWidget* parent, const QString& caption, const QString& folder,
+                                   const QString& filter) = 0;
   virtual void RunModal(QDialog& dialog) = 0;
 };
 
@@ -29,7 +30,8 @@ class QtDialogServices final : public DialogServices {
   void Warn(QWidget* parent, const QString& caption, const QString& text) override;
   void Error(QWidget* parent, const QString& caption, const QString& text) override;
   bool AskYesNo(QWidget* parent, const QString& caption, const QString& text) override;
-  QString ChooseFileToOpen(QWidget* parent, const QString& filter) override;
+  QString ChooseFileToOpen(QWidget* parent, const QString& caption, const QString& folder,
+                           const QString& filter) override;
   void RunModal(QDialog& dialog) override;
 
   void Stop() { stopping_ = true; }

@@ -62,16 +62,19 @@ TFormQVServer::TFormQVServer() : QWidget(nullptr), view_(*(logs_ = new QPlainTex
   const double scale = ScreenScale(*this);
   auto* panel = new QWidget(this);
   panel->setObjectName(QStringLiteral("Panel1"));
-  // At least the design width; wider when the count's caption needs it (it never wraps).
-  panel->setMinimumWidth(static_cast<int>(kPanelWidth * scale));
+  // At least the design width; wider when the count's caption needs it (it never wraps). The
+  // design width goes on the button: a minimum set on the panel itself would override what its
+  // layout needs, and the log would then cover the count at the window's minimum width.
   panel->setSizePolicy(QSizePolicy::Minimum, QSizePolicy::Preferred);
   button1_ = new QPushButton(QStringLiteral("Settings"), panel);
   button1_->setObjectName(QStringLiteral("Button1"));
   label1_ = new QLabel(QStringLiteral("Connections: 0"), panel);
   label1_->setObjectName(QStringLiteral("Label1"));
   label1_->setWordWrap(false);
+  constexpr int kPanelMargin = 6;
+  button1_->setMinimumWidth(static_cast<int>(kPanelWidth * scale) - 2 * kPanelMargin);
   auto* panelLayout = new QVBoxLayout(panel);
-  panelLayout->setContentsMargins(6, 6, 6, 6);
+  panelLayout->setContentsMargins(kPanelMargin, kPanelMargin, kPanelMargin, kPanelMargin);
   panelLayout->addWidget(button1_);
   panelLayout->addWidget(label1_);
   panelLayout->addStretch(1);

@@ -9,9 +9,12 @@
 #include <QVBoxLayout>
 #include <algorithm>
 #include <exception>
+#include <utility>
 
+#include "desktop/desktop_texts.h"
 #include "desktop/key_filter.h"
 #include "desktop/main_window.h"
+#include "desktop/number_validator.h"
 #include "desktop/structure_dialog.h"
 #include "desktop/text.h"
 #include "platform/files.h"
@@ -23,6 +26,7 @@ namespace {
 constexpr int kClientWidth = 551, kClientHeight = 388;
 constexpr int kGridRowHeight = 18, kGridNameWidth = 187, kGridHostWidth = 103;
 constexpr int kSmallButtonWidth = 28;
+constexpr int kGroupNameChars = 16;
 // Shown as it stands: Qt reads the pattern from the parentheses, so no second pattern is added.
 constexpr char kDatafileFilter[] = "( *.qdb )";
 
@@ -40,6 +44,32 @@ QPushButton* Button(const QString& text, QWidget* parent, const char* name) {
   return button;
 }
 
+// Ctrl+Tab and Ctrl+Shift+Tab move between the cells of a grid, row by row; Tab leaves it.
+class GridCellKeys final : public QObject {
+ public:
+  explicit GridCellKeys(QTableWidget* grid) : QObject(grid), grid_(grid) {}
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (event->type() != QEvent::KeyPress) return QObject::eventFilter(watched, event);
+    const auto& key = static_cast<const QKeyEvent&>(*event);
+    if (!(key.modifiers() & Qt::ControlModifier)) return false;
+    if (key.key() != Qt::Key_Tab && key.key() != Qt::Key_Backtab) return false;
+    const int columns = grid_->columnCount();
+    const int cells = grid_->rowCount() * columns;
+    if (cells <= 0) return true;
+    const int current =
+        std::max(grid_->currentRow(), 0) * columns + std::max(grid_->currentColumn(), 0);
+    const int step = key.key() == Qt::Key_Tab ? 1 : -1;
+    const int next = (current + step + cells) % cells;
+    grid_->setCurrentCell(next / columns, next % columns);
+    return true;
+  }
+
+ private:
+  QTableWidget* grid_;
+};
+
 void SetTextIfDifferent(QLineEdit& edit, const QString& text) {
   if (edit.text() != text) edit.setText(text);
 }
@@ -49,7 +79,7 @@ void SetTextIfDifferent(QLineEdit& edit, const QString& text) {
 TFormSerSet::TFormSerSet(std::string iniPath, const Catalogue& texts, DialogServices& services,
                          bool& liveNoDelay, QWidget* parent)
     : QDialog(parent), model_(std::move(iniPath)), texts_(texts), services_(services) {
-  setWindowTitle(QStringLiteral("Server Settings"));
+  setWindowTitle(UiText(texts_, DesktopText::SettingsCaption));
   setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
                  Qt::WindowCloseButtonHint);
   setModal(false);
@@ -75,18 +105,36 @@ QString TFormSerSet::Msg(MsgId id) const {
   return FromAnsi(texts_[id]);
 }
 
+// Two columns: the groups and the language on the left, the users and the network on the
+// right, so that the dialog stays low enough for a 800-pixel screen at 144 dpi.
 void TFormSerSet::BuildWidgets() {
   QGroupBox* groups = BuildGroupsBox();
+  QGroupBox* language = BuildLanguageBox();
   QWidget* users = BuildUsersArea();
-  auto* bottom = new QHBoxLayout;
-  bottom->addWidget(BuildLanguageBox());
-  bottom->addWidget(BuildNetworkBox(), 1);
+  QGroupBox* network = BuildNetworkBox();
   auto* left = new QVBoxLayout;
   left->addWidget(groups, 1);
-  left->addLayout(bottom);
+  left->addWidget(language);
+  auto* right = new QVBoxLayout;
+  right->addWidget(users, 1);
+  right->addWidget(network);
   auto* layout = new QHBoxLayout(this);
   layout->addLayout(left, 1);
-  layout->addWidget(users, 1);
+  layout->addLayout(right, 1);
+  SetTabOrder();
+}
+
+// Reading order: down the left column, then down the right one, and back to the start. The
+// grid is left with Tab like any other control (Ctrl+Tab moves between its cells).
+void TFormSerSet::SetTabOrder() {
+  const QList<QWidget*> order = {
+      removeGroupButton_, addGroupButton_, newGroupEdit_,    groupList_,      datafileEdit_,
+      browseButton_,      countEdit_,      countArcEdit_,    timeBeginEdit_,  timeEndEdit_,
+      stepList_,          archiveLinkBox_, structureButton_, languageList_,   removeUserButton_,
+      addUserButton_,     userNameEdit_,   hostEdit_,        usersGrid_,      portEdit_,
+      directSendBox_,     noDelayBox_,     feedPortEdit_,    feedAddressEdit_};
+  for (qsizetype i = 0; i + 1 < order.size(); ++i) setTabOrder(order[i], order[i + 1]);
+  usersGrid_->setTabKeyNavigation(false);
 }
 
 QGroupBox* TFormSerSet::BuildGroupsBox() {
@@ -97,6 +145,11 @@ QGroupBox* TFormSerSet::BuildGroupsBox() {
   addGroupButton_->setFixedWidth(kSmallButtonWidth);
   newGroupEdit_ = Named(new QLineEdit(groupsBox_), "Edit1");
   groupList_ = Named(new QComboBox(groupsBox_), "ComboBox1");
+  // A long group name is elided (its whole text is the tool tip), never widening the dialog.
+  groupList_->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+  groupList_->setMinimumContentsLength(kGroupNameChars);
+  groupList_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
+  newGroupEdit_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
   groupPanel_ = BuildGroupPanel(groupsBox_);
 
   auto* groupRow = new QHBoxLayout;
@@ -209,21 +262,18 @@ QGroupBox* TFormSerSet::BuildNetworkBox() {
   portEdit_ = Named(new QLineEdit(networkBox_), "Edit17");
   portEdit_->setMinimumWidth(60);
   portEdit_->setMaximumWidth(80);
-  port2Label_ = Named(new QLabel(QStringLiteral("port 2"), networkBox_), "lbPort2");
+  port2Label_ = Named(new QLabel(networkBox_), "lbPort2");
   directSendBox_ = Named(new QCheckBox(networkBox_), "CheckBox1");
   noDelayBox_ = Named(new QCheckBox(networkBox_), "cbTCPNoDelay");
   auto* portRow = new QHBoxLayout;
   portRow->addWidget(portLabel_);
   portRow->addWidget(portEdit_);
   portRow->addWidget(port2Label_, 1);
-  feedPortLabel_ =
-      Named(new QLabel(QStringLiteral("HTTP feed port:"), networkBox_), "LabelFeedPort");
+  feedPortLabel_ = Named(new QLabel(networkBox_), "LabelFeedPort");
   feedPortEdit_ = Named(new QLineEdit(networkBox_), "EditFeedPort");
   feedPortEdit_->setMinimumWidth(60);
   feedPortEdit_->setMaximumWidth(80);
-  feedPortEdit_->setPlaceholderText(QStringLiteral("0 = off"));
-  feedAddressLabel_ =
-      Named(new QLabel(QStringLiteral("HTTP feed address:"), networkBox_), "LabelFeedAddress");
+  feedAddressLabel_ = Named(new QLabel(networkBox_), "LabelFeedAddress");
   feedAddressEdit_ = Named(new QLineEdit(networkBox_), "EditFeedAddress");
   feedAddressEdit_->setPlaceholderText(QStringLiteral("127.0.0.1"));
   // A dotted address is readable whole: at least "255.255.255.255" wide.
@@ -266,6 +316,9 @@ void TFormSerSet::SetCaptions() {
   portLabel_->setText(Msg(MsgId::PortLabel));
   directSendBox_->setText(Msg(MsgId::DirectSending));
   noDelayBox_->setText(Msg(MsgId::TcpNoDelay));
+  feedPortLabel_->setText(UiText(texts_, DesktopText::FeedPortLabel));
+  feedAddressLabel_->setText(UiText(texts_, DesktopText::FeedAddressLabel));
+  feedPortEdit_->setPlaceholderText(UiText(texts_, DesktopText::FeedPortOff));
 }
 
 void TFormSerSet::InstallFilters() {
@@ -276,9 +329,14 @@ void TFormSerSet::InstallFilters() {
     return std::all_of(text.begin(), text.end(),
                        [](QChar c) { return c >= QChar('0') && c <= QChar('9'); });
   };
-  for (QLineEdit* edit :
-       {countEdit_, countArcEdit_, timeBeginEdit_, timeEndEdit_, portEdit_, feedPortEdit_}) {
+  // The key filter beeps at a typed non-digit; the validator also governs paste and drop.
+  const std::pair<QLineEdit*, config::NumberRange> numberFields[] = {
+      {countEdit_, config::kDayCountRange}, {countArcEdit_, config::kDayCountRange},
+      {timeBeginEdit_, config::kHourRange}, {timeEndEdit_, config::kHourRange},
+      {portEdit_, config::kPortRange},      {feedPortEdit_, config::kFeedPortRange}};
+  for (const auto& [edit, range] : numberFields) {
     edit->installEventFilter(new KeyFilter(edit, digitsOnly, beep));
+    edit->setValidator(new NumberValidator(range, edit));
   }
   const auto noColon = [](const QKeyEvent& key) {
     return !IsCharacterKey(key) || !key.text().contains(QChar(':'));
@@ -297,6 +355,8 @@ void TFormSerSet::InstallFilters() {
         return !key.text().contains(QChar(':'));
       },
       beep));
+  // Installed last, so it sees Ctrl+Tab before the filter above.
+  usersGrid_->installEventFilter(new GridCellKeys(usersGrid_));
 }
 
 void TFormSerSet::Connect() {
@@ -342,7 +402,7 @@ void TFormSerSet::Connect() {
   });
   connect(portEdit_, &QLineEdit::textEdited, this, [this](const QString& t) {
     model_.SetPort(t.toStdString());
-    port2Label_->setText(QString::fromStdString(model_.Port2Label()));
+    port2Label_->setText(Port2Text());
   });
   connect(feedPortEdit_, &QLineEdit::textEdited, this,
           [this](const QString& t) { model_.SetFeedPort(t.toStdString()); });
@@ -364,8 +424,10 @@ void TFormSerSet::ShowModel() {
   if (names != shown) {
     groupList_->clear();
     groupList_->addItems(names);
+    for (int i = 0; i < names.size(); ++i) groupList_->setItemData(i, names[i], Qt::ToolTipRole);
   }
   groupList_->setCurrentIndex(model_.CurrentGroup());
+  groupList_->setToolTip(groupList_->currentText());
   groupPanel_->setVisible(model_.PanelVisible());
   // Users belong to the current group: without one, users typed there would go nowhere.
   usersArea_->setEnabled(model_.PanelVisible());
@@ -386,7 +448,7 @@ void TFormSerSet::ShowModel() {
                                    ? model_.Language()
                                    : -1);
   SetTextIfDifferent(*portEdit_, QString::fromStdString(model_.Port()));
-  port2Label_->setText(QString::fromStdString(model_.Port2Label()));
+  port2Label_->setText(Port2Text());
   directSendBox_->setChecked(model_.DirectSend());
   noDelayBox_->setChecked(model_.TcpNoDelay());
   SetTextIfDifferent(*feedPortEdit_, QString::fromStdString(model_.FeedPort()));
@@ -400,8 +462,13 @@ void TFormSerSet::ShowGrid() {
   usersGrid_->setRowCount(static_cast<int>(grid.size()));
   for (int r = 0; r < static_cast<int>(grid.size()); ++r) {
     const config::SettingsUser& user = grid[static_cast<size_t>(r)];
-    usersGrid_->setItem(r, 0, new QTableWidgetItem(FromAnsi(user.UserName)));
-    usersGrid_->setItem(r, 1, new QTableWidgetItem(FromAnsi(user.HostName)));
+    // Cells elide what does not fit; the tool tip shows it whole.
+    for (const auto& [column, text] :
+         {std::pair{0, FromAnsi(user.UserName)}, std::pair{1, FromAnsi(user.HostName)}}) {
+      auto* item = new QTableWidgetItem(text);
+      item->setToolTip(text);
+      usersGrid_->setItem(r, column, item);
+    }
   }
   usersGrid_->setCurrentCell(std::clamp(row, 0, usersGrid_->rowCount() - 1), 0);
 }
@@ -427,8 +494,21 @@ void TFormSerSet::AddUser() {
 }
 
 void TFormSerSet::ChooseDatafile() {
-  const QString chosen = services_.ChooseFileToOpen(this, QString::fromLatin1(kDatafileFilter));
+  // Opens in the folder of the current datafile, when it has one.
+  const std::string current = model_.DatafilePath();
+  const size_t slash = current.rfind('/');
+  const QString folder =
+      slash == std::string::npos ? QString() : FromPath(current.substr(0, slash + 1));
+  const QString chosen =
+      services_.ChooseFileToOpen(this, UiText(texts_, DesktopText::ChooseDatafileCaption), folder,
+                                 QString::fromLatin1(kDatafileFilter));
   if (chosen.isEmpty()) return;
+  const std::string name = config::SettingsModel::WithDatafileExtension(ToPath(chosen));
+  if (config::SettingsModel::IsReservedDatafileName(name)) {
+    services_.Error(this, Msg(MsgId::ErrorCaption),
+                    UiText(texts_, DesktopText::ReservedDatafileName).arg(FromPath(name)));
+    return;
+  }
   try {
     model_.ChooseDatafile(ToPath(chosen));
   } catch (const std::exception& e) {
@@ -442,13 +522,13 @@ void TFormSerSet::OpenStructure() {
   if (path.empty() || !platform::FileExists(path)) return;
   const std::optional<int32_t> maxArchive = model_.StructureMaxArchive();
   if (!maxArchive) {
-    services_.Error(
-        this, Msg(MsgId::ErrorCaption),
-        QStringLiteral("'%1' is not a valid integer value.").arg(countArcEdit_->text()));
+    services_.Error(this, Msg(MsgId::ErrorCaption),
+                    UiText(texts_, DesktopText::InvalidArchiveSize));
     return;
   }
   TFormBrowser browser(path, *maxArchive, texts_, services_, platform::Now(), this);
   browser.SetBeforeRewrite(beforeRestructure_);
+  browser.SetLog(log_);
   if (!browser.Ready()) {
     services_.Error(this, Msg(MsgId::ErrorCaption), browser.SetupError());
     return;
@@ -464,10 +544,88 @@ void TFormSerSet::reject() {
   close();
 }
 
+QString TFormSerSet::Port2Text() const {
+  const std::string& label = model_.Port2Label();
+  if (label == "port 2") return UiText(texts_, DesktopText::Port2Caption);
+  return QString::fromStdString(label);
+}
+
+QString TFormSerSet::ProblemText(const config::SettingsCheck& check) const {
+  const auto groupText = [&](DesktopText text) {
+    const auto& names = model_.GroupNames();
+    const QString name = check.Group >= 0 && static_cast<size_t>(check.Group) < names.size()
+                             ? FromAnsi(names[static_cast<size_t>(check.Group)])
+                             : QString();
+    return UiText(texts_, text).arg(name);
+  };
+  switch (check.Problem) {
+    case config::SettingsProblem::Port:
+      return UiText(texts_, DesktopText::InvalidPort);
+    case config::SettingsProblem::FeedPort:
+      return UiText(texts_, DesktopText::InvalidFeedPort);
+    case config::SettingsProblem::FeedAddress:
+      return UiText(texts_, DesktopText::InvalidFeedAddress);
+    case config::SettingsProblem::Count:
+      return groupText(DesktopText::InvalidCount);
+    case config::SettingsProblem::CountArc:
+      return groupText(DesktopText::InvalidCountArc);
+    case config::SettingsProblem::TimeBegin:
+      return groupText(DesktopText::InvalidTimeBegin);
+    case config::SettingsProblem::TimeEnd:
+      return groupText(DesktopText::InvalidTimeEnd);
+    case config::SettingsProblem::None:
+      break;
+  }
+  return {};
+}
+
+// Shows the field a refused save points at: its group is selected and the field focused.
+void TFormSerSet::ShowProblem(const config::SettingsCheck& check) {
+  if (check.Group >= 0) {
+    model_.SelectGroup(check.Group);
+    ShowModel();
+  }
+  QLineEdit* field = nullptr;
+  switch (check.Problem) {
+    case config::SettingsProblem::Port:
+      field = portEdit_;
+      break;
+    case config::SettingsProblem::FeedPort:
+      field = feedPortEdit_;
+      break;
+    case config::SettingsProblem::FeedAddress:
+      field = feedAddressEdit_;
+      break;
+    case config::SettingsProblem::Count:
+      field = countEdit_;
+      break;
+    case config::SettingsProblem::CountArc:
+      field = countArcEdit_;
+      break;
+    case config::SettingsProblem::TimeBegin:
+      field = timeBeginEdit_;
+      break;
+    case config::SettingsProblem::TimeEnd:
+      field = timeEndEdit_;
+      break;
+    case config::SettingsProblem::None:
+      break;
+  }
+  services_.Error(this, UiText(texts_, DesktopText::NotSaved), ProblemText(check));
+  if (field != nullptr) field->setFocus();
+}
+
 void TFormSerSet::closeEvent(QCloseEvent* event) {
   model_.KeepGrid();
   if (!dropEdits_ && model_.ShouldAskToSave() &&
       services_.AskYesNo(this, Msg(MsgId::WarningCaption), Msg(MsgId::SaveChanges))) {
+    // What the next start would refuse is not saved: the dialog stays open to correct it.
+    const config::SettingsCheck check = model_.CheckBeforeSave();
+    if (!check.Ok() && !dropEdits_) {
+      ShowProblem(check);
+      event->ignore();
+      return;
+    }
     try {
       model_.Save();
       services_.Warn(this, Msg(MsgId::WarningCaption), Msg(MsgId::ChangesAfterRestart));

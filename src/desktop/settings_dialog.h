@@ -38,6 +38,8 @@ class TFormSerSet final : public QDialog {
   void SetBeforeRestructure(std::function<void(const std::string&)> before) {
     beforeRestructure_ = std::move(before);
   }
+  // Where the DB Structure dialog logs what it did (TFormBrowser::SetLog).
+  void SetLog(std::function<void(const std::string&)> log) { log_ = std::move(log); }
 
   // Escape closes the dialog the same way as its close button: "Save Changes?" first.
   void reject() override;
@@ -52,6 +54,7 @@ class TFormSerSet final : public QDialog {
   QWidget* BuildUsersArea();
   QGroupBox* BuildLanguageBox();
   QGroupBox* BuildNetworkBox();
+  void SetTabOrder();
   void SetCaptions();
   void Connect();
   void InstallFilters();
@@ -62,11 +65,15 @@ class TFormSerSet final : public QDialog {
   void ChooseDatafile();
   void OpenStructure();
   QString Msg(MsgId id) const;
+  QString Port2Text() const;
+  QString ProblemText(const config::SettingsCheck& check) const;
+  void ShowProblem(const config::SettingsCheck& check);
 
   config::SettingsModel model_;
   const Catalogue& texts_;
   DialogServices& services_;
   std::function<void(const std::string&)> beforeRestructure_;
+  std::function<void(const std::string&)> log_;
   bool dropEdits_ = false;
 
   // Groups (left column).

@@ -1,10 +1,11 @@
 #include "desktop/structure_dialog.h"
 
-#include <QCalendarWidget>
 #include <QLocale>
+#include <algorithm>
 #include <cmath>
 #include <exception>
 
+#include "desktop/desktop_texts.h"
 #include "desktop/text.h"
 
 namespace qv::desktop {
@@ -12,8 +13,7 @@ namespace {
 
 const QDate kDayZero(1899, 12, 30);
 constexpr int kTrackLeft = 20, kTrackTop = 70, kTrackWidth = 455, kTrackHeight = 28;
-constexpr char kSequenceWarning[] =
-    "The correction of sequence of records is made only. You need repeat Restructure.";
+constexpr int kLabelMargin = 4;
 
 QString ShortDate(double days) {
   return QLocale().toString(DateFromDays(days), QLocale::ShortFormat);
@@ -38,7 +38,7 @@ TFormBrowser::TFormBrowser(std::string datafilePath, int32_t maxArchive, const C
       texts_(texts),
       services_(services),
       now_(now) {
-  setWindowTitle(QStringLiteral("DB Structure"));
+  setWindowTitle(UiText(texts_, DesktopText::StructureCaption));
   setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
                  Qt::WindowCloseButtonHint);
   setFixedSize(495, 202);
@@ -89,16 +89,16 @@ TFormBrowser::TFormBrowser(std::string datafilePath, int32_t maxArchive, const C
                    QString::number(maxArchive_));
 
   connect(trackBar1_, &QSlider::valueChanged, this, [this](int position) { OnTrackBar(position); });
-  connect(label4_, &QDateEdit::dateChanged, this, [this] { button2_->setEnabled(true); });
-  connect(label5_, &QDateEdit::dateChanged, this, [this] { button2_->setEnabled(true); });
-  connect(label4_, &QDateEdit::editingFinished, this, [this] { CheckBeginPicker(); });
-  connect(label5_, &QDateEdit::editingFinished, this, [this] { CheckEndPicker(); });
-  connect(
-      label4_->calendarWidget(), &QCalendarWidget::clicked, this, [this] { CheckBeginPicker(); },
-      Qt::QueuedConnection);
-  connect(
-      label5_->calendarWidget(), &QCalendarWidget::clicked, this, [this] { CheckEndPicker(); },
-      Qt::QueuedConnection);
+  // The range is checked on every change of either date, however it was made: typed, stepped
+  // with the arrow keys or the wheel, or picked in the calendar.
+  connect(label4_, &QDateEdit::dateChanged, this, [this] {
+    button2_->setEnabled(true);
+    CheckBeginPicker();
+  });
+  connect(label5_, &QDateEdit::dateChanged, this, [this] {
+    button2_->setEnabled(true);
+    CheckEndPicker();
+  });
   connect(button1_, &QPushButton::clicked, this, &QDialog::reject);
   connect(button2_, &QPushButton::clicked, this, [this] { Apply(); });
 }
@@ -131,6 +131,7 @@ void TFormBrowser::SetUp() {
   SetPicker(*label4_, info_.EarliestDate, beginDate_);
   SetPicker(*label5_, info_.LatestDate, endDate_);
   label6_->setText(ShortDate(info_.DataStartDate));
+  PlaceLabel6();
   button2_->setEnabled(false);
   SetBeginRed(false);
 }
@@ -149,11 +150,14 @@ void TFormBrowser::SetPicker(QDateEdit& picker, double days, double& field) {
   field = DaysFromDate(date);
 }
 
+// Under the thumb, but whole: near the right end the label stops at the dialog's edge.
 void TFormBrowser::PlaceLabel6() {
+  label6_->adjustSize();
   if (trackBar1_->maximum() <= 0) return;
   const int left =
       store::TrackLabelLeft(trackBar1_->value(), trackBar1_->maximum(), kTrackWidth, kTrackLeft);
-  label6_->move(std::max(left, 0), label6_->y());
+  const int rightmost = std::max(width() - label6_->width() - kLabelMargin, 0);
+  label6_->move(std::clamp(left, 0, rightmost), label6_->y());
 }
 
 void TFormBrowser::SetBeginRed(bool red) {
@@ -163,10 +167,10 @@ void TFormBrowser::SetBeginRed(bool red) {
 
 void TFormBrowser::OnTrackBar(int position) {
   button2_->setEnabled(true);
-  PlaceLabel6();
   if (position >= 0 && static_cast<size_t>(position) < info_.Dates.size()) {
     label6_->setText(ShortDate(info_.Dates[static_cast<size_t>(position)]));
   }
+  PlaceLabel6();
   const store::BeginChoice begin = store::BeginForPosition(info_, position, maxArchive_);
   const QSignalBlocker blockBegin(label4_);
   const QSignalBlocker blockEnd(label5_);
@@ -193,7 +197,28 @@ void TFormBrowser::CheckEndPicker() {
   endDate_ = DaysFromDate(label5_->date());
 }
 
+bool TFormBrowser::ConfirmApply(const store::RestructureOptions& options) {
+  const store::RestructurePlan plan =
+      store::PlanRestructure(info_, options.Dates, options.MaxArchive, options.MaxData);
+  QString question = UiText(texts_, DesktopText::RestructureQuestion)
+                         .arg(plan.DataDaysLeaving)
+                         .arg(plan.ArchiveDaysLeaving)
+                         .arg(plan.DataRecords)
+                         .arg(plan.ArchiveRecords);
+  question += QChar('\n');
+  question += UiText(texts_, options.Backup ? DesktopText::RestructureBackupKeeps
+                                            : DesktopText::RestructureNoBackup);
+  return services_.AskYesNo(this, FromAnsi(texts_[MsgId::WarningCaption]), question);
+}
+
+void TFormBrowser::Log(const std::string& line) const {
+  if (log_) log_(line);
+}
+
 void TFormBrowser::Apply() {
+  // A date can still be out of order here when a signal was blocked; never rewrite with it.
+  CheckBeginPicker();
+  CheckEndPicker();
   store::RestructureOptions options;
   options.DatafilePath = datafilePath_;
   options.MaxArchive = maxArchive_;
@@ -201,15 +226,31 @@ void TFormBrowser::Apply() {
   options.Dates = store::DatesForApply(info_, trackBar1_->value(), DaysFromDate(label4_->date()),
                                        DaysFromDate(label5_->date()));
   options.Backup = checkBox1_->isChecked();  // named at the time it is made
+  // No: nothing is touched, not even the journal, and the dialog stays for another choice.
+  if (!ConfirmApply(options)) return;
+  const QString file = FromPath(datafilePath_);
   try {
     if (beforeRewrite_) beforeRewrite_(datafilePath_);
     const store::RestructureResult result = store::Restructure(options);
+    QString line = UiText(texts_, DesktopText::RestructureDone)
+                       .arg(file)
+                       .arg(info_.DataCount)
+                       .arg(result.DataRecords)
+                       .arg(info_.ArchiveCount)
+                       .arg(result.ArchiveRecords);
+    if (!result.BackupPath.empty()) {
+      line += UiText(texts_, DesktopText::RestructureBackupName).arg(FromPath(result.BackupPath));
+    }
+    Log(ToAnsi(line));
     if (result.ShowSequenceWarning()) {
-      services_.Warn(this, QStringLiteral("Warning!"), QString::fromLatin1(kSequenceWarning));
+      services_.Warn(this, FromAnsi(texts_[MsgId::WarningCaption]),
+                     UiText(texts_, DesktopText::SequenceWarning));
     }
   } catch (const std::exception& e) {
     // The old datafile and archive are untouched.
-    services_.Error(this, FromAnsi(texts_[MsgId::ErrorCaption]), QString::fromLocal8Bit(e.what()));
+    const QString reason = QString::fromLocal8Bit(e.what());
+    Log(ToAnsi(UiText(texts_, DesktopText::RestructureFailed).arg(file, reason)));
+    services_.Error(this, FromAnsi(texts_[MsgId::ErrorCaption]), reason);
   }
   accept();
 }

@@ -41,6 +41,8 @@ class TFormBrowser final : public QDialog {
   void SetBeforeRewrite(std::function<void(const std::string&)> before) {
     beforeRewrite_ = std::move(before);
   }
+  // Receives the log line (Windows-1251) that says what Apply did.
+  void SetLog(std::function<void(const std::string&)> log) { log_ = std::move(log); }
 
   QSlider& TrackBar1() { return *trackBar1_; }
   QDateEdit& Label4() { return *label4_; }
@@ -55,9 +57,12 @@ class TFormBrowser final : public QDialog {
   void CheckEndPicker();
   void SetPicker(QDateEdit& picker, double days, double& field);
   void SetBeginRed(bool red);
+  bool ConfirmApply(const store::RestructureOptions& options);
+  void Log(const std::string& line) const;
   void Apply();
 
   std::function<void(const std::string&)> beforeRewrite_;
+  std::function<void(const std::string&)> log_;
   const std::string datafilePath_;
   const int32_t maxArchive_;
   const Catalogue& texts_;

@@ -87,6 +87,25 @@ std::string SlotUid(std::string_view aliasUtf8, int year, int month, int day, in
          UidAlias(aliasUtf8) + ".quorvane";
 }
 
+namespace {
+
+// A text of a day as a feed may carry it: up to its first NUL (where the day's text ends, as
+// everywhere else the record is read), without control characters, which calendar programs
+// may reject or show as garbage (the tab is kept). UTF-8 in and out.
+std::string FeedText(std::string_view utf8) {
+  utf8 = utf8.substr(0, utf8.find('\0'));
+  std::string out;
+  out.reserve(utf8.size());
+  for (const char c : utf8) {
+    const auto byte = static_cast<unsigned char>(c);
+    if ((byte < 0x20 && byte != '\t') || byte == 0x7F) continue;
+    out += c;
+  }
+  return out;
+}
+
+}  // namespace
+
 struct CalendarBuilder::Impl {
   Impl(const char* codePage) : decoder(codePage) {}
   ~Impl() {
@@ -98,6 +117,7 @@ struct CalendarBuilder::Impl {
   icaltimetype stamp{};
   icalcomponent* calendar = nullptr;
 
+  std::string Text(std::string_view raw) { return FeedText(decoder.ToUtf8(raw)); }
   icalcomponent* NewEvent(const std::string& uid, const std::string& summary) {
     icalcomponent* event = icalcomponent_new(ICAL_VEVENT_COMPONENT);
     icalcomponent_add_property(event, icalproperty_new_uid(uid.c_str()));
@@ -130,13 +150,14 @@ void CalendarBuilder::AddDay(store::ConstDayBytes day) {
   Impl& im = *impl_;
   const platform::LocalTime date = platform::DecodeDateTime(store::DayKey(store::DayDate(day)));
 
-  const std::string_view title = store::Title(day);
+  const std::string title = im.Text(store::Title(day));
   if (!title.empty()) {
     std::string description;
-    auto addLine = [&](std::string_view line) {
+    auto addLine = [&](std::string_view raw) {
+      const std::string line = im.Text(raw);
       if (line.empty()) return;
       if (!description.empty()) description += '\n';
-      description += im.decoder.ToUtf8(line);
+      description += line;
     };
     // The memo: the four short strings whose lengths the blank day clears.
     for (size_t offset : store::day::kMemoLengthOffsets) {
@@ -145,8 +166,7 @@ void CalendarBuilder::AddDay(store::ConstDayBytes day) {
     for (auto list : {store::day::LineList::First, store::day::LineList::Second}) {
       for (int i = 0; i < store::day::kLineCount; ++i) addLine(store::Line(day, list, i));
     }
-    icalcomponent* event =
-        im.NewEvent(DayUid(im.alias, date.year, date.month, date.day), im.decoder.ToUtf8(title));
+    icalcomponent* event = im.NewEvent(DayUid(im.alias, date.year, date.month, date.day), title);
     icaltimetype start = DateValue(date.year, date.month, date.day);
     icaltimetype end = start;
     icaltime_adjust(&end, 1, 0, 0, 0);
@@ -165,7 +185,7 @@ void CalendarBuilder::AddDay(store::ConstDayBytes day) {
     labelled[slot] = ParseSlotTime(store::SlotTime(day, slot));
   }
   for (int slot = 0; slot < store::day::kSlotCount; ++slot) {
-    const std::string_view text = store::SlotText(day, slot);
+    const std::string text = im.Text(store::SlotText(day, slot));
     if (text.empty()) continue;
     const int start = labelled[slot].value_or(im.grid.SlotMinutes(slot));
     int end = start + im.grid.StepMinutes();
@@ -176,8 +196,7 @@ void CalendarBuilder::AddDay(store::ConstDayBytes day) {
       }
     }
     icalcomponent* event = im.NewEvent(
-        SlotUid(im.alias, date.year, date.month, date.day, slot, store::SlotId(day, slot)),
-        im.decoder.ToUtf8(text));
+        SlotUid(im.alias, date.year, date.month, date.day, slot, store::SlotId(day, slot)), text);
     icalcomponent_add_property(
         event, icalproperty_new_dtstart(
                    UtcValue(platform::LocalToUnixSeconds(date.year, date.month, date.day, start))));

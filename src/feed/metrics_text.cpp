@@ -186,6 +186,9 @@ std::string RenderMetrics(const Metrics& m, int64_t sessions, const FeedCounters
   w.Histogram("quorvane_journal_sync_seconds", "Time one journal sync took.", m.journalSyncLatency);
   w.Scalar("quorvane_journal_checkpoints_total", "counter",
            "Journal files emptied after the datafile was synced.", Load(m.journalCheckpoints));
+  w.Head("quorvane_journal_pending_bytes", "gauge",
+         "Journal bytes not yet durable or not yet written in place, all groups.");
+  w.Value("quorvane_journal_pending_bytes", m.journalPendingBytes.load(std::memory_order_relaxed));
   w.Histogram("quorvane_ack_latency_seconds",
               "From a complete edit request to its acknowledgment handed to the send path.",
               m.ackLatency);

@@ -1,6 +1,8 @@
 #include "net/admission.h"
 
 #include <algorithm>
+#include <chrono>
+#include <optional>
 #include <system_error>
 
 #include "net/blocking_send.h"
@@ -12,9 +14,75 @@
 
 namespace qv::net {
 
+namespace {
+
+// How long an identification waits for the reverse lookup of its peer's address.
+constexpr std::chrono::milliseconds kLookupLimit{2000};
+
+void RefuseUnknown(Server& server, platform::TcpConnection& connection, const std::string& address,
+                   const std::string& name) {
+  Metrics::Add(server.metrics.refusedUnknownHost);
+  server.log.Write(server.catalogue[MsgId::IllegalUserFrom] + address + " " + name +
+                   server.catalogue[MsgId::IllegalUserTail]);
+  connection.Close();
+}
+
+// The user is known: refuses a second connection, else puts the user on the pending list.
+void AdmitUser(Server& server, TFormSocksServer& window,
+               const std::shared_ptr<platform::TcpConnection>& connection, TMyNameUser& user,
+               const std::string& address, const std::string& name) {
+  if (user.Connected && user.ServerSocketHandle != -1) {
+    connection->Close();
+    Metrics::Add(server.metrics.refusedDouble);
+    server.log.Write("Error! Double connection - " + address + " " + name);
+    return;
+  }
+  user.ServerSocketHandle = connection->Handle();
+  // Every admitted user joins the pending list at once; the next tick of the connect timer
+  // opens the outgoing connections of all of them, in the order they were admitted.
+  {
+    std::lock_guard sendLock(server.sendLock);
+    if (window.Closing()) return;
+    try {
+      auto& pending = server.pendingList;
+      if (std::find(pending.begin(), pending.end(), &user) == pending.end()) {
+        pending.push_back(&user);
+      }
+      window.EnableConnectTimer();
+    } catch (...) {
+      server.boundaryErrors.Report("Admission");
+    }
+  }
+  // Whatever the client sent before it was admitted is read now, not at the next checker tick.
+  std::weak_ptr<platform::TcpConnection> weak = connection;
+  server.loop.Post([&server, weak] {
+    if (auto c = weak.lock()) {
+      c->Rearm();
+      ReadEvent(server, *c);
+    }
+  });
+}
+
+}  // namespace
+
 void ClientConnectEvent(Server& server, TFormSocksServer& window,
                         const std::shared_ptr<platform::TcpConnection>& connection) {
   Metrics::Add(server.metrics.connectionsAccepted);
+  // A user configured by its dotted address is known at once: no lookup, no thread, no wait
+  // behind the lookups of strangers.
+  const std::string address = connection->PeerAddress();
+  if (TMyNameUser* user = UserByHostName(server, address)) {
+    AdmitUser(server, window, connection, *user, address, "");
+    service::NoDelayStep(server.settings, *connection);
+    return;
+  }
+  // Every other peer needs a reverse lookup on a thread of its own. With every identification
+  // slot taken the connection is turned away at once: the listener keeps taking connections,
+  // so strangers can never hold up users known by address.
+  if (!window.IdentificationSlotFree()) {
+    RefuseUnknown(server, *connection, address, "");
+    return;
+  }
   try {
     window.IdentificationStarted();
     std::shared_ptr<platform::WorkerThread> thread;
@@ -46,49 +114,24 @@ void IdentifyConnection(Server& server, TFormSocksServer& window,
                         const std::shared_ptr<platform::TcpConnection>& connection) {
   try {
     const std::string address = connection->PeerAddress();
-    std::string name;
     TMyNameUser* user = UserByHostName(server, address);
-    if (user == nullptr) {
-      name = window.ReverseLookups().Lookup(address);
-      if (!name.empty()) user = UserByHostName(server, name);
-    }
-    if (user == nullptr) {
-      Metrics::Add(server.metrics.refusedUnknownHost);
-      server.log.Write(server.catalogue[MsgId::IllegalUserFrom] + address + " " + name +
-                       server.catalogue[MsgId::IllegalUserTail]);
-      connection->Close();
+    if (user != nullptr) {
+      AdmitUser(server, window, connection, *user, address, "");
       return;
     }
-    if (user->Connected && user->ServerSocketHandle != -1) {
-      connection->Close();
-      Metrics::Add(server.metrics.refusedDouble);
-      server.log.Write("Error! Double connection - " + address + " " + name);
+    // One query per address at a time, and a limit on the wait: while its address's query runs,
+    // a further connection from it is closed at once.
+    const std::optional<std::string> name = window.ReverseLookups().Lookup(address, kLookupLimit);
+    if (!name) {
+      RefuseUnknown(server, *connection, address, "");
       return;
     }
-    user->ServerSocketHandle = connection->Handle();
-    // Every admitted user joins the pending list at once; the next tick of the connect timer
-    // opens the outgoing connections of all of them, in the order they were admitted.
-    {
-      std::lock_guard sendLock(server.sendLock);
-      if (window.Closing()) return;
-      try {
-        auto& pending = server.pendingList;
-        if (std::find(pending.begin(), pending.end(), user) == pending.end()) {
-          pending.push_back(user);
-        }
-        window.EnableConnectTimer();
-      } catch (...) {
-        server.boundaryErrors.Report("Admission");
-      }
+    if (!name->empty()) user = UserByHostName(server, *name);
+    if (user == nullptr) {
+      RefuseUnknown(server, *connection, address, *name);
+      return;
     }
-    // Whatever the client sent before it was admitted is read now, not at the next checker tick.
-    std::weak_ptr<platform::TcpConnection> weak = connection;
-    server.loop.Post([&server, weak] {
-      if (auto c = weak.lock()) {
-        c->Rearm();
-        ReadEvent(server, *c);
-      }
-    });
+    AdmitUser(server, window, connection, *user, address, *name);
   } catch (...) {
     server.log.Write("Error of Server->OnConnect Client");
   }

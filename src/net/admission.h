@@ -1,7 +1,8 @@
 #pragma once
-// Admission of incoming connections: each new connection is identified on a thread of its own
-// (the reverse name lookup blocks), by its peer address and then by its peer's host name; an
-// admitted connection is bound to its user and the user queued for the outgoing connection.
+// Admission of incoming connections: a peer whose address is a user's dotted address is admitted
+// at once on the event thread; any other is identified on a thread of its own by its host name
+// (a reverse lookup with a time limit, one per address at a time); an admitted connection is
+// bound to its user and the user queued for the outgoing connection.
 #include <memory>
 
 #include "platform/socket.h"

@@ -33,7 +33,6 @@ TFormSocksServer::TFormSocksServer(Server& server) : ServerSocket1(server.loop),
   ServerSocket1.OnClientRead = [this](platform::TcpConnection& c) {
     Guarded(server_, "Client read", [&] { ReadEvent(server_, c); });
   };
-  ServerSocket1.AcceptGate = [this] { return IdentificationSlotFree(); };
   ServerSocket1.OnClientDisconnect = [this](platform::TcpConnection& c) {
     Guarded(server_, "Client disconnect", [&] { ServerClientDisconnect(server_, c); });
   };

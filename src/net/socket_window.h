@@ -46,8 +46,9 @@ class TFormSocksServer {
   // Keeps an identification thread until it has finished; finished ones are released.
   void KeepIdentificationThread(std::shared_ptr<platform::WorkerThread> thread);
 
-  // Identifications running at once are bounded (Limits::identificationsInFlight): the
-  // listener takes no new connection while the bound is reached, they wait in its listen queue.
+  // Identifications by reverse lookup running at once are bounded
+  // (Limits::identificationsInFlight): a connection that would need one beyond the bound is
+  // closed at once; the listener itself never stops taking connections.
   bool IdentificationSlotFree() const;
   void IdentificationStarted();
   // From the identification thread as it ends: reopens the listener when it had stopped.

@@ -131,14 +131,34 @@ void File::Write(const void* data, size_t n) {
   }
 }
 
+// ReadAt and WriteAt neither use nor move the file position, so that two threads may use them on
+// one File at once (the journal's appends and the rewrite of its tail after a failed sync).
 void File::ReadAt(int64_t pos, void* buffer, size_t n) {
-  Seek(pos);
-  Read(buffer, n);
+  if (pos < 0) Fail("read", EINVAL);
+  auto* p = static_cast<char*>(buffer);
+  while (n > 0) {
+    const ssize_t r = ::pread(fd_, p, n, pos);
+    if (r < 0 && errno == EINTR) continue;
+    if (r < 0) Fail("read", errno);
+    if (r == 0) Fail("read", 0);
+    pos += r;
+    p += r;
+    n -= static_cast<size_t>(r);
+  }
 }
 
 void File::WriteAt(int64_t pos, const void* data, size_t n) {
-  Seek(pos);
-  Write(data, n);
+  if (pos < 0) Fail("write", EINVAL);
+  const auto* p = static_cast<const char*>(data);
+  while (n > 0) {
+    const ssize_t w = ::pwrite(fd_, p, n, pos);
+    if (w < 0 && errno == EINTR) continue;
+    if (w < 0) Fail("write", errno);
+    if (w == 0) Fail("write", 0);
+    pos += w;
+    p += w;
+    n -= static_cast<size_t>(w);
+  }
 }
 
 void File::Truncate(int64_t size) {

@@ -54,6 +54,7 @@ class File {
   // Reads up to n bytes; returns the count (0 at the end of the file).
   size_t ReadSome(void* buffer, size_t n);
   void Write(const void* data, size_t n);
+  // At pos, without using or moving the current position (safe from two threads at once).
   void ReadAt(int64_t pos, void* buffer, size_t n);
   void WriteAt(int64_t pos, const void* data, size_t n);
   void Truncate(int64_t size);

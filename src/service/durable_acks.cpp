@@ -63,6 +63,7 @@ void DurableAcks::HoldUntilSynced(TMyNameUser& user,
 
 void DurableAcks::WriteJournalledChanges() {
   bool checkpointReady = false;
+  int64_t pendingBytes = 0;
   for (TMyDBUser& group : server_.groups) {
     if (!group.Journal) continue;
     try {
@@ -75,7 +76,9 @@ void DurableAcks::WriteJournalledChanges() {
     }
     group.Journal->SwitchIfDue();
     checkpointReady = checkpointReady || group.Journal->CheckpointReady();
+    pendingBytes += group.Journal->PendingBytes();
   }
+  server_.metrics.journalPendingBytes.store(pendingBytes, std::memory_order_relaxed);
   if (checkpointReady && commit_) commit_->Poke();
 }
 

@@ -174,10 +174,11 @@ void AddressAndMailHandler::Store(TMyNameUser& sender, net::PayloadStream& paylo
                                   const std::vector<Recipient>& recipients, bool& spoolTaken) {
   for (size_t k = 0; k < recipients.size(); ++k) {
     TMyNameUser& recipient = *recipients[k].user;
-    std::optional<platform::File> mailbox = RetryingOpen(
-        server_, server_.MailboxPath(recipient.HostName), platform::OpenMode::ReadWrite);
+    const std::string mailboxPath = server_.MailboxPath(recipient.HostName);
+    std::optional<platform::File> mailbox =
+        RetryingOpen(server_, mailboxPath, platform::OpenMode::ReadWrite);
     if (!mailbox) continue;
-    const int64_t stored = StoredMailBytes(server_.pop3Dir, *mailbox);
+    const int64_t stored = StoredMailBytes(server_, mailboxPath, *mailbox);
     if (stored + payload.Size() > server_.limits.mailboxBytesPerHost) {
       mailbox.reset();
       server_.log.Write("Mailbox of " + recipient.HostName + " is full (" + std::to_string(stored) +
@@ -193,8 +194,10 @@ void AddressAndMailHandler::Store(TMyNameUser& sender, net::PayloadStream& paylo
     StoreMessage(payload, spoolFileName, last, path, spoolTaken);
     try {
       AppendNotice(*mailbox, BuildNotice(sender.UserName, sender.HostName, name));
+      server_.mailboxTally.Appended(mailboxPath, payload.Size());
       mailbox->Close();
     } catch (...) {
+      server_.mailboxTally.Forget(mailboxPath);  // the notice may be there in part
       platform::DeleteFile(path);  // a message without its notice would never be delivered
       throw;
     }

@@ -1,5 +1,6 @@
 #include "service/mailbox.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -68,15 +69,20 @@ std::string FreeMessageFileName(const std::string& directory, int32_t position) 
   return name;
 }
 
-int64_t StoredMailBytes(const std::string& pop3Dir, platform::File& mailbox) {
-  int64_t total = 0;
+std::vector<int64_t> StoredMailSizes(const std::string& pop3Dir, platform::File& mailbox) {
+  std::vector<int64_t> sizes;
   for (const MailNotice& n : ReadNotices(mailbox)) {
     const std::string name = NoticeMessageFile(n);
-    if (!platform::IsPlainFileName(name)) continue;
-    const int64_t size = platform::FileSize(platform::JoinPath(pop3Dir, name));
-    if (size > 0) total += size;
+    const int64_t size =
+        platform::IsPlainFileName(name) ? platform::FileSize(platform::JoinPath(pop3Dir, name)) : 0;
+    sizes.push_back(std::max<int64_t>(size, 0));
   }
-  return total;
+  return sizes;
+}
+
+int64_t StoredMailBytes(Server& server, const std::string& mailboxPath, platform::File& mailbox) {
+  return server.mailboxTally.Bytes(mailboxPath,
+                                   [&] { return StoredMailSizes(server.pop3Dir, mailbox); });
 }
 
 void AppendNotice(platform::File& mailbox, const MailNotice& n) {
@@ -112,7 +118,9 @@ void RemoveDeliveredNotices(Server& server, const std::string& mailboxPath, int3
       file.Truncate((count - delivered) * notice::kSize);
     }
     file.Close();
+    server.mailboxTally.RemovedFront(mailboxPath, delivered);
   } catch (...) {
+    server.mailboxTally.Forget(mailboxPath);  // unsure now: counted again at its next use
     server.boundaryErrors.Report("Mailbox notices");
   }
 }

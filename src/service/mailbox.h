@@ -47,8 +47,12 @@ std::string MessageFileName(int32_t position, uint32_t tickCount, platform::TDat
 // names of different positions and times can meet).
 std::string FreeMessageFileName(const std::string& directory, int32_t position);
 
-// The bytes of the message files that the notices of an open mailbox file name.
-int64_t StoredMailBytes(const std::string& pop3Dir, platform::File& mailbox);
+// The sizes of the message files that the notices of an open mailbox file name, in notice order
+// (0 for a file that is missing or not a plain name).
+std::vector<int64_t> StoredMailSizes(const std::string& pop3Dir, platform::File& mailbox);
+// The bytes of the message files that the notices of the host's open mailbox file name, from the
+// server's tally (counted from the files at the mailbox's first use).
+int64_t StoredMailBytes(Server& server, const std::string& mailboxPath, platform::File& mailbox);
 
 // Appends a notice at the end of an open mailbox file.
 void AppendNotice(platform::File& mailbox, const MailNotice& notice);

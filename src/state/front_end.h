@@ -2,16 +2,24 @@
 // What the engine needs of the program's windows. The daemon has no windows: its log view is
 // standard output and its first-run language is English.
 #include <cstdint>
+#include <exception>
 #include <string>
 
 #include "state/log.h"
 
 namespace qv {
 
+// Thrown by a front end whose program is stopped during start-up (a signal under the first-run
+// language chooser): start-up ends at once and writes nothing.
+struct StartupAbandoned final : std::exception {
+  const char* what() const noexcept override { return "stopped during start-up"; }
+};
+
 class FrontEnd {
  public:
   virtual ~FrontEnd() = default;
-  // First-run character set code (English 5 when nothing is chosen).
+  // First-run character set code (English 5 when nothing is chosen). May throw
+  // StartupAbandoned.
   virtual uint8_t ChooseLanguage() { return 5; }
   virtual void SetSettingsCaption(const std::string&) {}
   // Label1 of the main window: "Connections: " and the session count.

@@ -66,6 +66,9 @@ struct Metrics {
   LatencyHistogram journalSyncLatency;
   // Retired journal files emptied after the datafile was synced.
   Counter journalCheckpoints{0};
+  // Bytes the groups' journals hold not yet durable or not yet written in place, summed (set by
+  // the event thread after each group commit report).
+  std::atomic<int64_t> journalPendingBytes{0};
   // From a request's complete frame to its acknowledgment being handed to the send path.
   LatencyHistogram ackLatency;
 };

@@ -19,6 +19,7 @@
 #include "state/group_table.h"
 #include "state/limits.h"
 #include "state/log.h"
+#include "state/mailbox_tally.h"
 #include "state/metrics.h"
 #include "state/request_handlers.h"
 #include "state/send_buffers.h"
@@ -43,6 +44,8 @@ struct Server {
   // interleave their reads and rewrites of one mailbox. Never taken by the event thread, and
   // never together with the send lock: file I/O does not hold up the send path.
   std::recursive_mutex mailboxLock;
+  // The message bytes of each mailbox, for the cap on storing (locks itself).
+  state::MailboxTally mailboxTally;
   // The threads send workers run on and the buffers of their copies (both lock themselves).
   // Declared before the group table so that they outlive the worker handles the users hold.
   platform::ThreadPool sendThreads;

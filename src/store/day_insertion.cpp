@@ -14,14 +14,6 @@ namespace {
 
 constexpr int64_t kRecord = kDayRecordSize;
 
-int64_t PendingBytes(const DayJournal& journal) {
-  int64_t bytes = 0;
-  for (const JournalEntry& entry : journal.Pending()) {
-    bytes += static_cast<int64_t>(entry.bytes.size());
-  }
-  return bytes;
-}
-
 // The day and the records behind it, read through the pending view in one piece, as one entry.
 void JournalTail(DayJournal& journal, LayerFile& file, int64_t pos, int64_t whole,
                  ConstDayBytes day) {
@@ -48,14 +40,25 @@ void MoveTailInPlace(LayerFile& file, int64_t pos, int64_t whole, ConstDayBytes 
 void InsertBySideFile(GroupDatafile& group, LayerFile& file, int64_t pos, int64_t whole,
                       ConstDayBytes day) {
   auto moved = std::make_unique<DayRecord>();
-  ReplaceBySideFile(FilesOf(group), group.FileName, [&](LayerFile& side) {
-    CopyBytes(file, 0, pos, side, 0);
-    side.WriteAt(pos, day.data(), kRecord);
-    for (int64_t p = pos; p < whole; p += kRecord) {
-      file.ReadAt(p, moved->data(), kRecord);
-      side.WriteAt(p + kRecord, moved->data(), kRecord);
-    }
-  });
+  bool renamed = false;
+  try {
+    ReplaceBySideFile(
+        FilesOf(group), group.FileName,
+        [&](LayerFile& side) {
+          CopyBytes(file, 0, pos, side, 0);
+          side.WriteAt(pos, day.data(), kRecord);
+          for (int64_t p = pos; p < whole; p += kRecord) {
+            file.ReadAt(p, moved->data(), kRecord);
+            side.WriteAt(p + kRecord, moved->data(), kRecord);
+          }
+        },
+        [&] { renamed = true; });
+  } catch (...) {
+    // Only the directory's sync failed: the new file is in place all the same, and pending
+    // entries at offsets of the old layout must not be laid over it.
+    if (renamed && group.Journal) group.Journal->Reset();
+    throw;
+  }
   // The journal's entries hold offsets of the old layout, and the new file holds them all (it
   // was read through the pending entries).
   if (group.Journal) group.Journal->Reset();
@@ -65,9 +68,10 @@ void InsertBySideFile(GroupDatafile& group, LayerFile& file, int64_t pos, int64_
 
 InsertionWay ChooseInsertion(const GroupDatafile& group, int64_t tailBytes) {
   if (group.Journal) {
-    const bool bounded = tailBytes <= kJournalledTailLimit &&
-                         PendingBytes(*group.Journal) + tailBytes <= kJournalledPendingLimit;
-    return bounded ? InsertionWay::JournalledTail : InsertionWay::SideFile;
+    // The journal's cap refuses an entry once its pending bytes reach it, so one tail at most
+    // passes it.
+    return tailBytes <= kJournalledTailLimit ? InsertionWay::JournalledTail
+                                             : InsertionWay::SideFile;
   }
   // Files that are synced promise a whole datafile after a power cut: only the side file keeps
   // that without a journal.

@@ -13,10 +13,6 @@
 
 namespace qv::store {
 
-// The journal's pending bytes past which an insertion goes through the side file (which leaves
-// nothing pending) rather than adding a tail of its own.
-constexpr int64_t kJournalledPendingLimit = 64 * 1024 * 1024;
-
 enum class InsertionWay {
   JournalledTail,  // the tail as one journal entry; durable once the journal is synced
   InPlace,         // no syncs: the tail moved in place, a death leaves at worst a day twice

@@ -11,7 +11,8 @@ constexpr std::chrono::seconds kIdleCheck{1};
 constexpr std::chrono::milliseconds kRetryPause{100};
 
 bool WaitsForEventThread(const DayJournal& journal) {
-  return journal.DurableSequence() > journal.WrittenSequence() || journal.SwitchDue();
+  return journal.DurableSequence() > journal.WrittenSequence() || journal.SwitchDue() ||
+         journal.DatafileRewriteDue();
 }
 
 }  // namespace

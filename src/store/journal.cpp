@@ -94,14 +94,23 @@ void DayJournal::AppendInsertion(int64_t offset, double date, std::vector<uint8_
 void DayJournal::AppendEntry(JournalEntry entry) {
   entry.sequence = appended_.load() + 1;
   const std::vector<uint8_t> stored = EncodeJournalEntry(entry);
+  std::string why;
+  if (!Accepting(why)) throw JournalRefused(why);
 
   Part& part = parts_[active_.load()];
   const int64_t at = part.size.load();
-  part.file->WriteAt(at, stored.data(), stored.size());
+  try {
+    part.file->WriteAt(at, stored.data(), stored.size());
+  } catch (const std::exception& e) {
+    // Whatever part of it landed lies behind the last entry and is overwritten by the next one.
+    throw JournalRefused(std::string("journal write failed: ") + e.what());
+  }
   {
     std::lock_guard lock(tailMutex_);
     part.tail.insert(part.tail.end(), stored.begin(), stored.end());
   }
+  tailBytes_ += static_cast<int64_t>(stored.size());
+  pendingBytes_ += static_cast<int64_t>(entry.bytes.size());
   if (at == 0) part.firstEntryNanos = NowNanos();
   part.size = at + static_cast<int64_t>(stored.size());
   part.last = entry.sequence;
@@ -109,6 +118,17 @@ void DayJournal::AppendEntry(JournalEntry entry) {
   appended_ = entry.sequence;
   pending_.push_back(std::move(entry));
   SwitchIfDue();
+}
+
+bool DayJournal::Accepting(std::string& why) const {
+  const int64_t pending = PendingBytes();
+  if (pending >= policy_.pendingCap) {
+    why = "journal holds " + std::to_string(pending) +
+          " bytes not yet synced or written in place (at most " +
+          std::to_string(policy_.pendingCap) + ")";
+    return false;
+  }
+  return true;
 }
 
 void DayJournal::Overlay(int64_t pos, uint8_t* buffer, size_t n) const {
@@ -129,14 +149,35 @@ int64_t DayJournal::PendingEnd() const {
 }
 
 int DayJournal::WritePending(LayerFile& datafile) {
+  if (datafileRewriteDue_.load()) RewriteWrittenEntries(datafile);
   int written = 0;
   const uint64_t durable = durable_.load();
   while (!pending_.empty() && pending_.front().sequence <= durable) {
     if (WriteJournalEntryOnto(datafile, pending_.front())) ++written;
     written_ = pending_.front().sequence;
+    pendingBytes_ -= static_cast<int64_t>(pending_.front().bytes.size());
     pending_.pop_front();
   }
   return written;
+}
+
+// A datafile sync failed: what was written in place before it may be lost although a later sync
+// reports success. The entries already written in place are read back from the journal files
+// and written again in sequence; the next checkpoint's sync then covers them.
+void DayJournal::RewriteWrittenEntries(LayerFile& datafile) {
+  const uint64_t written = written_.load();
+  std::vector<JournalEntry> entries;
+  for (Part& part : parts_) {
+    if (!part.file) continue;
+    for (JournalEntry& entry : ReadJournalEntries(*part.file).entries) {
+      if (entry.sequence <= written) entries.push_back(std::move(entry));
+    }
+  }
+  std::stable_sort(
+      entries.begin(), entries.end(),
+      [](const JournalEntry& a, const JournalEntry& b) { return a.sequence < b.sequence; });
+  for (const JournalEntry& entry : entries) WriteJournalEntryOnto(datafile, entry);
+  datafileRewriteDue_ = false;
 }
 
 bool DayJournal::Due(const Part& part) const {
@@ -161,7 +202,7 @@ bool DayJournal::SwitchIfDue() {
 
 bool DayJournal::CheckpointReady() const {
   const int retiring = retiring_.load();
-  if (retiring < 0) return false;
+  if (retiring < 0 || datafileRewriteDue_.load()) return false;
   const uint64_t last = parts_[retiring].last.load();
   return durable_.load() >= last && written_.load() >= last;
 }
@@ -171,8 +212,10 @@ void DayJournal::Empty(Part& part) {
   part.file->Sync();
   {
     std::lock_guard lock(tailMutex_);
+    tailBytes_ -= static_cast<int64_t>(part.tail.size());
     part.tail.clear();
   }
+  part.rewriteDue = false;
   part.syncedSize = 0;
   part.size = 0;
   part.last = 0;
@@ -184,8 +227,14 @@ bool DayJournal::CheckpointRetiring() {
   if (!CheckpointReady()) return false;
   const int retiring = retiring_.load();
   const uint64_t last = parts_[retiring].last.load();
-  // Every entry of the retired file is written in place before this sync, so it covers them.
-  files_.SyncFile(DatafilePath());
+  // Every entry of the retired file is written in place before this sync, so it covers them;
+  // after a failure, only once the event thread has written them again.
+  try {
+    files_.SyncFile(DatafilePath());
+  } catch (...) {
+    datafileRewriteDue_ = true;
+    throw;
+  }
   std::lock_guard lock(fileMutex_);
   // A Reset in between emptied it already, and the file may be retired again with new entries.
   if (retiring_.load() != retiring || parts_[retiring].last.load() != last) return false;
@@ -198,6 +247,7 @@ void DayJournal::Reset() {
   // The datafile holds the pending entries, in a layout they may no longer fit: they go first,
   // whatever the files do. Sequence numbers go on counting.
   pending_.clear();
+  pendingBytes_ = 0;
   durable_ = written_ = appended_.load();
   std::lock_guard lock(fileMutex_);
   // The retired file first: should the machine die between the two, what remains is the newer
@@ -223,19 +273,28 @@ void DayJournal::SyncPart(Part& part) {
     std::lock_guard lock(tailMutex_);
     covered = part.tail.size();
   }
-  try {
-    part.file->Sync();
-  } catch (const std::exception&) {
+  if (!part.rewriteDue) {
+    try {
+      part.file->Sync();
+    } catch (const std::exception&) {
+      part.rewriteDue = true;
+    }
+  }
+  if (part.rewriteDue) {
+    // A failed sync may have dropped any byte written since the last good one, and a later sync
+    // reports success without them: all of them are written again before the sync that counts.
     std::vector<uint8_t> again;
     {
       std::lock_guard lock(tailMutex_);
       again.assign(part.tail.begin(), part.tail.begin() + static_cast<std::ptrdiff_t>(covered));
     }
     if (!again.empty()) part.file->WriteAt(part.syncedSize, again.data(), again.size());
-    part.file->Sync();
+    part.file->Sync();  // throws: still due, and the next round writes everything again
+    part.rewriteDue = false;
   }
   std::lock_guard lock(tailMutex_);
   part.tail.erase(part.tail.begin(), part.tail.begin() + static_cast<std::ptrdiff_t>(covered));
+  tailBytes_ -= static_cast<int64_t>(covered);
   part.syncedSize += static_cast<int64_t>(covered);
 }
 

@@ -13,6 +13,16 @@
 // datafile again in sequence (ReplayJournal), which also repairs a day torn by a death in the
 // middle of its write.
 //
+// A journal refuses new entries (Append throws JournalRefused, Accepting says why) while it holds
+// more bytes not yet durable or not yet written in place than its cap allows, and when the
+// append itself cannot be written (a full disk): the change is then not stored.
+//
+// A sync that failed may have dropped what it could not write while a later sync reports success
+// (Linux reports a writeback error once): after a failure, nothing is trusted until every byte
+// written since the last good sync was written again and a sync after that rewrite worked. The
+// same holds for the datafile before a checkpoint empties a retired file: after a failed datafile
+// sync, the event thread writes the journalled changes in place again first.
+//
 // Event thread: Append, the pending entries, WritePending, SwitchIfDue, Reset. Sync thread: Sync,
 // CheckpointRetiring. The getters from any thread.
 #include <atomic>
@@ -21,6 +31,7 @@
 #include <deque>
 #include <memory>
 #include <mutex>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -34,9 +45,20 @@ namespace qv::store {
 constexpr int64_t kCheckpointJournalBytes = 64 * 1024 * 1024;
 constexpr std::chrono::seconds kCheckpointAge{30};
 
+// New entries are refused while the journal holds this many bytes that are not yet durable or
+// not yet written in place (syncs or writes failing for a long time).
+constexpr int64_t kJournalPendingCap = 64 * 1024 * 1024;
+
 struct CheckpointPolicy {
   int64_t journalBytes = kCheckpointJournalBytes;
   std::chrono::milliseconds age = kCheckpointAge;
+  int64_t pendingCap = kJournalPendingCap;
+};
+
+// An entry the journal did not take: nothing of it was stored.
+class JournalRefused : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
 };
 
 // "<datafile>.jnl" and "<datafile>.jn2".
@@ -56,12 +78,18 @@ class DayJournal {
   std::string DatafilePath() const;
 
   // Appends the bytes [start, start + length) of the day image meant for the record at offset of
-  // the datafile (the whole record without start and length), and keeps them pending. Throws.
+  // the datafile (the whole record without start and length), and keeps them pending. Throws
+  // JournalRefused when it does not take the entry (see Accepting, or the write failed).
   void Append(int64_t offset, double date, ConstDayBytes image, size_t start = 0,
               size_t length = kDayRecordSize);
   // Appends the insertion of the day of date at offset: records holds that day and then the
   // records behind it as they are to lie from offset on, whole (store/journal_entry.h). Throws.
   void AppendInsertion(int64_t offset, double date, std::vector<uint8_t> records);
+
+  // False, with the reason in why, while Append refuses entries.
+  bool Accepting(std::string& why) const;
+  // Bytes of the entries not yet written in place plus the bytes appended but not yet durable.
+  int64_t PendingBytes() const { return pendingBytes_.load() + tailBytes_.load(); }
 
   // The entries not yet written in place, in sequence.
   const std::deque<JournalEntry>& Pending() const { return pending_; }
@@ -70,12 +98,16 @@ class DayJournal {
   // The end of the last pending byte; 0 without pending entries.
   int64_t PendingEnd() const;
   // Writes the pending entries that are durable onto the datafile, in sequence. An entry whose
-  // record holds another day now is dropped. Returns how many were written; throws on a failure,
-  // the entries not written stay pending.
+  // record holds another day now is dropped. After a failed datafile sync it first writes every
+  // entry already written in place again (see DatafileRewriteDue). Returns how many were written;
+  // throws on a failure, the entries not written stay pending.
   int WritePending(LayerFile& datafile);
   bool HasDurablePending() const {
     return !pending_.empty() && pending_.front().sequence <= durable_.load();
   }
+  // A datafile sync failed: the changes written in place must be written again before a
+  // checkpoint may trust a datafile sync.
+  bool DatafileRewriteDue() const { return datafileRewriteDue_.load(); }
 
   // Retires the active file when it is due and the other one is empty. True when it did.
   bool SwitchIfDue();
@@ -112,9 +144,13 @@ class DayJournal {
     std::atomic<int64_t> firstEntryNanos{0};  // steady clock
     int64_t syncedSize = 0;                   // the file up to here is durable; Sync and Empty only
     std::vector<uint8_t> tail;  // the bytes behind syncedSize, as appended; under tailMutex_
+    // A sync failed: the next sync is trusted only after the tail was written again; under
+    // fileMutex_.
+    bool rewriteDue = false;
   };
   void AppendEntry(JournalEntry entry);
   void SyncPart(Part& part);
+  void RewriteWrittenEntries(LayerFile& datafile);
   bool Due(const Part& part) const;
   void Empty(Part& part);
 
@@ -128,6 +164,9 @@ class DayJournal {
   std::atomic<uint64_t> durable_{0};
   std::atomic<uint64_t> written_{0};
   std::deque<JournalEntry> pending_;
+  std::atomic<int64_t> pendingBytes_{0};  // bytes of the pending entries
+  std::atomic<int64_t> tailBytes_{0};     // bytes of both parts' tails
+  std::atomic<bool> datafileRewriteDue_{false};
   // Syncs and truncations of the files: the sync thread's and the event thread's Reset.
   std::mutex fileMutex_;
   // The parts' tails: appended by the event thread, taken by the sync thread (never held across

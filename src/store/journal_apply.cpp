@@ -9,7 +9,8 @@
 namespace qv::store {
 
 int WriteDurableChanges(GroupDatafile& group) {
-  if (!group.Journal || !group.Journal->HasDurablePending()) return 0;
+  if (!group.Journal) return 0;
+  if (!group.Journal->HasDurablePending() && !group.Journal->DatafileRewriteDue()) return 0;
   WriteScope writing(group);
   std::unique_ptr<LayerFile> file =
       FilesOf(group).Open(group.FileName, platform::OpenMode::ReadWrite);

@@ -296,6 +296,12 @@ StoreOutcome ChangeDay(GroupDatafile& group, LogSink& log, double key, bool anno
       file->Close();  // a close error is a failure too, and is retried
       group.WriteRetry = false;
       return outcome;
+    } catch (const JournalRefused& e) {
+      // Over its cap, or its write failed: the journal took nothing, and a repeat at once would
+      // meet the same state.
+      group.WriteRetry = false;
+      log.WriteMsg(MsgId::FileWriteError, group.FileName + " (" + e.what() + ")");
+      return StoreOutcome::Failed(e.what());
     } catch (const std::exception& e) {
       file.reset();
       if (attempt == 0) {

@@ -6,6 +6,8 @@
 #include <cstring>
 #include <limits>
 #include <optional>
+#include <set>
+#include <stdexcept>
 
 #include "platform/dir_sync.h"
 #include "platform/files.h"
@@ -82,6 +84,71 @@ std::vector<Entry> SortedUniqueEntries(const std::vector<double>& dates, size_t 
   return entries;
 }
 
+// The sorted, duplicate-free entries of the joined records, and whether the records were out of
+// order (an entry read from before the previous one's place).
+struct SortedSource {
+  std::vector<Entry> Entries;
+  bool SequenceFault = false;
+};
+
+SortedSource SortSource(const std::vector<double>& dates, size_t archiveRecords) {
+  SortedSource source;
+  source.Entries = SortedUniqueEntries(dates, archiveRecords);
+  int64_t readPosition = 0;
+  for (const Entry& entry : source.Entries) {
+    if (entry.Offset < readPosition) source.SequenceFault = true;
+    readPosition = entry.Offset + kRecord;
+  }
+  return source;
+}
+
+// A run that finds the records out of order only sorts them: its range covers every real day.
+RestructureDates EffectiveRange(RestructureDates range, bool sequenceFault) {
+  if (sequenceFault) {
+    range.Begin = kSequenceOnlyBeginDate;
+    range.End += kSequenceOnlyEndExtension;
+  }
+  return range;
+}
+
+// Which entries of the sorted source go to the new archive and to the new datafile.
+// Archive pass: days from the begin date up to the boundary, at most maxArchive reads; the
+// entry that ends it is carried over to the datafile. Datafile pass: the days after it up to
+// (and including the first on or after) the end date, at most maxData reads.
+struct Selection {
+  std::vector<size_t> Archive;
+  std::vector<size_t> Data;
+};
+
+Selection SelectEntries(const std::vector<Entry>& sorted, const RestructureDates& range,
+                        int64_t maxArchive, int64_t maxData) {
+  Selection selection;
+  size_t next = 0;
+  double lastWritten = range.Begin - 2;
+  for (int64_t reads = 0; reads < maxArchive && next < sorted.size(); ++reads) {
+    const size_t index = next++;
+    const double date = sorted[index].Date;
+    if (date <= lastWritten) continue;
+    lastWritten = date;
+    if (date < range.Begin) continue;
+    if (date >= range.Boundary) {
+      selection.Data.push_back(index);
+      --maxData;
+      break;
+    }
+    selection.Archive.push_back(index);
+  }
+  for (int64_t reads = 0; reads < maxData && next < sorted.size(); ++reads) {
+    const size_t index = next++;
+    const double date = sorted[index].Date;
+    if (date <= lastWritten) continue;
+    lastWritten = date;
+    selection.Data.push_back(index);
+    if (date >= range.End) break;
+  }
+  return selection;
+}
+
 class WorkFiles {
  public:
   explicit WorkFiles(const std::string& datafilePath)
@@ -106,11 +173,16 @@ class WorkFiles {
   const std::string NewData;
 };
 
-// Creates the backup file under name, or name + " (2)", " (3)", ... when taken; path receives
-// the name used.
-File CreateBackup(const std::string& name, std::string& path) {
-  for (int n = 1; n <= kMaxBackupsPerSecond; ++n) {
-    path = n == 1 ? name : name + " (" + std::to_string(n) + ")";
+// Creates the backup file under its name without seconds, or with seconds, or with seconds and
+// " (2)", " (3)", ... when taken; path receives the name used.
+File CreateBackup(const std::string& datafilePath, platform::TDateTime now, std::string& path) {
+  const std::string withSeconds = BackupPathWithSecondsFor(datafilePath, now);
+  for (int n = 0; n <= kMaxBackupsPerSecond; ++n) {
+    if (n == 0) {
+      path = BackupPathFor(datafilePath, now);
+    } else {
+      path = n == 1 ? withSeconds : withSeconds + " (" + std::to_string(n) + ")";
+    }
     if (std::optional<File> file = File::TryOpen(path, OpenMode::CreateNew))
       return std::move(*file);
     if (errno != EEXIST) break;
@@ -138,12 +210,8 @@ struct RunState {
   std::optional<File> join;    // archive then datafile, as they are
   std::optional<File> sorted;  // one record per day, ascending
   std::vector<uint8_t> record = std::vector<uint8_t>(kRecord);
-  RestructureDates range;
   int64_t archiveRecords = 0;  // whole records of the old archive, first in the join file
-  int64_t sourceRecords = 0;
-  int64_t next = 0;  // next record of the sorted source
-  double lastWritten = 0;
-  std::optional<int64_t> carried;  // the record that ended the archive pass
+  Selection selection;         // indices into the sorted file
 };
 
 // The old archive's whole records followed by the old datafile, in the join file.
@@ -163,7 +231,7 @@ void WriteBackup(RunState& run) {
   Stage(run.options, "backup");
   // Named at the time of the run; an existing file of the name is never overwritten.
   const platform::TDateTime now = run.options.Now != 0 ? run.options.Now : platform::Now();
-  File backup = CreateBackup(BackupPathFor(run.options.DatafilePath, now), run.result.BackupPath);
+  File backup = CreateBackup(run.options.DatafilePath, now, run.result.BackupPath);
   AppendBytes(*run.join, run.join->Size(), backup);
   backup.Flush();
   backup.Close();
@@ -176,74 +244,39 @@ void SortRecords(RunState& run) {
   const int64_t records = join.Size() / kRecord;
   std::vector<double> dates(static_cast<size_t>(records));
   for (int64_t i = 0; i < records; ++i) dates[static_cast<size_t>(i)] = DateAt(join, i * kRecord);
-  const std::vector<Entry> entries =
-      SortedUniqueEntries(dates, static_cast<size_t>(run.archiveRecords));
+  const SortedSource source = SortSource(dates, static_cast<size_t>(run.archiveRecords));
+  run.result.SequenceFault = source.SequenceFault;
 
   run.sorted.emplace(File::Open(run.work.Sorted, OpenMode::CreateTruncate));
-  int64_t readPosition = 0;
-  for (const Entry& entry : entries) {
-    if (entry.Offset < readPosition) run.result.SequenceFault = true;
+  for (const Entry& entry : source.Entries) {
     join.ReadAt(entry.Offset, run.record.data(), run.record.size());
-    readPosition = entry.Offset + kRecord;
     run.sorted->Write(run.record.data(), run.record.size());
   }
-  run.sourceRecords = static_cast<int64_t>(entries.size());
-
-  run.range = run.options.Dates;
-  if (run.result.SequenceFault) {
-    run.range.Begin = kSequenceOnlyBeginDate;
-    run.range.End += kSequenceOnlyEndExtension;
-  }
-  run.lastWritten = run.range.Begin - 2;
+  run.selection =
+      SelectEntries(source.Entries, EffectiveRange(run.options.Dates, source.SequenceFault),
+                    run.options.MaxArchive, run.options.MaxData);
 }
 
-// Days from the begin date up to the boundary, at most MaxArchive reads.
+// Copies the chosen records of the sorted file into a new file at path.
+int64_t WriteSelected(RunState& run, const std::vector<size_t>& indices, const std::string& path) {
+  File out = File::Open(path, OpenMode::CreateTruncate);
+  for (const size_t index : indices) {
+    run.sorted->ReadAt(static_cast<int64_t>(index) * kRecord, run.record.data(), run.record.size());
+    out.Write(run.record.data(), run.record.size());
+  }
+  out.Flush();
+  out.Close();
+  return static_cast<int64_t>(indices.size());
+}
+
 void WriteArchive(RunState& run) {
   Stage(run.options, "archive");
-  File newArchive = File::Open(run.work.NewArchive, OpenMode::CreateTruncate);
-  for (int64_t reads = 0; reads < run.options.MaxArchive && run.next < run.sourceRecords; ++reads) {
-    run.sorted->ReadAt(run.next * kRecord, run.record.data(), run.record.size());
-    const int64_t index = run.next++;
-    double date = 0;
-    std::memcpy(&date, run.record.data(), sizeof date);
-    if (date <= run.lastWritten) continue;
-    run.lastWritten = date;
-    if (date < run.range.Begin) continue;
-    if (date >= run.range.Boundary) {
-      run.carried = index;
-      break;
-    }
-    newArchive.Write(run.record.data(), run.record.size());
-    ++run.result.ArchiveRecords;
-  }
-  newArchive.Flush();
-  newArchive.Close();
+  run.result.ArchiveRecords = WriteSelected(run, run.selection.Archive, run.work.NewArchive);
 }
 
-// The carried record and the days after it up to the end date, at most MaxData reads.
 void WriteDatafile(RunState& run) {
   Stage(run.options, "datafile");
-  File newData = File::Open(run.work.NewData, OpenMode::CreateTruncate);
-  int64_t maxData = run.options.MaxData;
-  if (run.carried) {
-    run.sorted->ReadAt(*run.carried * kRecord, run.record.data(), run.record.size());
-    newData.Write(run.record.data(), run.record.size());
-    ++run.result.DataRecords;
-    --maxData;
-  }
-  for (int64_t reads = 0; reads < maxData && run.next < run.sourceRecords; ++reads) {
-    run.sorted->ReadAt(run.next * kRecord, run.record.data(), run.record.size());
-    ++run.next;
-    double date = 0;
-    std::memcpy(&date, run.record.data(), sizeof date);
-    if (date <= run.lastWritten) continue;
-    run.lastWritten = date;
-    newData.Write(run.record.data(), run.record.size());
-    ++run.result.DataRecords;
-    if (date >= run.range.End) break;
-  }
-  newData.Flush();
-  newData.Close();
+  run.result.DataRecords = WriteSelected(run, run.selection.Data, run.work.NewData);
 }
 
 // The archive goes first: should the second rename not happen, every day is still in the new
@@ -255,6 +288,9 @@ void ReplaceFiles(RunState& run) {
   if (!platform::RenameFile(run.work.NewArchive, run.archivePath)) {
     throw platform::FileError("Cannot replace " + run.archivePath, errno);
   }
+  // The new archive's name is durable before the datafile loses the days it took over: a power
+  // cut between the renames must not find the old archive beside the new datafile.
+  platform::SyncDirectoryOf(run.archivePath);
   if (!platform::RenameFile(run.work.NewData, run.options.DatafilePath)) {
     throw platform::FileError("Cannot replace " + run.options.DatafilePath, errno);
   }
@@ -280,7 +316,41 @@ std::string ArchivePathFor(const std::string& datafilePath) {
 }
 
 std::string BackupPathFor(const std::string& datafilePath, platform::TDateTime now) {
+  return datafilePath + "_Copy_" + platform::FormatDateTime(now, "dd-mm-yy - h-nn");
+}
+
+std::string BackupPathWithSecondsFor(const std::string& datafilePath, platform::TDateTime now) {
   return datafilePath + "_Copy_" + platform::FormatDateTime(now, "dd-mm-yy - h-nn-ss");
+}
+
+bool RangeIsValid(const RestructureDates& dates) {
+  return std::isfinite(dates.Begin) && std::isfinite(dates.End) && dates.Begin <= dates.End;
+}
+
+RestructurePlan PlanRestructure(const StructureInfo& info, const RestructureDates& dates,
+                                int32_t maxArchive, int32_t maxData) {
+  const auto archiveRecords = static_cast<size_t>(std::max<int64_t>(info.ArchiveCount, 0));
+  const SortedSource source = SortSource(info.Dates, archiveRecords);
+  const Selection selection = SelectEntries(
+      source.Entries, EffectiveRange(dates, source.SequenceFault), maxArchive, maxData);
+  RestructurePlan plan;
+  plan.SequenceFault = source.SequenceFault;
+  plan.ArchiveRecords = static_cast<int64_t>(selection.Archive.size());
+  plan.DataRecords = static_cast<int64_t>(selection.Data.size());
+  // Entries are unique by date, so a kept entry keeps every record of its day.
+  std::set<double> kept;
+  for (const auto* part : {&selection.Archive, &selection.Data}) {
+    for (const size_t index : *part) kept.insert(SortKey(source.Entries[index].Date));
+  }
+  std::set<double> archiveLeaving, dataLeaving;
+  for (size_t i = 0; i < info.Dates.size(); ++i) {
+    const double key = SortKey(info.Dates[i]);
+    if (kept.count(key) != 0) continue;
+    (i < archiveRecords ? archiveLeaving : dataLeaving).insert(key);
+  }
+  plan.ArchiveDaysLeaving = static_cast<int64_t>(archiveLeaving.size());
+  plan.DataDaysLeaving = static_cast<int64_t>(dataLeaving.size());
+  return plan;
 }
 
 StructureInfo ReadStructure(const std::string& datafilePath) {
@@ -336,6 +406,9 @@ RestructureDates DatesForApply(const StructureInfo& info, int position, double b
 }
 
 RestructureResult Restructure(const RestructureOptions& options) {
+  if (!RangeIsValid(options.Dates)) {
+    throw std::invalid_argument("the first day to keep is after the last day to keep");
+  }
   const WorkFiles work(options.DatafilePath);
   try {
     return Run(options, work);

@@ -36,9 +36,10 @@ struct StructureInfo {
 StructureInfo ReadStructure(const std::string& datafilePath);
 
 std::string ArchivePathFor(const std::string& datafilePath);
-// datafile name + "_Copy_" + "dd-mm-yy - h-nn-ss" of `now` (" (2)", " (3)", ... are added when
-// a file of that name exists).
+// datafile name + "_Copy_" + "dd-mm-yy - h-nn" of `now`. When a file of that name exists, the
+// seconds are added ("dd-mm-yy - h-nn-ss"), and then " (2)", " (3)", ...
 std::string BackupPathFor(const std::string& datafilePath, platform::TDateTime now);
+std::string BackupPathWithSecondsFor(const std::string& datafilePath, platform::TDateTime now);
 
 // Left edge of the date label that follows the track bar thumb.
 int TrackLabelLeft(int position, int maximum, int trackWidth, int trackLeft);
@@ -59,6 +60,22 @@ struct RestructureDates {
   double End = 0;
 };
 RestructureDates DatesForApply(const StructureInfo& info, int position, double begin, double end);
+
+// A begin date after the end date (or a date that is not a number) would empty both files.
+bool RangeIsValid(const RestructureDates& dates);
+
+// What a run with these dates would leave, worked out on the dates alone (nothing is written):
+// the records each new file would hold and the days (distinct dates) of each old file that
+// would be in neither new file.
+struct RestructurePlan {
+  int64_t ArchiveRecords = 0;
+  int64_t DataRecords = 0;
+  int64_t DataDaysLeaving = 0;
+  int64_t ArchiveDaysLeaving = 0;
+  bool SequenceFault = false;  // the run would only sort
+};
+RestructurePlan PlanRestructure(const StructureInfo& info, const RestructureDates& dates,
+                                int32_t maxArchive, int32_t maxData);
 
 struct RestructureOptions {
   std::string DatafilePath;
@@ -81,8 +98,9 @@ struct RestructureResult {
   bool ShowSequenceWarning() const { return SequenceFault && DataRecords > 1; }
 };
 
-// Throws platform::FileError (or what OnStage throws); the datafile and archive file are then
-// unchanged and the work files removed.
+// Throws platform::FileError (or what OnStage throws), std::invalid_argument for a range that is
+// not valid (RangeIsValid); the datafile and archive file are then unchanged and the work files
+// removed.
 RestructureResult Restructure(const RestructureOptions& options);
 
 }  // namespace qv::store

@@ -7,7 +7,8 @@ std::string SideFileName(const std::string& path) {
 }
 
 void ReplaceBySideFile(FileLayer& files, const std::string& path,
-                       const std::function<void(LayerFile&)>& write) {
+                       const std::function<void(LayerFile&)>& write,
+                       const std::function<void()>& renamed) {
   const std::string side = SideFileName(path);
   try {
     std::unique_ptr<LayerFile> file = files.Open(side, platform::OpenMode::CreateTruncate);
@@ -19,6 +20,7 @@ void ReplaceBySideFile(FileLayer& files, const std::string& path,
     files.Remove(side);
     throw;
   }
+  if (renamed) renamed();
   files.SyncDirectoryOf(path);
 }
 

@@ -16,9 +16,11 @@ std::string SideFileName(const std::string& path);
 
 // Lets write fill a new, empty side file of path, then syncs it and renames it over path and
 // syncs the directory. On failure the side file is removed and the error passed on; path is
-// then unchanged.
+// then unchanged, unless renamed was called (right after the rename): then only the directory's
+// sync failed, and path holds the new content.
 void ReplaceBySideFile(FileLayer& files, const std::string& path,
-                       const std::function<void(LayerFile&)>& write);
+                       const std::function<void(LayerFile&)>& write,
+                       const std::function<void()>& renamed = {});
 
 // Removes the side files of these paths that an interrupted run left, one log line each.
 void RemoveLeftoverSideFiles(FileLayer& files, std::initializer_list<std::string> paths,

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <stdexcept>
 
 #include "config/default_config.h"
 #include "config/dotted_address.h"
@@ -206,7 +207,7 @@ TEST_F(SettingsModelTest, RemovingTheFirstAndTheLastGroup) {
 
 TEST_F(SettingsModelTest, RemovingUsersDeletesTheirEntries) {
   WriteFile(
-      "[DataBases]\nCount=1\nAlias1=G\n"
+      "[NetWork]\nPort=6340\n[DataBases]\nCount=1\nAlias1=G\n"
       "[DataBase - 1]\nName=\nCount=7\nCountArc=0\nTime Begin=9\nTime End=20\nStep=0\n"
       "UserCount=5\nArchive Link=0\nUser_1=h1::u1\nUser_2=h2::u2\nUser_3=h3::u3\n"
       "User_4=h4::u4\nUser_5=h5::u5\n");
@@ -270,12 +271,15 @@ TEST_F(SettingsModelTest, FieldEditsAreSavedAsTheFileWantsThem) {
   model.AddGroup("Delta");
   EXPECT_FALSE(model.AddGroupEnabled());
   EXPECT_EQ(model.Shown().Count, "100");
+  // An empty port would stop the next start: not saved.
+  EXPECT_THROW(model.Save(), std::invalid_argument);
+  model.SetPort("7000");
   model.Save();
   EXPECT_EQ(Value("DataBase - 1", "Time Begin"), "12");
   EXPECT_EQ(Value("DataBase - 1", "Time End"), "2");
   EXPECT_EQ(Value("DataBase - 1", "Step"), "2");
   EXPECT_EQ(Value("DataBase - 1", "Count"), "14");
-  EXPECT_EQ(Value("NetWork", "Port"), "");
+  EXPECT_EQ(Value("NetWork", "Port"), "7000");
   EXPECT_EQ(Value("NetWork", "DirectSend"), "0");
   EXPECT_EQ(Value("NetWork", "TCPNoDelay"), "1");
   EXPECT_EQ(Value("Options", "Language"), "1");
@@ -411,6 +415,60 @@ TEST_F(SettingsModelTest, FeedPortAndAddressAreWrittenOnlyOnceEdited) {
   again.Save();
   EXPECT_EQ(Value("Feed", "Port"), "0");  // off
   EXPECT_EQ(ReadFile().find("Address=0.0.0.0"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace qv::config
+
+namespace qv::config {
+namespace {
+
+// Save refuses, before writing anything, each value the next start would refuse or could not
+// use: the first such value is named, with its group.
+TEST_F(SettingsModelTest, SaveRefusesWhatTheNextStartWouldRefuse) {
+  WriteThreeGroups();
+  const std::string before = ReadFile();
+  SettingsModel model(path_);
+  bool live = false;
+  ASSERT_TRUE(model.Load(live));
+  EXPECT_TRUE(model.CheckBeforeSave().Ok());
+
+  const auto problem = [&] { return model.CheckBeforeSave().Problem; };
+  for (const char* bad : {"", "0", "65526", "99999", "70x", "-1", "+80"}) {
+    model.SetPort(bad);
+    EXPECT_EQ(problem(), SettingsProblem::Port) << bad;
+    EXPECT_THROW(model.Save(), std::invalid_argument) << bad;
+    EXPECT_EQ(ReadFile(), before) << bad;
+  }
+  model.SetPort("65525");
+  EXPECT_TRUE(model.CheckBeforeSave().Ok());
+
+  model.SetFeedPort("65536");
+  EXPECT_EQ(problem(), SettingsProblem::FeedPort);
+  model.SetFeedPort("");  // off
+  model.SetFeedAddress("127.0.0.256");
+  EXPECT_EQ(problem(), SettingsProblem::FeedAddress);
+  model.SetFeedAddress("10.0.0.7");
+  EXPECT_TRUE(model.CheckBeforeSave().Ok());
+
+  model.SelectGroup(1);
+  model.SetCountArc("127.0.0.4");
+  EXPECT_EQ(model.CheckBeforeSave().Problem, SettingsProblem::CountArc);
+  EXPECT_EQ(model.CheckBeforeSave().Group, 1);
+  EXPECT_FALSE(model.StructureMaxArchive().has_value());
+  model.SetCountArc("30");
+  EXPECT_EQ(model.StructureMaxArchive(), 30);
+  model.SetCount("2000001");
+  EXPECT_EQ(problem(), SettingsProblem::Count);
+  model.SetCount("7");
+  model.SetTimeBegin("123");  // saved as its first two characters, 12: fine
+  EXPECT_TRUE(model.CheckBeforeSave().Ok());
+  model.SetTimeEnd("25");
+  EXPECT_EQ(problem(), SettingsProblem::TimeEnd);
+  model.SetTimeEnd("20");
+  model.Save();
+  EXPECT_EQ(Value("NetWork", "Port"), "65525");
+  EXPECT_EQ(Value("DataBase - 2", "Time Begin"), "12");
 }
 
 }  // namespace

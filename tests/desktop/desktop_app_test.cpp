@@ -21,7 +21,11 @@ TEST(DesktopApp, RunsAServerShowsItsWindowsAndClosesFromTheMainWindow) {
   test::IniConfig config;
   config.port = test::FreePortPair();
   config.groups = {{"127.0.0.2::Anna", "192.168.1.10::Boris"}};
-  test::WriteFile(dir.Path() + "/Server.ini", test::IniText(config));
+  std::string ini = test::IniText(config);
+  // scripts/screenshots takes the Russian pictures with QV_SCREENSHOT_LANGUAGE=1.
+  const bool russian = qEnvironmentVariable("QV_SCREENSHOT_LANGUAGE") == QStringLiteral("1");
+  if (russian) ini.replace(ini.find("Language=0"), 10, "Language=1");
+  test::WriteFile(dir.Path() + "/Server.ini", ini);
 
   const QString pictures = qEnvironmentVariableIsEmpty("QV_SCREENSHOT_DIR")
                                ? QString::fromStdString(dir.Path())
@@ -52,10 +56,12 @@ TEST(DesktopApp, RunsAServerShowsItsWindowsAndClosesFromTheMainWindow) {
   EXPECT_GT(main.height(), 200);
   EXPECT_FALSE(QImage(pictures + "/settings-dialog.png").isNull());
   const QString log = app.Window().Logs().toPlainText();
-  EXPECT_TRUE(log.contains("Initialization -> Ok!")) << log.toStdString();
-  EXPECT_TRUE(log.contains("Start!"));
-  EXPECT_EQ(log.contains("No system tray: running without a tray icon."),
-            !TmyAppExt::TrayAvailable());
+  if (!russian) {
+    EXPECT_TRUE(log.contains("Initialization -> Ok!")) << log.toStdString();
+    EXPECT_TRUE(log.contains("Start!"));
+    EXPECT_EQ(log.contains("No system tray: running without a tray icon."),
+              !TmyAppExt::TrayAvailable());
+  }
   EXPECT_TRUE(QFileInfo::exists(QString::fromStdString(dir.Path() + "/POP3/127.0.0.2.bin")));
 }
 

@@ -6,8 +6,10 @@
 #include "desktop_stop_test.h"
 
 #include <fcntl.h>
+#include <netinet/in.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -23,6 +25,7 @@
 #include <QTimer>
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <optional>
@@ -70,11 +73,17 @@ bool MessageBoxOpen() {
 void EditPort(TFormSerSet& settings) {
   auto* port = settings.findChild<QLineEdit*>(QStringLiteral("Edit17"));
   QTest::keyClick(port, Qt::Key_End);
+  QTest::keyClick(port, Qt::Key_Backspace);  // a port keeps its number of digits
   QTest::keyClicks(port, "1");
 }
 
 // Sets the scene of one scenario once the program's loop runs.
 void SetScene(DesktopApp& app, const std::string& scenario) {
+  if (scenario == "port-taken") {
+    // Another process holds the port: start-up fails and the error box waits for the operator.
+    When(MessageBoxOpen, SayReady);
+    return;
+  }
   if (scenario == "first-run") {
     // No Server.ini: start-up asks for the language before the main loop runs.
     When([] { return dynamic_cast<LanguageDialog*>(QApplication::activeModalWidget()) != nullptr; },
@@ -173,9 +182,32 @@ int Count(const std::string& text, const std::string& what) {
 
 struct Expectation {
   const char* scenario;
-  bool signal;            // SIGTERM from here; otherwise the child asks to quit itself
-  bool dropped;           // unsaved edits were open: the log says so once
-  bool firstRun = false;  // no Server.ini: stopped in the language chooser of start-up
+  bool signal;             // SIGTERM from here; otherwise the child asks to quit itself
+  bool dropped;            // unsaved edits were open: the log says so once
+  bool firstRun = false;   // no Server.ini: stopped in the language chooser of start-up
+  bool portTaken = false;  // the listening port is held by another socket
+};
+
+// A listening socket on the port, held for the test.
+class PortHolder {
+ public:
+  explicit PortHolder(int port) : fd_(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<uint16_t>(port));
+    address.sin_addr.s_addr = htonl(INADDR_ANY);
+    listening_ = fd_ >= 0 &&
+                 ::bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+                 ::listen(fd_, 1) == 0;
+  }
+  ~PortHolder() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  bool Listening() const { return listening_; }
+
+ private:
+  int fd_;
+  bool listening_ = false;
 };
 
 void PrintTo(const Expectation& e, std::ostream* out) {
@@ -196,6 +228,11 @@ TEST_P(DesktopStopTest, ExitsZeroWithinFiveSecondsAndSavesNothing) {
   ini.replace(ini.find("CountArc=0"), 10, "CountArc=3");
   if (!e.firstRun) test::WriteFile(dir.Path() + "/Server.ini", ini);
   test::WriteFile(dir.Path() + "/g.qdb", "");  // start-up fills in its days
+  std::optional<PortHolder> holder;
+  if (e.portTaken) {
+    holder.emplace(config.port);
+    ASSERT_TRUE(holder->Listening());
+  }
 
   StopChild child(e.scenario, dir.Path());
   ASSERT_TRUE(child.Started());
@@ -207,15 +244,20 @@ TEST_P(DesktopStopTest, ExitsZeroWithinFiveSecondsAndSavesNothing) {
   const auto took = std::chrono::steady_clock::now() - signalled;
   ASSERT_TRUE(status.has_value()) << "still running 5 s after the stop; " << child.Err();
   ASSERT_TRUE(WIFEXITED(*status)) << "ended by signal " << WTERMSIG(*status) << "; " << child.Err();
-  EXPECT_EQ(WEXITSTATUS(*status), 0) << child.Err();
+  EXPECT_EQ(WEXITSTATUS(*status), e.portTaken ? 2 : 0) << child.Err();
   EXPECT_LT(took, std::chrono::seconds(5));
   EXPECT_EQ(child.Err().find("Sanitizer"), std::string::npos) << child.Err();
   EXPECT_EQ(child.Err().find("runtime error"), std::string::npos) << child.Err();
 
   if (e.firstRun) {
-    // The chooser closed as without a selection: start-up went on in English, then stopped.
-    EXPECT_NE(ReadText(dir.Path() + "/Server.ini").find("Language=0"), std::string::npos);
+    // Nothing was chosen: no Server.ini, so the next start asks again.
+    EXPECT_FALSE(std::filesystem::exists(dir.Path() + "/Server.ini"));
     EXPECT_EQ(child.Err().find("quorvane-server:"), std::string::npos) << child.Err();
+    return;
+  }
+  if (e.portTaken) {
+    EXPECT_NE(child.Err().find("quorvane-server:"), std::string::npos) << child.Err();
+    EXPECT_EQ(ReadText(dir.Path() + "/Server.ini"), ini);
     return;
   }
   // Nothing saved, the datafile untouched, the drop logged once (and only where edits were).
@@ -232,7 +274,8 @@ INSTANTIATE_TEST_SUITE_P(UnderEveryDialog, DesktopStopTest,
                                            Expectation{"edits", true, true},
                                            Expectation{"structure", true, true},
                                            Expectation{"logout", false, true},
-                                           Expectation{"first-run", true, false, true}),
+                                           Expectation{"first-run", true, false, true},
+                                           Expectation{"port-taken", true, false, false, true}),
                          [](const ::testing::TestParamInfo<Expectation>& info) {
                            std::string name = info.param.scenario;
                            for (char& c : name) {

@@ -26,8 +26,10 @@ struct FakeServices final : DialogServices {
     questions.push_back({caption, text});
     return answerYes;
   }
-  QString ChooseFileToOpen(QWidget*, const QString& filter) override {
+  QString ChooseFileToOpen(QWidget*, const QString&, const QString& folder,
+                           const QString& filter) override {
     lastFilter = filter;
+    lastFolder = folder;
     return chosenFile;
   }
   void RunModal(QDialog& dialog) override {
@@ -42,6 +44,7 @@ struct FakeServices final : DialogServices {
   bool answerYes = true;
   QString chosenFile;
   QString lastFilter;
+  QString lastFolder;
   int modalRuns = 0;
   std::function<void(QDialog&)> onModal;
 };

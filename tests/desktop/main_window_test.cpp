@@ -121,6 +121,13 @@ TEST(MainWindow, ConnectionCountNeverWraps) {
     for (int i = 0; i < 3; ++i) QApplication::processEvents();
     EXPECT_GE(window.Label1().width(), window.Label1().sizeHint().width()) << caption;
     EXPECT_LT(window.Label1().height(), 2 * window.Label1().fontMetrics().height()) << caption;
+    // At the window's minimum width the log begins right of the count, never over it.
+    window.resize(1, window.height());
+    for (int i = 0; i < 3; ++i) QApplication::processEvents();
+    const QWidget& logs = *window.findChild<QWidget*>(QStringLiteral("Logs"));
+    const int countRight = window.Label1().mapTo(&window, QPoint(window.Label1().width(), 0)).x();
+    EXPECT_LE(countRight, logs.geometry().left()) << caption;
+    EXPECT_GE(window.Label1().width(), window.Label1().sizeHint().width()) << caption;
   }
 }
 

@@ -3,6 +3,7 @@
 #include <stdlib.h>
 
 #include <QApplication>
+#include <QClipboard>
 #include <QComboBox>
 #include <QLineEdit>
 #include <QListWidget>
@@ -12,6 +13,7 @@
 #include <QTest>
 #include <filesystem>
 #include <fstream>
+#include <iostream>
 #include <sstream>
 
 #include "config/ini_store.h"
@@ -204,8 +206,9 @@ TEST_F(SettingsDialogTest, RemovingTheLastUser) {
 
 TEST_F(SettingsDialogTest, DigitFieldsPortLabelAndTimeBeginOfThreeDigits) {
   Open();
+  // An hour takes two digits at most: the third is not taken.
   Retype("Edit5", "1a23");
-  EXPECT_EQ(W<QLineEdit>("Edit5").text(), QStringLiteral("123"));
+  EXPECT_EQ(W<QLineEdit>("Edit5").text(), QStringLiteral("12"));
   EXPECT_EQ(services_.beeps, 1);
   Retype("Edit17", "70x00");
   EXPECT_EQ(services_.beeps, 2);
@@ -216,6 +219,140 @@ TEST_F(SettingsDialogTest, DigitFieldsPortLabelAndTimeBeginOfThreeDigits) {
   EXPECT_EQ(Value("DataBase - 1", "Step"), "2");
   EXPECT_EQ(Value("NetWork", "Port"), "7000");
   EXPECT_EQ(Value("NetWork", "Reconnect"), "5");
+}
+
+// Paste and drop pass the same validator as typing; what the next start would refuse is not
+// saved, the dialog says why and stays open.
+TEST_F(SettingsDialogTest, PasteNeverEntersNumberFieldsAndBadPortsAreNotSaved) {
+  std::string text = kThreeGroups;
+  text.replace(text.find("Port=6340"), 9, "Port=99999");
+  Write(text);
+  Open();
+  auto& countArc = W<QLineEdit>("Edit7");
+  for (const char* refused : {"127.0.0.4", "abc", "-5", "1 2", "99999999"}) {
+    countArc.selectAll();
+    QApplication::clipboard()->setText(QString::fromLatin1(refused));
+    countArc.paste();
+    EXPECT_EQ(countArc.text(), QStringLiteral("0")) << refused;
+    countArc.selectAll();
+    countArc.insert(QString::fromLatin1(refused));  // what a drop does
+    EXPECT_EQ(countArc.text(), QStringLiteral("0")) << refused;
+  }
+  countArc.selectAll();
+  QApplication::clipboard()->setText(QStringLiteral("365"));
+  countArc.paste();
+  EXPECT_EQ(countArc.text(), QStringLiteral("365"));
+  // A port above 65525 cannot be typed either (its second port would pass 65535).
+  Retype("Edit17", "65526");
+  EXPECT_EQ(W<QLineEdit>("Edit17").text(), QStringLiteral("6552"));
+  W<QLineEdit>("Edit17").setText(QStringLiteral("99999"));  // as the file had it
+  emit W<QLineEdit>("Edit17").textEdited(QStringLiteral("99999"));
+
+  Close();
+  ASSERT_EQ(services_.errors.size(), 1u);
+  EXPECT_EQ(services_.errors[0].caption, QStringLiteral("Not saved"));
+  EXPECT_EQ(
+      services_.errors[0].text,
+      QStringLiteral("Port must be a number from 1 to 65525: the server also uses port + 10."));
+  EXPECT_EQ(FileText(), text) << "nothing written";
+  EXPECT_TRUE(dialog_->isVisible());
+  EXPECT_TRUE(W<QLineEdit>("Edit17").hasFocus() || !QApplication::focusWidget());
+
+  Retype("Edit17", "");  // an empty port stops the next start as well
+  Close();
+  EXPECT_EQ(services_.errors.size(), 2u);
+  EXPECT_EQ(FileText(), text);
+
+  // A bad count in another group is named with its group, which is then shown.
+  Retype("Edit17", "7000");
+  SelectGroup(2);
+  Retype("Edit4", "");
+  SelectGroup(0);
+  Close();
+  ASSERT_EQ(services_.errors.size(), 3u);
+  EXPECT_TRUE(services_.errors[2].text.startsWith(QStringLiteral("Group \"Gamma\"")))
+      << services_.errors[2].text.toStdString();
+  EXPECT_EQ(W<QComboBox>("ComboBox1").currentIndex(), 2);
+  Retype("Edit4", "30");
+  Close();
+  EXPECT_FALSE(dialog_->isVisible());
+  EXPECT_EQ(Value("NetWork", "Port"), "7000");
+  EXPECT_EQ(Value("DataBase - 1", "CountArc"), "365");
+}
+
+// Forward Tab from the first control reaches every control once, in reading order, and comes
+// back; in the users grid Tab leaves it and Ctrl+Tab moves between its cells.
+TEST_F(SettingsDialogTest, TabReachesEveryControlOnceAndLeavesTheGrid) {
+  TFormSerSet& dialog = Open();
+  QApplication::setActiveWindow(&dialog);
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&dialog, 2000));
+  QStringList expected;
+  for (QWidget* w : dialog.findChildren<QWidget*>()) {
+    if ((w->focusPolicy() & Qt::TabFocus) && w->isVisibleTo(&dialog) && w->isEnabled())
+      expected << w->objectName();
+  }
+  auto& first = W<QPushButton>("Button2");
+  first.setFocus();
+  ASSERT_TRUE(first.hasFocus());
+  QStringList visited{first.objectName()};
+  for (int i = 0; i < 60; ++i) {
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    if (QApplication::focusWidget() == &first) break;
+    visited << QApplication::focusWidget()->objectName();
+  }
+  EXPECT_EQ(QApplication::focusWidget(), &first) << "Tab came back to the first control";
+  QStringList sortedVisited = visited, sortedExpected = expected;
+  sortedVisited.sort();
+  sortedExpected.sort();
+  EXPECT_EQ(sortedVisited, sortedExpected) << visited.join(' ').toStdString();
+  EXPECT_TRUE(visited.indexOf("ListBox2") < visited.indexOf("SGUsers"));
+  EXPECT_TRUE(visited.indexOf("SGUsers") < visited.indexOf("Edit17"));
+  EXPECT_TRUE(visited.indexOf("Edit17") < visited.indexOf("EditFeedAddress"));
+
+  auto& grid = W<QTableWidget>("SGUsers");
+  grid.setFocus();
+  grid.setCurrentCell(0, 0);
+  QTest::keyClick(&grid, Qt::Key_Tab, Qt::ControlModifier);
+  EXPECT_TRUE(grid.hasFocus());
+  EXPECT_EQ(grid.currentColumn(), 1);
+  QTest::keyClick(&grid, Qt::Key_Tab, Qt::ControlModifier);
+  EXPECT_EQ(grid.currentRow(), 1);
+  EXPECT_EQ(grid.currentColumn(), 0);
+  QTest::keyClick(&grid, Qt::Key_Tab);
+  EXPECT_EQ(QApplication::focusWidget(), &W<QLineEdit>("Edit17"));
+  EXPECT_EQ(services_.beeps, 0);
+  services_.answerYes = false;
+  Close();
+}
+
+// A long group name is elided in the list (whole in its tool tip): the dialog keeps its width.
+TEST_F(SettingsDialogTest, LongGroupNameKeepsTheDialogOnTheScreen) {
+  const int normalWidth = Open().width();
+  dialog_.reset();
+  const std::string longName(278, 'W');
+  std::string text = kThreeGroups;
+  text.replace(text.find("Alias1=Alpha"), 12, "Alias1=" + longName);
+  Write(text);
+  TFormSerSet& dialog = Open();
+  EXPECT_EQ(dialog.width(), normalWidth);
+  EXPECT_LE(dialog.width(), 1280);
+  EXPECT_EQ(W<QComboBox>("ComboBox1").toolTip(), QString::fromStdString(longName));
+}
+
+// Run once more with QT_SCALE_FACTOR=1.5 (144 dpi): the dialog, with a title bar of 30 pixels,
+// fits a 1280x800 screen in either language.
+TEST_F(SettingsDialogTest, FitsA1280x800Screen) {
+  for (const Language language : {Language::English, Language::Russian}) {
+    catalogue_.Select(language);
+    TFormSerSet& dialog = Open();
+    const double ratio = dialog.devicePixelRatioF();
+    const QSize pixels = dialog.size() * ratio;
+    std::cout << "settings dialog " << dialog.width() << "x" << dialog.height() << " at ratio "
+              << ratio << ": " << pixels.width() << "x" << pixels.height() << " pixels\n";
+    EXPECT_LE(pixels.width(), 1280);
+    EXPECT_LE(pixels.height() + static_cast<int>(30 * ratio), 800);
+    dialog_.reset();
+  }
 }
 
 TEST_F(SettingsDialogTest, DatafileChoiceAppendsQdb) {

@@ -6,9 +6,11 @@
 #include <QCheckBox>
 #include <QLabel>
 #include <QLocale>
+#include <QTest>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 
 #include "desktop/structure_dialog.h"
 #include "fake_services.h"
@@ -83,16 +85,74 @@ TEST_F(StructureDialogTest, CountsTrackBarAndBeginDate) {
   dialog.TrackBar1().setValue(2);
   EXPECT_EQ(dialog.Label4().date(), DateFromDays(kDay0));
   EXPECT_FALSE(dialog.BeginDropsOldest());
+  // At the right end the date under the thumb is still whole inside the dialog.
+  dialog.TrackBar1().setValue(7);
+  auto* label6 = dialog.findChild<QLabel*>(QStringLiteral("Label6"));
+  EXPECT_LE(label6->geometry().right(), dialog.width());
+  EXPECT_GE(label6->width(), label6->sizeHint().width());
+  dialog.TrackBar1().setValue(2);
 
-  // A begin date after the end date is put back with a beep.
+  // A begin date after the end date is put back with a beep as soon as it is set.
   dialog.Label4().setDate(DateFromDays(kDay0 + 9));
-  emit dialog.Label4().editingFinished();
   EXPECT_EQ(dialog.Label4().date(), DateFromDays(kDay0 + 7));
   EXPECT_EQ(services_.beeps, 1);
   dialog.Label5().setDate(DateFromDays(kDay0 + 1));
-  emit dialog.Label5().editingFinished();
   EXPECT_EQ(dialog.Label5().date(), DateFromDays(kDay0 + 7));
   EXPECT_EQ(services_.beeps, 2);
+}
+
+// Archive 1-8, datafile 9-12: the begin date stepped with the Up key past the end date stays
+// at the end date; Apply asks first, No leaves both files byte for byte, Yes rewrites and logs.
+TEST_F(StructureDialogTest, SteppedBeginDateIsClampedAndApplyAsksFirst) {
+  std::vector<double> archiveDays, dataDays;
+  for (int d = 1; d <= 8; ++d) archiveDays.push_back(kDay0 + d);
+  for (int d = 9; d <= 12; ++d) dataDays.push_back(kDay0 + d);
+  WriteDays(dir_ + "/g.arc", archiveDays);
+  WriteDays(data_, dataDays);
+  const auto bytes = [](const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  };
+  const std::string archiveBefore = bytes(dir_ + "/g.arc");
+  const std::string dataBefore = bytes(data_);
+
+  TFormBrowser dialog(data_, 365, catalogue_, services_, kDay0 + 13);
+  std::vector<std::string> logged;
+  dialog.SetLog([&](const std::string& line) { logged.push_back(line); });
+  int rewrites = 0;
+  dialog.SetBeforeRewrite([&](const std::string&) { ++rewrites; });
+  dialog.show();
+  QDateEdit& begin = dialog.Label4();
+  begin.setFocus();
+  begin.setCurrentSection(QDateTimeEdit::DaySection);
+  for (int i = 0; i < 20; ++i) QTest::keyClick(&begin, Qt::Key_Up);
+  EXPECT_EQ(begin.date(), DateFromDays(kDay0 + 12)) << "never past the end date";
+  EXPECT_GE(services_.beeps, 1);
+  EXPECT_TRUE(dialog.Button2().isEnabled());
+
+  services_.answerYes = false;
+  dialog.Button2().click();
+  ASSERT_EQ(services_.questions.size(), 1u);
+  // Days 1-11 leave: 8 of the archive, 3 of the datafile; day 12 stays in the datafile.
+  EXPECT_TRUE(services_.questions[0].text.contains(QStringLiteral("3 day(s) of the datafile")))
+      << services_.questions[0].text.toStdString();
+  EXPECT_TRUE(services_.questions[0].text.contains(QStringLiteral("8 day(s) of the archive")));
+  EXPECT_EQ(rewrites, 0);
+  EXPECT_EQ(bytes(dir_ + "/g.arc"), archiveBefore);
+  EXPECT_EQ(bytes(data_), dataBefore);
+  EXPECT_TRUE(logged.empty());
+  EXPECT_TRUE(dialog.isVisible()) << "No keeps the dialog for another choice";
+
+  services_.answerYes = true;
+  dialog.Button2().click();
+  EXPECT_EQ(dialog.result(), QDialog::Accepted);
+  EXPECT_EQ(rewrites, 1);
+  EXPECT_EQ(ReadDays(data_), (std::vector<double>{kDay0 + 12}));
+  ASSERT_EQ(logged.size(), 1u);
+  EXPECT_NE(logged[0].find("datafile 4 -> 1 records, archive 8 -> 0 records, backup copy " + data_ +
+                           "_Copy_"),
+            std::string::npos)
+      << logged[0];
 }
 
 TEST_F(StructureDialogTest, ApplyRebuildsTheFilesWithoutBackupWhenUnticked) {

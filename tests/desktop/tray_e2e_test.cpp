@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <thread>
 
 #include "support/test_server.h"
 #include "x11_session.h"
@@ -112,6 +113,40 @@ TEST_F(TrayE2eTest, StartsDocksHidesShowsAndClosesWithStatusZero) {
   ASSERT_TRUE(WIFEXITED(*status)) << "ended by signal " << WTERMSIG(*status) << "; " << output();
   EXPECT_EQ(WEXITSTATUS(*status), 0) << output();
   EXPECT_EQ(output().find("Duplicated"), std::string::npos) << output();
+}
+
+// A tray that starts 3 s after the program (as when a session autostarts both) still gets the
+// icon docked.
+TEST_F(TrayE2eTest, ATrayStartedLaterDocksTheIcon) {
+  try {
+    x_ = std::make_unique<X11Session>(false);
+  } catch (const std::exception& e) {
+    FAIL() << "no X display for this test: " << e.what();
+  }
+  TempDir dir;
+  IniConfig config;
+  config.port = FreePortPair();
+  config.groups = {{"127.0.0.2::Anna"}};
+  WriteFile(dir.Path() + "/Server.ini", IniText(config));
+  const std::string exe = dir.Path() + "/quorvane-server";
+  std::filesystem::copy_file(QV_SERVER_PATH, exe);
+  ChildProcess server({exe}, {"DISPLAY=" + x_->DisplayName(), "QT_QPA_PLATFORM=xcb"},
+                      {"DBUS_SESSION_BUS_ADDRESS", "WAYLAND_DISPLAY"}, dir.Path() + "/out.txt");
+  const auto output = [&] { return ReadText(dir.Path() + "/out.txt"); };
+  std::optional<Window> main;
+  ASSERT_TRUE(WaitFor([&] { return (main = MainWindow()).has_value() && x_->Viewable(*main); },
+                      std::chrono::seconds(20)))
+      << "the main window did not appear; " << output();
+  std::this_thread::sleep_for(std::chrono::seconds(3));
+  ASSERT_NO_THROW(x_->StartTray());
+  std::optional<Window> icon;
+  EXPECT_TRUE(WaitFor([&] { return (icon = DockedIcon()).has_value(); }, std::chrono::seconds(10)))
+      << "no icon docked in the tray that came later; " << output();
+
+  x_->RequestClose(*main);
+  const std::optional<int> status = server.WaitExit(std::chrono::seconds(15));
+  ASSERT_TRUE(status.has_value()) << "still running after its main window closed; " << output();
+  EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 0) << output();
 }
 
 // The in-process desktop test once more, on the display with a tray: there it finds the tray

@@ -103,7 +103,7 @@ bool WaitFor(const std::function<bool()>& check, std::chrono::milliseconds limit
   return check();
 }
 
-X11Session::X11Session() {
+X11Session::X11Session(bool withTray) {
   for (const char* program : {"Xvfb", "trayer", "xdotool"}) {
     if (FindProgram(program).empty()) {
       throw std::runtime_error(std::string(program) +
@@ -139,6 +139,11 @@ X11Session::X11Session() {
   display_ = XOpenDisplay(displayName_.c_str());
   if (display_ == nullptr) throw std::runtime_error("cannot open display " + displayName_);
 
+  if (withTray) StartTray();
+}
+
+void X11Session::StartTray() {
+  if (trayer_) return;
   trayer_ = std::make_unique<ChildProcess>(
       std::vector<std::string>{FindProgram("trayer"), "--edge", "top", "--align", "right",
                                "--widthtype", "request", "--height", "24"},

@@ -43,12 +43,15 @@ bool WaitFor(const std::function<bool()>& check, std::chrono::milliseconds limit
 
 class X11Session {
  public:
-  // Starts Xvfb and trayer; throws std::runtime_error saying what is missing or failed.
-  X11Session();
+  // Starts Xvfb and (withTray) trayer; throws std::runtime_error saying what is missing or
+  // failed.
+  explicit X11Session(bool withTray = true);
   ~X11Session();
   X11Session(const X11Session&) = delete;
   X11Session& operator=(const X11Session&) = delete;
 
+  // Starts trayer (when it is not running) and waits until it holds the tray selection.
+  void StartTray();
   const std::string& DisplayName() const { return displayName_; }
   Display* Dpy() const { return display_; }
 

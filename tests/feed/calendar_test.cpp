@@ -125,6 +125,30 @@ TEST(Calendar, DaysAndSlotsBecomeEventsWithTheirTimesTextsAndUids) {
   EXPECT_EQ(Utc(icalcomponent_get_dtend(late)), day.At(21 * 60));
 }
 
+// Control characters never reach the feed; a NUL ends a text as it does in the day record.
+TEST(Calendar, ControlCharactersAreDroppedAndANulEndsTheText) {
+  const double when = 46000;
+  Day day(when);
+  store::SetTitle(day.bytes, std::string("Plan\x01\x1b[1m\r\nB\x7f\0hidden", 16));
+  store::SetLine(day.bytes, store::day::LineList::First, 0, std::string("\0gone", 5));
+  store::SetLine(day.bytes, store::day::LineList::First, 1, "kept\x0c line");
+  store::SetSlotText(day.bytes, 0, "tab\tkept\x07");
+  store::SetSlotText(day.bytes, 1, std::string("\0", 1));  // empty: no event
+  CalendarBuilder builder("Office", "CP1251", SlotGrid{9, 0}, 1765000000);
+  builder.AddDay(day.bytes);
+  EXPECT_EQ(builder.Events(), 2);
+  const std::string text = builder.Text();
+  EXPECT_EQ(text.find("hidden"), std::string::npos) << text;
+  Events events(text);
+  icalcomponent* whole = events.ByUid("day-20251209@Office.quorvane");
+  ASSERT_TRUE(whole) << text;
+  EXPECT_STREQ(icalcomponent_get_summary(whole), "Plan[1mB");
+  EXPECT_STREQ(icalcomponent_get_description(whole), "kept line");
+  icalcomponent* slot = events.ByUid("slot-20251209-0@Office.quorvane");
+  ASSERT_TRUE(slot) << text;
+  EXPECT_STREQ(icalcomponent_get_summary(slot), "tab\tkept");
+}
+
 TEST(Calendar, UidsKeepAliasesReadable) {
   EXPECT_EQ(DayUid("Team A/1", 2026, 1, 2), "day-20260102@Team%20A%2F1.quorvane");
   EXPECT_EQ(SlotUid("T", 2026, 1, 2, 7, 0), "slot-20260102-7@T.quorvane");

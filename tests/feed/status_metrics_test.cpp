@@ -74,7 +74,8 @@ TEST(Metrics, CountersAndHistogramsInExpositionFormat) {
       EXPECT_EQ(line.rfind(lastType, 0), 0u) << line;
     }
   }
-  EXPECT_EQ(types, 26);  // with build information and six process figures
+  EXPECT_EQ(types, 27);  // with build information, six process figures and the journal gauge
+  EXPECT_NE(text.find("\nquorvane_journal_pending_bytes 0\n"), std::string::npos) << text;
 }
 
 // What promtool, Prometheus's own checker, says of the text; empty when it is clean.

@@ -1,82 +1,68 @@
-// The reverse lookup cache: one lookup per address at a time, results kept for their time.
+// The reverse lookup cache: one query per address at a time, a limit on the wait for it, answers
+// kept for their time, and a bounded number of entries.
 #include "net/reverse_lookup_cache.h"
 
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <chrono>
+#include <memory>
 #include <stdexcept>
 #include <thread>
-#include <vector>
 
 namespace qv::net {
 namespace {
 
 using namespace std::chrono_literals;
 
-TEST(ReverseLookupCache, ConcurrentLookupsOfOneAddressShareOneQueryAndResultsExpire) {
-  std::atomic<int> queries{0};
+TEST(ReverseLookupCache, OneQueryPerAddressWaitedForAtMostTheLimitAndItsAnswerKept) {
+  auto queries = std::make_shared<std::atomic<int>>(0);
+  auto release = std::make_shared<std::atomic<bool>>(false);
   ReverseLookupCache cache(
-      [&](const std::string& address) {
-        ++queries;
-        std::this_thread::sleep_for(100ms);  // a slow resolver: the others arrive meanwhile
+      [queries, release](const std::string& address) {
+        if ((*queries)++ == 0) throw std::runtime_error("resolver gone");
+        for (int i = 0; i < 500 && address == "127.0.0.2" && !*release; ++i) {
+          std::this_thread::sleep_for(10ms);
+        }
         return address == "127.0.0.2" ? std::string("pc7") : std::string();
       },
       300ms);
-  std::vector<std::thread> threads;
-  std::atomic<int> named{0};
-  for (int i = 0; i < 40; ++i) {
-    threads.emplace_back([&] {
-      if (cache.Lookup("127.0.0.2") == "pc7") ++named;
-    });
+  EXPECT_EQ(cache.Lookup("127.0.0.9", 1s), "") << "a failed query";
+  EXPECT_EQ(cache.Lookup("127.0.0.9", 1s), "") << "not remembered: asked again";
+  EXPECT_EQ(queries->load(), 2);
+
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(cache.Lookup("127.0.0.2", 100ms), "") << "no answer within the limit";
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 1s);
+  EXPECT_EQ(cache.Lookup("127.0.0.2", 1s), std::nullopt) << "its query is still under way";
+  EXPECT_EQ(cache.Lookup("127.0.0.3", 1s, 1), std::nullopt) << "at most one query running";
+  release->store(true);
+  std::optional<std::string> name;
+  for (int i = 0; i < 100 && !name; ++i) {
+    std::this_thread::sleep_for(10ms);
+    name = cache.Lookup("127.0.0.2", 1s);
   }
-  for (auto& t : threads) t.join();
-  EXPECT_EQ(named.load(), 40);
-  EXPECT_EQ(queries.load(), 1);
-
-  // An address without a name is remembered too; another address has its own query.
-  EXPECT_EQ(cache.Lookup("127.0.0.9"), "");
-  EXPECT_EQ(cache.Lookup("127.0.0.9"), "");
-  EXPECT_EQ(queries.load(), 2);
-
-  // After its time the name is looked up again.
+  EXPECT_EQ(name, "pc7") << "the late answer is kept";
+  EXPECT_EQ(queries->load(), 3);
   std::this_thread::sleep_for(350ms);
-  EXPECT_EQ(cache.Lookup("127.0.0.2"), "pc7");
-  EXPECT_EQ(queries.load(), 3);
-}
-
-TEST(ReverseLookupCache, AFailedQueryIsNotRememberedAndWakesTheWaiters) {
-  std::atomic<int> queries{0};
-  ReverseLookupCache cache([&](const std::string&) -> std::string {
-    if (queries++ == 0) {
-      std::this_thread::sleep_for(50ms);
-      throw std::runtime_error("resolver gone");
-    }
-    return "pc7";
-  });
-  std::thread first([&] { EXPECT_THROW(cache.Lookup("127.0.0.2"), std::runtime_error); });
-  std::this_thread::sleep_for(10ms);
-  // Waits for the failing query, then makes its own.
-  EXPECT_EQ(cache.Lookup("127.0.0.2"), "pc7");
-  first.join();
-  EXPECT_EQ(queries.load(), 2);
+  EXPECT_EQ(cache.Lookup("127.0.0.2", 1s), "pc7");
+  EXPECT_EQ(queries->load(), 4) << "asked again after its time";
 }
 
 TEST(ReverseLookupCache, AFullCacheForgetsFinishedEntriesInsteadOfGrowing) {
-  std::atomic<int> queries{0};
+  auto queries = std::make_shared<std::atomic<int>>(0);
   ReverseLookupCache cache(
-      [&](const std::string&) {
-        ++queries;
+      [queries](const std::string&) {
+        ++*queries;
         return std::string("host");
       },
       std::chrono::hours(1), 4);
-  for (int i = 0; i < 10; ++i) cache.Lookup("10.0.0." + std::to_string(i));
-  EXPECT_EQ(queries.load(), 10);
-  // The newest is still there; the oldest were forgotten when the cache filled.
-  cache.Lookup("10.0.0.9");
-  EXPECT_EQ(queries.load(), 10);
-  cache.Lookup("10.0.0.0");
-  EXPECT_EQ(queries.load(), 11);
+  for (int i = 0; i < 10; ++i) cache.Lookup("10.0.0." + std::to_string(i), 1s);
+  EXPECT_EQ(queries->load(), 10);
+  cache.Lookup("10.0.0.9", 1s);  // still there
+  EXPECT_EQ(queries->load(), 10);
+  cache.Lookup("10.0.0.0", 1s);  // forgotten when the cache filled
+  EXPECT_EQ(queries->load(), 11);
 }
 
 }  // namespace

@@ -31,6 +31,9 @@ TEST(FilesTest, ShortReadsAreErrorsAndPositionsAreAbsolute) {
   f.ReadAt(10, buf, 3);
   EXPECT_EQ(std::string(buf, 3), "xyz");
   EXPECT_THROW(f.ReadAt(11, buf, 3), FileError);
+  f.Seek(2);
+  f.WriteAt(0, "ab", 2);
+  EXPECT_EQ(f.Position(), 2) << "writes at a position leave the current one alone";
   f.Seek(0);
   EXPECT_EQ(f.ReadSome(buf, 8), 8u);
   f.Truncate(4);

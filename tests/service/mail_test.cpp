@@ -3,6 +3,8 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <optional>
@@ -322,6 +324,64 @@ TEST_F(DeliveryTest, FailureOnTheSecondOfThreeKeepsTwoNotices) {
   EXPECT_TRUE(Notices("127.0.0.2").empty());
 }
 
+// The mailbox's count follows stores and deliveries without reading the mailbox again, and a
+// mailbox not yet counted (after a restart) is counted from its files.
+TEST_F(DeliveryTest, TheMailboxCapFollowsStoresAndDeliveries) {
+  const int64_t each = static_cast<int64_t>(MailPackage(0, "alice", "dave", "m0").size());
+  server_.limits.mailboxBytesPerHost = 3 * each;
+  StoreForAlice(4);
+  EXPECT_EQ(Notices("127.0.0.2").size(), 3u) << "the fourth is over the cap";
+  FakeChannel channel;
+  channel.failOn = 2;  // one delivered, two left
+  Deliver(server_, Alice(), channel);
+  StoreForAlice(2);
+  EXPECT_EQ(Notices("127.0.0.2").size(), 3u) << "room for one again";
+  server_.limits.mailboxBytesPerHost = 4 * each;
+  server_.mailboxTally.Forget(Pop3("127.0.0.2.bin"));
+  StoreForAlice(2);
+  EXPECT_EQ(server_.mailboxTally.Notices(Pop3("127.0.0.2.bin")), 4);
+}
+
+// Storing into a mailbox of 12,000 notices costs what storing the first did.
+TEST_F(DeliveryTest, StoringThe12000thMessageCostsWhatTheFirstDid) {
+  using Clock = std::chrono::steady_clock;
+  constexpr int kHeld = 12000;
+  auto timeStore = [&](const std::string& to) {
+    const auto start = Clock::now();
+    Receive(Dave(), MailPackage(0, to, "dave", "body"));
+    return std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - start).count();
+  };
+  // The best of five, each into a mailbox holding nothing yet (bob's, then carol's, …).
+  int64_t first = INT64_MAX;
+  for (const char* to : {"bob", "carol", "bob", "carol", "bob"}) {
+    first = std::min<int64_t>(first, timeStore(to));
+    RemoveDeliveredNotices(server_, Pop3("127.0.0.3.bin"), 1);
+    RemoveDeliveredNotices(server_, Pop3("127.0.0.4.bin"), 1);
+  }
+  {
+    // Alice's mailbox already holds 11,999 messages (written directly).
+    platform::File mailbox =
+        platform::File::Open(Pop3("127.0.0.2.bin"), platform::OpenMode::CreateReadWrite);
+    std::vector<uint8_t> notices;
+    for (int i = 1; i < kHeld; ++i) {
+      const std::string name = "held" + std::to_string(i) + ".mqv";
+      dir_.Write("POP3/" + name, "held message");
+      const MailNotice n = BuildNotice("dave", "127.0.0.5", name);
+      notices.insert(notices.end(), n.begin(), n.end());
+    }
+    mailbox.WriteAt(0, notices.data(), notices.size());
+    mailbox.Close();
+  }
+  server_.mailboxTally.Forget(Pop3("127.0.0.2.bin"));
+  timeStore("alice");  // the 12,000th; counts the mailbox once (its first use)
+  int64_t later = INT64_MAX;
+  for (int i = 0; i < 5; ++i) later = std::min<int64_t>(later, timeStore("alice"));
+  std::printf("storing a message: %lld us into an empty mailbox, %lld us behind %d\n",
+              static_cast<long long>(first), static_cast<long long>(later), kHeld);
+  EXPECT_EQ(Notices("127.0.0.2").size(), static_cast<size_t>(kHeld + 5));
+  EXPECT_LE(later, 2 * first + 200) << "first " << first << " us";
+}
+
 TEST_F(DeliveryTest, NoticesNamingFilesOutsidePop3AreSkippedAndNeverTouched) {
   dir_.Write("outside.mqv", "secret");
   fs::create_directories(dir_.File("POP3/sub"));
@@ -355,7 +415,7 @@ TEST_F(DeliveryTest, RemovingDeliveredNoticesKeepsTheRestInOrder) {
     for (int i = 0; i < 5; ++i) {
       AppendNotice(mailbox, BuildNotice("dave", "127.0.0.5", "n" + std::to_string(i)));
     }
-    mailbox.Write("torn", 4);  // a partial notice at the end is not kept
+    mailbox.WriteAt(mailbox.Size(), "torn", 4);  // a partial notice at the end is not kept
     mailbox.Close();
   }
   RemoveDeliveredNotices(server_, Pop3("127.0.0.3.bin"), 2);

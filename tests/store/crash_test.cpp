@@ -227,6 +227,43 @@ TEST_F(CrashTest, InsertionCutAtEveryStep) {
   group_.Files = nullptr;
 }
 
+// An insertion through the side file (more records behind it than a journal entry takes) whose
+// directory sync fails has put the new file in place all the same: the journal's pending
+// entries, at offsets of the old layout, are not laid over it.
+TEST_F(CrashTest, InsertionWithAFailedDirectorySyncLeavesNoStaleEntries) {
+  FaultFiles files;
+  std::vector<double> data{kToday + 1};
+  for (int64_t i = 0; i <= kJournalledTailLimit / kRecord; ++i) data.push_back(kToday + 3 + i);
+  files.Put(group_.FileName, Records(data));
+  group_.Files = &files;
+  group_.Count = 100;
+  group_.CountArc = 100;
+  group_.MayInsertFirst = true;  // as the running server finds it: the gap is not filled yet
+  group_.Journal = std::make_shared<DayJournal>(files, JournalName(group_.FileName));
+  RequestPackage notice{};
+  auto title = [&](double d, const std::string& text) {
+    return test::Code(
+        EditDay(group_, log_, 2, 0, test::Request(d).Text(text).data(), notice.data()));
+  };
+  auto read = [&](double d) {
+    ReadDays(group_, log_, 1, d);
+    return std::string(Title(DayBytes(group_.Week->Day(0), kDayRecordSize)));
+  };
+  ASSERT_EQ(title(kToday + 3, "pending"), 0);
+  ASSERT_EQ(group_.Journal->Pending().size(), 1u) << "journalled, not yet durable";
+  files.FailDirectorySyncs(1);
+  title(kToday + 2, "inserted");
+  EXPECT_EQ(files.Get(group_.FileName).size(), (data.size() + 1) * kRecord)
+      << "the insertion took place";
+  EXPECT_EQ(read(kToday + 3), "pending");
+  EXPECT_EQ(read(kToday + 2), "inserted");
+  for (const JournalEntry& entry : group_.Journal->Pending()) {
+    EXPECT_EQ(DayKey(entry.date), kToday + 2) << "an entry of the old layout is still pending";
+  }
+  group_.Journal.reset();
+  group_.Files = nullptr;
+}
+
 // A burst of edits through the journal: synced in groups (the acknowledgments), each group then
 // written in place, journal files retired and emptied on the way, days changed (whole parts and
 // only a title) and appended behind the last one.

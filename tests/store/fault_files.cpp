@@ -46,20 +46,7 @@ class FaultFile final : public LayerFile {
   void Sync() override {
     Alive();
     files_.Step();
-    if (files_.TakeSyncFailure()) {
-      node_->dropped = true;
-      node_->unsynced.clear();
-      throw platform::FileError("sync failed", EIO);
-    }
-    if (node_->dropped) {  // only the writes after the failure reach the disk
-      for (const auto& [pos, bytes] : node_->unsynced) {
-        Land(node_->durable, pos, bytes.data(), bytes.size());
-      }
-      node_->dropped = false;
-    } else {
-      node_->durable = node_->data;
-    }
-    node_->unsynced.clear();
+    files_.SyncNode(*node_);
   }
   void Close() override { node_->locked = false; }
 
@@ -161,6 +148,10 @@ void FaultFiles::Rename(const std::string& from, const std::string& to) {
 
 void FaultFiles::SyncDirectoryOf(const std::string&) {
   Step();
+  if (failDirectorySyncs_ > 0) {
+    --failDirectorySyncs_;
+    throw platform::FileError("directory sync failed", EIO);
+  }
   durableNames_ = names_;
 }
 
@@ -168,8 +159,24 @@ void FaultFiles::SyncFile(const std::string& path) {
   Step();
   auto it = names_.find(path);
   if (it == names_.end()) throw platform::FileError("cannot open " + path, 2);
-  it->second->durable = it->second->data;
-  it->second->unsynced.clear();
+  SyncNode(*it->second);
+}
+
+void FaultFiles::SyncNode(Node& node) {
+  if (TakeSyncFailure()) {
+    node.dropped = true;
+    node.unsynced.clear();
+    throw platform::FileError("sync failed", EIO);
+  }
+  if (node.dropped) {  // only the writes after the failure reach the disk, and the file's size
+    node.durable.resize(node.data.size());
+    for (const auto& [pos, bytes] : node.unsynced)
+      Land(node.durable, pos, bytes.data(), bytes.size());
+    node.dropped = false;
+  } else {
+    node.durable = node.data;
+  }
+  node.unsynced.clear();
 }
 
 }  // namespace qv::store::test

@@ -39,10 +39,13 @@ class FaultFiles : public FileLayer {
     tearBytes_ = tearBytes;
   }
   int64_t Steps() const { return steps_; }
-  // The next n syncs of open files fail the way Linux's may: what was not yet written is
-  // dropped while reads still show it, and a later sync that works does not bring it back.
+  // The next n syncs (of open files or by path) fail the way Linux's may: what was not yet
+  // written is dropped while reads still show it, and a later sync that works does not bring it
+  // back.
   void FailSyncs(int n) { failSyncs_ = n; }
   bool TakeSyncFailure() { return failSyncs_ > 0 && failSyncs_-- > 0; }
+  // The next n directory syncs fail (the names stay as durable as they were).
+  void FailDirectorySyncs(int n) { failDirectorySyncs_ = n; }
   bool Dead() const { return dead_; }
   // Starts again on what a new process (powerCut false) or a new boot (true) finds; with
   // halfLands the boot finds the first half of each write not synced on the synced content.
@@ -68,6 +71,8 @@ class FaultFiles : public FileLayer {
   // One step: throws once dead or when this is the step to die at (a tear lands first).
   // Returns the bytes a write may store (n, or the tear).
   size_t Step(size_t n = 0);
+  // A sync of node's content (which may be the next failure).
+  void SyncNode(Node& node);
 
  private:
   std::map<std::string, std::shared_ptr<Node>> names_;
@@ -78,6 +83,7 @@ class FaultFiles : public FileLayer {
   bool dead_ = false;
   int failSyncs_ = 0;
   bool syncs_ = true;
+  int failDirectorySyncs_ = 0;
 };
 
 }  // namespace qv::store::test

@@ -124,12 +124,16 @@ TEST(GroupCommit, FailedSyncWritesTheEntriesAgainAndHoldsTheTicketsUntilOneWorks
   EXPECT_EQ(files.Files().at(name)->durable, files.Get(name))
       << "the entries the failed sync dropped were written again and are durable";
 
-  files.FailSyncs(3);  // the sync and the one after writing again fail; the next round's second
+  // Three failures: the first round's sync and its sync after writing again, then the next
+  // round's (which writes everything again before its sync, never trusting a bare one); the
+  // round after that works.
+  files.FailSyncs(3);
   const uint64_t ticket = append(4);
   commit.Kick();
   const CommitReport held = reports.Next();
   EXPECT_EQ(held.failed, std::vector<std::string>{name});
   EXPECT_EQ(held.synced, 3u) << "the ticket of the change that is not durable stays";
+  EXPECT_EQ(reports.Next().failed, std::vector<std::string>{name});
   const CommitReport retried = reports.Next();
   EXPECT_TRUE(retried.failed.empty());
   EXPECT_EQ(retried.synced, ticket);

@@ -242,21 +242,22 @@ TEST_F(RestructureTest, BackupOnlyWhenTicked) {
   options.Backup = true;
   const RestructureResult result = Restructure(options);
   EXPECT_EQ(result.BackupPath, BackupPathFor(data_, options.Now));
-  EXPECT_EQ(result.BackupPath.substr(data_.size()), "_Copy_09-12-25 - 12-00-00");
+  EXPECT_EQ(result.BackupPath.substr(data_.size()), "_Copy_09-12-25 - 12-00");
   // The backup holds the archive records followed by the datafile records.
   EXPECT_EQ(DatesOf(ReadDays(result.BackupPath)),
             (std::vector<double>{kDay0, kDay0 + 1, kDay0 + 2, kDay0 + 3}));
 
-  // A second run in the same second keeps the first backup and writes one of its own, although
-  // the first run dropped days that only its backup still holds.
+  // A second run in the same minute keeps the first backup and writes one of its own (named
+  // with the seconds), although the first run dropped days that only its backup still holds.
   WriteDays(data_, Range(kDay0 + 7, 1, 'N'));
   const RestructureResult second = Restructure(options);
-  EXPECT_EQ(second.BackupPath, result.BackupPath + " (2)");
+  EXPECT_EQ(second.BackupPath, result.BackupPath + "-00");
   EXPECT_EQ(DatesOf(ReadDays(result.BackupPath)),
             (std::vector<double>{kDay0, kDay0 + 1, kDay0 + 2, kDay0 + 3}));
   EXPECT_EQ(DatesOf(ReadDays(second.BackupPath)),
             (std::vector<double>{kDay0, kDay0 + 1, kDay0 + 7}));
-  EXPECT_EQ(Restructure(options).BackupPath, result.BackupPath + " (3)");
+  EXPECT_EQ(Restructure(options).BackupPath, result.BackupPath + "-00 (2)");
+  EXPECT_EQ(Restructure(options).BackupPath, result.BackupPath + "-00 (3)");
 
   // Without a time given, the backup is named at the moment it is made.
   options.Now = 0;
@@ -264,6 +265,47 @@ TEST_F(RestructureTest, BackupOnlyWhenTicked) {
   const std::string name = Restructure(options).BackupPath;
   const platform::TDateTime after = platform::Now();
   EXPECT_TRUE(name == BackupPathFor(data_, before) || name == BackupPathFor(data_, after)) << name;
+}
+
+// The plan the dialog asks about matches what the run then does, and a reversed range never
+// reaches the files.
+TEST_F(RestructureTest, PlanMatchesTheRunAndAReversedRangeIsRefused) {
+  // Archive 1..8, datafile 9..12 (day 9 also in the archive).
+  WriteDays(archive_, Range(kDay0 + 1, 9, 'A'));
+  WriteDays(data_, Range(kDay0 + 9, 4, 'D'));
+  const StructureInfo info = ReadStructure(data_);
+  // Keep days 5..11 with the boundary at day 9: 4 archive days and day 12 leave.
+  const RestructureDates dates = DatesForApply(info, 9, kDay0 + 5, kDay0 + 11);
+  const RestructurePlan plan = PlanRestructure(info, dates, 100, kMaxDatafileRecords);
+  EXPECT_FALSE(plan.SequenceFault);
+  EXPECT_EQ(plan.ArchiveDaysLeaving, 4);
+  EXPECT_EQ(plan.DataDaysLeaving, 1);
+  EXPECT_EQ(plan.ArchiveRecords, 4);  // days 5..8
+  EXPECT_EQ(plan.DataRecords, 3);     // days 9..11
+  const RestructureResult result = Restructure(Options(100, dates));
+  EXPECT_EQ(result.ArchiveRecords, plan.ArchiveRecords);
+  EXPECT_EQ(result.DataRecords, plan.DataRecords);
+  EXPECT_EQ(DatesOf(ReadDays(archive_)),
+            (std::vector<double>{kDay0 + 5, kDay0 + 6, kDay0 + 7, kDay0 + 8}));
+  EXPECT_EQ(ReadDays(data_)[0].tag, 'D') << "the datafile's copy of day 9 wins";
+
+  // A begin date after the end date is refused before any file is opened.
+  const auto archiveBefore = ReadDays(archive_).size();
+  const auto dataBefore = ReadDays(data_).size();
+  RestructureDates reversed{kDay0 + 11, kDay0 + 20, kDay0 + 11};
+  EXPECT_FALSE(RangeIsValid(reversed));
+  EXPECT_THROW(Restructure(Options(100, reversed)), std::invalid_argument);
+  EXPECT_EQ(ReadDays(archive_).size(), archiveBefore);
+  EXPECT_EQ(ReadDays(data_).size(), dataBefore);
+  EXPECT_EQ(FilesInDir(), (std::vector<std::string>{"group.arc", "group.qdb"}));
+
+  // Out-of-order days: the plan says the run only sorts and nothing leaves.
+  WriteDays(data_, {{kDay0 + 30, 'X'}, {kDay0 + 29, 'Y'}});
+  const StructureInfo unsorted = ReadStructure(data_);
+  const RestructurePlan sortOnly = PlanRestructure(
+      unsorted, DatesForApply(unsorted, 0, kDay0 + 29, kDay0 + 29), 0, kMaxDatafileRecords);
+  EXPECT_TRUE(sortOnly.SequenceFault);
+  EXPECT_EQ(sortOnly.ArchiveDaysLeaving + sortOnly.DataDaysLeaving, 0);
 }
 
 TEST_F(RestructureTest, AnInterruptedRunLeavesTheOldFiles) {
