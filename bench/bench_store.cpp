@@ -2,6 +2,12 @@
 #include <benchmark/benchmark.h>
 #include <stdlib.h>
 
+#include <cstdlib>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <condition_variable>
 #include <filesystem>
 #include <fstream>
 #include <mutex>
@@ -9,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/time.h"
 #include "state/catalogue.h"
 #include "state/log.h"
 #include "store/datafile.h"
@@ -183,6 +190,97 @@ void BM_InsertBeforeFirst(benchmark::State& state) {
 }
 BENCHMARK(BM_InsertBeforeFirst)->Unit(benchmark::kMillisecond);
 
+// A datafile of state.range(0) MB whose last 64 records lie two days apart, so that each
+// iteration inserts a new day in front of a few records near the end; with state.range(1) the
+// group has a journal, synced on the group commit's thread as the server does, without it the
+// files are not synced ([Options] SyncWrites=0). The time is the
+// event thread's cost of the insertion; the counters add the week read of another day that
+// follows it at once (while the sync runs) and the writing in place after the sync.
+void BM_InsertNearEnd(benchmark::State& state) {
+  constexpr int kSpread = 64;
+  BenchGroup bench;
+  const int64_t records = state.range(0) * 1000 * 1000 / kDayRecordSize;
+  const double first = DayKey(platform::Today()) - static_cast<double>(records);
+  std::vector<double> dates;
+  for (int64_t i = 0; i < records - kSpread; ++i) dates.push_back(first + static_cast<double>(i));
+  const double spreadFrom = first + static_cast<double>(records);
+  for (int i = 0; i < kSpread; ++i) dates.push_back(spreadFrom + 2 * i);
+  bench.WriteDays(dates);
+  bench.group.Count = static_cast<int32_t>(records);
+
+  std::mutex mutex;
+  std::condition_variable changed;
+  uint64_t synced = 0;
+  std::unique_ptr<GroupCommit> commit;
+  if (state.range(1) == 0) bench.group.Files = &RealFiles(false);
+  if (state.range(1) != 0) {
+    bench.group.Journal =
+        std::make_shared<DayJournal>(RealFiles(), JournalName(bench.group.FileName));
+    commit = std::make_unique<GroupCommit>([&](CommitReport report) {
+      std::lock_guard lock(mutex);
+      synced = std::max(synced, report.synced);
+      changed.notify_all();
+    });
+  }
+  using Clock = std::chrono::steady_clock;
+  auto millis = [](Clock::duration d) {
+    return std::chrono::duration<double, std::milli>(d).count();
+  };
+  double readTotal = 0, readMax = 0, inPlaceTotal = 0, insertMax = 0;
+  int i = 0;
+  for (auto _ : state) {
+    const RequestPackage request = TitleRequest(spreadFrom + 2 * (i++ % kSpread) + 1);
+    const auto start = Clock::now();
+    const StoreOutcome outcome =
+        EditDay(bench.group, bench.log, kEditTitle, 0, request.data(), bench.notice.data());
+    uint64_t ticket = 0;
+    if (commit && outcome.status == ChangeStatus::Journalled) {
+      ticket = commit->Note(bench.group.Journal);
+      commit->Kick();
+    }
+    const auto inserted = Clock::now();
+    ReadDays(bench.group, bench.log, 7, first + static_cast<double>(records) / 2);
+    const auto read = Clock::now();
+    if (!outcome.Accepted()) state.SkipWithError(outcome.reason.c_str());
+    state.SetIterationTime(std::chrono::duration<double>(inserted - start).count());
+    insertMax = std::max(insertMax, millis(inserted - start));
+    readTotal += millis(read - inserted);
+    readMax = std::max(readMax, millis(read - inserted));
+    if (ticket != 0) {
+      std::unique_lock lock(mutex);
+      changed.wait_for(lock, std::chrono::seconds(10), [&] { return synced >= ticket; });
+      lock.unlock();
+      const auto writeStart = Clock::now();
+      WriteDurableChanges(bench.group);
+      inPlaceTotal += millis(Clock::now() - writeStart);
+    }
+  }
+  commit.reset();
+  if (bench.group.Journal) FlushJournal(bench.group);
+  bench.group.Journal.reset();
+  const double n = static_cast<double>(std::max<int64_t>(state.iterations(), 1));
+  state.counters["insert_max_ms"] = insertMax;
+  state.counters["read_ms"] = readTotal / n;
+  state.counters["read_max_ms"] = readMax;
+  state.counters["in_place_ms"] = inPlaceTotal / n;
+  CheckQuietLog(state, bench.log);
+}
+
+// Registered only when QV_BENCH_LARGE_MB names a size (400 for the figures in the README): the
+// default run stays short and writes no large file.
+void RegisterLargeBenchmarks() {
+  const char* megabytes = std::getenv("QV_BENCH_LARGE_MB");
+  if (megabytes == nullptr) return;
+  const int64_t size = std::max(std::atoll(megabytes), 2LL);
+  benchmark::RegisterBenchmark("BM_InsertNearEnd", BM_InsertNearEnd)
+      ->ArgNames({"MB", "journal"})
+      ->Args({size, 0})
+      ->Args({size, 1})
+      ->Iterations(32)
+      ->UseManualTime()
+      ->Unit(benchmark::kMillisecond);
+}
+
 // 1000 stored days with 100 one-day holes, corrected to 1100 days; nothing to archive.
 void BM_OpenGroupDatafile100Gaps(benchmark::State& state) {
   BenchGroup bench;
@@ -210,4 +308,11 @@ BENCHMARK(BM_OpenGroupDatafile100Gaps)->Unit(benchmark::kMillisecond);
 }  // namespace
 }  // namespace qv::store
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) {
+  qv::store::RegisterLargeBenchmarks();
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  return 0;
+}

@@ -70,11 +70,29 @@ void DayJournal::Append(int64_t offset, double date, ConstDayBytes image, size_t
     throw std::out_of_range("journal entry outside the day record");
   }
   JournalEntry entry;
-  entry.sequence = appended_.load() + 1;
   entry.offset = offset;
   entry.date = date;
   entry.start = static_cast<uint32_t>(start);
   entry.bytes.assign(image.data() + start, image.data() + start + length);
+  AppendEntry(std::move(entry));
+}
+
+void DayJournal::AppendInsertion(int64_t offset, double date, std::vector<uint8_t> records) {
+  const size_t count = records.size() / kDayRecordSize;
+  if (records.size() % kDayRecordSize != 0 || count < 2 ||
+      count > static_cast<size_t>(kJournalMaxMoveRecords)) {
+    throw std::out_of_range("journalled insertion of a wrong size");
+  }
+  JournalEntry entry;
+  entry.offset = offset;
+  entry.date = date;
+  entry.moves = true;
+  entry.bytes = std::move(records);
+  AppendEntry(std::move(entry));
+}
+
+void DayJournal::AppendEntry(JournalEntry entry) {
+  entry.sequence = appended_.load() + 1;
   const std::vector<uint8_t> stored = EncodeJournalEntry(entry);
   std::string why;
   if (!Accepting(why)) throw JournalRefused(why);

@@ -82,6 +82,9 @@ class DayJournal {
   // JournalRefused when it does not take the entry (see Accepting, or the write failed).
   void Append(int64_t offset, double date, ConstDayBytes image, size_t start = 0,
               size_t length = kDayRecordSize);
+  // Appends the insertion of the day of date at offset: records holds that day and then the
+  // records behind it as they are to lie from offset on, whole (store/journal_entry.h). Throws.
+  void AppendInsertion(int64_t offset, double date, std::vector<uint8_t> records);
 
   // False, with the reason in why, while Append refuses entries.
   bool Accepting(std::string& why) const;
@@ -145,6 +148,7 @@ class DayJournal {
     // fileMutex_.
     bool rewriteDue = false;
   };
+  void AppendEntry(JournalEntry entry);
   void SyncPart(Part& part);
   void RewriteWrittenEntries(LayerFile& datafile);
   bool Due(const Part& part) const;

@@ -19,7 +19,8 @@ void PendingView::ReadAt(int64_t pos, void* buffer, size_t n) {
   const size_t fromFile =
       pos >= fileSize_ ? 0 : static_cast<size_t>(std::min<int64_t>(fileSize_ - pos, n));
   if (fromFile > 0) file_->ReadAt(pos, bytes, fromFile);
-  // Behind the file's end only pending entries lie: new days appended one after the other.
+  // Behind the file's end only pending entries lie: new days appended one after the other, or
+  // the last record an insertion moved.
   std::memset(bytes + fromFile, 0, n - fromFile);
   journal_.Overlay(pos, bytes, n);
 }

@@ -10,10 +10,10 @@
 
 #include "platform/files.h"
 #include "platform/time.h"
+#include "store/day_insertion.h"
 #include "store/file_layer.h"
 #include "store/journal.h"
 #include "store/pending_view.h"
-#include "store/side_file.h"
 #include "store/write_scope.h"
 #include "wire/request_fields.h"
 
@@ -77,8 +77,9 @@ struct Found {
 Found FindRecord(GroupDatafile& group, File& file, int64_t size, double key) {
   const int64_t hint = FindIndexOffset(group, key);
   int64_t pos = 0;
-  // The index is never updated after start-up: a hint only saves scanning, and one whose
-  // record is later than the day makes the scan start from the beginning.
+  // A hint only saves scanning (insertions keep the index up to date, but a failed one may leave
+  // it behind the file): one whose record is later than the day makes the scan start from the
+  // beginning.
   if (hint > 0 && hint % kRecord == 0 && hint + kRecord <= size) {
     const double hinted = DayKey(ReadDate(file, hint));
     if (hinted == key) return {hint, false, true};
@@ -116,37 +117,6 @@ std::optional<Place> PlaceDay(GroupDatafile& group, LogSink& log, File& file, in
   // grows by one record even when days are missing in between).
   SetBlankDay(day, group, key);
   return Place{found.pos, !found.atEnd};
-}
-
-// Inserts day at pos: the records in front of it, the day and the records from pos on (one by
-// one) go to a side file that replaces the datafile, so that a death on the way leaves the old
-// file whole and never a day twice.
-void InsertDay(GroupDatafile& group, File& file, int64_t pos, int64_t size, ConstDayBytes day) {
-  FileLayer& files = FilesOf(group);
-  const int64_t whole = size / kRecord * kRecord;
-  auto moved = std::make_unique<DayRecord>();
-  bool renamed = false;
-  try {
-    ReplaceBySideFile(
-        files, group.FileName,
-        [&](File& side) {
-          CopyBytes(file, 0, pos, side, 0);
-          side.WriteAt(pos, day.data(), kRecord);
-          for (int64_t p = pos; p < whole; p += kRecord) {
-            file.ReadAt(p, moved->data(), kRecord);
-            side.WriteAt(p + kRecord, moved->data(), kRecord);
-          }
-        },
-        [&] { renamed = true; });
-  } catch (...) {
-    // Only the directory's sync failed: the new file is in place all the same, and pending
-    // entries at offsets of the old layout must not be laid over it.
-    if (renamed && group.Journal) group.Journal->Reset();
-    throw;
-  }
-  // The journal's entries hold offsets of the old layout, and the new file holds them all (it
-  // was read through the pending entries).
-  if (group.Journal) group.Journal->Reset();
 }
 
 // FillWeek when records dated before their place lie among the week's records: reads record by
@@ -280,11 +250,11 @@ ChangedSpan Changed(const DayRecord& before, const DayRecord& after) {
 
 // Places the day of key in `day` (the record found, or a new blank day inserted in front of a
 // later record or appended), lets change modify it and writes it back: appended to the journal
-// when the group has one, else written in place; an insertion replaces the datafile through a
-// side file. A failure is repeated once at once (an edit's repeat is announced, message 35); a
-// second failure is logged (message 32) and reported. Nothing in this process holds the datafile
-// between the two attempts (the checkpoint and the feed open it without a lock), so the repeat
-// does not wait.
+// when the group has one, else written in place; an insertion moves the records behind it
+// (store/day_insertion.h). A failure is repeated once at once (an edit's repeat is announced,
+// message 35); a second failure is logged (message 32) and reported. Nothing in this process holds
+// the datafile between the two attempts (the checkpoint and the feed open it without a lock), so
+// the repeat does not wait.
 template <class Change>
 StoreOutcome ChangeDay(GroupDatafile& group, LogSink& log, double key, bool announceRetry,
                        DayRecord& day, Change change) {
@@ -309,7 +279,8 @@ StoreOutcome ChangeDay(GroupDatafile& group, LogSink& log, double key, bool anno
       change(day);
       StoreOutcome outcome;
       if (place->insert) {
-        InsertDay(group, *file, place->pos, size, day);
+        outcome.status = InsertDay(group, *file, place->pos, size, day);
+        IndexInsertion(group, place->pos, key);
       } else {
         const ChangedSpan span = stored ? Changed(*before, day) : ChangedSpan{};
         if (span.length > 0 && group.Journal) {

@@ -63,7 +63,10 @@ class FaultFiles : public FileLayer {
   void Rename(const std::string& from, const std::string& to) override;
   void SyncDirectoryOf(const std::string& path) override;
   void SyncFile(const std::string& path) override;
-  bool Syncs() const override { return true; }
+  // A layer whose syncs do nothing for the store's choices ([Options] SyncWrites=0); they still
+  // work when called.
+  void SetSyncs(bool syncs) { syncs_ = syncs; }
+  bool Syncs() const override { return syncs_; }
 
   // One step: throws once dead or when this is the step to die at (a tear lands first).
   // Returns the bytes a write may store (n, or the tear).
@@ -79,6 +82,7 @@ class FaultFiles : public FileLayer {
   int64_t tearBytes_ = -1;
   bool dead_ = false;
   int failSyncs_ = 0;
+  bool syncs_ = true;
   int failDirectorySyncs_ = 0;
 };
 

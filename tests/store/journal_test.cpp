@@ -4,11 +4,13 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <filesystem>
 
 #include "request_builder.h"
 #include "store/datafile.h"
 #include "store/journal.h"
 #include "store/journal_apply.h"
+#include "store/journal_entry.h"
 #include "store/record_store.h"
 #include "store_fixture.h"
 
@@ -107,6 +109,102 @@ TEST_F(JournalTest, RestartWritesBothFilesInSequence) {
   AppendBytes(SecondJournalName(group_.FileName), entry(9, "nine"));
   PrepareGroupDatafile(group_, log_, kToday);
   EXPECT_EQ(TitleOnDisk(2), "seven");
+}
+
+// An insertion in the journal is one entry: the day and the records it moves. It reads back whole
+// or, torn, not at all; it is written onto the layout it was made for, again onto the layout it
+// made, and passed over once the records lie elsewhere or are not all there.
+TEST_F(JournalTest, InsertionEntryIsWholeOrNothingAndFitsOnlyItsLayout) {
+  constexpr int64_t kRecord = kDayRecordSize;
+  const std::string path = PathOf("moves.qdb");
+  JournalEntry entry;
+  entry.sequence = 7;
+  entry.offset = kRecord;
+  entry.date = kToday + 1;
+  entry.moves = true;
+  for (const DayRecord& r : {Day(kToday + 1, "inserted"), Day(kToday + 2, TitleOf(kToday + 2)),
+                             Day(kToday + 3, TitleOf(kToday + 3))}) {
+    entry.bytes.insert(entry.bytes.end(), r.begin(), r.end());
+  }
+  const std::vector<uint8_t> stored = EncodeJournalEntry(entry);
+  const std::string journalPath = PathOf("moves.jnl");
+  {
+    auto journal = RealFiles().Open(journalPath, platform::OpenMode::CreateTruncate);
+    journal->WriteAt(0, stored.data(), stored.size());
+    const JournalContents found = ReadJournalEntries(*journal);
+    ASSERT_EQ(found.entries.size(), 1u);
+    EXPECT_TRUE(found.entries[0].moves);
+    EXPECT_EQ(found.entries[0].offset, kRecord);
+    EXPECT_EQ(found.entries[0].bytes, entry.bytes);
+    EXPECT_EQ(found.validEnd, static_cast<int64_t>(stored.size()));
+    journal->Truncate(static_cast<int64_t>(stored.size()) - 1);
+    EXPECT_TRUE(ReadJournalEntries(*journal).entries.empty()) << "a torn insertion is not read";
+    journal->Close();
+  }
+  auto applied = [&](const std::vector<double>& dates) {
+    WriteDays(path, dates);
+    auto file = RealFiles().Open(path, platform::OpenMode::ReadWrite);
+    const bool written = WriteJournalEntryOnto(*file, entry);
+    file->Close();
+    return written;
+  };
+  ASSERT_TRUE(applied({kToday, kToday + 2, kToday + 3}));
+  EXPECT_EQ(ReadDates(path), (std::vector<double>{kToday, kToday + 1, kToday + 2, kToday + 3}));
+  EXPECT_EQ(Title(ReadRecord(path, 1)), "inserted");
+  EXPECT_EQ(Title(ReadRecord(path, 3)), TitleOf(kToday + 3));
+  const std::string once = ReadBytes(path);
+  auto file = RealFiles().Open(path, platform::OpenMode::ReadWrite);
+  EXPECT_TRUE(WriteJournalEntryOnto(*file, entry)) << "written again after a death";
+  file->Close();
+  EXPECT_EQ(ReadBytes(path), once);
+
+  EXPECT_FALSE(applied({kToday - 1, kToday, kToday + 2, kToday + 3})) << "rewritten since";
+  EXPECT_EQ(ReadDates(path), (std::vector<double>{kToday - 1, kToday, kToday + 2, kToday + 3}));
+  EXPECT_FALSE(applied({kToday, kToday + 2})) << "a record it moves is missing";
+  EXPECT_EQ(ReadDates(path).size(), 2u);
+}
+
+// A day inserted in front of later ones goes to the journal with the records it moves: reads see
+// it at once, the datafile only after the sync, and an edit of a moved day that was still pending
+// lands at the day's new place; a restart writes a synced insertion that was never written in
+// place.
+TEST_F(JournalTest, InsertionIsJournalledAndMovedDaysKeepTheirPendingEdits) {
+  constexpr int64_t kRecord = kDayRecordSize;
+  Open();
+  ASSERT_EQ(SetTitle(kToday + 4, "four"), 0);  // appended behind + 2
+  ASSERT_EQ(SetTitle(kToday + 2, "two"), 0);
+  RequestPackage notice{};
+  const StoreOutcome inserted =
+      EditDay(group_, log_, 2, 0, test::Request(kToday + 3).Text("three").data(), notice.data());
+  EXPECT_EQ(inserted.status, ChangeStatus::Journalled);
+  ASSERT_EQ(SetTitle(kToday + 4, "four again"), 0);
+  EXPECT_EQ(ReadDates(group_.FileName).size(), 3u) << "nothing in place before the sync";
+  EXPECT_EQ(TitleRead(kToday + 2), "two");
+  EXPECT_EQ(TitleRead(kToday + 3), "three");
+  EXPECT_EQ(TitleRead(kToday + 4), "four again");
+  EXPECT_EQ(FindIndexOffset(group_, kToday + 4), 3 * kRecord) << "the index knows the new day";
+
+  group_.Journal->Sync();
+  EXPECT_EQ(WriteDurableChanges(group_), 4);
+  EXPECT_EQ(ReadDates(group_.FileName),
+            (std::vector<double>{kToday, kToday + 1, kToday + 2, kToday + 3, kToday + 4}));
+  EXPECT_EQ(TitleOnDisk(2), "two");
+  EXPECT_EQ(TitleOnDisk(3), "three");
+  EXPECT_EQ(TitleOnDisk(4), "four again");
+  EXPECT_FALSE(std::filesystem::exists(group_.FileName + ".new"));
+  FlushJournal(group_);
+
+  ASSERT_EQ(SetTitle(kToday + 7, "seven"), 0);
+  ASSERT_EQ(SetTitle(kToday + 6, "six"), 0);
+  group_.Journal->Sync();
+  group_.Journal.reset();  // a death after the sync: the restart writes them
+  PrepareGroupDatafile(group_, log_, kToday);
+  EXPECT_TRUE(Logged("Team -> journal: 2 changes written again"));
+  const std::vector<double> dates = ReadDates(group_.FileName);
+  ASSERT_EQ(dates.size(), 8u) << "+ 5 filled in as a blank day";
+  EXPECT_EQ(Title(ReadRecord(group_.FileName, 6)), "six");
+  EXPECT_EQ(Title(ReadRecord(group_.FileName, 7)), "seven");
+  EXPECT_EQ(Title(ReadRecord(group_.FileName, 4)), "four again");
 }
 
 }  // namespace

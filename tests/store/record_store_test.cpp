@@ -1,12 +1,16 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 
 #include "platform/files.h"
 #include "request_builder.h"
 #include "store/datafile.h"
+#include "store/day_insertion.h"
+#include "store/file_layer.h"
+#include "store/journal.h"
 #include "store/record_store.h"
 #include "store_fixture.h"
 #include "wire/request_fields.h"
@@ -160,7 +164,11 @@ TEST_F(RecordStoreTest, StaleIndexHintsStillFindTheDay) {
   const TmyDBIndex stale = group_.Index;
   ASSERT_EQ(SetTitle(kDay + 3, "three"), 0);      // moves kDay + 4 and + 6 up
   ASSERT_EQ(SetTitle(kDay - 1, "minus one"), 0);  // moves everything up
-  ASSERT_EQ(group_.Index.size(), stale.size()) << "the index is not updated";
+  ASSERT_EQ(group_.Index.size(), stale.size() + 2) << "the index follows the insertions";
+  // An index left behind the file (an insertion that failed after moving records) only costs
+  // scanning.
+  group_.Index = stale;
+  group_.LookupDate = 0;
 
   for (double d : {kDay + 4, kDay + 6, kDay + 2, kDay}) ASSERT_EQ(SetTitle(d, "edited"), 0);
   EXPECT_EQ(ReadDates(group_.FileName),
@@ -303,6 +311,43 @@ TEST_F(RecordStoreTest, DuplicatedRecordsNeitherHideDaysNorTakeEdits) {
   EXPECT_EQ(Title(Week(4)), "edited");
   EXPECT_EQ(Title(Week(5)), TitleOf(kDay + 8)) << "the week goes on behind the copies";
   EXPECT_EQ(Title(Week(6)), TitleOf(kDay + 9));
+}
+
+// Without syncs the records behind an inserted day move in place (the datafile stays the same
+// file); the index follows every insertion. Which way an insertion takes: the journal for a tail
+// up to its limit, the side file beyond it or on synced files without a journal.
+TEST_F(RecordStoreTest, InsertionWithoutSyncsMovesTheTailInPlace) {
+  Prepare({kDay, kDay + 2, kDay + 4, kDay + 6}, true);
+  group_.Files = &RealFiles(false);
+  struct stat before {};
+  ASSERT_EQ(::stat(group_.FileName.c_str(), &before), 0);
+  ASSERT_EQ(SetTitle(kDay + 3, "three"), 0);
+  ASSERT_EQ(SetTitle(kDay + 1, "one"), 0);
+  ASSERT_EQ(SetTitle(kDay + 5, "five"), 0);
+  struct stat after {};
+  ASSERT_EQ(::stat(group_.FileName.c_str(), &after), 0);
+  EXPECT_EQ(before.st_ino, after.st_ino) << "moved in place, not through a side file";
+  EXPECT_EQ(ReadDates(group_.FileName), (std::vector<double>{kDay, kDay + 1, kDay + 2, kDay + 3,
+                                                             kDay + 4, kDay + 5, kDay + 6}));
+  for (int i = 0; i < 7; i += 2) {
+    EXPECT_EQ(ReadRecord(group_.FileName, i), Day(kDay + i, TitleOf(kDay + i))) << i;
+  }
+  EXPECT_EQ(Title(ReadRecord(group_.FileName, 5)), "five");
+  TmyDBIndex rebuilt;
+  BuildIndex(group_.FileName, rebuilt);
+  ASSERT_EQ(group_.Index.size(), rebuilt.size());
+  for (size_t i = 0; i < rebuilt.size(); ++i) {
+    EXPECT_EQ(group_.Index[i].Date, rebuilt[i].Date) << i;
+    EXPECT_EQ(group_.Index[i].Offset, rebuilt[i].Offset) << i;
+  }
+  EXPECT_EQ(ChooseInsertion(group_, 10 * kRecord), InsertionWay::InPlace);
+  group_.Files = nullptr;
+  EXPECT_EQ(ChooseInsertion(group_, kRecord), InsertionWay::SideFile);
+  group_.Journal = std::make_shared<DayJournal>(RealFiles(), JournalName(group_.FileName));
+  EXPECT_EQ(ChooseInsertion(group_, kJournalledTailLimit), InsertionWay::JournalledTail);
+  EXPECT_EQ(ChooseInsertion(group_, kJournalledTailLimit + kRecord), InsertionWay::SideFile);
+  group_.Journal.reset();
+  EXPECT_TRUE(LogLines().empty());
 }
 
 }  // namespace
