@@ -82,11 +82,15 @@ bool MemberService::ReadDays(MemberRef member, double date, int32_t days,
     return false;
   }
   TMyDBUser& group = server_.groups[static_cast<size_t>(member.group)];
-  if (group.FileName.empty()) {
-    reason = "the group has no datafile";
-    return false;
-  }
   const int32_t count = std::clamp(days, 1, days_reply::kMaxDays);
+  if (group.FileName.empty()) {
+    // A group without a datafile keeps no days: each reads as the blank day of the group's grid.
+    out.assign(static_cast<size_t>(count), *group.BlankRecord);
+    for (int32_t i = 0; i < count; ++i) {
+      store::SetDayDate(out[static_cast<size_t>(i)], store::DayKey(date) + i);
+    }
+    return true;
+  }
   try {
     store::ReadDays(group, server_.log, count, date);
   } catch (const std::exception& e) {
