@@ -46,11 +46,11 @@ class BenchGroup {
   // Writes one record per date (with some content) and indexes the file.
   void WriteDays(const std::vector<double>& dates) {
     std::ofstream out(group.FileName, std::ios::binary | std::ios::trunc);
-    DayRecord day = *group.BlankRecord;
+    wire::DayRecord day = *group.BlankRecord;
     for (double date : dates) {
-      SetDayDate(day, date);
-      SetTitle(day, "Day title");
-      SetSlotText(day, 4, "Meeting with the whole group");
+      wire::SetDayDate(day, date);
+      wire::SetTitle(day, "Day title");
+      wire::SetSlotText(day, 4, "Meeting with the whole group");
       out.write(reinterpret_cast<const char*>(day.data()), day.size());
     }
     if (!out) throw std::runtime_error("cannot write the datafile");
@@ -82,10 +82,10 @@ class BenchGroup {
   std::filesystem::path dir_;
 };
 
-RequestPackage TitleRequest(double date, const char* title = "Edited title") {
-  RequestPackage request{};
-  StoreField(request.data() + request::kDateOffset, date);
-  WriteShortString(request.data(), request::kText, title);
+wire::RequestPackage TitleRequest(double date, const char* title = "Edited title") {
+  wire::RequestPackage request{};
+  wire::StoreField(request.data() + wire::request::kDateOffset, date);
+  wire::WriteShortString(request.data(), wire::request::kText, title);
   return request;
 }
 
@@ -98,11 +98,11 @@ void BM_EditDayTitle(benchmark::State& state) {
   bench.WriteFullYears();
   const double date = kFirstDay + static_cast<double>(state.range(0));
   // Two titles in turn: an edit that changes nothing writes nothing.
-  const RequestPackage requests[] = {TitleRequest(date), TitleRequest(date, "Other title")};
+  const wire::RequestPackage requests[] = {TitleRequest(date), TitleRequest(date, "Other title")};
   size_t i = 0;
   for (auto _ : state) {
     benchmark::DoNotOptimize(
-        EditDay(bench.group, bench.log, kEditTitle, 0, requests[i++ % 2].data()));
+        EditDay(bench.group, bench.log, wire::code::kEditTitle, 0, requests[i++ % 2].data()));
   }
   CheckQuietLog(state, bench.log);
 }
@@ -120,11 +120,11 @@ void BM_EditDayJournal(benchmark::State& state) {
         std::make_shared<DayJournal>(RealFiles(), JournalName(bench.group.FileName));
   }
   const double date = kFirstDay + kDays / 2;
-  const RequestPackage requests[] = {TitleRequest(date), TitleRequest(date, "Other title")};
+  const wire::RequestPackage requests[] = {TitleRequest(date), TitleRequest(date, "Other title")};
   size_t i = 0;
   for (auto _ : state) {
     benchmark::DoNotOptimize(
-        EditDay(bench.group, bench.log, kEditTitle, 0, requests[i++ % 2].data()));
+        EditDay(bench.group, bench.log, wire::code::kEditTitle, 0, requests[i++ % 2].data()));
     if (mode == 2 || (mode == 1 && i % 16 == 0)) {
       bench.group.Journal->Sync();
       WriteDurableChanges(bench.group);
@@ -155,9 +155,9 @@ void BM_CopyDay(benchmark::State& state) {
   BenchGroup bench;
   bench.WriteFullYears();
   uint8_t* copy = bench.group.CopyRequest->data();
-  StoreField(copy + request::kDateOffset, kFirstDay + kDays / 2 + 1);
-  StoreField(copy + request::kSourceDateOffset, kFirstDay + kDays / 2);
-  std::fill_n(copy + request::kPartFlagsOffset, request::kPartFlagCount, uint8_t{1});
+  wire::StoreField(copy + wire::request::kDateOffset, kFirstDay + kDays / 2 + 1);
+  wire::StoreField(copy + wire::request::kSourceDateOffset, kFirstDay + kDays / 2);
+  std::fill_n(copy + wire::request::kPartFlagsOffset, wire::request::kPartFlagCount, uint8_t{1});
   for (auto _ : state) benchmark::DoNotOptimize(CopyDay(bench.group, bench.log));
   CheckQuietLog(state, bench.log);
 }
@@ -169,9 +169,10 @@ void BM_InsertBeforeFirst(benchmark::State& state) {
   bench.WriteFullYears();
   bench.group.MayInsertFirst = true;
   const std::string saved = bench.SavedCopy();
-  const RequestPackage request = TitleRequest(kFirstDay - 1);
+  const wire::RequestPackage request = TitleRequest(kFirstDay - 1);
   for (auto _ : state) {
-    benchmark::DoNotOptimize(EditDay(bench.group, bench.log, kEditTitle, 0, request.data()));
+    benchmark::DoNotOptimize(
+        EditDay(bench.group, bench.log, wire::code::kEditTitle, 0, request.data()));
     state.PauseTiming();
     bench.Restore(saved);
     state.ResumeTiming();
@@ -194,7 +195,7 @@ void BM_OpenGroupDatafile100Gaps(benchmark::State& state) {
     OpenGroupDatafile(bench.group, bench.log, today);
     state.PauseTiming();
     if (std::filesystem::file_size(bench.group.FileName) !=
-        static_cast<uintmax_t>(kDays) * kDayRecordSize) {
+        static_cast<uintmax_t>(kDays) * wire::kDayRecordSize) {
       state.SkipWithError("the gaps were not filled");
     }
     bench.Restore(saved);

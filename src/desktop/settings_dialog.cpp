@@ -66,12 +66,12 @@ TFormSerSet::TFormSerSet(std::string iniPath, const Catalogue& texts, DialogServ
       QSize(static_cast<int>(kClientWidth * scale), static_cast<int>(kClientHeight * scale))));
   if (!loaded) {
     QTimer::singleShot(0, this, [this] {
-      services_.Error(this, Msg(MsgId::ErrorCaption), Msg(MsgId::IniLoadError));
+      services_.Error(this, Msg(wire::MsgId::ErrorCaption), Msg(wire::MsgId::IniLoadError));
     });
   }
 }
 
-QString TFormSerSet::Msg(MsgId id) const {
+QString TFormSerSet::Msg(wire::MsgId id) const {
   return FromAnsi(texts_[id]);
 }
 
@@ -243,29 +243,30 @@ QGroupBox* TFormSerSet::BuildNetworkBox() {
 }
 
 void TFormSerSet::SetCaptions() {
-  groupsBox_->setTitle(Msg(MsgId::GroupsBox));
-  datafileLabel_->setText(Msg(MsgId::DatafileLabel));
-  browseButton_->setText(Msg(MsgId::BrowseButton));
-  countLabel_->setText(Msg(MsgId::TotalRecords));
-  countArcLabel_->setText(Msg(MsgId::TotalArchiveRecords));
-  timeBeginLabel_->setText(Msg(MsgId::StartingTime));
-  timeEndLabel_->setText(Msg(MsgId::FinishingTime));
-  stepLabel_->setText(Msg(MsgId::StepLabel));
-  stepList_->addItems({QStringLiteral("1 ") + Msg(MsgId::Hour),
-                       QStringLiteral("2 ") + Msg(MsgId::Hours),
-                       QStringLiteral("3 ") + Msg(MsgId::Hours)});
-  archiveLinkBox_->setText(Msg(MsgId::AutoArchive));
-  structureButton_->setText(Msg(MsgId::StructureButton));
-  usersLabel_->setText(Msg(MsgId::UsersInGroup));
-  userNameLabel_->setText(Msg(MsgId::UserNameHeader));
-  hostLabel_->setText(Msg(MsgId::HostNameHeader));
-  usersGrid_->setHorizontalHeaderLabels({Msg(MsgId::UserNameHeader), Msg(MsgId::HostNameHeader)});
-  languageBox_->setTitle(Msg(MsgId::LanguageBox));
-  languageList_->addItems({Msg(MsgId::English), Msg(MsgId::Russian)});
-  networkBox_->setTitle(Msg(MsgId::NetworkBox));
-  portLabel_->setText(Msg(MsgId::PortLabel));
-  directSendBox_->setText(Msg(MsgId::DirectSending));
-  noDelayBox_->setText(Msg(MsgId::TcpNoDelay));
+  groupsBox_->setTitle(Msg(wire::MsgId::GroupsBox));
+  datafileLabel_->setText(Msg(wire::MsgId::DatafileLabel));
+  browseButton_->setText(Msg(wire::MsgId::BrowseButton));
+  countLabel_->setText(Msg(wire::MsgId::TotalRecords));
+  countArcLabel_->setText(Msg(wire::MsgId::TotalArchiveRecords));
+  timeBeginLabel_->setText(Msg(wire::MsgId::StartingTime));
+  timeEndLabel_->setText(Msg(wire::MsgId::FinishingTime));
+  stepLabel_->setText(Msg(wire::MsgId::StepLabel));
+  stepList_->addItems({QStringLiteral("1 ") + Msg(wire::MsgId::Hour),
+                       QStringLiteral("2 ") + Msg(wire::MsgId::Hours),
+                       QStringLiteral("3 ") + Msg(wire::MsgId::Hours)});
+  archiveLinkBox_->setText(Msg(wire::MsgId::AutoArchive));
+  structureButton_->setText(Msg(wire::MsgId::StructureButton));
+  usersLabel_->setText(Msg(wire::MsgId::UsersInGroup));
+  userNameLabel_->setText(Msg(wire::MsgId::UserNameHeader));
+  hostLabel_->setText(Msg(wire::MsgId::HostNameHeader));
+  usersGrid_->setHorizontalHeaderLabels(
+      {Msg(wire::MsgId::UserNameHeader), Msg(wire::MsgId::HostNameHeader)});
+  languageBox_->setTitle(Msg(wire::MsgId::LanguageBox));
+  languageList_->addItems({Msg(wire::MsgId::English), Msg(wire::MsgId::Russian)});
+  networkBox_->setTitle(Msg(wire::MsgId::NetworkBox));
+  portLabel_->setText(Msg(wire::MsgId::PortLabel));
+  directSendBox_->setText(Msg(wire::MsgId::DirectSending));
+  noDelayBox_->setText(Msg(wire::MsgId::TcpNoDelay));
 }
 
 void TFormSerSet::InstallFilters() {
@@ -412,10 +413,10 @@ void TFormSerSet::AddUser() {
   SetTextIfDifferent(*hostEdit_, FromAnsi(host));
   switch (result) {
     case config::AddUserResult::DuplicateUserName:
-      services_.Warn(this, Msg(MsgId::WarningCaption), Msg(MsgId::UserExists));
+      services_.Warn(this, Msg(wire::MsgId::WarningCaption), Msg(wire::MsgId::UserExists));
       break;
     case config::AddUserResult::DuplicateHost:
-      services_.Warn(this, Msg(MsgId::WarningCaption), Msg(MsgId::AddressExists));
+      services_.Warn(this, Msg(wire::MsgId::WarningCaption), Msg(wire::MsgId::AddressExists));
       break;
     case config::AddUserResult::Added:
       ShowGrid();
@@ -432,7 +433,7 @@ void TFormSerSet::ChooseDatafile() {
   try {
     model_.ChooseDatafile(ToPath(chosen));
   } catch (const std::exception& e) {
-    services_.Error(this, Msg(MsgId::ErrorCaption), QString::fromLocal8Bit(e.what()));
+    services_.Error(this, Msg(wire::MsgId::ErrorCaption), QString::fromLocal8Bit(e.what()));
   }
   ShowModel();
 }
@@ -443,14 +444,14 @@ void TFormSerSet::OpenStructure() {
   const std::optional<int32_t> maxArchive = model_.StructureMaxArchive();
   if (!maxArchive) {
     services_.Error(
-        this, Msg(MsgId::ErrorCaption),
+        this, Msg(wire::MsgId::ErrorCaption),
         QStringLiteral("'%1' is not a valid integer value.").arg(countArcEdit_->text()));
     return;
   }
   TFormBrowser browser(path, *maxArchive, texts_, services_, platform::Now(), this);
   browser.SetBeforeRewrite(beforeRestructure_);
   if (!browser.Ready()) {
-    services_.Error(this, Msg(MsgId::ErrorCaption), browser.SetupError());
+    services_.Error(this, Msg(wire::MsgId::ErrorCaption), browser.SetupError());
     return;
   }
   services_.RunModal(browser);
@@ -467,12 +468,12 @@ void TFormSerSet::reject() {
 void TFormSerSet::closeEvent(QCloseEvent* event) {
   model_.KeepGrid();
   if (!dropEdits_ && model_.ShouldAskToSave() &&
-      services_.AskYesNo(this, Msg(MsgId::WarningCaption), Msg(MsgId::SaveChanges))) {
+      services_.AskYesNo(this, Msg(wire::MsgId::WarningCaption), Msg(wire::MsgId::SaveChanges))) {
     try {
       model_.Save();
-      services_.Warn(this, Msg(MsgId::WarningCaption), Msg(MsgId::ChangesAfterRestart));
+      services_.Warn(this, Msg(wire::MsgId::WarningCaption), Msg(wire::MsgId::ChangesAfterRestart));
     } catch (const std::exception& e) {
-      services_.Error(this, Msg(MsgId::ErrorCaption), QString::fromLocal8Bit(e.what()));
+      services_.Error(this, Msg(wire::MsgId::ErrorCaption), QString::fromLocal8Bit(e.what()));
     }
   }
   event->accept();

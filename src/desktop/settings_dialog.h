@@ -61,7 +61,7 @@ class TFormSerSet final : public QDialog {
   void AddUser();
   void ChooseDatafile();
   void OpenStructure();
-  QString Msg(MsgId id) const;
+  QString Msg(wire::MsgId id) const;
 
   config::SettingsModel model_;
   const Catalogue& texts_;

@@ -8,7 +8,7 @@
 #include "net/socket_window.h"
 #include "net/user_lookup.h"
 #include "platform/close_quietly.h"
-#include "store/text_utils.h"
+#include "platform/text_utils.h"
 
 namespace qv::net {
 
@@ -33,7 +33,7 @@ void ClientConnectEvent(Server& server, TFormSocksServer& window,
     window.KeepIdentificationThread(std::move(thread));
   } catch (const std::system_error& e) {
     server.log.Write("Error CreateThread for new connect.\r\n" +
-                     store::SystemErrorText(e.code().value()));
+                     platform::SystemErrorText(e.code().value()));
     platform::CloseQuietly(*connection);
     return;
   } catch (...) {
@@ -54,8 +54,8 @@ void IdentifyConnection(Server& server, TFormSocksServer& window,
     }
     if (user == nullptr) {
       Metrics::Add(server.metrics.refusedUnknownHost);
-      server.log.Write(server.catalogue[MsgId::IllegalUserFrom] + address + " " + name +
-                       server.catalogue[MsgId::IllegalUserTail]);
+      server.log.Write(server.catalogue[wire::MsgId::IllegalUserFrom] + address + " " + name +
+                       server.catalogue[wire::MsgId::IllegalUserTail]);
       connection->Close();
       return;
     }

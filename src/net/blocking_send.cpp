@@ -8,7 +8,7 @@
 
 #include "platform/close_quietly.h"
 #include "platform/files.h"
-#include "platform/socket_errors.h"
+#include "platform/system_error.h"
 
 namespace qv::service {
 namespace {
@@ -30,18 +30,18 @@ void IdleWait(platform::TcpClient& socket, const SendControl& control) {
 
 }  // namespace
 
-int SocketSend(platform::TcpClient& socket, const void* data, int length, int& error,
+int SocketSend(platform::TcpClient& socket, const void* data, int length, std::error_code& error,
                const std::function<bool()>& stopRequested, bool moreFollows) {
   try {
     std::lock_guard lock(socket.SendLock());
     if (stopRequested && stopRequested()) {
-      error = -2;
-      return -2;
+      error = std::make_error_code(std::errc::operation_canceled);
+      return kSendSocketError;
     }
     return socket.SendBuf(data, length, error, moreFollows);
   } catch (...) {
-    error = -2;
-    return -2;
+    error = std::make_error_code(std::errc::operation_canceled);
+    return kSendSocketError;
   }
 }
 
@@ -55,14 +55,14 @@ int BlockingBufferSend(platform::TcpClient& socket, const uint8_t* data, int len
     while (total < length) {
       if (Stopped(control)) return kSendException;
       const int remaining = length - total;
-      int error = 0;
+      std::error_code error;
       const int piece = std::min(remaining, kSendPieceSize);
       // Every call but the buffer's last says more follows: the kernel then joins the 4096-byte
       // calls into full segments instead of one segment (and one wake-up of the reader) each.
       const int sent =
           SocketSend(socket, data + total, piece, error, control.stopRequested, piece < remaining);
-      if (error == -2) return kSendException;
-      if (error != 0 && error != platform::kWsaWouldBlock) return kSendSocketError;
+      if (error == std::errc::operation_canceled) return kSendException;
+      if (error && !platform::IsWouldBlock(error)) return kSendSocketError;
       if (sent > remaining) return kSendSocketError;
       if (sent > 0) {
         total += sent;
@@ -96,12 +96,12 @@ void BlockingTextStatusSend(platform::TcpClient& socket, const uint8_t* data, in
   while (total < length) {
     if (Stopped(control)) throw NoSendError();
     const int remaining = length - total;
-    int error = 0;
+    std::error_code error;
     const int piece = std::min(remaining, kSendPieceSize);
     const int sent =
         SocketSend(socket, data + total, piece, error, control.stopRequested, piece < remaining);
-    if (error == -2) throw NoSendError();
-    if ((error != 0 && error != platform::kWsaWouldBlock) || sent > remaining) {
+    if (error == std::errc::operation_canceled) throw NoSendError();
+    if ((error && !platform::IsWouldBlock(error)) || sent > remaining) {
       status = kResetSendProcess;
       return;
     }
@@ -185,31 +185,6 @@ void NoDelayStep(const config::Settings& settings, platform::TcpClient& socket) 
 
 void NoDelayStep(const config::Settings& settings, platform::TcpConnection& connection) {
   if (settings.TcpNoDelay) connection.SetNoDelay(true);
-}
-
-int ExactReceive(platform::TcpConnection& connection, void* buffer, int n,
-                 const Timeouts& timeouts) {
-  auto* bytes = static_cast<uint8_t*>(buffer);
-  int position = 0;
-  int failed = 0;
-  while (position < n) {
-    if (!connection.Connected()) return -1;
-    const int received = connection.ReceiveBuf(bytes + position, n - position);
-    if (received > 0) {
-      position += received;
-      if (position < n) Pause(timeouts.exactReceivePartialStepMs);
-      continue;
-    }
-    if (received < -1) {
-      Pause(timeouts.exactReceiveStepMs);
-      continue;
-    }
-    if (received == 0 || !connection.Connected() || ++failed > timeouts.exactReceiveAttempts) {
-      return -1;
-    }
-    Pause(timeouts.exactReceiveStepMs);
-  }
-  return n;
 }
 
 }  // namespace qv::service

@@ -39,10 +39,11 @@ struct SendControl {
   std::function<bool()> stopRequested;
 };
 
-// One non-blocking send under the socket's lock: bytes sent (0 with error 0 when not connected),
-// or -1 with the Windows Sockets error; -2 with error -2 when the send raised or was stopped.
-// moreFollows: the caller sends the rest of the same buffer next (see TcpClient::SendBuf).
-int SocketSend(platform::TcpClient& socket, const void* data, int length, int& error,
+// One non-blocking send under the socket's lock: bytes sent (0 and no error when not
+// connected), or -1 with the socket's error; kSendSocketError with operation_canceled when the
+// send raised or was stopped. moreFollows: the caller sends the rest of the same buffer next
+// (see TcpClient::SendBuf).
+int SocketSend(platform::TcpClient& socket, const void* data, int length, std::error_code& error,
                const std::function<bool()>& stopRequested = {}, bool moreFollows = false);
 
 // Sends all length bytes: length, or kSendSocketError / kSendDisconnected / kSendTimedOut /
@@ -64,10 +65,5 @@ void FileSend(platform::TcpClient& socket, const std::string& fileName, std::str
 // Turns off the delay of small segments when the TCPNoDelay setting is on; errors are ignored.
 void NoDelayStep(const config::Settings& settings, platform::TcpClient& socket);
 void NoDelayStep(const config::Settings& settings, platform::TcpConnection& connection);
-
-// Reads exactly n bytes from a non-blocking connection: n, or -1 when it closed or nothing came
-// for the allowed number of attempts.
-int ExactReceive(platform::TcpConnection& connection, void* buffer, int n,
-                 const Timeouts& timeouts);
 
 }  // namespace qv::service

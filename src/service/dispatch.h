@@ -69,7 +69,7 @@ class DataRequestHandler {
   TickSource ticks_;
   std::shared_ptr<DurableAcks> durable_;
   // The received request, zero-padded (or realigned) to 2351 bytes; answers are built in it.
-  RequestPackage package_{};
+  wire::RequestPackage package_{};
   std::chrono::steady_clock::time_point received_{};  // when the request being handled arrived
 };
 

@@ -18,10 +18,10 @@ class SendFailed : public std::runtime_error {
 
 // The 6001 package with its frame: length 8, 6001, count, in one blocking send.
 void SendCount(MailChannel& channel, int32_t count) {
-  uint8_t framed[4 + kMailCountSize];
-  SetInt32At(framed, 0, kMailCountSize);
-  SetInt32At(framed, 4, code::kMailCount);
-  SetInt32At(framed, 8, count);
+  uint8_t framed[4 + wire::kMailCountSize];
+  wire::SetInt32At(framed, 0, wire::kMailCountSize);
+  wire::SetInt32At(framed, 4, wire::code::kMailCount);
+  wire::SetInt32At(framed, 8, count);
   if (channel.SendBuffer(framed, sizeof framed) < 0) throw SendFailed();
 }
 
@@ -67,7 +67,7 @@ void Deliver(Server& server, TMyNameUser& user, MailChannel& channel) {
       mailbox->file.Close();
     } catch (...) {
       mailbox.reset();  // closes the file, leaves the send lock
-      server.log.WriteMsg(MsgId::InboxOpenError, user.HostName);
+      server.log.WriteMsg(wire::MsgId::InboxOpenError, user.HostName);
       return;
     }
   }
@@ -112,7 +112,7 @@ void Deliver(Server& server, TMyNameUser& user, MailChannel& channel) {
     RemoveDeliveredNotices(server, mailboxPath, handled);
   } catch (...) {
     RemoveDeliveredNotices(server, mailboxPath, handled);
-    server.log.WriteMsg(MsgId::MailSendError, user.HostName);
+    server.log.WriteMsg(wire::MsgId::MailSendError, user.HostName);
     user.Fault = true;
   }
 }

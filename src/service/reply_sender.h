@@ -17,7 +17,7 @@ enum DeliveryScope : int {
 };
 
 // Payloads up to the size of a data request leave as one piece (length and bytes together).
-inline constexpr int32_t kSinglePieceLimit = request::kSize;
+inline constexpr int32_t kSinglePieceLimit = wire::request::kSize;
 
 void SendReplyPackage(Server& server, TMyNameUser& target, const uint8_t* data, int32_t size,
                       std::string_view host, int scope);

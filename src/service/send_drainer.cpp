@@ -6,10 +6,10 @@
 #include <utility>
 
 #include "net/blocking_send.h"
+#include "platform/text_utils.h"
 #include "service/mail_worker.h"
 #include "service/workers.h"
 #include "state/client_socket.h"
-#include "store/text_utils.h"
 
 namespace qv::service {
 namespace {
@@ -68,7 +68,7 @@ uint32_t DrainBody(Server& server, TMyNameUser& user, uint64_t generation,
     }
   } catch (...) {
     if (!stopped()) {
-      server.log.WriteMsg(MsgId::DataSendError, user.HostName);
+      server.log.WriteMsg(wire::MsgId::DataSendError, user.HostName);
       FaultUser(user);
     }
   }
@@ -96,7 +96,7 @@ void StartDrainer(Server& server, TMyNameUser& user, uint64_t generation) {
     }
   } catch (const std::system_error& e) {
     FaultUser(user);
-    server.log.Write("Error CreateThread.\r\n" + store::SystemErrorText(e.code().value()));
+    server.log.Write("Error CreateThread.\r\n" + platform::SystemErrorText(e.code().value()));
     return;
   }
   std::lock_guard sendLock(server.sendLock);
@@ -148,7 +148,7 @@ void QueuePiece(Server& server, TMyNameUser& user, QueuedPiece piece) {
     if (added == SendQueue::Added::QueuedStartDrainer) StartDrainer(server, user, generation);
   } catch (...) {
     FaultUser(user);
-    server.log.WriteMsg(MsgId::SendProcessCreateError, user.HostName);
+    server.log.WriteMsg(wire::MsgId::SendProcessCreateError, user.HostName);
   }
 }
 

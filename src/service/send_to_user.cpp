@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "net/blocking_send.h"
-#include "platform/socket_errors.h"
+#include "platform/system_error.h"
 #include "platform/time.h"
 #include "service/send_drainer.h"
 #include "service/workers.h"
@@ -22,10 +22,10 @@ int32_t SendDirect(Server& server, TMyNameUser& user, const uint8_t* data, int32
   }
   user.LastSendTick = platform::TickCount();
   if (!server.settings.DirectSend || !SendingIdle(user)) return 0;
-  int error = 0;
+  std::error_code error;
   const int result =
       SocketSend(*user.ClientSocket, data, std::min<int32_t>(length, kSendPieceSize), error);
-  if ((error != 0 && error != platform::kWsaWouldBlock) || !user.ClientSocket->Connected()) {
+  if ((error && !platform::IsWouldBlock(error)) || !user.ClientSocket->Connected()) {
     user.Fault = true;
     return -1;
   }

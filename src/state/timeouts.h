@@ -10,12 +10,7 @@ struct Timeouts {
   int sendIdleLimitAsk = 3000;
   // Text-status send: pause after the first time-out.
   int statusSendPauseMs = 50;
-  // Exact receive: failed attempts and the wait after each.
-  int exactReceiveAttempts = 2000;
-  int exactReceiveStepMs = 10;
-  int exactReceivePartialStepMs = 2;
-  // Frame receiver: wait after an empty receive step, and how many are reported at once.
-  int emptyReceiveStepMs = 5;
+  // Frame receiver: empty receives in a row (one per read event or checker tick) reported at once.
   int emptyReceiveReport = 1000;
   // Retrying open of a mailbox file.
   int retryingOpenLimitMs = 60000;

@@ -8,7 +8,7 @@
 
 namespace qv::store {
 
-void PrepareDurableGroupDatafile(GroupDatafile& group, LogSink& log, bool syncWrites) {
+void PrepareDurableGroupDatafile(GroupDatafile& group, wire::LogSink& log, bool syncWrites) {
   group.Journal.reset();
   if (!group.Files) group.Files = &RealFiles(syncWrites);
   PrepareGroupDatafile(group, log);

@@ -11,6 +11,6 @@ namespace qv::store {
 // last run onto the datafile first), then, with syncs, the journal opened for this run. A
 // journal that cannot be opened is logged and the group runs without one. Failures of
 // PrepareGroupDatafile throw as there.
-void PrepareDurableGroupDatafile(GroupDatafile& group, LogSink& log, bool syncWrites);
+void PrepareDurableGroupDatafile(GroupDatafile& group, wire::LogSink& log, bool syncWrites);
 
 }  // namespace qv::store

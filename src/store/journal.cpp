@@ -64,7 +64,7 @@ DayJournal::~DayJournal() {
   }
 }
 
-void DayJournal::Append(int64_t offset, double date, ConstDayBytes image, size_t start,
+void DayJournal::Append(int64_t offset, double date, wire::ConstDayBytes image, size_t start,
                         size_t length) {
   if (length == 0 || start > image.size() || length > image.size() - start) {
     throw std::out_of_range("journal entry outside the day record");

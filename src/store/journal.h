@@ -57,8 +57,8 @@ class DayJournal {
 
   // Appends the bytes [start, start + length) of the day image meant for the record at offset of
   // the datafile (the whole record without start and length), and keeps them pending. Throws.
-  void Append(int64_t offset, double date, ConstDayBytes image, size_t start = 0,
-              size_t length = kDayRecordSize);
+  void Append(int64_t offset, double date, wire::ConstDayBytes image, size_t start = 0,
+              size_t length = wire::kDayRecordSize);
 
   // The entries not yet written in place, in sequence.
   const std::deque<JournalEntry>& Pending() const { return pending_; }

@@ -14,7 +14,7 @@ namespace qv::store {
 
 constexpr uint32_t kJournalMagic = 0x324A5651;  // "QVJ2"
 constexpr size_t kJournalHeaderSize = 4 + 8 + 8 + 8 + 4 + 4;
-constexpr size_t kJournalMaxEntrySize = kJournalHeaderSize + kDayRecordSize + 4;
+constexpr size_t kJournalMaxEntrySize = kJournalHeaderSize + wire::kDayRecordSize + 4;
 
 struct JournalEntry {
   uint64_t sequence = 0;

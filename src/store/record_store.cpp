@@ -24,7 +24,7 @@ namespace {
 using platform::OpenMode;
 using File = LayerFile;
 
-constexpr int64_t kRecord = kDayRecordSize;
+constexpr int64_t kRecord = wire::kDayRecordSize;
 
 // TDateTime of 0001-01-01 and 9999-12-31: a request outside them is not a calendar day.
 constexpr double kFirstUsableDay = -693593;
@@ -39,16 +39,16 @@ bool IsUsableDayKey(double key) {
 double ReadDate(File& file, int64_t pos) {
   uint8_t bytes[sizeof(double)];
   file.ReadAt(pos, bytes, sizeof bytes);
-  return LoadField<double>(bytes);
+  return wire::LoadField<double>(bytes);
 }
 
-void CopyRecord(DayBytes to, ConstDayBytes from) {
+void CopyRecord(wire::DayBytes to, wire::ConstDayBytes from) {
   if (to.data() != from.data()) std::memcpy(to.data(), from.data(), to.size());
 }
 
-void SetBlankDay(DayBytes to, const GroupDatafile& group, double key) {
+void SetBlankDay(wire::DayBytes to, const GroupDatafile& group, double key) {
   CopyRecord(to, *group.BlankRecord);
-  SetDayDate(to, key);
+  wire::SetDayDate(to, key);
 }
 
 // Where the scan for a day stopped: a whole record of that day, a whole record of a later day
@@ -65,13 +65,13 @@ Found FindRecord(GroupDatafile& group, File& file, int64_t size, double key) {
   // The index is never updated after start-up: a hint only saves scanning, and one whose
   // record is later than the day makes the scan start from the beginning.
   if (hint > 0 && hint % kRecord == 0 && hint + kRecord <= size) {
-    const double hinted = DayKey(ReadDate(file, hint));
+    const double hinted = wire::DayKey(ReadDate(file, hint));
     if (hinted == key) return {hint, false, true};
     if (!(hinted > key)) pos = hint + kRecord;
   }
   // Only whole records count: a partial record at the end is never read.
   for (; pos + kRecord <= size; pos += kRecord) {
-    const double current = DayKey(ReadDate(file, pos));
+    const double current = wire::DayKey(ReadDate(file, pos));
     if (current >= key) return {pos, false, current == key};
   }
   return {pos, true, false};
@@ -87,7 +87,7 @@ struct Place {
 // Positions on the day of key for a change and loads WorkRecord with it: the stored day, or
 // the blank record with the day's date. Nothing when the day may not go in front of the first
 // record.
-std::optional<Place> PlaceDay(GroupDatafile& group, LogSink& log, File& file, int64_t size,
+std::optional<Place> PlaceDay(GroupDatafile& group, wire::LogSink& log, File& file, int64_t size,
                               double key) {
   const Found found = FindRecord(group, file, size, key);
   if (found.sameDay) {
@@ -95,7 +95,7 @@ std::optional<Place> PlaceDay(GroupDatafile& group, LogSink& log, File& file, in
     return Place{found.pos, false};
   }
   if (!found.atEnd && found.pos == 0 && !group.MayInsertFirst) {
-    log.WriteMsg(MsgId::CannotInsertFirst, group.Alias);
+    log.WriteMsg(wire::MsgId::CannotInsertFirst, group.Alias);
     return std::nullopt;
   }
   // A new day: in front of a later record, or directly after the last whole record (the file
@@ -107,10 +107,11 @@ std::optional<Place> PlaceDay(GroupDatafile& group, LogSink& log, File& file, in
 // Inserts day at pos: the records in front of it, the day and the records from pos on (one by
 // one) go to a side file that replaces the datafile, so that a death on the way leaves the old
 // file whole and never a day twice.
-void InsertDay(GroupDatafile& group, File& file, int64_t pos, int64_t size, ConstDayBytes day) {
+void InsertDay(GroupDatafile& group, File& file, int64_t pos, int64_t size,
+               wire::ConstDayBytes day) {
   FileLayer& files = FilesOf(group);
   const int64_t whole = size / kRecord * kRecord;
-  auto moved = std::make_unique<DayRecord>();
+  auto moved = std::make_unique<wire::DayRecord>();
   ReplaceBySideFile(files, group.FileName, [&](File& side) {
     CopyBytes(file, 0, pos, side, 0);
     side.WriteAt(pos, day.data(), kRecord);
@@ -129,10 +130,10 @@ void InsertDay(GroupDatafile& group, File& file, int64_t pos, int64_t size, Cons
 // the days behind it are still found.
 void FillWeekPassingOver(GroupDatafile& group, File& file, int64_t pos, int64_t size, double key,
                          int count) {
-  auto record = std::make_unique<DayRecord>();
+  auto record = std::make_unique<wire::DayRecord>();
   bool loaded = false;  // record holds the record at pos
   for (int i = 0; i < count; ++i) {
-    const DayBytes entry(group.Week->Day(i), kDayRecordSize);
+    const wire::DayBytes entry(group.Week->Day(i), wire::kDayRecordSize);
     const double day = key + i;
     bool found = false;
     while (pos + kRecord <= size) {
@@ -140,7 +141,7 @@ void FillWeekPassingOver(GroupDatafile& group, File& file, int64_t pos, int64_t 
         file.ReadAt(pos, record->data(), kRecord);
         loaded = true;
       }
-      const double date = DayKey(DayDate(*record));
+      const double date = wire::DayKey(wire::DayDate(*record));
       if (date < day) {  // passed over
         pos += kRecord;
         loaded = false;
@@ -168,13 +169,13 @@ void FillWeek(GroupDatafile& group, File& file, double key, int count) {
   const int whole = static_cast<int>(std::min<int64_t>(count, (size - pos) / kRecord));
   if (whole > 0) file.ReadAt(pos, group.Week->Day(0), static_cast<size_t>(whole) * kRecord);
 
-  auto entry = [&](int i) { return DayBytes(group.Week->Day(i), kDayRecordSize); };
-  std::array<int, kWeekDays> source{};
+  auto entry = [&](int i) { return wire::DayBytes(group.Week->Day(i), wire::kDayRecordSize); };
+  std::array<int, wire::days_reply::kMaxDays> source{};
   for (int i = 0, next = 0; i < count; ++i) {
-    if (next < whole && DayKey(DayDate(entry(next))) < key + i) {
+    if (next < whole && wire::DayKey(wire::DayDate(entry(next))) < key + i) {
       return FillWeekPassingOver(group, file, pos, size, key, count);
     }
-    const bool matches = next < whole && DayKey(DayDate(entry(next))) == key + i;
+    const bool matches = next < whole && wire::DayKey(wire::DayDate(entry(next))) == key + i;
     source[i] = matches ? next++ : -1;
   }
   // source[i] <= i: filling from the last entry never overwrites a record still to be moved.
@@ -187,27 +188,29 @@ void FillWeek(GroupDatafile& group, File& file, double key, int count) {
   }
 }
 
-void MergeParts(DayBytes target, ConstDayBytes source, const uint8_t* copyRequest) {
-  const uint8_t* flags = copyRequest + request::kPartFlagsOffset;
+void MergeParts(wire::DayBytes target, wire::ConstDayBytes source, const uint8_t* copyRequest) {
+  const uint8_t* flags = copyRequest + wire::request::kPartFlagsOffset;
   auto copy = [&](size_t offset, size_t size) {
     std::memcpy(target.data() + offset, source.data() + offset, size);
   };
-  if (flags[request::kPartTitle]) copy(day::kTitle.offset, day::kTitle.Size());
-  if (flags[request::kPartMemo]) copy(day::kMemoOffset, day::kMemoSize);
-  if (flags[request::kPartSlots]) {
-    copy(day::kSlotTimesOffset, day::kSlotTimesSize);
-    copy(day::kSlotTextsOffset, day::kSlotTextsSize);
-    for (int slot = 0; slot < day::kSlotCount; ++slot) SetSlotId(target, slot, 0);
+  if (flags[wire::request::kPartTitle]) copy(wire::day::kTitle.offset, wire::day::kTitle.Size());
+  if (flags[wire::request::kPartMemo]) copy(wire::day::kMemoOffset, wire::day::kMemoSize);
+  if (flags[wire::request::kPartSlots]) {
+    copy(wire::day::kSlotTimesOffset, wire::day::kSlotTimesSize);
+    copy(wire::day::kSlotTextsOffset, wire::day::kSlotTextsSize);
+    for (int slot = 0; slot < wire::day::kSlotCount; ++slot) wire::SetSlotId(target, slot, 0);
   }
-  if (flags[request::kPartFirstList]) copy(day::kFirstLinesOffset, day::kLineListSize);
-  if (flags[request::kPartSecondList]) copy(day::kSecondLinesOffset, day::kLineListSize);
+  if (flags[wire::request::kPartFirstList])
+    copy(wire::day::kFirstLinesOffset, wire::day::kLineListSize);
+  if (flags[wire::request::kPartSecondList])
+    copy(wire::day::kSecondLinesOffset, wire::day::kLineListSize);
 }
 
 // Opens the datafile and lets read use it, then closes it. A failure is repeated once (message
 // 31), a second one is logged (message 30) and gives false. With openFailureToCaller a datafile
 // that cannot be opened at all throws to the caller at once, without a repeat.
 template <class Read>
-bool ReadDatafile(GroupDatafile& group, LogSink& log, bool openFailureToCaller, Read read) {
+bool ReadDatafile(GroupDatafile& group, wire::LogSink& log, bool openFailureToCaller, Read read) {
   for (int attempt = 0;; ++attempt) {
     std::unique_ptr<File> file;
     if (openFailureToCaller) {
@@ -227,12 +230,12 @@ bool ReadDatafile(GroupDatafile& group, LogSink& log, bool openFailureToCaller, 
     } catch (const std::exception&) {
       file.reset();
       if (attempt == 0) {
-        log.WriteMsg(MsgId::FileReread, group.FileName);
+        log.WriteMsg(wire::MsgId::FileReread, group.FileName);
         group.ReadRetry = true;
         continue;
       }
       group.ReadRetry = false;
-      log.WriteMsg(MsgId::FileReadError, group.FileName);
+      log.WriteMsg(wire::MsgId::FileReadError, group.FileName);
       return false;
     }
   }
@@ -242,10 +245,10 @@ bool ReadDatafile(GroupDatafile& group, LogSink& log, bool openFailureToCaller, 
 // the whole record.
 struct ChangedSpan {
   size_t start = 0;
-  size_t length = kDayRecordSize;
+  size_t length = wire::kDayRecordSize;
 };
 
-ChangedSpan Changed(const DayRecord& before, const DayRecord& after) {
+ChangedSpan Changed(const wire::DayRecord& before, const wire::DayRecord& after) {
   size_t first = 0;
   while (first < before.size() && before[first] == after[first]) ++first;
   if (first == before.size()) return {0, 0};
@@ -260,7 +263,7 @@ ChangedSpan Changed(const DayRecord& before, const DayRecord& after) {
 // of the file a chance to let it go. Returns -1 when the day may not go in front of the first
 // record, else 0.
 template <class Change>
-int32_t ChangeDay(GroupDatafile& group, LogSink& log, double key, bool announceRetry,
+int32_t ChangeDay(GroupDatafile& group, wire::LogSink& log, double key, bool announceRetry,
                   Change change) {
   for (int attempt = 0;; ++attempt) {
     WriteScope writing(group);
@@ -276,9 +279,9 @@ int32_t ChangeDay(GroupDatafile& group, LogSink& log, double key, bool announceR
       }
       // Of a stored day only the bytes the change touches are written (and journalled).
       const bool stored = place->pos + kRecord <= size && !place->insert &&
-                          DayKey(DayDate(*group.WorkRecord)) == key;
-      std::unique_ptr<DayRecord> before;
-      if (stored) before = std::make_unique<DayRecord>(*group.WorkRecord);
+                          wire::DayKey(wire::DayDate(*group.WorkRecord)) == key;
+      std::unique_ptr<wire::DayRecord> before;
+      if (stored) before = std::make_unique<wire::DayRecord>(*group.WorkRecord);
       change(*group.WorkRecord);
       if (place->insert) {
         InsertDay(group, *file, place->pos, size, *group.WorkRecord);
@@ -301,13 +304,13 @@ int32_t ChangeDay(GroupDatafile& group, LogSink& log, double key, bool announceR
       if (attempt == 0) {
         if (announceRetry) {
           std::this_thread::sleep_for(kRewritePause);
-          log.WriteMsg(MsgId::FileRewrite, group.FileName);
+          log.WriteMsg(wire::MsgId::FileRewrite, group.FileName);
         }
         group.WriteRetry = true;
         continue;
       }
       group.WriteRetry = false;
-      log.WriteMsg(MsgId::FileWriteError, group.FileName);
+      log.WriteMsg(wire::MsgId::FileWriteError, group.FileName);
       return 0;
     }
   }
@@ -316,13 +319,13 @@ int32_t ChangeDay(GroupDatafile& group, LogSink& log, double key, bool announceR
 }  // namespace
 
 int32_t FindIndexOffset(GroupDatafile& group, double date) {
-  const double key = DayKey(date);
+  const double key = wire::DayKey(date);
   if (key == group.LookupDate) return group.LookupOffset;
   // The last entry before the day: the scan from there meets the first copy of the day should
   // a death have left the datafile holding it twice (the first copy is the one kept up to date).
   int32_t hint = 0;
   for (const TmyDBIndexEntry& entry : group.Index) {
-    if (!(DayKey(entry.Date) < key)) break;
+    if (!(wire::DayKey(entry.Date) < key)) break;
     hint = entry.Offset;
   }
   group.LookupOffset = hint;
@@ -330,32 +333,36 @@ int32_t FindIndexOffset(GroupDatafile& group, double date) {
   return hint;
 }
 
-void ReadDays(GroupDatafile& group, LogSink& log, int32_t days, double date) {
+void ReadDays(GroupDatafile& group, wire::LogSink& log, int32_t days, double date) {
   const int count = std::clamp(days, 1, kMaxWeekDays);
-  const double key = DayKey(date);
+  const double key = wire::DayKey(date);
   if (ReadDatafile(group, log, true, [&](File& file) { FillWeek(group, file, key, count); })) {
     // WorkRecord holds the last day read, as after reading day by day through it.
-    CopyRecord(*group.WorkRecord, DayBytes(group.Week->Day(count - 1), kDayRecordSize));
+    CopyRecord(*group.WorkRecord, wire::DayBytes(group.Week->Day(count - 1), wire::kDayRecordSize));
   }
 }
 
-int32_t WriteDayParts(GroupDatafile& group, LogSink& log, ConstDayBytes incoming, double date) {
+int32_t WriteDayParts(GroupDatafile& group, wire::LogSink& log, wire::ConstDayBytes incoming,
+                      double date) {
   // Incoming may be WorkRecord itself, which the search overwrites.
-  auto parts = std::make_unique<DayRecord>();
+  auto parts = std::make_unique<wire::DayRecord>();
   CopyRecord(*parts, incoming);
-  const double key = DayKey(date);
+  const double key = wire::DayKey(date);
   if (!IsUsableDayKey(key)) {
-    log.WriteMsg(MsgId::IncorrectDate);
+    log.WriteMsg(wire::MsgId::IncorrectDate);
     return 0;
   }
-  return ChangeDay(group, log, key, false,
-                   [&](DayRecord& day) { MergeParts(day, *parts, group.CopyRequest->data()); });
+  return ChangeDay(group, log, key, false, [&](wire::DayRecord& day) {
+    MergeParts(day, *parts, group.CopyRequest->data());
+  });
 }
 
-int32_t CopyDay(GroupDatafile& group, LogSink& log) {
+int32_t CopyDay(GroupDatafile& group, wire::LogSink& log) {
   const uint8_t* copyRequest = group.CopyRequest->data();
-  const double sourceKey = DayKey(LoadField<double>(copyRequest + request::kSourceDateOffset));
-  const double targetKey = DayKey(LoadField<double>(copyRequest + request::kDateOffset));
+  const double sourceKey =
+      wire::DayKey(wire::LoadField<double>(copyRequest + wire::request::kSourceDateOffset));
+  const double targetKey =
+      wire::DayKey(wire::LoadField<double>(copyRequest + wire::request::kDateOffset));
   const bool read = ReadDatafile(group, log, false, [&](File& file) {
     const Found found = FindRecord(group, file, file.Size(), sourceKey);
     if (found.sameDay) {
@@ -365,22 +372,22 @@ int32_t CopyDay(GroupDatafile& group, LogSink& log) {
     }
   });
   if (!read) return 0;
-  SetDayDate(*group.WorkRecord, targetKey);
+  wire::SetDayDate(*group.WorkRecord, targetKey);
   return WriteDayParts(group, log, *group.WorkRecord, targetKey);
 }
 
-int32_t EditDay(GroupDatafile& group, LogSink& log, int32_t code, int32_t index,
+int32_t EditDay(GroupDatafile& group, wire::LogSink& log, int32_t code, int32_t index,
                 const uint8_t* request) {
   if (!EditIndexInRange(code, index)) {
-    log.WriteMsg(MsgId::IncorrectValues, " " + group.Alias);
+    log.WriteMsg(wire::MsgId::IncorrectValues, " " + group.Alias);
     return -1;
   }
-  const double key = DayKey(LoadField<double>(request + request::kDateOffset));
+  const double key = wire::DayKey(wire::LoadField<double>(request + wire::request::kDateOffset));
   if (!IsUsableDayKey(key)) {
-    log.WriteMsg(MsgId::IncorrectDate);
+    log.WriteMsg(wire::MsgId::IncorrectDate);
     return 0;
   }
-  return ChangeDay(group, log, key, true, [&](DayRecord& day) {
+  return ChangeDay(group, log, key, true, [&](wire::DayRecord& day) {
     ApplyEdit(day, code, index, request, group.ChangeNotice->data(), key);
   });
 }

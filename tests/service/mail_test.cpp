@@ -23,11 +23,11 @@ namespace fs = std::filesystem;
 
 std::vector<uint8_t> MailPackage(int32_t kind, const std::string& address,
                                  const std::string& sender, const std::string& body) {
-  std::vector<uint8_t> p(mail::kHeaderSize, 0);
-  SetInt32At(p.data(), 0, 4000);
-  SetInt32At(p.data(), 4, kind);
-  store::WriteShortString(p.data(), mail::kAddress, address);
-  store::WriteShortString(p.data(), mail::kSender, sender);
+  std::vector<uint8_t> p(wire::mail::kHeaderSize, 0);
+  wire::SetInt32At(p.data(), 0, 4000);
+  wire::SetInt32At(p.data(), 4, kind);
+  wire::WriteShortString(p.data(), wire::mail::kAddress, address);
+  wire::WriteShortString(p.data(), wire::mail::kSender, sender);
   p.insert(p.end(), body.begin(), body.end());
   return p;
 }
@@ -36,7 +36,7 @@ std::vector<uint8_t> LongMailPackage(const std::string& list, int32_t length,
                                      const std::string& body) {
   std::vector<uint8_t> p = MailPackage(0, "LONG@@ADDRESS", "dave", "");
   uint8_t word[4];
-  SetInt32At(word, 0, length);
+  wire::SetInt32At(word, 0, length);
   p.insert(p.end(), word, word + 4);
   p.insert(p.end(), list.begin(), list.end());
   p.insert(p.end(), body.begin(), body.end());
@@ -83,10 +83,11 @@ TEST_F(MailTest, StoredMailToThreeUsersGivesThreeNoticesAndFilesZeroOneTwo) {
     const std::vector<MailNotice> notices = Notices(hosts[i]);
     ASSERT_EQ(notices.size(), 1u) << hosts[i];
     const MailNotice& n = notices[0];
-    EXPECT_EQ(Int32At(n.data(), 0), 1);
-    EXPECT_EQ(Int32At(n.data(), 4), 0);
-    EXPECT_EQ(store::ReadShortString(n.data(), notice::kSenderName), "dave");  // not the header's
-    EXPECT_EQ(store::ReadShortString(n.data(), notice::kSenderHost), "127.0.0.5");
+    EXPECT_EQ(wire::Int32At(n.data(), 0), 1);
+    EXPECT_EQ(wire::Int32At(n.data(), 4), 0);
+    EXPECT_EQ(wire::ReadShortString(n.data(), wire::notice::kSenderName),
+              "dave");  // not the header's
+    EXPECT_EQ(wire::ReadShortString(n.data(), wire::notice::kSenderHost), "127.0.0.5");
     const std::string name = NoticeMessageFile(n);
     EXPECT_EQ(name.front(), static_cast<char>('0' + i));
     EXPECT_EQ(name.substr(name.size() - 4), ".mqv");
@@ -265,9 +266,9 @@ class DeliveryTest : public MailTest {
   }
   static int32_t CountSent(const std::vector<uint8_t>& framed) {
     EXPECT_EQ(framed.size(), 12u);
-    EXPECT_EQ(Int32At(framed.data(), 0), 8);
-    EXPECT_EQ(Int32At(framed.data(), 4), 6001);
-    return Int32At(framed.data(), 8);
+    EXPECT_EQ(wire::Int32At(framed.data(), 0), 8);
+    EXPECT_EQ(wire::Int32At(framed.data(), 4), 6001);
+    return wire::Int32At(framed.data(), 8);
   }
 };
 
@@ -288,7 +289,7 @@ TEST_F(DeliveryTest, AllMessagesDeliveredInOrderAndRemoved) {
   EXPECT_EQ(CountSent(channel.buffers[0]), 3);
   ASSERT_EQ(channel.files.size(), 3u);
   for (int i = 0; i < 3; ++i) {
-    EXPECT_EQ(channel.files[static_cast<size_t>(i)].substr(mail::kHeaderSize),
+    EXPECT_EQ(channel.files[static_cast<size_t>(i)].substr(wire::mail::kHeaderSize),
               "m" + std::to_string(i));
   }
   EXPECT_TRUE(Notices("127.0.0.2").empty());
@@ -340,7 +341,7 @@ TEST_F(DeliveryTest, NoticesNamingFilesOutsidePop3AreSkippedAndNeverTouched) {
   Deliver(server_, Alice(), channel);
   EXPECT_EQ(CountSent(channel.buffers[0]), 1);  // only what follows is counted
   ASSERT_EQ(channel.files.size(), 1u);
-  EXPECT_EQ(channel.files[0].substr(mail::kHeaderSize), "m0");
+  EXPECT_EQ(channel.files[0].substr(wire::mail::kHeaderSize), "m0");
   EXPECT_EQ(dir_.Read("outside.mqv"), "secret");
   EXPECT_EQ(dir_.Read("POP3/sub/x.mqv"), "nested");
   EXPECT_TRUE(Notices("127.0.0.2").empty());

@@ -24,7 +24,7 @@ namespace {
 using test::FaultFiles;
 
 constexpr double kToday = 45000;
-constexpr int64_t kRecord = kDayRecordSize;
+constexpr int64_t kRecord = wire::kDayRecordSize;
 
 struct Death {
   bool powerCut;
@@ -38,7 +38,7 @@ struct Death {
 const Death kDeaths[] = {
     {false, -1}, {true, -1}, {false, 5}, {false, kRecord / 2}, {true, -1, true}};
 
-std::string Str(ConstDayBytes r) {
+std::string Str(wire::ConstDayBytes r) {
   return std::string(reinterpret_cast<const char*>(r.data()), r.size());
 }
 
@@ -52,7 +52,8 @@ class CrashTest : public test::StoreFixture {
   static std::vector<double> Dates(const std::string& bytes) {
     std::vector<double> dates;
     for (size_t pos = 0; pos + kRecord <= bytes.size(); pos += kRecord) {
-      dates.push_back(LoadField<double>(reinterpret_cast<const uint8_t*>(bytes.data() + pos)));
+      dates.push_back(
+          wire::LoadField<double>(reinterpret_cast<const uint8_t*>(bytes.data() + pos)));
     }
     return dates;
   }
@@ -234,7 +235,8 @@ TEST_F(CrashTest, JournalledBurstKeepsEveryAcknowledgedEdit) {
   group_.Count = 100;
   group_.CountArc = 100;
   std::fill(group_.CopyRequest->begin(), group_.CopyRequest->end(), 0);
-  for (int part = 0; part < 5; ++part) (*group_.CopyRequest)[request::kPartFlagsOffset + part] = 1;
+  for (int part = 0; part < 5; ++part)
+    (*group_.CopyRequest)[wire::request::kPartFlagsOffset + part] = 1;
 
   // Images written per day, in order; index of the last acknowledged one (-1: none, the day
   // as it was).
@@ -261,14 +263,14 @@ TEST_F(CrashTest, JournalledBurstKeepsEveryAcknowledgedEdit) {
     for (int i = 0; i < kEdits; ++i) {
       const double d = kToday + (i * 7) % 13;
       if (i % 2 == 0) {  // most of the record
-        DayRecord incoming = Day(d, "v" + std::to_string(i));
-        SetLine(incoming, day::LineList::Second, 59, "tail v" + std::to_string(i));
+        wire::DayRecord incoming = Day(d, "v" + std::to_string(i));
+        wire::SetLine(incoming, wire::day::LineList::Second, 59, "tail v" + std::to_string(i));
         WriteDayParts(group_, log_, incoming, d);
       } else {  // a few bytes of it
         EditDay(group_, log_, 2, 0, test::Request(d).Text("title " + std::to_string(i)).data());
       }
       // A change that died on the way may still be found (it was never acknowledged).
-      if (DayDate(*group_.WorkRecord) == d) images[d].push_back(Str(*group_.WorkRecord));
+      if (wire::DayDate(*group_.WorkRecord) == d) images[d].push_back(Str(*group_.WorkRecord));
       if (!acked.count(d)) acked[d] = -1;
       if (files.Dead()) return;
       unsynced.emplace_back(d, images[d].size() - 1);
@@ -297,9 +299,9 @@ TEST_F(CrashTest, JournalledBurstKeepsEveryAcknowledgedEdit) {
       bool ok = from < 0 && record == Str(Day(d, ""));  // filled in as a blank day
       for (size_t k = std::max(from, 0); k < written.size() && !ok; ++k) ok = record == written[k];
       ASSERT_TRUE(ok) << what << ": day " << d - kToday << " torn, lost or stale: "
-                      << Title(
-                             DayBytes(reinterpret_cast<uint8_t*>(const_cast<char*>(record.data())),
-                                      kDayRecordSize))
+                      << wire::Title(wire::DayBytes(
+                             reinterpret_cast<uint8_t*>(const_cast<char*>(record.data())),
+                             wire::kDayRecordSize))
                       << " acked " << from << " of " << written.size();
     }
     for (const auto& [d, index] : acked) {

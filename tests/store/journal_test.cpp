@@ -35,10 +35,10 @@ class JournalTest : public test::StoreFixture {
   }
   std::string TitleRead(double date) {
     ReadDays(group_, log_, 1, date);
-    return std::string(Title(DayBytes(group_.Week->Day(0), kDayRecordSize)));
+    return std::string(wire::Title(wire::DayBytes(group_.Week->Day(0), wire::kDayRecordSize)));
   }
   std::string TitleOnDisk(int64_t index) {
-    return std::string(Title(ReadRecord(group_.FileName, index)));
+    return std::string(wire::Title(ReadRecord(group_.FileName, index)));
   }
 };
 
@@ -94,9 +94,9 @@ TEST_F(JournalTest, RestartWritesBothFilesInSequence) {
   auto entry = [&](uint64_t sequence, const std::string& title) {
     JournalEntry e;
     e.sequence = sequence;
-    e.offset = 2 * static_cast<int64_t>(kDayRecordSize);
+    e.offset = 2 * static_cast<int64_t>(wire::kDayRecordSize);
     e.date = kToday + 2;
-    const DayRecord record = Day(kToday + 2, title);
+    const wire::DayRecord record = Day(kToday + 2, title);
     e.bytes.assign(record.begin(), record.end());
     const std::vector<uint8_t> stored = EncodeJournalEntry(e);
     return std::string(stored.begin(), stored.end());
