@@ -63,15 +63,5 @@ TEST(ShortString, CopyWithinOneBufferHandlesOverlappingAndIdenticalFields) {
   EXPECT_EQ(ReadShortString(bytes, {2, 8}), "abcdefgh");
 }
 
-TEST(ScalarField, LittleEndianAndUnaligned) {
-  uint8_t bytes[11] = {};
-  StoreField<int32_t>(bytes + 1, 0x01020304);
-  EXPECT_EQ(bytes[1], 0x04);
-  EXPECT_EQ(bytes[4], 0x01);
-  StoreField(bytes + 3, 45123.5);
-  EXPECT_EQ(LoadField<double>(bytes + 3), 45123.5);
-  EXPECT_EQ(bytes[1], 0x04) << "a later field does not disturb an earlier one";
-}
-
 }  // namespace
 }  // namespace qv::wire
