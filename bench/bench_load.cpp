@@ -48,7 +48,7 @@ namespace {
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 using qv::client::Bytes;
-namespace pkg = qv::service;
+namespace pkg = qv::wire;
 
 constexpr int kDaysEdited = 30;
 
@@ -70,15 +70,15 @@ constexpr int kPastDaysOfData = 35;
 // 400 consecutive days with a title and three slots each, in the datafile format.
 void WriteDaysOfData(const std::string& path) {
   std::string bytes;
-  qv::store::DayRecord day{};
+  qv::wire::DayRecord day{};
   const double first = qv::platform::Today() - kPastDaysOfData;
   for (int d = 0; d < kDaysOfData; ++d) {
     qv::store::BuildBlankRecord(day, 9, 20, 0);
-    qv::store::SetDayDate(day, first + d);
-    qv::store::SetTitle(day, "Day " + std::to_string(d) + " of the plan");
-    qv::store::SetSlotText(day, 0, "Standup");
-    qv::store::SetSlotText(day, 4, "Review of item " + std::to_string(d));
-    qv::store::SetSlotText(day, 9, "Call");
+    qv::wire::SetDayDate(day, first + d);
+    qv::wire::SetTitle(day, "Day " + std::to_string(d) + " of the plan");
+    qv::wire::SetSlotText(day, 0, "Standup");
+    qv::wire::SetSlotText(day, 4, "Review of item " + std::to_string(d));
+    qv::wire::SetSlotText(day, 9, "Call");
     bytes.append(reinterpret_cast<const char*>(day.data()), day.size());
   }
   qv::test::WriteFile(path, bytes);
@@ -137,9 +137,9 @@ Bytes EditRequest(int user, int sequence, double day) {
   pkg::SetDoubleAt(p.data(), pkg::request::kDateOffset, day);
   // The tag that the forwarded copy brings back (a slot id the store ignores: flag 0).
   pkg::SetInt32At(p.data(), pkg::request::kSlotIdOffset, (user << 24) | sequence);
-  qv::store::WriteShortString(p.data(), pkg::request::kSlotTime, "10.00");
-  qv::store::WriteShortString(p.data(), pkg::request::kText,
-                              "edit " + std::to_string(user) + "/" + std::to_string(sequence));
+  qv::wire::WriteShortString(p.data(), pkg::request::kSlotTime, "10.00");
+  qv::wire::WriteShortString(p.data(), pkg::request::kText,
+                             "edit " + std::to_string(user) + "/" + std::to_string(sequence));
   return p;
 }
 
@@ -147,7 +147,7 @@ Bytes WeekRequest(double day) {
   Bytes p(pkg::request::kSize, 0);
   pkg::SetCodes(p.data(), pkg::code::kRequest, pkg::subcode::kDays);
   pkg::SetDoubleAt(p.data(), pkg::request::kDateOffset, day);
-  qv::store::StoreField<uint16_t>(p.data() + pkg::request::kDaysOffset, 7);
+  qv::wire::StoreField<uint16_t>(p.data() + pkg::request::kDaysOffset, 7);
   return p;
 }
 

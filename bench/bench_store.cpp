@@ -53,11 +53,11 @@ class BenchGroup {
   // Writes one record per date (with some content) and indexes the file.
   void WriteDays(const std::vector<double>& dates) {
     std::ofstream out(group.FileName, std::ios::binary | std::ios::trunc);
-    DayRecord day = *group.BlankRecord;
+    wire::DayRecord day = *group.BlankRecord;
     for (double date : dates) {
-      SetDayDate(day, date);
-      SetTitle(day, "Day title");
-      SetSlotText(day, 4, "Meeting with the whole group");
+      wire::SetDayDate(day, date);
+      wire::SetTitle(day, "Day title");
+      wire::SetSlotText(day, 4, "Meeting with the whole group");
       out.write(reinterpret_cast<const char*>(day.data()), day.size());
     }
     if (!out) throw std::runtime_error("cannot write the datafile");
@@ -81,7 +81,7 @@ class BenchGroup {
   }
 
   GroupDatafile group;
-  RequestPackage notice{};  // the group's change notice
+  wire::RequestPackage notice{};  // the group's change notice
   Catalogue catalogue;
   std::recursive_mutex sessionLock;
   Log log{catalogue, sessionLock};
@@ -90,10 +90,10 @@ class BenchGroup {
   std::filesystem::path dir_;
 };
 
-RequestPackage TitleRequest(double date, const char* title = "Edited title") {
-  RequestPackage request{};
-  StoreField(request.data() + request::kDateOffset, date);
-  WriteShortString(request.data(), request::kText, title);
+wire::RequestPackage TitleRequest(double date, const char* title = "Edited title") {
+  wire::RequestPackage request{};
+  wire::StoreField(request.data() + wire::request::kDateOffset, date);
+  wire::WriteShortString(request.data(), wire::request::kText, title);
   return request;
 }
 
@@ -106,10 +106,10 @@ void BM_EditDayTitle(benchmark::State& state) {
   bench.WriteFullYears();
   const double date = kFirstDay + static_cast<double>(state.range(0));
   // Two titles in turn: an edit that changes nothing writes nothing.
-  const RequestPackage requests[] = {TitleRequest(date), TitleRequest(date, "Other title")};
+  const wire::RequestPackage requests[] = {TitleRequest(date), TitleRequest(date, "Other title")};
   size_t i = 0;
   for (auto _ : state) {
-    benchmark::DoNotOptimize(EditDay(bench.group, bench.log, kEditTitle, 0,
+    benchmark::DoNotOptimize(EditDay(bench.group, bench.log, wire::code::kEditTitle, 0,
                                      requests[i++ % 2].data(), bench.notice.data()));
   }
   CheckQuietLog(state, bench.log);
@@ -128,10 +128,10 @@ void BM_EditDayJournal(benchmark::State& state) {
         std::make_shared<DayJournal>(RealFiles(), JournalName(bench.group.FileName));
   }
   const double date = kFirstDay + kDays / 2;
-  const RequestPackage requests[] = {TitleRequest(date), TitleRequest(date, "Other title")};
+  const wire::RequestPackage requests[] = {TitleRequest(date), TitleRequest(date, "Other title")};
   size_t i = 0;
   for (auto _ : state) {
-    benchmark::DoNotOptimize(EditDay(bench.group, bench.log, kEditTitle, 0,
+    benchmark::DoNotOptimize(EditDay(bench.group, bench.log, wire::code::kEditTitle, 0,
                                      requests[i++ % 2].data(), bench.notice.data()));
     if (mode == 2 || (mode == 1 && i % 16 == 0)) {
       bench.group.Journal->Sync();
@@ -162,11 +162,11 @@ BENCHMARK(BM_ReadDays7);
 void BM_CopyDay(benchmark::State& state) {
   BenchGroup bench;
   bench.WriteFullYears();
-  RequestPackage copyRequest{};
+  wire::RequestPackage copyRequest{};
   uint8_t* copy = copyRequest.data();
-  StoreField(copy + request::kDateOffset, kFirstDay + kDays / 2 + 1);
-  StoreField(copy + request::kSourceDateOffset, kFirstDay + kDays / 2);
-  std::fill_n(copy + request::kPartFlagsOffset, request::kPartFlagCount, uint8_t{1});
+  wire::StoreField(copy + wire::request::kDateOffset, kFirstDay + kDays / 2 + 1);
+  wire::StoreField(copy + wire::request::kSourceDateOffset, kFirstDay + kDays / 2);
+  std::fill_n(copy + wire::request::kPartFlagsOffset, wire::request::kPartFlagCount, uint8_t{1});
   for (auto _ : state) benchmark::DoNotOptimize(CopyDay(bench.group, bench.log, copy));
   CheckQuietLog(state, bench.log);
 }
@@ -178,10 +178,10 @@ void BM_InsertBeforeFirst(benchmark::State& state) {
   bench.WriteFullYears();
   bench.group.MayInsertFirst = true;
   const std::string saved = bench.SavedCopy();
-  const RequestPackage request = TitleRequest(kFirstDay - 1);
+  const wire::RequestPackage request = TitleRequest(kFirstDay - 1);
   for (auto _ : state) {
-    benchmark::DoNotOptimize(
-        EditDay(bench.group, bench.log, kEditTitle, 0, request.data(), bench.notice.data()));
+    benchmark::DoNotOptimize(EditDay(bench.group, bench.log, wire::code::kEditTitle, 0,
+                                     request.data(), bench.notice.data()));
     state.PauseTiming();
     bench.Restore(saved);
     state.ResumeTiming();
@@ -199,8 +199,8 @@ BENCHMARK(BM_InsertBeforeFirst)->Unit(benchmark::kMillisecond);
 void BM_InsertNearEnd(benchmark::State& state) {
   constexpr int kSpread = 64;
   BenchGroup bench;
-  const int64_t records = state.range(0) * 1000 * 1000 / kDayRecordSize;
-  const double first = DayKey(platform::Today()) - static_cast<double>(records);
+  const int64_t records = state.range(0) * 1000 * 1000 / wire::kDayRecordSize;
+  const double first = wire::DayKey(platform::Today()) - static_cast<double>(records);
   std::vector<double> dates;
   for (int64_t i = 0; i < records - kSpread; ++i) dates.push_back(first + static_cast<double>(i));
   const double spreadFrom = first + static_cast<double>(records);
@@ -229,10 +229,10 @@ void BM_InsertNearEnd(benchmark::State& state) {
   double readTotal = 0, readMax = 0, inPlaceTotal = 0, insertMax = 0;
   int i = 0;
   for (auto _ : state) {
-    const RequestPackage request = TitleRequest(spreadFrom + 2 * (i++ % kSpread) + 1);
+    const wire::RequestPackage request = TitleRequest(spreadFrom + 2 * (i++ % kSpread) + 1);
     const auto start = Clock::now();
-    const StoreOutcome outcome =
-        EditDay(bench.group, bench.log, kEditTitle, 0, request.data(), bench.notice.data());
+    const StoreOutcome outcome = EditDay(bench.group, bench.log, wire::code::kEditTitle, 0,
+                                         request.data(), bench.notice.data());
     uint64_t ticket = 0;
     if (commit && outcome.status == ChangeStatus::Journalled) {
       ticket = commit->Note(bench.group.Journal);
@@ -295,7 +295,7 @@ void BM_OpenGroupDatafile100Gaps(benchmark::State& state) {
     OpenGroupDatafile(bench.group, bench.log, today);
     state.PauseTiming();
     if (std::filesystem::file_size(bench.group.FileName) !=
-        static_cast<uintmax_t>(kDays) * kDayRecordSize) {
+        static_cast<uintmax_t>(kDays) * wire::kDayRecordSize) {
       state.SkipWithError("the gaps were not filled");
     }
     bench.Restore(saved);

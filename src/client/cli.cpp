@@ -25,7 +25,7 @@ namespace {
 
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
-namespace pkg = qv::service;
+namespace pkg = qv::wire;
 
 constexpr const char* kUsage =
     "usage: quorvane-client [options] COMMAND [ARGS]\n"
@@ -57,9 +57,9 @@ constexpr const char* kUsage =
 
 // The client's own use of the mail header's free bytes (544, 512 bytes the server does not
 // read): the name of the file sent, so that the recipient saves it under that name.
-constexpr store::ShortStringField kMailFileName{544, 255};
+constexpr wire::ShortStringField kMailFileName{544, 255};
 static_assert(kMailFileName.offset ==
-              qv::service::mail::kSender.offset + qv::service::mail::kSender.Size());
+              qv::wire::mail::kSender.offset + qv::wire::mail::kSender.Size());
 
 struct Options {
   ClientOptions connection;
@@ -76,7 +76,7 @@ double F64(const Bytes& b, size_t offset) {
 }
 std::string Str(const Bytes& b, pkg::ShortStringField field) {
   if (b.size() < field.offset + field.Size()) return {};
-  return std::string(store::ReadShortString(b.data(), field));
+  return std::string(wire::ReadShortString(b.data(), field));
 }
 
 bool ParseInt(const std::string& text, int& value) {
@@ -194,21 +194,21 @@ std::string DescribeStatusSlot(const uint8_t* slot) {
 }
 
 void PrintDay(std::ostream& out, const uint8_t* record) {
-  const store::ConstDayBytes day(record, store::kDayRecordSize);
-  out << FormatDate(store::DayDate(day)) << "  " << store::Title(day) << "\n";
-  for (int slot = 0; slot < store::day::kSlotCount; ++slot) {
-    const std::string_view text = store::SlotText(day, slot);
-    const int32_t id = store::SlotId(day, slot);
+  const wire::ConstDayBytes day(record, wire::kDayRecordSize);
+  out << FormatDate(wire::DayDate(day)) << "  " << wire::Title(day) << "\n";
+  for (int slot = 0; slot < wire::day::kSlotCount; ++slot) {
+    const std::string_view text = wire::SlotText(day, slot);
+    const int32_t id = wire::SlotId(day, slot);
     if (text.empty() && id == 0) continue;
-    out << "  slot " << slot << " " << store::SlotTime(day, slot) << "  " << text;
+    out << "  slot " << slot << " " << wire::SlotTime(day, slot) << "  " << text;
     if (id != 0) out << "  [id " << id << "]";
     out << "\n";
   }
-  for (const auto list : {store::day::LineList::First, store::day::LineList::Second}) {
-    for (int line = 0; line < store::day::kLineCount; ++line) {
-      const std::string_view text = store::Line(day, list, line);
+  for (const auto list : {wire::day::LineList::First, wire::day::LineList::Second}) {
+    for (int line = 0; line < wire::day::kLineCount; ++line) {
+      const std::string_view text = wire::Line(day, list, line);
       if (text.empty()) continue;
-      out << "  list " << (list == store::day::LineList::First ? 1 : 2) << " line " << line << "  "
+      out << "  list " << (list == wire::day::LineList::First ? 1 : 2) << " line " << line << "  "
           << text << "\n";
     }
   }
@@ -267,9 +267,9 @@ int CheckCommand(const std::vector<std::string>& args, const Codec& codec, std::
     if (!codec.ToOffice(args[2], pkg::request::kText.capacity, "the title", err)) return kExitUsage;
   } else if (command == "set-slot") {
     if (BadDate(args[1], err)) return kExitUsage;
-    if (!ParseInt(args[2], number) || number < 0 || number >= store::day::kSlotCount) {
+    if (!ParseInt(args[2], number) || number < 0 || number >= wire::day::kSlotCount) {
       err << "quorvane-client: set-slot: SLOT " << args[2] << " is not a number from 0 to "
-          << store::day::kSlotCount - 1 << "\n";
+          << wire::day::kSlotCount - 1 << "\n";
       return kExitUsage;
     }
     if (!codec.ToOffice(args[3], pkg::request::kSlotTime.capacity, "the slot time", err) ||
@@ -335,17 +335,17 @@ int Read(Session& session, const std::vector<std::string>& args, std::ostream& o
   if (args.size() == 3) ParseInt(args[2], days);
   Bytes request = Request(pkg::code::kRequest, pkg::subcode::kDays);
   pkg::SetDoubleAt(request.data(), pkg::request::kDateOffset, date);
-  store::StoreField<uint16_t>(request.data() + pkg::request::kDaysOffset,
-                              static_cast<uint16_t>(days));
+  wire::StoreField<uint16_t>(request.data() + pkg::request::kDaysOffset,
+                             static_cast<uint16_t>(days));
   if (!session.Send(request)) return kExitConnection;
   const auto reply = session.WaitFor([](const Bytes& b) {
     return I32(b, 0) == pkg::code::kReply && I32(b, 4) == pkg::subcode::kDaysReply;
   });
   if (!reply) return NoAnswer(err, "the days request");
-  const size_t count = (reply->size() - pkg::days_reply::kHeaderSize) / store::kDayRecordSize;
+  const size_t count = (reply->size() - pkg::days_reply::kHeaderSize) / wire::kDayRecordSize;
   std::ostringstream office;
   for (size_t i = 0; i < count; ++i) {
-    PrintDay(office, reply->data() + pkg::days_reply::kHeaderSize + i * store::kDayRecordSize);
+    PrintDay(office, reply->data() + pkg::days_reply::kHeaderSize + i * wire::kDayRecordSize);
   }
   out << codec.ToTerminal(office.str());
   return kExitOk;
@@ -359,7 +359,7 @@ int SetTitle(Session& session, const std::vector<std::string>& args, std::ostrea
   if (!title) return kExitUsage;
   Bytes request = Request(2, 0);
   pkg::SetDoubleAt(request.data(), pkg::request::kDateOffset, date);
-  store::WriteShortString(request.data(), pkg::request::kText, *title);
+  wire::WriteShortString(request.data(), pkg::request::kText, *title);
   return EditReply(session, out, err, request, "the title of " + args[1], codec);
 }
 
@@ -374,8 +374,8 @@ int SetSlot(Session& session, const std::vector<std::string>& args, std::ostream
   if (!time || !text) return kExitUsage;
   Bytes request = Request(4, slot);
   pkg::SetDoubleAt(request.data(), pkg::request::kDateOffset, date);
-  store::WriteShortString(request.data(), pkg::request::kSlotTime, *time);
-  store::WriteShortString(request.data(), pkg::request::kText, *text);
+  wire::WriteShortString(request.data(), pkg::request::kSlotTime, *time);
+  wire::WriteShortString(request.data(), pkg::request::kText, *text);
   return EditReply(session, out, err, request, "slot " + args[2] + " of " + args[1], codec);
 }
 
@@ -419,16 +419,16 @@ int Mail(Session& session, const std::vector<std::string>& args, std::ostream& o
   Bytes package(pkg::mail::kHeaderSize, 0);
   pkg::SetInt32At(package.data(), 0, pkg::code::kMail);
   if (to->size() <= pkg::mail::kAddress.capacity) {
-    store::WriteShortString(package.data(), pkg::mail::kAddress, *to);
+    wire::WriteShortString(package.data(), pkg::mail::kAddress, *to);
   } else {
-    store::WriteShortString(package.data(), pkg::mail::kAddress, pkg::mail::kLongAddressMarker);
+    wire::WriteShortString(package.data(), pkg::mail::kAddress, pkg::mail::kLongAddressMarker);
     uint8_t length[4];
     pkg::SetInt32At(length, 0, static_cast<int32_t>(to->size()));
     package.insert(package.end(), length, length + 4);
     package.insert(package.end(), to->begin(), to->end());
   }
-  store::WriteShortString(package.data(), pkg::mail::kSender, Str(*hello, pkg::hello::kUserName));
-  store::WriteShortString(package.data(), kMailFileName, *officeName);
+  wire::WriteShortString(package.data(), pkg::mail::kSender, Str(*hello, pkg::hello::kUserName));
+  wire::WriteShortString(package.data(), kMailFileName, *officeName);
   package.insert(package.end(), body.begin(), body.end());
   if (!session.Send(package)) return kExitConnection;
   // Answered in order: once this hello comes back the mail has been handled.
@@ -577,7 +577,7 @@ std::string DescribePackage(const Bytes& b) {
       case pkg::subcode::kWeekReply:
         s << (sub == pkg::subcode::kWeekReply ? "week after a copy" : "days") << " from " << date
           << ": "
-          << (b.size() - std::min(b.size(), pkg::days_reply::kHeaderSize)) / store::kDayRecordSize
+          << (b.size() - std::min(b.size(), pkg::days_reply::kHeaderSize)) / wire::kDayRecordSize
           << " day(s)";
         return s.str();
       case pkg::subcode::kSlotIdReply:
@@ -606,8 +606,9 @@ std::string DescribePackage(const Bytes& b) {
       return s.str();
     case pkg::code::kMark:
       s << "mark " << F64(b, pkg::request::kMarkOffset) << " on " << date
-        << (b.size() > pkg::request::kFlagOffset && b[pkg::request::kFlagOffset] ? " set"
-                                                                                 : " cleared");
+        << (b.size() > pkg::request::kMarkFlagOffset && b[pkg::request::kMarkFlagOffset]
+                ? " set"
+                : " cleared");
       return s.str();
     case pkg::code::kPoll:
       return "poll";

@@ -13,7 +13,7 @@ void Flush(Server& server, TMyDBUser& group) {
     store::FlushJournal(group);
   } catch (const std::exception&) {
     // The changes stay in the journal, which the next start writes onto the datafile.
-    server.log.WriteMsg(MsgId::FileWriteError, group.FileName);
+    server.log.WriteMsg(wire::MsgId::FileWriteError, group.FileName);
   }
 }
 

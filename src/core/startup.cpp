@@ -9,9 +9,9 @@
 #include "net/socket_window.h"
 #include "net/spool_files.h"
 #include "platform/files.h"
+#include "platform/text_utils.h"
 #include "store/datafile.h"
 #include "store/durable_start.h"
-#include "store/text_utils.h"
 #include "wire/packages.h"
 #include "wire/short_string.h"
 
@@ -97,7 +97,7 @@ void BuildUsers(Server& server, TMyDBUser& group, int32_t groupIndex,
     user.Connected = false;
     std::string host, name;
     SplitUserEntry(section.Value("User_" + std::to_string(j + 1)), host, name);
-    const std::string hostName = store::LowerCase(host);
+    const std::string hostName = platform::LowerCase(host);
     user.ReconnectCount = 0;
     user.Connection.Remaining = 0;
     user.LastSendTick = 0;
@@ -131,12 +131,12 @@ void PrepareLayoutAndDatafile(Server& server, TMyDBUser& group, bool checkOnly) 
       if (!checkOnly)
         store::PrepareDurableGroupDatafile(group, server.log, server.settings.SyncWrites);
     } catch (...) {
-      server.log.WriteMsg(MsgId::IndexOrCorrectionError, group.Alias);
+      server.log.WriteMsg(wire::MsgId::IndexOrCorrectionError, group.Alias);
     }
   } else {
     group.NoDatafile = true;
   }
-  if (server.totalUsers == 0) server.log.WriteMsg(MsgId::UserListEmpty);
+  if (server.totalUsers == 0) server.log.WriteMsg(wire::MsgId::UserListEmpty);
 }
 
 void ReadGroups(Server& server, const config::IniStore& ini, bool checkOnly) {
@@ -155,14 +155,14 @@ void ReadGroups(Server& server, const config::IniStore& ini, bool checkOnly) {
     } catch (const platform::FileError&) {
       throw;  // the file itself failed: a settings error for the whole start-up
     } catch (...) {
-      server.log.WriteMsg(MsgId::IncorrectDatabaseParameters, group.Alias);
+      server.log.WriteMsg(wire::MsgId::IncorrectDatabaseParameters, group.Alias);
       server.initOk = false;
     }
     BuildUsers(server, group, i, section, checkOnly);
     try {
       PrepareLayoutAndDatafile(server, group, checkOnly);
     } catch (...) {
-      server.log.WriteMsg(MsgId::IncorrectGroupTime, group.Alias);
+      server.log.WriteMsg(wire::MsgId::IncorrectGroupTime, group.Alias);
       server.initOk = false;
     }
   }
@@ -184,10 +184,10 @@ void SplitUserEntry(const std::string& value, std::string& host, std::string& na
 int32_t AppendStatusSlot(std::vector<uint8_t>& table, const std::string& userName,
                          const std::string& hostName) {
   const auto pos = static_cast<int32_t>(table.size());
-  table.resize(table.size() + service::status_slot::kSize, 0);
+  table.resize(table.size() + wire::status_slot::kSize, 0);
   uint8_t* slot = table.data() + pos;
-  store::WriteShortString(slot, service::status_slot::kUserName, userName);
-  store::WriteShortString(slot, service::status_slot::kHostName, hostName);
+  wire::WriteShortString(slot, wire::status_slot::kUserName, userName);
+  wire::WriteShortString(slot, wire::status_slot::kHostName, hostName);
   return pos;
 }
 
@@ -201,7 +201,7 @@ bool CheckUserUnique(Server& server, const std::string& userName, const std::str
       if (user.UserName == userName || user.HostName == hostName) unique = false;
     }
   }
-  if (!unique) server.log.WriteMsg(MsgId::UserOrHostExists, userName + " (" + hostName + ")");
+  if (!unique) server.log.WriteMsg(wire::MsgId::UserOrHostExists, userName + " (" + hostName + ")");
   return unique;
 }
 
@@ -224,7 +224,7 @@ bool RunStartup(Server& server, const StartupOptions& options) {
       if (charset == config::kCharsetRussian) {
         server.log.Write(RussianTable()[1]);
       } else {
-        server.log.WriteMsg(MsgId::CreatedServerIni);
+        server.log.WriteMsg(wire::MsgId::CreatedServerIni);
       }
     }
     try {
@@ -244,17 +244,18 @@ bool RunStartup(Server& server, const StartupOptions& options) {
     if (!options.checkOnly) server.log.SetDebug(server.settings.Debug, server.DebugLogPath());
     server.catalogue.Select(server.settings.Language == 1 ? Language::Russian : Language::English);
     if (server.settings.Debug) server.log.Write("\r\n--DEBUG--");
-    server.log.WriteMsg(MsgId::Start);
-    server.front.SetSettingsCaption(server.catalogue[MsgId::SettingsCaption]);
-    server.front.SetConnectionsCaption(server.catalogue[MsgId::ConnectionsCaption] + "0");
+    server.log.WriteMsg(wire::MsgId::Start);
+    server.front.SetSettingsCaption(server.catalogue[wire::MsgId::SettingsCaption]);
+    server.front.SetConnectionsCaption(server.catalogue[wire::MsgId::ConnectionsCaption] + "0");
     ReadNetwork(server, ini);
     ReadGroups(server, ini, options.checkOnly);
-    server.log.WriteMsg(server.initOk ? MsgId::InitializationOk : MsgId::InitializationWithErrors);
+    server.log.WriteMsg(server.initOk ? wire::MsgId::InitializationOk
+                                      : wire::MsgId::InitializationWithErrors);
     return server.initOk;
   } catch (const StartupAbandoned&) {
     throw;  // the program stops: no default file, no settings error
   } catch (...) {
-    server.log.WriteMsg(MsgId::InitializationSettingsError);
+    server.log.WriteMsg(wire::MsgId::InitializationSettingsError);
     return false;
   }
 }

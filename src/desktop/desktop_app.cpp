@@ -74,7 +74,7 @@ void DesktopApp::Run() {
 
 void DesktopApp::SetUpTray() {
   Server& server = process_.server();
-  window_.Show1().setText(FromAnsi(server.catalogue[MsgId::ShowButton]));
+  window_.Show1().setText(FromAnsi(server.catalogue[wire::MsgId::ShowButton]));
   if (TmyAppExt::TrayAvailable()) {
     CreateTray();
     return;

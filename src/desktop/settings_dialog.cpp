@@ -96,12 +96,12 @@ TFormSerSet::TFormSerSet(std::string iniPath, const Catalogue& texts, DialogServ
       QSize(static_cast<int>(kClientWidth * scale), static_cast<int>(kClientHeight * scale))));
   if (!loaded) {
     QTimer::singleShot(0, this, [this] {
-      services_.Error(this, Msg(MsgId::ErrorCaption), Msg(MsgId::IniLoadError));
+      services_.Error(this, Msg(wire::MsgId::ErrorCaption), Msg(wire::MsgId::IniLoadError));
     });
   }
 }
 
-QString TFormSerSet::Msg(MsgId id) const {
+QString TFormSerSet::Msg(wire::MsgId id) const {
   return FromAnsi(texts_[id]);
 }
 
@@ -293,29 +293,30 @@ QGroupBox* TFormSerSet::BuildNetworkBox() {
 }
 
 void TFormSerSet::SetCaptions() {
-  groupsBox_->setTitle(Msg(MsgId::GroupsBox));
-  datafileLabel_->setText(Msg(MsgId::DatafileLabel));
-  browseButton_->setText(Msg(MsgId::BrowseButton));
-  countLabel_->setText(Msg(MsgId::TotalRecords));
-  countArcLabel_->setText(Msg(MsgId::TotalArchiveRecords));
-  timeBeginLabel_->setText(Msg(MsgId::StartingTime));
-  timeEndLabel_->setText(Msg(MsgId::FinishingTime));
-  stepLabel_->setText(Msg(MsgId::StepLabel));
-  stepList_->addItems({QStringLiteral("1 ") + Msg(MsgId::Hour),
-                       QStringLiteral("2 ") + Msg(MsgId::Hours),
-                       QStringLiteral("3 ") + Msg(MsgId::Hours)});
-  archiveLinkBox_->setText(Msg(MsgId::AutoArchive));
-  structureButton_->setText(Msg(MsgId::StructureButton));
-  usersLabel_->setText(Msg(MsgId::UsersInGroup));
-  userNameLabel_->setText(Msg(MsgId::UserNameHeader));
-  hostLabel_->setText(Msg(MsgId::HostNameHeader));
-  usersGrid_->setHorizontalHeaderLabels({Msg(MsgId::UserNameHeader), Msg(MsgId::HostNameHeader)});
-  languageBox_->setTitle(Msg(MsgId::LanguageBox));
-  languageList_->addItems({Msg(MsgId::English), Msg(MsgId::Russian)});
-  networkBox_->setTitle(Msg(MsgId::NetworkBox));
-  portLabel_->setText(Msg(MsgId::PortLabel));
-  directSendBox_->setText(Msg(MsgId::DirectSending));
-  noDelayBox_->setText(Msg(MsgId::TcpNoDelay));
+  groupsBox_->setTitle(Msg(wire::MsgId::GroupsBox));
+  datafileLabel_->setText(Msg(wire::MsgId::DatafileLabel));
+  browseButton_->setText(Msg(wire::MsgId::BrowseButton));
+  countLabel_->setText(Msg(wire::MsgId::TotalRecords));
+  countArcLabel_->setText(Msg(wire::MsgId::TotalArchiveRecords));
+  timeBeginLabel_->setText(Msg(wire::MsgId::StartingTime));
+  timeEndLabel_->setText(Msg(wire::MsgId::FinishingTime));
+  stepLabel_->setText(Msg(wire::MsgId::StepLabel));
+  stepList_->addItems({QStringLiteral("1 ") + Msg(wire::MsgId::Hour),
+                       QStringLiteral("2 ") + Msg(wire::MsgId::Hours),
+                       QStringLiteral("3 ") + Msg(wire::MsgId::Hours)});
+  archiveLinkBox_->setText(Msg(wire::MsgId::AutoArchive));
+  structureButton_->setText(Msg(wire::MsgId::StructureButton));
+  usersLabel_->setText(Msg(wire::MsgId::UsersInGroup));
+  userNameLabel_->setText(Msg(wire::MsgId::UserNameHeader));
+  hostLabel_->setText(Msg(wire::MsgId::HostNameHeader));
+  usersGrid_->setHorizontalHeaderLabels(
+      {Msg(wire::MsgId::UserNameHeader), Msg(wire::MsgId::HostNameHeader)});
+  languageBox_->setTitle(Msg(wire::MsgId::LanguageBox));
+  languageList_->addItems({Msg(wire::MsgId::English), Msg(wire::MsgId::Russian)});
+  networkBox_->setTitle(Msg(wire::MsgId::NetworkBox));
+  portLabel_->setText(Msg(wire::MsgId::PortLabel));
+  directSendBox_->setText(Msg(wire::MsgId::DirectSending));
+  noDelayBox_->setText(Msg(wire::MsgId::TcpNoDelay));
   feedPortLabel_->setText(UiText(texts_, DesktopText::FeedPortLabel));
   feedAddressLabel_->setText(UiText(texts_, DesktopText::FeedAddressLabel));
   feedPortEdit_->setPlaceholderText(UiText(texts_, DesktopText::FeedPortOff));
@@ -479,10 +480,10 @@ void TFormSerSet::AddUser() {
   SetTextIfDifferent(*hostEdit_, FromAnsi(host));
   switch (result) {
     case config::AddUserResult::DuplicateUserName:
-      services_.Warn(this, Msg(MsgId::WarningCaption), Msg(MsgId::UserExists));
+      services_.Warn(this, Msg(wire::MsgId::WarningCaption), Msg(wire::MsgId::UserExists));
       break;
     case config::AddUserResult::DuplicateHost:
-      services_.Warn(this, Msg(MsgId::WarningCaption), Msg(MsgId::AddressExists));
+      services_.Warn(this, Msg(wire::MsgId::WarningCaption), Msg(wire::MsgId::AddressExists));
       break;
     case config::AddUserResult::Added:
       ShowGrid();
@@ -505,14 +506,14 @@ void TFormSerSet::ChooseDatafile() {
   if (chosen.isEmpty()) return;
   const std::string name = config::SettingsModel::WithDatafileExtension(ToPath(chosen));
   if (config::SettingsModel::IsReservedDatafileName(name)) {
-    services_.Error(this, Msg(MsgId::ErrorCaption),
+    services_.Error(this, Msg(wire::MsgId::ErrorCaption),
                     UiText(texts_, DesktopText::ReservedDatafileName).arg(FromPath(name)));
     return;
   }
   try {
     model_.ChooseDatafile(ToPath(chosen));
   } catch (const std::exception& e) {
-    services_.Error(this, Msg(MsgId::ErrorCaption), QString::fromLocal8Bit(e.what()));
+    services_.Error(this, Msg(wire::MsgId::ErrorCaption), QString::fromLocal8Bit(e.what()));
   }
   ShowModel();
 }
@@ -522,7 +523,7 @@ void TFormSerSet::OpenStructure() {
   if (path.empty() || !platform::FileExists(path)) return;
   const std::optional<int32_t> maxArchive = model_.StructureMaxArchive();
   if (!maxArchive) {
-    services_.Error(this, Msg(MsgId::ErrorCaption),
+    services_.Error(this, Msg(wire::MsgId::ErrorCaption),
                     UiText(texts_, DesktopText::InvalidArchiveSize));
     return;
   }
@@ -530,7 +531,7 @@ void TFormSerSet::OpenStructure() {
   browser.SetBeforeRewrite(beforeRestructure_);
   browser.SetLog(log_);
   if (!browser.Ready()) {
-    services_.Error(this, Msg(MsgId::ErrorCaption), browser.SetupError());
+    services_.Error(this, Msg(wire::MsgId::ErrorCaption), browser.SetupError());
     return;
   }
   services_.RunModal(browser);
@@ -618,7 +619,7 @@ void TFormSerSet::ShowProblem(const config::SettingsCheck& check) {
 void TFormSerSet::closeEvent(QCloseEvent* event) {
   model_.KeepGrid();
   if (!dropEdits_ && model_.ShouldAskToSave() &&
-      services_.AskYesNo(this, Msg(MsgId::WarningCaption), Msg(MsgId::SaveChanges))) {
+      services_.AskYesNo(this, Msg(wire::MsgId::WarningCaption), Msg(wire::MsgId::SaveChanges))) {
     // What the next start would refuse is not saved: the dialog stays open to correct it.
     const config::SettingsCheck check = model_.CheckBeforeSave();
     if (!check.Ok() && !dropEdits_) {
@@ -628,9 +629,9 @@ void TFormSerSet::closeEvent(QCloseEvent* event) {
     }
     try {
       model_.Save();
-      services_.Warn(this, Msg(MsgId::WarningCaption), Msg(MsgId::ChangesAfterRestart));
+      services_.Warn(this, Msg(wire::MsgId::WarningCaption), Msg(wire::MsgId::ChangesAfterRestart));
     } catch (const std::exception& e) {
-      services_.Error(this, Msg(MsgId::ErrorCaption), QString::fromLocal8Bit(e.what()));
+      services_.Error(this, Msg(wire::MsgId::ErrorCaption), QString::fromLocal8Bit(e.what()));
     }
   }
   event->accept();

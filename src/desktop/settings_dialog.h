@@ -64,7 +64,7 @@ class TFormSerSet final : public QDialog {
   void AddUser();
   void ChooseDatafile();
   void OpenStructure();
-  QString Msg(MsgId id) const;
+  QString Msg(wire::MsgId id) const;
   QString Port2Text() const;
   QString ProblemText(const config::SettingsCheck& check) const;
   void ShowProblem(const config::SettingsCheck& check);

@@ -71,21 +71,21 @@ TFormBrowser::TFormBrowser(std::string datafilePath, int32_t maxArchive, const C
   label4_ = picker("Label4", kTrackLeft);
   label5_ = picker("Label5", kTrackLeft + kTrackWidth - 120);
 
-  checkBox1_ = new QCheckBox(FromAnsi(texts_[MsgId::CreateCopy]), this);
+  checkBox1_ = new QCheckBox(FromAnsi(texts_[wire::MsgId::CreateCopy]), this);
   checkBox1_->setObjectName(QStringLiteral("CheckBox1"));
   checkBox1_->setGeometry(kTrackLeft, 166, 200, 22);
   checkBox1_->setChecked(true);
-  button1_ = new QPushButton(FromAnsi(texts_[MsgId::CancelButton]), this);
+  button1_ = new QPushButton(FromAnsi(texts_[wire::MsgId::CancelButton]), this);
   button1_->setObjectName(QStringLiteral("Button1"));
   button1_->setGeometry(300, 164, 85, 26);
-  button2_ = new QPushButton(FromAnsi(texts_[MsgId::ApplyButton]), this);
+  button2_ = new QPushButton(FromAnsi(texts_[wire::MsgId::ApplyButton]), this);
   button2_->setObjectName(QStringLiteral("Button2"));
   button2_->setGeometry(395, 164, 85, 26);
 
   SetUp();
 
-  label7_->setText(FromAnsi(texts_[MsgId::CurrentDate]) + ShortDate(now_));
-  label8_->setText(FromAnsi(texts_[MsgId::MaxArchiveSize]) + QChar(' ') +
+  label7_->setText(FromAnsi(texts_[wire::MsgId::CurrentDate]) + ShortDate(now_));
+  label8_->setText(FromAnsi(texts_[wire::MsgId::MaxArchiveSize]) + QChar(' ') +
                    QString::number(maxArchive_));
 
   connect(trackBar1_, &QSlider::valueChanged, this, [this](int position) { OnTrackBar(position); });
@@ -110,11 +110,11 @@ void TFormBrowser::SetUp() {
   } catch (const std::exception& e) {
     setupError_ = QString::fromLocal8Bit(e.what());
   }
-  label1_->setText(FromAnsi(texts_[MsgId::DatafileRecordsCount]) +
+  label1_->setText(FromAnsi(texts_[wire::MsgId::DatafileRecordsCount]) +
                    QString::number(info_.DataCount));
-  label2_->setText(FromAnsi(texts_[MsgId::ArchiveRecordsCount]) +
+  label2_->setText(FromAnsi(texts_[wire::MsgId::ArchiveRecordsCount]) +
                    QString::number(info_.ArchiveCount));
-  label3_->setText(FromAnsi(texts_[MsgId::AllRecordsCount]) + QString::number(info_.Total()));
+  label3_->setText(FromAnsi(texts_[wire::MsgId::AllRecordsCount]) + QString::number(info_.Total()));
 
   const bool few = info_.Total() < 2;
   trackBar1_->setVisible(!few);
@@ -208,7 +208,7 @@ bool TFormBrowser::ConfirmApply(const store::RestructureOptions& options) {
   question += QChar('\n');
   question += UiText(texts_, options.Backup ? DesktopText::RestructureBackupKeeps
                                             : DesktopText::RestructureNoBackup);
-  return services_.AskYesNo(this, FromAnsi(texts_[MsgId::WarningCaption]), question);
+  return services_.AskYesNo(this, FromAnsi(texts_[wire::MsgId::WarningCaption]), question);
 }
 
 void TFormBrowser::Log(const std::string& line) const {
@@ -243,14 +243,14 @@ void TFormBrowser::Apply() {
     }
     Log(ToAnsi(line));
     if (result.ShowSequenceWarning()) {
-      services_.Warn(this, FromAnsi(texts_[MsgId::WarningCaption]),
+      services_.Warn(this, FromAnsi(texts_[wire::MsgId::WarningCaption]),
                      UiText(texts_, DesktopText::SequenceWarning));
     }
   } catch (const std::exception& e) {
     // The old datafile and archive are untouched.
     const QString reason = QString::fromLocal8Bit(e.what());
     Log(ToAnsi(UiText(texts_, DesktopText::RestructureFailed).arg(file, reason)));
-    services_.Error(this, FromAnsi(texts_[MsgId::ErrorCaption]), reason);
+    services_.Error(this, FromAnsi(texts_[wire::MsgId::ErrorCaption]), reason);
   }
   accept();
 }

@@ -146,11 +146,11 @@ CalendarBuilder::CalendarBuilder(std::string_view alias, const char* codePage, S
 
 CalendarBuilder::~CalendarBuilder() = default;
 
-void CalendarBuilder::AddDay(store::ConstDayBytes day) {
+void CalendarBuilder::AddDay(wire::ConstDayBytes day) {
   Impl& im = *impl_;
-  const platform::LocalTime date = platform::DecodeDateTime(store::DayKey(store::DayDate(day)));
+  const platform::LocalTime date = platform::DecodeDateTime(wire::DayKey(wire::DayDate(day)));
 
-  const std::string title = im.Text(store::Title(day));
+  const std::string title = im.Text(wire::Title(day));
   if (!title.empty()) {
     std::string description;
     auto addLine = [&](std::string_view raw) {
@@ -160,11 +160,11 @@ void CalendarBuilder::AddDay(store::ConstDayBytes day) {
       description += line;
     };
     // The memo: the four short strings whose lengths the blank day clears.
-    for (size_t offset : store::day::kMemoLengthOffsets) {
-      addLine(store::ReadShortString(day.data(), {offset, 255}));
+    for (size_t offset : wire::day::kMemoLengthOffsets) {
+      addLine(wire::ReadShortString(day.data(), {offset, 255}));
     }
-    for (auto list : {store::day::LineList::First, store::day::LineList::Second}) {
-      for (int i = 0; i < store::day::kLineCount; ++i) addLine(store::Line(day, list, i));
+    for (auto list : {wire::day::LineList::First, wire::day::LineList::Second}) {
+      for (int i = 0; i < wire::day::kLineCount; ++i) addLine(wire::Line(day, list, i));
     }
     icalcomponent* event = im.NewEvent(DayUid(im.alias, date.year, date.month, date.day), title);
     icaltimetype start = DateValue(date.year, date.month, date.day);
@@ -180,23 +180,23 @@ void CalendarBuilder::AddDay(store::ConstDayBytes day) {
   }
 
   // Start of every slot: its label when that is a time, else its place in the grid.
-  std::vector<std::optional<int>> labelled(store::day::kSlotCount);
-  for (int slot = 0; slot < store::day::kSlotCount; ++slot) {
-    labelled[slot] = ParseSlotTime(store::SlotTime(day, slot));
+  std::vector<std::optional<int>> labelled(wire::day::kSlotCount);
+  for (int slot = 0; slot < wire::day::kSlotCount; ++slot) {
+    labelled[slot] = ParseSlotTime(wire::SlotTime(day, slot));
   }
-  for (int slot = 0; slot < store::day::kSlotCount; ++slot) {
-    const std::string text = im.Text(store::SlotText(day, slot));
+  for (int slot = 0; slot < wire::day::kSlotCount; ++slot) {
+    const std::string text = im.Text(wire::SlotText(day, slot));
     if (text.empty()) continue;
     const int start = labelled[slot].value_or(im.grid.SlotMinutes(slot));
     int end = start + im.grid.StepMinutes();
-    for (int next = slot + 1; next < store::day::kSlotCount; ++next) {
+    for (int next = slot + 1; next < wire::day::kSlotCount; ++next) {
       if (labelled[next] && *labelled[next] > start) {
         end = *labelled[next];
         break;
       }
     }
     icalcomponent* event = im.NewEvent(
-        SlotUid(im.alias, date.year, date.month, date.day, slot, store::SlotId(day, slot)), text);
+        SlotUid(im.alias, date.year, date.month, date.day, slot, wire::SlotId(day, slot)), text);
     icalcomponent_add_property(
         event, icalproperty_new_dtstart(
                    UtcValue(platform::LocalToUnixSeconds(date.year, date.month, date.day, start))));

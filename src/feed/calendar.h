@@ -33,7 +33,7 @@ class CalendarBuilder {
   CalendarBuilder(const CalendarBuilder&) = delete;
   CalendarBuilder& operator=(const CalendarBuilder&) = delete;
 
-  void AddDay(store::ConstDayBytes day);
+  void AddDay(wire::ConstDayBytes day);
   // The calendar as text (CRLF lines, folded).
   std::string Text() const;
   int Events() const { return events_; }

@@ -244,7 +244,7 @@ struct FeedServer::Impl final : HttpRoutes {
       if (!group.FileName.empty()) {
         const double from = today - 1 - std::max(group.Count, 0);
         store::ReadDayRange(group, from, today + kDaysAhead,
-                            [&](store::ConstDayBytes day) { calendar.AddDay(day); });
+                            [&](wire::ConstDayBytes day) { calendar.AddDay(day); });
       }
       body = calendar.Text();
       tag = ContentTag(body);

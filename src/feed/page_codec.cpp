@@ -11,14 +11,14 @@
 namespace qv::feed {
 namespace {
 
-namespace rq = service::request;
+namespace rq = wire::request;
 
 int32_t Int32(std::span<const uint8_t> bytes, size_t offset) {
-  return offset + 4 <= bytes.size() ? store::LoadField<int32_t>(bytes.data() + offset) : 0;
+  return offset + 4 <= bytes.size() ? wire::LoadField<int32_t>(bytes.data() + offset) : 0;
 }
 
 double Double(std::span<const uint8_t> bytes, size_t offset) {
-  return offset + 8 <= bytes.size() ? store::LoadField<double>(bytes.data() + offset) : 0;
+  return offset + 8 <= bytes.size() ? wire::LoadField<double>(bytes.data() + offset) : 0;
 }
 
 bool IsDayEdit(int32_t code) {
@@ -36,7 +36,7 @@ bool IsDayEdit(int32_t code) {
     case 41:
     case 42:
     case 51:
-    case service::code::kSlotIdAssigned:
+    case wire::code::kSlotIdAssigned:
       return true;
     default:
       return false;
@@ -74,66 +74,65 @@ std::string PageCodec::ToOffice(std::string_view utf8) const {
   return platform::Utf8ToCodePage(utf8, codePage_.c_str());
 }
 
-Json PageCodec::Day(store::ConstDayBytes day) const {
+Json PageCodec::Day(wire::ConstDayBytes day) const {
   Json out;
-  out["date"] = DateText(store::DayDate(day));
-  out["title"] = ToUtf8(store::Title(day));
+  out["date"] = DateText(wire::DayDate(day));
+  out["title"] = ToUtf8(wire::Title(day));
   Json memo = Json::array();
   for (const std::string& line : wire::MemoLines(day)) memo.push_back(ToUtf8(line));
   out["memo"] = memo;
   int lastSlot = -1;
-  for (int i = 0; i < store::day::kSlotCount; ++i) {
-    if (!store::SlotTime(day, i).empty() || !store::SlotText(day, i).empty()) lastSlot = i;
+  for (int i = 0; i < wire::day::kSlotCount; ++i) {
+    if (!wire::SlotTime(day, i).empty() || !wire::SlotText(day, i).empty()) lastSlot = i;
   }
   Json slots = Json::array();
   for (int i = 0; i <= lastSlot; ++i) {
     slots.push_back(
-        {{"time", ToUtf8(store::SlotTime(day, i))}, {"text", ToUtf8(store::SlotText(day, i))}});
+        {{"time", ToUtf8(wire::SlotTime(day, i))}, {"text", ToUtf8(wire::SlotText(day, i))}});
   }
   out["slots"] = slots;
-  for (const auto& [name, list] : {std::pair{"first", store::day::LineList::First},
-                                   std::pair{"second", store::day::LineList::Second}}) {
+  for (const auto& [name, list] : {std::pair{"first", wire::day::LineList::First},
+                                   std::pair{"second", wire::day::LineList::Second}}) {
     int last = -1;
-    for (int i = 0; i < store::day::kLineCount; ++i) {
-      if (!store::Line(day, list, i).empty()) last = i;
+    for (int i = 0; i < wire::day::kLineCount; ++i) {
+      if (!wire::Line(day, list, i).empty()) last = i;
     }
     Json lines = Json::array();
-    for (int i = 0; i <= last; ++i) lines.push_back(ToUtf8(store::Line(day, list, i)));
+    for (int i = 0; i <= last; ++i) lines.push_back(ToUtf8(wire::Line(day, list, i)));
     out[name] = lines;
   }
   return out;
 }
 
 Json PageCodec::StatusSlot(const uint8_t* slot) const {
-  namespace ss = service::status_slot;
-  return {{"name", ToUtf8(store::ReadShortString(slot, ss::kUserName))},
-          {"host", ToUtf8(store::ReadShortString(slot, ss::kHostName))},
-          {"online", store::LoadField<int32_t>(slot + ss::kOnLineOffset) != 0}};
+  namespace ss = wire::status_slot;
+  return {{"name", ToUtf8(wire::ReadShortString(slot, ss::kUserName))},
+          {"host", ToUtf8(wire::ReadShortString(slot, ss::kHostName))},
+          {"online", wire::LoadField<int32_t>(slot + ss::kOnLineOffset) != 0}};
 }
 
 Json PageCodec::Package(std::span<const uint8_t> p) const {
   const int32_t code = Int32(p, 0);
-  if (code == service::code::kStatusTable) {
+  if (code == wire::code::kStatusTable) {
     Json users = Json::array();
-    for (size_t at = 4; at + service::status_slot::kSize <= p.size();
-         at += service::status_slot::kSize) {
+    for (size_t at = 4; at + wire::status_slot::kSize <= p.size(); at += wire::status_slot::kSize) {
       users.push_back(StatusSlot(p.data() + at));
     }
     return {{"type", "online"}, {"users", users}};
   }
-  if (code == service::code::kReply) {
+  if (code == wire::code::kReply) {
     const int32_t subcode = Int32(p, 4);
-    if (subcode == service::subcode::kStatusSlot &&
-        p.size() >= static_cast<size_t>(service::status_slot::kPackageSize)) {
-      Json slot = StatusSlot(p.data() + service::status_slot::kPackageHeaderSize);
+    if (subcode == wire::subcode::kStatusSlot &&
+        p.size() >= static_cast<size_t>(wire::status_slot::kPackageSize)) {
+      Json slot = StatusSlot(p.data() + wire::status_slot::kPackageHeaderSize);
       slot["type"] = "presence";
       return slot;
     }
-    if (subcode == service::subcode::kWeekReply) {
+    if (subcode == wire::subcode::kWeekReply) {
       Json days = Json::array();
-      for (size_t at = service::days_reply::kHeaderSize; at + store::kDayRecordSize <= p.size();
-           at += store::kDayRecordSize) {
-        days.push_back(Day(store::ConstDayBytes(p.data() + at, store::kDayRecordSize)));
+      for (size_t at = wire::days_reply::kHeaderSize; at + wire::kDayRecordSize <= p.size();
+           at += wire::kDayRecordSize) {
+        days.push_back(Day(wire::ConstDayBytes(p.data() + at, wire::kDayRecordSize)));
       }
       return {{"type", "days"}, {"days", days}};
     }
@@ -144,15 +143,15 @@ Json PageCodec::Package(std::span<const uint8_t> p) const {
   if (code == wire::kTitleEditCode) {
     return {{"type", "title"},
             {"date", date},
-            {"text", ToUtf8(store::ReadShortString(p.data(), rq::kText))}};
+            {"text", ToUtf8(wire::ReadShortString(p.data(), rq::kText))}};
   }
   if (code == wire::kMemoEditCode) {
     Json lines = Json::array();
     for (int i = 0; i < wire::kMemoLines; ++i) {
-      const store::ShortStringField field{rq::kMemoOffset + i * (wire::kMemoLineCapacity + 1),
-                                          wire::kMemoLineCapacity};
+      const wire::ShortStringField field{rq::kMemoOffset + i * (wire::kMemoLineCapacity + 1),
+                                         wire::kMemoLineCapacity};
       // The store takes 2047 bytes of the memo: the last line's last character stays behind.
-      std::string_view line = store::ReadShortString(p.data(), field);
+      std::string_view line = wire::ReadShortString(p.data(), field);
       if (i == wire::kMemoLines - 1 && line.size() == wire::kMemoLineCapacity) {
         line.remove_suffix(1);
       }
@@ -164,8 +163,8 @@ Json PageCodec::Package(std::span<const uint8_t> p) const {
     return {{"type", "slot"},
             {"date", date},
             {"slot", Int32(p, rq::kSubcodeOffset)},
-            {"time", ToUtf8(store::ReadShortString(p.data(), rq::kSlotTime))},
-            {"text", ToUtf8(store::ReadShortString(p.data(), rq::kText))}};
+            {"time", ToUtf8(wire::ReadShortString(p.data(), rq::kSlotTime))},
+            {"text", ToUtf8(wire::ReadShortString(p.data(), rq::kText))}};
   }
   return {{"type", "changed"}, {"date", date}};
 }

@@ -28,7 +28,7 @@ class PageCodec {
 
   // {date, title, memo: [8 lines], slots: [{time, text}] up to the last used or labelled
   // slot, first: [...], second: [...]} (line lists up to their last non-empty line).
-  Json Day(store::ConstDayBytes day) const;
+  Json Day(wire::ConstDayBytes day) const;
 
   // What a received package means to a page, or null when nothing:
   //   code 2, 3, 4 edits:  {type: "title"|"memo"|"slot", date, ...the new texts}

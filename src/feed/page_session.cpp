@@ -152,7 +152,7 @@ void PageSession::Handle(const Json& m) {
   }
   if (op == "slot") {
     const int32_t slot = m.at("slot").get<int32_t>();
-    if (!store::day::IsSlotIndex(slot)) {
+    if (!wire::day::IsSlotIndex(slot)) {
       throw Json::other_error::create(501, "bad slot", nullptr);
     }
     return ApplyEdit(id, wire::SlotEdit(date("date"), slot,
@@ -167,19 +167,19 @@ void PageSession::Handle(const Json& m) {
 }
 
 void PageSession::ReadWeek(double from) {
-  constexpr int kDays = store::kWeekDays;
+  constexpr int kDays = wire::days_reply::kMaxDays;
   if (context_.api == nullptr) {
     // No member API: the datafile is read as the calendar feed reads it, without a lock.
     TMyDBUser& group = context_.server.groups[static_cast<size_t>(member_.group)];
-    std::vector<store::DayRecord> days(kDays);
+    std::vector<wire::DayRecord> days(kDays);
     for (int i = 0; i < kDays; ++i) {
       days[i] = *group.BlankRecord;
-      store::SetDayDate(days[i], from + i);
+      wire::SetDayDate(days[i], from + i);
     }
     try {
       if (!group.FileName.empty()) {
-        store::ReadDayRange(group, from, from + kDays - 1, [&](store::ConstDayBytes day) {
-          const int index = static_cast<int>(store::DayKey(store::DayDate(day)) - from);
+        store::ReadDayRange(group, from, from + kDays - 1, [&](wire::ConstDayBytes day) {
+          const int index = static_cast<int>(wire::DayKey(wire::DayDate(day)) - from);
           if (index >= 0 && index < kDays) std::copy(day.begin(), day.end(), days[index].begin());
         });
       }
@@ -190,7 +190,7 @@ void PageSession::ReadWeek(double from) {
   }
   service::MemberApi* api = context_.api;
   OnEventThread([self = shared_from_this(), api, from] {
-    auto days = std::make_shared<std::vector<store::DayRecord>>();
+    auto days = std::make_shared<std::vector<wire::DayRecord>>();
     std::string reason;
     const bool ok = api->ReadDays(self->member_, from, kDays, *days, reason);
     asio::post(self->ws_.get_executor(), [self, days, ok, reason, from] {
@@ -200,21 +200,21 @@ void PageSession::ReadWeek(double from) {
   });
 }
 
-void PageSession::SendWeek(double from, const std::vector<store::DayRecord>& days) {
+void PageSession::SendWeek(double from, const std::vector<wire::DayRecord>& days) {
   Json list = Json::array();
-  for (const store::DayRecord& day : days) list.push_back(context_.codec.Day(day));
+  for (const wire::DayRecord& day : days) list.push_back(context_.codec.Day(day));
   Send({{"type", "week"}, {"from", DateText(from)}, {"days", list}});
 }
 
-void PageSession::ApplyEdit(int64_t id, const store::RequestPackage& request) {
+void PageSession::ApplyEdit(int64_t id, const wire::RequestPackage& request) {
   if (context_.api == nullptr) {
     return Send({{"type", "refused"}, {"id", id}, {"reason", "editing is off on this server"}});
   }
   service::MemberApi* api = context_.api;
-  auto package = std::make_shared<store::RequestPackage>(request);
+  auto package = std::make_shared<wire::RequestPackage>(request);
   OnEventThread([self = shared_from_this(), api, package, id, sink = sink_] {
     const service::ChangeOutcome outcome =
-        api->Apply(self->member_, *package, service::request::kSize, sink.get());
+        api->Apply(self->member_, *package, wire::request::kSize, sink.get());
     auto answer = [self, id](Json message) {
       message["id"] = id;
       asio::post(self->ws_.get_executor(), [self, message] { self->Send(message); });

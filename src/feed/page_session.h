@@ -51,8 +51,8 @@ class PageSession : public std::enable_shared_from_this<PageSession> {
   void OnMessage(const std::string& text);
   void Handle(const Json& message);
   void ReadWeek(double from);
-  void SendWeek(double from, const std::vector<store::DayRecord>& days);
-  void ApplyEdit(int64_t id, const store::RequestPackage& request);
+  void SendWeek(double from, const std::vector<wire::DayRecord>& days);
+  void ApplyEdit(int64_t id, const wire::RequestPackage& request);
   void Send(const Json& message);
   void Write();
   void Close(const std::string& why);

@@ -10,7 +10,7 @@
 #include "net/socket_window.h"
 #include "net/user_lookup.h"
 #include "platform/close_quietly.h"
-#include "store/text_utils.h"
+#include "platform/text_utils.h"
 
 namespace qv::net {
 
@@ -22,8 +22,8 @@ constexpr std::chrono::milliseconds kLookupLimit{2000};
 void RefuseUnknown(Server& server, platform::TcpConnection& connection, const std::string& address,
                    const std::string& name) {
   Metrics::Add(server.metrics.refusedUnknownHost);
-  server.log.Write(server.catalogue[MsgId::IllegalUserFrom] + address + " " + name +
-                   server.catalogue[MsgId::IllegalUserTail]);
+  server.log.Write(server.catalogue[wire::MsgId::IllegalUserFrom] + address + " " + name +
+                   server.catalogue[wire::MsgId::IllegalUserTail]);
   connection.Close();
 }
 
@@ -73,7 +73,7 @@ void ClientConnectEvent(Server& server, TFormSocksServer& window,
   const std::string address = connection->PeerAddress();
   if (TMyNameUser* user = UserByHostName(server, address)) {
     AdmitUser(server, window, connection, *user, address, "");
-    service::NoDelayStep(server.settings, *connection);
+    NoDelayStep(server.settings, *connection);
     return;
   }
   // Every other peer needs a reverse lookup on a thread of its own. With every identification
@@ -101,13 +101,13 @@ void ClientConnectEvent(Server& server, TFormSocksServer& window,
     window.KeepIdentificationThread(std::move(thread));
   } catch (const std::system_error& e) {
     server.log.Write("Error CreateThread for new connect.\r\n" +
-                     store::SystemErrorText(e.code().value()));
+                     platform::SystemErrorText(e.code().value()));
     platform::CloseQuietly(*connection);
     return;
   } catch (...) {
     server.log.Write("Error CreateProccess for new connect");
   }
-  service::NoDelayStep(server.settings, *connection);
+  NoDelayStep(server.settings, *connection);
 }
 
 void IdentifyConnection(Server& server, TFormSocksServer& window,

@@ -12,8 +12,8 @@
 namespace qv::net {
 namespace {
 
-using service::frame::kHeaderSize;
-using service::frame::kMaxInMemoryPayload;
+using wire::frame::kHeaderSize;
+using wire::frame::kMaxInMemoryPayload;
 
 void ReleaseBuffer(TmyConnection& state) {
   std::vector<uint8_t>().swap(state.RecvBuffer);
@@ -37,6 +37,7 @@ void ResetReceiveState(TmyConnection& state) {
   state.Remaining = state.Received = state.ChunkSize = state.WriteOffset = 0;
   state.HeaderFill = 0;
   state.SkipRemaining = 0;
+  state.EmptyReceives = 0;
 }
 
 FeedResult FrameAssembler::Space(int available, std::span<uint8_t>& space) {
@@ -57,7 +58,7 @@ FeedResult FrameAssembler::Space(int available, std::span<uint8_t>& space) {
   // one chunk's size. Anything else is a broken state, never a write past the end.
   const int64_t end = static_cast<int64_t>(state_.WriteOffset) + state_.ChunkSize;
   if (state_.ChunkSize < 0 || end > static_cast<int64_t>(state_.RecvBuffer.size())) {
-    log_.WriteMsg(MsgId::ReceiveError, host_);
+    log_.WriteMsg(wire::MsgId::ReceiveError, host_);
     ResetReceiveState(state_);
     return FeedResult::Close;
   }
@@ -108,23 +109,23 @@ FeedResult FrameAssembler::Feed(std::span<const uint8_t> bytes, int waitingAfter
 // A complete length header: an empty frame, a repaired one, or a buffer for the payload.
 FeedResult FrameAssembler::StartFrame(int waiting) {
   state_.HeaderFill = 0;
-  state_.Remaining = store::LoadField<int32_t>(state_.HeaderBytes);
+  state_.Remaining = wire::LoadField<int32_t>(state_.HeaderBytes);
   state_.Received = state_.WriteOffset = 0;
   if (state_.Remaining == 0) return FeedResult::Continue;
-  if (state_.Remaining == service::frame::kMisalignedHeader) {
+  if (state_.Remaining == wire::frame::kMisalignedHeader) {
     // A 2351-byte request seen two bytes out of step: when two more bytes are there, they are
     // the rest of the real header and are dropped.
-    state_.Remaining = service::request::kSize;
-    if (waiting >= service::frame::kMisalignmentShift) {
-      state_.SkipRemaining = service::frame::kMisalignmentShift;
-      state_.Remaining -= service::frame::kMisalignmentShift;
+    state_.Remaining = wire::request::kSize;
+    if (waiting >= wire::frame::kMisalignmentShift) {
+      state_.SkipRemaining = wire::frame::kMisalignmentShift;
+      state_.Remaining -= wire::frame::kMisalignmentShift;
     }
-    log_.WriteMsg(MsgId::CountCorrected, "[" + host_ + "]");
+    log_.WriteMsg(wire::MsgId::CountCorrected, "[" + host_ + "]");
   }
   ReleaseBuffer(state_);
   if (state_.Remaining > maxFrameBytes_) {
     // Larger than any frame the server takes: dropped before a byte of it is stored.
-    log_.WriteMsg(MsgId::ReceiveError, host_);
+    log_.WriteMsg(wire::MsgId::ReceiveError, host_);
     ResetReceiveState(state_);
     return FeedResult::Close;
   }
@@ -138,7 +139,7 @@ FeedResult FrameAssembler::StartFrame(int waiting) {
     } catch (const std::exception&) {
       // Without its spool file the frame cannot be taken: the connection goes, like a frame
       // that cannot get its memory.
-      log_.WriteMsg(MsgId::ReceiveError, host_);
+      log_.WriteMsg(wire::MsgId::ReceiveError, host_);
       ResetReceiveState(state_);
       return FeedResult::Close;
     }

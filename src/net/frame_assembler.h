@@ -16,7 +16,7 @@ namespace qv::net {
 // What the assembler needs of the frame receiver.
 class FrameEvents {
  public:
-  // A fresh spool file name for a payload over frame::kMaxInMemoryPayload bytes.
+  // A fresh spool file name for a payload over wire::frame::kMaxInMemoryPayload bytes.
   virtual std::string SpoolFileName() = 0;
   // A complete payload: in state.RecvBuffer, or (state.Spooling) in the open state.SpoolStream.
   // The handler may take the spool file; the assembler releases whatever is left afterwards.
@@ -32,8 +32,8 @@ class FrameAssembler {
  public:
   // A frame longer than maxFrameBytes is refused before a byte of it is stored (message 21,
   // Close).
-  FrameAssembler(TmyConnection& state, FrameEvents& events, LogSink& log, std::string_view host,
-                 int64_t maxFrameBytes = INT32_MAX)
+  FrameAssembler(TmyConnection& state, FrameEvents& events, wire::LogSink& log,
+                 std::string_view host, int64_t maxFrameBytes = INT32_MAX)
       : state_(state), events_(events), log_(log), host_(host), maxFrameBytes_(maxFrameBytes) {}
 
   // Where the next received bytes go: at most `available` bytes, never past the current header,
@@ -54,7 +54,7 @@ class FrameAssembler {
 
   TmyConnection& state_;
   FrameEvents& events_;
-  LogSink& log_;
+  wire::LogSink& log_;
   std::string host_;
   int64_t maxFrameBytes_;
 };

@@ -1,11 +1,10 @@
 #include "net/frame_receiver.h"
 
 #include <algorithm>
-#include <chrono>
 #include <cstring>
-#include <thread>
 
 #include "net/payload_stream.h"
+#include "net/socket_error_number.h"
 #include "net/user_lookup.h"
 #include "platform/close_quietly.h"
 #include "platform/time.h"
@@ -32,7 +31,7 @@ class HandOver final : public FrameEvents {
       Dispatch(state);
     } catch (...) {
       if (user_.ClientSocket) platform::CloseQuietly(*user_.ClientSocket);
-      server_.log.WriteMsg(MsgId::DataProcessingError, user_.HostName);
+      server_.log.WriteMsg(wire::MsgId::DataProcessingError, user_.HostName);
     }
   }
 
@@ -48,9 +47,9 @@ class HandOver final : public FrameEvents {
       // A payload shorter than 4 bytes has its code zero-filled, never read past its end.
       std::memcpy(code, state.RecvBuffer.data(), std::min<size_t>(4, state.RecvBuffer.size()));
     }
-    state.RequestCode = store::LoadField<int32_t>(code);
+    state.RequestCode = wire::LoadField<int32_t>(code);
     const std::string host = user_.HostName;
-    if (state.RequestCode == service::code::kMail) {
+    if (state.RequestCode == wire::code::kMail) {
       if (!server_.handlers.AddressAndMail) return;
       if (state.Spooling) {
         PayloadStream payload(state.SpoolStream);
@@ -65,7 +64,7 @@ class HandOver final : public FrameEvents {
       if (state.SpoolStream) platform::CloseQuietly(*state.SpoolStream);
       state.SpoolStream.reset();
       platform::DeleteFile(state.SpoolFileName);
-      server_.log.WriteMsg(MsgId::DataProcessingError, user_.HostName);
+      server_.log.WriteMsg(wire::MsgId::DataProcessingError, user_.HostName);
     } else if (server_.handlers.DataRequest) {
       server_.handlers.DataRequest(user_, host, state.RecvBuffer.data(),
                                    static_cast<int32_t>(state.RecvBuffer.size()));
@@ -76,6 +75,18 @@ class HandOver final : public FrameEvents {
   TMyNameUser& user_;
 };
 
+// A receive that found nothing although bytes were reported. Every emptyReceiveReport such
+// receives in a row (across events) are reported once, with the last socket error.
+void NoteEmptyReceive(Server& server, platform::TcpConnection& connection, TMyNameUser& user) {
+  TmyConnection& state = user.Connection;
+  if (++state.EmptyReceives <= server.timeouts.emptyReceiveReport) return;
+  state.EmptyReceives = 0;
+  server.log.WriteMsg(
+      wire::MsgId::ReceiveWaitExpired,
+      std::to_string(SocketErrorNumber(connection.LastError())) + " " + user.HostName);
+  if (!connection.Connected()) server.log.Write("Reset Recieve from " + user.HostName);
+}
+
 }  // namespace
 
 void ReadEvent(Server& server, platform::TcpConnection& connection) {
@@ -83,7 +94,7 @@ void ReadEvent(Server& server, platform::TcpConnection& connection) {
   if (available <= 0 || connection.Handle() == -1) return;
   TMyNameUser* user = UserByIncomingHandle(server, connection.Handle());
   if (user == nullptr) {
-    server.log.WriteMsg(MsgId::UnregisteredUserMessage);
+    server.log.WriteMsg(wire::MsgId::UnregisteredUserMessage);
     return;
   }
   TmyConnection& state = user->Connection;
@@ -94,7 +105,6 @@ void ReadEvent(Server& server, platform::TcpConnection& connection) {
   }
   HandOver handOver(server, *user);
   FrameAssembler assembler(state, handOver, server.log, user->HostName, server.limits.spoolBytes);
-  int emptySteps = 0;
   try {
     while (available > 0 && connection.Connected()) {
       std::span<uint8_t> space;
@@ -103,17 +113,12 @@ void ReadEvent(Server& server, platform::TcpConnection& connection) {
         const int n = connection.ReceiveBuf(space.data(), static_cast<int>(space.size()));
         if (!connection.Connected()) break;
         if (n <= 0) {
-          using std::chrono::milliseconds;
-          if (++emptySteps <= server.timeouts.emptyReceiveReport) {
-            std::this_thread::sleep_for(milliseconds(server.timeouts.emptyReceiveStepMs));
-            continue;
-          }
-          server.log.WriteMsg(MsgId::ReceiveWaitExpired,
-                              std::to_string(connection.LastError()) + " " + user->HostName);
-          if (!connection.Connected()) server.log.Write("Reset Recieve from " + user->HostName);
-          break;  // the rest is read at the next event or checker tick
+          // Promised bytes are not there yet: the rest is read at the next read event or
+          // checker tick, never waited for here.
+          NoteEmptyReceive(server, connection, *user);
+          break;
         }
-        emptySteps = 0;
+        state.EmptyReceives = 0;
         Metrics::Add(server.metrics.bytesIn, static_cast<uint64_t>(n));
         available -= n;
         result = assembler.Commit(n, available);
@@ -121,7 +126,7 @@ void ReadEvent(Server& server, platform::TcpConnection& connection) {
       if (result == FeedResult::Close) platform::CloseQuietly(connection);
     }
   } catch (...) {
-    server.log.WriteMsg(MsgId::ReceiveError, user->HostName);
+    server.log.WriteMsg(wire::MsgId::ReceiveError, user->HostName);
   }
 }
 

@@ -1,6 +1,6 @@
 #include "net/no_delay.h"
 
-namespace qv::service {
+namespace qv::net {
 
 void NoDelayStep(const config::Settings& settings, platform::TcpClient& socket) {
   if (settings.TcpNoDelay) socket.SetNoDelay(true);
@@ -10,4 +10,4 @@ void NoDelayStep(const config::Settings& settings, platform::TcpConnection& conn
   if (settings.TcpNoDelay) connection.SetNoDelay(true);
 }
 
-}  // namespace qv::service
+}  // namespace qv::net

@@ -4,9 +4,9 @@
 #include "config/settings.h"
 #include "platform/socket.h"
 
-namespace qv::service {
+namespace qv::net {
 
 void NoDelayStep(const config::Settings& settings, platform::TcpClient& socket);
 void NoDelayStep(const config::Settings& settings, platform::TcpConnection& connection);
 
-}  // namespace qv::service
+}  // namespace qv::net

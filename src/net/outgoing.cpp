@@ -5,22 +5,32 @@
 
 #include "net/frame_receiver.h"
 #include "net/no_delay.h"
+#include "net/socket_error_number.h"
 #include "net/socket_error_text.h"
 #include "net/socket_window.h"
 #include "net/user_lookup.h"
 #include "platform/close_quietly.h"
-#include "platform/socket_errors.h"
+#include "platform/system_error.h"
 
 namespace qv::net {
 namespace {
 
-// The text a log line quotes for a socket error: its line of the error table, else "Host not
-// found." for 11001, else the number.
-std::string ErrorTextOrNumber(int code) {
-  std::string text;
-  if (SocketErrorText(code, text)) return text;
-  if (code == platform::kWsaHostNotFound) return "Host not found.";
-  return std::to_string(code);
+// What a log line quotes for a socket error when its number has no line of the error table:
+// "Host not found." for 11001, else the number.
+std::string NumberText(int number) {
+  if (number == kHostNotFoundNumber) return "Host not found.";
+  return std::to_string(number);
+}
+
+// The text a log line quotes for a socket error: its line of the error table, else NumberText.
+std::string ErrorTextOrNumber(std::error_code error) {
+  const int number = SocketErrorNumber(error);
+  if (auto text = SocketErrorText(number)) return *text;
+  return NumberText(number);
+}
+
+bool IsConnectionReset(std::error_code error) {
+  return error == std::errc::connection_reset || error == std::errc::broken_pipe;
 }
 
 void CloseIncomingOf(Server& server, int32_t handle) {
@@ -37,10 +47,10 @@ void CloseIncomingOf(Server& server, int32_t handle) {
 void ClientSocketConnect(Server& server, platform::TcpClient& socket) {
   TMyNameUser* user = UserByOutgoingSocket(server, socket);
   if (user == nullptr) {
-    server.log.WriteMsg(MsgId::UnidentifiedUserConnect);
+    server.log.WriteMsg(wire::MsgId::UnidentifiedUserConnect);
     return;
   }
-  service::NoDelayStep(server.settings, socket);
+  NoDelayStep(server.settings, socket);
   if (server.sessionEvents.Started) server.sessionEvents.Started(*user);
 }
 
@@ -56,23 +66,23 @@ void ServerClientDisconnect(Server& server, platform::TcpConnection& connection)
   if (server.sessionEvents.IncomingClosed) server.sessionEvents.IncomingClosed(connection.Handle());
 }
 
-void ClientSocketError(Server& server, platform::TcpClient& socket, int& code) {
-  const int error = code;
+void ClientSocketError(Server& server, platform::TcpClient& socket, std::error_code& code) {
+  const std::error_code error = code;
   TMyNameUser* user = UserByOutgoingSocket(server, socket);
   if (user == nullptr && socket.Handle() != -1)
     user = UserByIncomingHandle(server, socket.Handle());
-  code = 0;
+  code.clear();
   if (user == nullptr) {
     platform::CloseQuietly(socket);
     return;
   }
-  if (error == 0 || error == platform::kWsaWouldBlock) return;
-  if (error == platform::kWsaConnectionReset) {
+  if (!error || platform::IsWouldBlock(error)) return;
+  if (IsConnectionReset(error)) {
     platform::CloseQuietly(socket);
-    server.log.WriteMsg(MsgId::ResetConnection, user->HostName);
+    server.log.WriteMsg(wire::MsgId::ResetConnection, user->HostName);
     return;
   }
-  if (error == platform::kWsaConnectionRefused) {
+  if (error == std::errc::connection_refused) {
     if (user->ReconnectCount < server.settings.Reconnect) {
       ++user->ReconnectCount;
       try {
@@ -82,42 +92,42 @@ void ClientSocketError(Server& server, platform::TcpClient& socket, int& code) {
       }
       return;
     }
-    server.log.WriteMsg(MsgId::NotRespond, user->HostName);
+    server.log.WriteMsg(wire::MsgId::NotRespond, user->HostName);
     platform::CloseQuietly(*user->ClientSocket);
     user->ReconnectCount = 0;
     CloseIncomingOf(server, user->ServerSocketHandle);
     return;
   }
-  server.log.WriteMsg(MsgId::ClientSocketError, user->HostName + " - " + ErrorTextOrNumber(error));
+  server.log.WriteMsg(wire::MsgId::ClientSocketError,
+                      user->HostName + " - " + ErrorTextOrNumber(error));
   platform::CloseQuietly(socket);
   CloseIncomingOf(server, user->ServerSocketHandle);
 }
 
-void ServerClientError(Server& server, platform::TcpConnection& connection, int& code) {
-  const int error = code;
-  if (error == 0) return;
+void ServerClientError(Server& server, platform::TcpConnection& connection, std::error_code& code) {
+  const std::error_code error = code;
+  if (!error) return;
   try {
-    std::string text;
-    if (SocketErrorText(error, text)) {
-      server.log.WriteMsg(MsgId::ListenerClientError, text);
+    const int number = SocketErrorNumber(error);
+    if (auto text = SocketErrorText(number)) {
+      server.log.WriteMsg(wire::MsgId::ListenerClientError, *text);
     } else {
-      const std::string tail =
-          error == platform::kWsaHostNotFound ? "Host not found." : std::to_string(error);
       TMyNameUser* user = UserByIncomingHandle(server, connection.Handle());
-      server.log.WriteMsg(MsgId::ListenerClientError,
-                          (user != nullptr ? user->HostName : std::string()) + " - " + tail);
+      server.log.WriteMsg(
+          wire::MsgId::ListenerClientError,
+          (user != nullptr ? user->HostName : std::string()) + " - " + NumberText(number));
     }
   } catch (...) {
     server.boundaryErrors.Report("Client error");
   }
-  if (error != platform::kWsaWouldBlock) {
+  if (!platform::IsWouldBlock(error)) {
     TMyNameUser* user = UserByIncomingHandle(server, connection.Handle());
     platform::CloseQuietly(connection);
     if (user != nullptr && user->ClientSocket && user->ClientSocket->Connected()) {
       platform::CloseQuietly(*user->ClientSocket);
     }
   }
-  code = 0;
+  code.clear();
 }
 
 void ConnectTimerTick(Server& server, TFormSocksServer& window) {

@@ -2,6 +2,8 @@
 // The events of both kinds of connection and the connect timer: opening the outgoing connection
 // of each newly admitted user, the retry of a refused connection up to the reconnect limit, and
 // the error handlers, which always clear the reported code.
+#include <system_error>
+
 #include "platform/socket.h"
 #include "state/server.h"
 
@@ -12,11 +14,11 @@ class TFormSocksServer;
 // Outgoing (user's client socket) events.
 void ClientSocketConnect(Server& server, platform::TcpClient& socket);
 void ClientSocketDisconnect(Server& server, platform::TcpClient& socket);
-void ClientSocketError(Server& server, platform::TcpClient& socket, int& code);
+void ClientSocketError(Server& server, platform::TcpClient& socket, std::error_code& code);
 
 // Incoming (listener's connection) events.
 void ServerClientDisconnect(Server& server, platform::TcpConnection& connection);
-void ServerClientError(Server& server, platform::TcpConnection& connection, int& code);
+void ServerClientError(Server& server, platform::TcpConnection& connection, std::error_code& code);
 
 // One tick of the connect timer.
 void ConnectTimerTick(Server& server, TFormSocksServer& window);

@@ -107,14 +107,13 @@ constexpr Line kLines[] = {
 
 }  // namespace
 
-bool SocketErrorText(int code, std::string& text) {
+std::optional<std::string> SocketErrorText(int code) {
   const int line = code - kFirstSocketErrorCode;
-  if (line < 0 || line >= kSocketErrorLines) return false;
-  text.clear();
+  if (line < 0 || line >= kSocketErrorLines) return std::nullopt;
   for (const Line& entry : kLines) {
-    if (entry.index == line) text = entry.text;
+    if (entry.index == line) return entry.text;
   }
-  return true;
+  return std::string();
 }
 
 }  // namespace qv::net

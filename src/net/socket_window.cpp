@@ -8,7 +8,7 @@
 #include "net/outgoing.h"
 #include "net/user_lookup.h"
 #include "platform/close_quietly.h"
-#include "store/text_utils.h"
+#include "platform/text_utils.h"
 
 namespace qv::net {
 namespace {
@@ -36,12 +36,12 @@ TFormSocksServer::TFormSocksServer(Server& server) : ServerSocket1(server.loop),
   ServerSocket1.OnClientDisconnect = [this](platform::TcpConnection& c) {
     Guarded(server_, "Client disconnect", [&] { ServerClientDisconnect(server_, c); });
   };
-  ServerSocket1.OnClientError = [this](platform::TcpConnection& c, int& code) {
+  ServerSocket1.OnClientError = [this](platform::TcpConnection& c, std::error_code& code) {
     Guarded(server_, "Client error", [&] { ServerClientError(server_, c, code); });
   };
-  ServerSocket1.OnAcceptLimit = [this](int error) {
+  ServerSocket1.OnAcceptLimit = [this](std::error_code error) {
     server_.log.Write("Connections refused: out of file descriptors (" +
-                      store::SystemErrorText(error) + ")");
+                      platform::SystemErrorText(error.value()) + ")");
   };
   timerConnect_ = server.loop.AddTimer(kConnectTimerMs, false, [this] {
     Guarded(server_, "Connect timer", [&] { ConnectTimerTick(server_, *this); });
@@ -70,7 +70,7 @@ void TFormSocksServer::AttachTemplateHandlers(ClientSocket& socket) {
   socket.OnDisconnect = [this](platform::TcpClient& s) {
     Guarded(server_, "Outgoing disconnect", [&] { ClientSocketDisconnect(server_, s); });
   };
-  socket.OnError = [this](platform::TcpClient& s, int& code) {
+  socket.OnError = [this](platform::TcpClient& s, std::error_code& code) {
     Guarded(server_, "Outgoing error", [&] { ClientSocketError(server_, s, code); });
   };
 }

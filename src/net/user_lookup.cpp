@@ -3,8 +3,8 @@
 #include <algorithm>
 
 #include "config/ini_store.h"
+#include "platform/text_utils.h"
 #include "state/client_socket.h"
-#include "store/text_utils.h"
 
 namespace qv::net {
 namespace {
@@ -35,7 +35,7 @@ TMyNameUser* UserByOutgoingSocket(Server& server, const platform::TcpClient& soc
 }
 
 TMyNameUser* UserByHostName(Server& server, std::string_view host) {
-  const std::string lower = store::LowerCase(host);
+  const std::string lower = platform::LowerCase(host);
   return FindUser(server, [&lower](const TMyNameUser& u) { return u.HostName == lower; });
 }
 

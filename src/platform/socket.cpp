@@ -15,7 +15,7 @@
 #include <cstring>
 #include <system_error>
 
-#include "platform/socket_errors.h"
+#include "platform/system_error.h"
 
 namespace qv::platform {
 namespace {
@@ -91,7 +91,7 @@ int TcpConnection::ReceiveBuf(void* buffer, int count) {
   for (;;) {
     const ssize_t n = ::recv(socket_->Fd(), buffer, static_cast<size_t>(count), MSG_DONTWAIT);
     if (n > 0) {
-      lastError_ = 0;
+      lastError_.clear();
       return static_cast<int>(n);
     }
     if (n == 0) {
@@ -101,7 +101,7 @@ int TcpConnection::ReceiveBuf(void* buffer, int count) {
     }
     const int error = errno;
     if (error == EINTR) continue;
-    lastError_ = WsaErrorFromErrno(error);
+    lastError_ = SystemError(error);
     if (WouldBlock(error)) return -1;
     if (owner_ != nullptr) owner_->RaiseError(*this, lastError_);
     Close();
@@ -265,7 +265,7 @@ void TcpListener::Remove(TcpConnection* connection) {
   if (it != connections_.end()) connections_.erase(it);
 }
 
-void TcpListener::RefuseAtLimit(int error) {
+void TcpListener::RefuseAtLimit(std::error_code error) {
   if (!atLimit_) {
     atLimit_ = true;
     if (OnAcceptLimit) {
@@ -309,7 +309,7 @@ void TcpListener::AcceptPending() {
                              SOCK_NONBLOCK | SOCK_CLOEXEC);
     if (fd < 0) {
       if (errno == EINTR || errno == ECONNABORTED) continue;
-      if (errno == EMFILE || errno == ENFILE) RefuseAtLimit(errno);
+      if (errno == EMFILE || errno == ENFILE) RefuseAtLimit(LastSystemError());
       return;  // would block, or refused at the limit: the next readable event goes on
     }
     atLimit_ = false;
@@ -335,8 +335,8 @@ void TcpListener::AcceptPending() {
   }
 }
 
-void TcpListener::RaiseError(TcpConnection& connection, int code) {
-  if (!OnClientError || code == 0) return;
+void TcpListener::RaiseError(TcpConnection& connection, std::error_code code) {
+  if (!OnClientError || !code) return;
   try {
     OnClientError(connection, code);
   } catch (...) {
@@ -366,7 +366,7 @@ void TcpListener::OnConnectionEvent(const std::shared_ptr<TcpConnection>& connec
   if (n == 0) {
     connection->CloseOnLoop();
   } else if (n < 0 && errno != EINTR && !WouldBlock(errno)) {
-    connection->lastError_ = WsaErrorFromErrno(errno);
+    connection->lastError_ = LastSystemError();
     RaiseError(*connection, connection->lastError_);
     connection->CloseOnLoop();
   }
@@ -428,7 +428,7 @@ void TcpClient::Open() {
   // with a handle, as a connect failure is.
   const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
   if (fd < 0) {
-    PostConnectFailure(WsaErrorFromErrno(errno));
+    PostConnectFailure(LastSystemError());
     return;
   }
   {
@@ -471,17 +471,17 @@ void TcpClient::StartResolve() {
       const int rc = ::getaddrinfo(host.c_str(), nullptr, &hints, &result);
       const int savedErrno = errno;
       uint32_t address = 0;
-      int code = WsaErrorFromResolver(rc, savedErrno);
+      std::error_code code = ResolverError(rc, savedErrno);
       if (rc == 0 && result != nullptr) {
         address = reinterpret_cast<sockaddr_in*>(result->ai_addr)->sin_addr.s_addr;
-      } else if (code == 0) {
-        code = kWsaHostNotFound;
+      } else if (!code) {
+        code = ResolverError(EAI_NONAME, 0);
       }
       if (result != nullptr) ::freeaddrinfo(result);
       loop.Post([weak, generation, address, code] {
         auto self = weak.lock();
         if (!self || self->generation_ != generation || !self->active_) return;
-        if (code != 0) {
+        if (code) {
           self->FailConnect(code);
         } else {
           self->StartConnect(address);
@@ -490,7 +490,7 @@ void TcpClient::StartResolve() {
       *done = true;
     });
   } catch (const std::system_error& e) {
-    PostConnectFailure(WsaErrorFromErrno(e.code().value()));
+    PostConnectFailure(e.code());
     return;
   }
   resolvers_.push_back(Resolver{std::move(thread), std::move(done)});
@@ -509,7 +509,7 @@ void TcpClient::StartConnect(uint32_t addressNetworkOrder) {
     rc = ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
   } while (rc != 0 && errno == EINTR);
   if (rc != 0 && errno != EINPROGRESS) {
-    PostConnectFailure(WsaErrorFromErrno(errno));
+    PostConnectFailure(LastSystemError());
     return;
   }
   const uint64_t generation = generation_;
@@ -518,7 +518,7 @@ void TcpClient::StartConnect(uint32_t addressNetworkOrder) {
   });
 }
 
-void TcpClient::PostConnectFailure(int code) {
+void TcpClient::PostConnectFailure(std::error_code code) {
   // Reported from the loop, never from inside Open: a handler may call Open again.
   std::weak_ptr<TcpClient> weak = weak_from_this();
   const uint64_t generation = generation_;
@@ -528,7 +528,7 @@ void TcpClient::PostConnectFailure(int code) {
   });
 }
 
-void TcpClient::FailConnect(int code) {
+void TcpClient::FailConnect(std::error_code code) {
   // The socket keeps its handle during the error event so that its owner can be found.
   const uint64_t generation = generation_;
   active_ = false;
@@ -536,7 +536,7 @@ void TcpClient::FailConnect(int code) {
   if (watch_ != 0) loop_.Unwatch(watch_);
   watch_ = 0;
   if (OnError) {
-    int reported = code;
+    std::error_code reported = code;
     try {
       OnError(*this, reported);
     } catch (...) {
@@ -555,7 +555,7 @@ void TcpClient::OnSocketEvent(uint32_t events) {
     socklen_t length = sizeof error;
     if (::getsockopt(socket->Fd(), SOL_SOCKET, SO_ERROR, &error, &length) != 0) error = errno;
     if (error != 0) {
-      FailConnect(WsaErrorFromErrno(error));
+      FailConnect(SystemError(error));
       return;
     }
     connected_ = true;
@@ -593,7 +593,7 @@ void TcpClient::OnSocketEvent(uint32_t events) {
     if (errno == EINTR) continue;
     if (WouldBlock(errno)) return;
     const uint64_t generation = generation_;
-    int code = WsaErrorFromErrno(errno);
+    std::error_code code = LastSystemError();
     if (OnError) {
       try {
         OnError(*this, code);
@@ -625,26 +625,26 @@ void TcpClient::Close() {
   connected_ = false;
 }
 
-int TcpClient::SendBuf(const void* data, int length, int& error, bool moreFollows) {
+int TcpClient::SendBuf(const void* data, int length, std::error_code& error, bool moreFollows) {
   std::lock_guard lock(sendLock_);
   auto socket = CurrentSocket();
   if (!socket || !connected_) {
-    error = 0;
+    error.clear();
     return 0;
   }
   if (length <= 0) {
-    error = 0;
+    error.clear();
     return 0;
   }
   const int flags = MSG_NOSIGNAL | MSG_DONTWAIT | (moreFollows ? MSG_MORE : 0);
   for (;;) {
     const ssize_t n = ::send(socket->Fd(), data, static_cast<size_t>(length), flags);
     if (n >= 0) {
-      error = 0;
+      error.clear();
       return static_cast<int>(n);
     }
     if (errno == EINTR) continue;
-    error = WsaErrorFromErrno(errno);
+    error = LastSystemError();
     return -1;
   }
 }

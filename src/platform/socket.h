@@ -6,14 +6,14 @@
 //  - TcpClient: an outgoing connection with connect, disconnect and error events, asynchronous
 //    host name resolution, an active switch and a lock held around every send.
 // Closing a connection raises its disconnect event while its handle is still valid. Errors are
-// Windows Sockets numbers (socket_errors.h). Sockets are created close-on-exec; sends never raise
-// SIGPIPE.
+// std::error_code (system_error.h). Sockets are created close-on-exec; sends never raise SIGPIPE.
 #include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -56,10 +56,10 @@ class TcpConnection {
   // Bytes that can be read now (FIONREAD); 0 when closed. Event thread.
   int ReceiveLength() const;
   // Event thread. > 0: bytes read. 0: the peer has closed (the connection is closed and its
-  // disconnect event raised). -1: nothing can be read now (LastError 10035), or an error, which
-  // was reported through the error event first (and the connection closed).
+  // disconnect event raised). -1: nothing can be read now (LastError would block), or an error,
+  // which was reported through the error event first (and the connection closed).
   int ReceiveBuf(void* buffer, int count);
-  int LastError() const { return lastError_; }
+  std::error_code LastError() const { return lastError_; }
   void SetNoDelay(bool on);
   // Raises the disconnect event, then closes. From another thread the close is posted to the
   // event thread. Closing a closed connection does nothing.
@@ -79,7 +79,7 @@ class TcpConnection {
   std::atomic<int32_t> handle_;
   std::atomic<bool> connected_{true};
   std::string peerAddress_;
-  int lastError_ = 0;
+  std::error_code lastError_;
   bool closing_ = false;
   bool armed_ = true;
   bool receiveCalled_ = false;
@@ -96,11 +96,11 @@ class TcpListener {
   std::function<void(const std::shared_ptr<TcpConnection>&)> OnClientConnect;
   std::function<void(TcpConnection&)> OnClientRead;
   std::function<void(TcpConnection&)> OnClientDisconnect;
-  std::function<void(TcpConnection&, int& code)> OnClientError;
+  std::function<void(TcpConnection&, std::error_code& code)> OnClientError;
   // The process ran out of descriptors while connections were waiting (errno EMFILE or ENFILE):
   // they are accepted and closed at once until descriptors free. Raised when the condition
   // starts, not again until an accept has succeeded in between.
-  std::function<void(int error)> OnAcceptLimit;
+  std::function<void(std::error_code error)> OnAcceptLimit;
   // Asked before each accept: false leaves new connections waiting in the listen queue until
   // ResumeAccepting is called.
   std::function<bool()> AcceptGate;
@@ -135,9 +135,9 @@ class TcpListener {
   void AcceptPending();
   // Out of descriptors: refuses one waiting connection through the spare descriptor, or stops
   // watching the listener for a moment when there is no spare.
-  void RefuseAtLimit(int error);
+  void RefuseAtLimit(std::error_code error);
   void OnConnectionEvent(const std::shared_ptr<TcpConnection>& connection);
-  void RaiseError(TcpConnection& connection, int code);
+  void RaiseError(TcpConnection& connection, std::error_code code);
   void Remove(TcpConnection* connection);
 
   EventLoop& loop_;
@@ -174,7 +174,7 @@ class TcpClient : public std::enable_shared_from_this<TcpClient> {
 
   std::function<void(TcpClient&)> OnConnect;
   std::function<void(TcpClient&)> OnDisconnect;
-  std::function<void(TcpClient&, int& code)> OnError;
+  std::function<void(TcpClient&, std::error_code& code)> OnError;
 
   // Active from the connect event until the connection closes or fails; an attempt still under
   // way (resolving or connecting) is not active yet.
@@ -191,11 +191,11 @@ class TcpClient : public std::enable_shared_from_this<TcpClient> {
   // Closes the connection: the disconnect event first when it was connected. Event thread.
   void Close();
 
-  // One non-blocking send under the send lock. Not connected: 0 with error 0. Failure: -1 with
-  // the Windows Sockets error (10035 when the send would block). moreFollows tells the kernel
+  // One non-blocking send under the send lock. Not connected: 0 and no error. Failure: -1 with
+  // the error (IsWouldBlock when the socket cannot take data now). moreFollows tells the kernel
   // that the caller's next send continues the same data (MSG_MORE), so that a run of small
   // sends leaves in full segments; the last send of a run must pass false to push it out.
-  int SendBuf(const void* data, int length, int& error, bool moreFollows = false);
+  int SendBuf(const void* data, int length, std::error_code& error, bool moreFollows = false);
   // Waits up to timeoutMs until the socket can take data (or has failed); false on time-out or
   // when there is no socket.
   bool WaitWritable(int timeoutMs) const;
@@ -216,8 +216,8 @@ class TcpClient : public std::enable_shared_from_this<TcpClient> {
   void StartConnect(uint32_t addressNetworkOrder);
   void StartResolve();
   void OnSocketEvent(uint32_t events);
-  void PostConnectFailure(int code);
-  void FailConnect(int code);
+  void PostConnectFailure(std::error_code code);
+  void FailConnect(std::error_code code);
   void DropSocket();
   std::shared_ptr<SocketDescriptor> CurrentSocket() const;
 

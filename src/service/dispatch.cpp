@@ -6,9 +6,9 @@
 #include <cstring>
 #include <exception>
 
+#include "platform/text_utils.h"
 #include "platform/time.h"
 #include "store/record_store.h"
-#include "store/text_utils.h"
 
 namespace qv::service {
 
@@ -41,11 +41,11 @@ void DataRequestHandler::Handle(TMyNameUser& user, const std::string& host, cons
     case Alignment::Aligned:
       break;
     case Alignment::Corrected:
-      server_.log.Write(server_.log.Msg(MsgId::IncorrectValues) + " " +
-                        server_.log.Msg(MsgId::ValuesCorrected));
+      server_.log.Write(server_.log.Msg(wire::MsgId::IncorrectValues) + " " +
+                        server_.log.Msg(wire::MsgId::ValuesCorrected));
       break;
     case Alignment::Incorrect:
-      server_.log.WriteMsg(MsgId::IncorrectValues);
+      server_.log.WriteMsg(wire::MsgId::IncorrectValues);
       Metrics::Add(server_.metrics.refusedMalformed);
       user.Fault = true;
       return;
@@ -53,30 +53,30 @@ void DataRequestHandler::Handle(TMyNameUser& user, const std::string& host, cons
   Request r{user,
             group,
             host,
-            Int32At(package_.data(), request::kCodeOffset),
-            Int32At(package_.data(), request::kSubcodeOffset),
-            std::clamp<int32_t>(size, 0, request::kSize)};
+            wire::Int32At(package_.data(), wire::request::kCodeOffset),
+            wire::Int32At(package_.data(), wire::request::kSubcodeOffset),
+            std::clamp<int32_t>(size, 0, wire::request::kSize)};
 
-  if (r.code == code::kPoll) return Poll(r);
-  if (r.code == code::kReply && r.subcode == subcode::kPollAnswer) return PollAnswer(r);
-  if (r.code == code::kMark) return Mark(r);
-  if (r.code == code::kNetworkReport) {
-    server_.log.WriteMsg(MsgId::NetworkSettingsError, user.HostName);
+  if (r.code == wire::code::kPoll) return Poll(r);
+  if (r.code == wire::code::kReply && r.subcode == wire::subcode::kPollAnswer) return PollAnswer(r);
+  if (r.code == wire::code::kMark) return Mark(r);
+  if (r.code == wire::code::kNetworkReport) {
+    server_.log.WriteMsg(wire::MsgId::NetworkSettingsError, user.HostName);
     return;
   }
 
-  r.host = store::LowerCase(r.host);
-  if (r.code == code::kCopyDay) return CopyDay(r);
-  if (r.code == code::kRequest) {
+  r.host = platform::LowerCase(r.host);
+  if (r.code == wire::code::kCopyDay) return CopyDay(r);
+  if (r.code == wire::code::kRequest) {
     switch (r.subcode) {
-      case subcode::kSlotId:
+      case wire::subcode::kSlotId:
         return SlotId(r);
-      case subcode::kDays:
+      case wire::subcode::kDays:
         return Days(r);
-      case subcode::kFetchMail:
+      case wire::subcode::kFetchMail:
         if (startMailWorker_) startMailWorker_(user);
         return;
-      case subcode::kHello:
+      case wire::subcode::kHello:
         return Hello(r);
       default:
         return;  // nothing is answered
@@ -96,8 +96,8 @@ void DataRequestHandler::Poll(Request& r) {
     Send(r.user, package_.data(), r.size, r.host, kScopeGroupOtherHost);
     return;
   }
-  SetCodes(package_.data(), code::kReply, subcode::kPollAnswer);
-  Send(r.user, package_.data(), kPollAnswerSize, r.host, kScopeUser);
+  wire::SetCodes(package_.data(), wire::code::kReply, wire::subcode::kPollAnswer);
+  Send(r.user, package_.data(), wire::kPollAnswerSize, r.host, kScopeUser);
 }
 
 void DataRequestHandler::PollAnswer(Request& r) {
@@ -108,7 +108,7 @@ void DataRequestHandler::PollAnswer(Request& r) {
     if (member.UserIndex != owner->UserIndex && member.Connected && !member.PollAnswered) return;
   }
   for (TMyNameUser& member : r.group.Users) member.PollAnswered = false;
-  Send(*owner, package_.data(), kPollAnswerSize, owner->HostName, kScopeUser);
+  Send(*owner, package_.data(), wire::kPollAnswerSize, owner->HostName, kScopeUser);
   r.group.PollOwner = nullptr;
 }
 
@@ -119,7 +119,7 @@ void DataRequestHandler::Mark(Request& r) {
 void DataRequestHandler::Refuse(Request& r) {
   Metrics::Add(server_.metrics.refusedRequests);
   BuildRefusal(package_);
-  Send(r.user, package_.data(), request::kSize, r.host, kScopeUser);
+  Send(r.user, package_.data(), wire::request::kSize, r.host, kScopeUser);
 }
 
 void DataRequestHandler::CopyDay(Request& r) {
@@ -129,28 +129,28 @@ void DataRequestHandler::CopyDay(Request& r) {
 
 void DataRequestHandler::SlotId(Request& r) {
   uint8_t* p = package_.data();
-  const int32_t slot = Int32At(p, request::kIndex2Offset);
+  const int32_t slot = wire::Int32At(p, wire::request::kIndex2Offset);
   // A slot outside 0..69, or a day the store refuses to create, is refused like an edit.
-  if (!store::day::IsSlotIndex(slot)) return Refuse(r);
+  if (!wire::day::IsSlotIndex(slot)) return Refuse(r);
   int32_t slotId = 0;
   if (!r.group.FileName.empty()) {
     const ChangeOutcome outcome = members_->AssignSlotId(Ref(r.user), package_, slotId);
     if (!outcome.Accepted()) return Refuse(r);
     members_->HoldUntilDurable(r.user, outcome);
   }
-  SetInt32At(p, request::kSlotIdOffset, slotId);
-  SetCodes(p, code::kReply, subcode::kSlotIdReply);
-  Send(r.user, p, request::kSize, r.host, kScopeUser);
-  SetCodes(p, code::kSlotIdAssigned, slot);
-  Send(r.user, p, request::kSize, r.host, kScopeGroupOtherHost);
+  wire::SetInt32At(p, wire::request::kSlotIdOffset, slotId);
+  wire::SetCodes(p, wire::code::kReply, wire::subcode::kSlotIdReply);
+  Send(r.user, p, wire::request::kSize, r.host, kScopeUser);
+  wire::SetCodes(p, wire::code::kSlotIdAssigned, slot);
+  Send(r.user, p, wire::request::kSize, r.host, kScopeGroupOtherHost);
 }
 
 void DataRequestHandler::Days(Request& r) {
   TMyDBUser& group = r.group;
   const uint8_t* p = package_.data();
-  const int32_t requested = LoadField<uint16_t>(p + request::kDaysOffset);
-  const int32_t days = std::min<int32_t>(requested, days_reply::kMaxDays);
-  const double date = DoubleAt(p, request::kDateOffset);
+  const int32_t requested = wire::LoadField<uint16_t>(p + wire::request::kDaysOffset);
+  const int32_t days = std::min<int32_t>(requested, wire::days_reply::kMaxDays);
+  const double date = wire::DoubleAt(p, wire::request::kDateOffset);
   try {
     store::ReadDays(group, server_.log, requested, date);
   } catch (const std::exception& e) {
@@ -158,16 +158,16 @@ void DataRequestHandler::Days(Request& r) {
     return;  // nothing more is sent, the marks neither
   }
   uint8_t* header = group.Week->Header();
-  std::memset(header, 0, days_reply::kHeaderSize);
-  SetCodes(header, code::kReply, subcode::kDaysReply);
-  SetDoubleAt(header, days_reply::kDateOffset, date);
+  std::memset(header, 0, wire::days_reply::kHeaderSize);
+  wire::SetCodes(header, wire::code::kReply, wire::subcode::kDaysReply);
+  wire::SetDoubleAt(header, wire::days_reply::kDateOffset, date);
   // The count of the records that follow, so that header and length agree.
-  SetInt32At(header, days_reply::kCountOffset, days);
+  wire::SetInt32At(header, wire::days_reply::kCountOffset, days);
   try {
-    Send(r.user, header, days_reply::Size(days), r.host, kScopeUser);
+    Send(r.user, header, wire::days_reply::Size(days), r.host, kScopeUser);
     Metrics::Add(server_.metrics.weekReads);
   } catch (const std::exception& e) {
-    server_.log.WriteMsg(MsgId::RequestProcessingError, r.host);
+    server_.log.WriteMsg(wire::MsgId::RequestProcessingError, r.host);
     server_.log.Write(e.what());
   }
   SendMarksOfOthers(r);
@@ -176,18 +176,18 @@ void DataRequestHandler::Days(Request& r) {
 void DataRequestHandler::SendMarksOfOthers(Request& r) {
   for (const MarkRecord& mark : r.group.Subscriptions) {
     if (mark.Owner == &r.user) continue;
-    Send(r.user, mark.Header.data(), static_cast<int32_t>(request::kHeaderSize), r.host,
+    Send(r.user, mark.Header.data(), static_cast<int32_t>(wire::request::kHeaderSize), r.host,
          kScopeUser);
   }
 }
 
 void DataRequestHandler::Hello(Request& r) {
   BuildHelloReply(package_, r.user.UserName, r.group.FirstDate);
-  Send(r.user, package_.data(), request::kSize, r.host, kScopeUser);
+  Send(r.user, package_.data(), wire::request::kSize, r.host, kScopeUser);
 }
 
 void DataRequestHandler::Edit(Request& r) {
-  RequestPackage acknowledgment;
+  wire::RequestPackage acknowledgment;
   if (r.group.FileName.empty()) {
     // A group without a datafile keeps nothing: the edit is answered and passed on to nobody.
     acknowledgment.fill(0);
@@ -206,7 +206,7 @@ void DataRequestHandler::Edit(Request& r) {
     acknowledgment = *outcome.notice;
   }
   BuildAcknowledgment(acknowledgment, package_);
-  Send(r.user, acknowledgment.data(), request::kSize, r.host, kScopeUser);
+  Send(r.user, acknowledgment.data(), wire::request::kSize, r.host, kScopeUser);
   Metrics::Add(server_.metrics.editsAcknowledged);
   server_.metrics.ackLatency.Observe(std::chrono::duration_cast<std::chrono::microseconds>(
                                          std::chrono::steady_clock::now() - received_)

@@ -68,7 +68,7 @@ class DataRequestHandler {
   TickSource ticks_;
   std::shared_ptr<MemberService> members_;
   // The received request, zero-padded (or realigned) to 2351 bytes; answers are built in it.
-  RequestPackage package_{};
+  wire::RequestPackage package_{};
   std::chrono::steady_clock::time_point received_{};  // when the request being handled arrived
 };
 

@@ -71,7 +71,8 @@ void DurableAcks::WriteJournalledChanges() {
       group.JournalWriteFailing = false;
     } catch (const std::exception&) {
       // They stay pending (reads see them) and in the journal; the next report tries again.
-      if (!group.JournalWriteFailing) server_.log.WriteMsg(MsgId::FileWriteError, group.FileName);
+      if (!group.JournalWriteFailing)
+        server_.log.WriteMsg(wire::MsgId::FileWriteError, group.FileName);
       group.JournalWriteFailing = true;
     }
     group.Journal->SwitchIfDue();
@@ -85,7 +86,8 @@ void DurableAcks::WriteJournalledChanges() {
 void DurableAcks::Synced(const store::CommitReport& report) {
   // A failing journal is retried every 100 ms until it syncs: logged once per failing spell.
   for (const std::string& path : report.failed) {
-    if (failingJournals_.insert(path).second) server_.log.WriteMsg(MsgId::FileWriteError, path);
+    if (failingJournals_.insert(path).second)
+      server_.log.WriteMsg(wire::MsgId::FileWriteError, path);
   }
   if (report.failed.empty()) failingJournals_.clear();
   synced_ = std::max(synced_, report.synced);

@@ -7,9 +7,9 @@
 #include <exception>
 
 #include "net/user_lookup.h"
+#include "platform/text_utils.h"
 #include "service/mailbox.h"
 #include "service/retrying_open.h"
-#include "store/text_utils.h"
 
 namespace qv::service {
 namespace {
@@ -17,7 +17,7 @@ namespace {
 constexpr size_t kSplitErrorLineLimit = 103;
 constexpr size_t kCopyChunk = 65536;
 
-using Header = std::array<uint8_t, mail::kHeaderSize>;
+using Header = std::array<uint8_t, wire::mail::kHeaderSize>;
 
 // Reads exactly n bytes from the current position; false when the payload ends first.
 bool ReadExact(net::PayloadStream& payload, void* buffer, size_t n) {
@@ -33,9 +33,9 @@ bool ReadExact(net::PayloadStream& payload, void* buffer, size_t n) {
 
 bool IsLongAddressMarker(const uint8_t* header) {
   // The whole short string, length byte included.
-  const std::string_view marker = mail::kLongAddressMarker;
-  return header[mail::kAddress.offset] == marker.size() &&
-         std::memcmp(header + mail::kAddress.offset + 1, marker.data(), marker.size()) == 0;
+  const std::string_view marker = wire::mail::kLongAddressMarker;
+  return header[wire::mail::kAddress.offset] == marker.size() &&
+         std::memcmp(header + wire::mail::kAddress.offset + 1, marker.data(), marker.size()) == 0;
 }
 
 // Copies the whole payload into a new file at path.
@@ -69,19 +69,21 @@ void AddressAndMailHandler::Handle(TMyNameUser& sender, const std::string& /*hos
     payload.Seek(0);
     std::string list;
     // A package too short for its header names no recipient.
-    if (payload.Size() < mail::kHeaderSize || !ReadExact(payload, header.data(), header.size())) {
-      server_.log.WriteMsg(MsgId::IncorrectRecipient);
+    if (payload.Size() < wire::mail::kHeaderSize ||
+        !ReadExact(payload, header.data(), header.size())) {
+      server_.log.WriteMsg(wire::MsgId::IncorrectRecipient);
     } else if (ReadAddressList(payload, header.data(), list)) {
       const std::vector<Recipient> recipients = Recipients(list);
-      const mail::MailClass kind = mail::ClassOfKind(Int32At(header.data(), mail::kKindOffset));
-      if (kind == mail::MailClass::Stored) {
+      const wire::mail::MailClass kind =
+          wire::mail::ClassOfKind(wire::Int32At(header.data(), wire::mail::kKindOffset));
+      if (kind == wire::mail::MailClass::Stored) {
         Store(sender, payload, spoolFileName, recipients, spoolTaken);
       } else if (spoolFileName.empty()) {
         Direct(payload, header.data(), recipients);
       }
     }
   } catch (const std::exception&) {
-    server_.log.WriteMsg(MsgId::RequestProcessingError, sender.HostName);
+    server_.log.WriteMsg(wire::MsgId::RequestProcessingError, sender.HostName);
   }
   // A spool file that no recipient took would only fill the disk.
   if (!spoolFileName.empty() && !spoolTaken) {
@@ -94,19 +96,19 @@ bool AddressAndMailHandler::ReadAddressList(net::PayloadStream& payload, const u
                                             std::string& list) {
   list.clear();
   if (!IsLongAddressMarker(header)) {
-    list = std::string(store::ReadShortString(header, mail::kAddress));
+    list = std::string(wire::ReadShortString(header, wire::mail::kAddress));
   } else {
     const int64_t size = payload.Size();
     uint8_t lengthBytes[4];
-    payload.Seek(mail::kLongAddressLengthOffset);
-    if (size < static_cast<int64_t>(mail::kLongAddressOffset) ||
+    payload.Seek(wire::mail::kLongAddressLengthOffset);
+    if (size < static_cast<int64_t>(wire::mail::kLongAddressOffset) ||
         !ReadExact(payload, lengthBytes, sizeof lengthBytes)) {
-      server_.log.WriteMsg(MsgId::IncorrectRecipient);
+      server_.log.WriteMsg(wire::MsgId::IncorrectRecipient);
       return false;
     }
-    const int32_t length = LoadField<int32_t>(lengthBytes);
-    if (length < 0 || length > size - static_cast<int64_t>(mail::kLongAddressOffset)) {
-      server_.log.WriteMsg(MsgId::IncorrectRecipient);
+    const int32_t length = wire::LoadField<int32_t>(lengthBytes);
+    if (length < 0 || length > size - static_cast<int64_t>(wire::mail::kLongAddressOffset)) {
+      server_.log.WriteMsg(wire::MsgId::IncorrectRecipient);
       return false;
     }
     // No longer than the configured names can fill: the rest could only repeat them or name
@@ -115,7 +117,7 @@ bool AddressAndMailHandler::ReadAddressList(net::PayloadStream& payload, const u
     const bool cut = static_cast<size_t>(length) > limit;
     list.resize(cut ? limit : static_cast<size_t>(length));
     if (!ReadExact(payload, list.data(), list.size())) {
-      server_.log.WriteMsg(MsgId::IncorrectRecipient);
+      server_.log.WriteMsg(wire::MsgId::IncorrectRecipient);
       return false;
     }
     const size_t nul = list.find('\0');
@@ -123,14 +125,14 @@ bool AddressAndMailHandler::ReadAddressList(net::PayloadStream& payload, const u
       list.resize(nul);
     } else if (cut) {
       // The name the limit cut through is dropped whole.
-      const size_t separator = list.rfind(mail::kAddressSeparator);
+      const size_t separator = list.rfind(wire::mail::kAddressSeparator);
       list.resize(separator == std::string::npos ? 0 : separator);
       server_.log.Write("Address list cut to " + std::to_string(limit) + " of " +
                         std::to_string(length) + " bytes");
     }
   }
   if (list.empty()) {
-    server_.log.WriteMsg(MsgId::IncorrectRecipient);
+    server_.log.WriteMsg(wire::MsgId::IncorrectRecipient);
     return false;
   }
   return true;
@@ -140,9 +142,9 @@ std::vector<AddressAndMailHandler::Recipient> AddressAndMailHandler::Recipients(
     const std::string& list) {
   std::vector<std::string> names;
   try {
-    store::SplitToList(mail::kAddressSeparator, list, names);
+    platform::SplitToList(wire::mail::kAddressSeparator, list, names);
   } catch (const std::exception&) {
-    std::string line = "ERROR SPLIT " + server_.log.Msg(MsgId::IncorrectRecipient);
+    std::string line = "ERROR SPLIT " + server_.log.Msg(wire::MsgId::IncorrectRecipient);
     if (line.size() > kSplitErrorLineLimit) line.resize(kSplitErrorLineLimit);
     server_.log.Write(line);
   }
@@ -203,9 +205,10 @@ void AddressAndMailHandler::Store(TMyNameUser& sender, net::PayloadStream& paylo
     }
     Metrics::Add(server_.metrics.mailStored);
     if (recipient.Connected) {
-      uint8_t waiting[kMailWaitingSize];
-      SetInt32At(waiting, 0, code::kMailWaiting);
-      if (reply_) reply_(recipient, waiting, kMailWaitingSize, recipient.HostName, kScopeUser);
+      uint8_t waiting[wire::kMailWaitingSize];
+      wire::SetInt32At(waiting, 0, wire::code::kMailWaiting);
+      if (reply_)
+        reply_(recipient, waiting, wire::kMailWaitingSize, recipient.HostName, kScopeUser);
     }
   }
 }
@@ -236,7 +239,7 @@ void AddressAndMailHandler::StoreMessage(net::PayloadStream& payload,
 
 void AddressAndMailHandler::Direct(net::PayloadStream& payload, const uint8_t* header,
                                    const std::vector<Recipient>& recipients) {
-  const std::string senderName(store::ReadShortString(header, mail::kSender));
+  const std::string senderName(wire::ReadShortString(header, wire::mail::kSender));
   std::vector<uint8_t> package;
   for (const Recipient& r : recipients) {
     TMyNameUser& recipient = *r.user;

@@ -44,7 +44,7 @@ MailPlan PlanDelivery(Server& server, const std::string& host,
       mailbox->file.Close();
     } catch (...) {
       mailbox.reset();  // closes the file, leaves the mailbox lock
-      server.log.WriteMsg(MsgId::InboxOpenError, host);
+      server.log.WriteMsg(wire::MsgId::InboxOpenError, host);
       return plan;
     }
   }
@@ -94,7 +94,7 @@ bool MailDelivery::RunOnMailThread(std::function<void()> job) {
     server_.mailThreads.Run(std::move(job));
     return true;
   } catch (const std::system_error&) {
-    server_.log.WriteMsg(MsgId::SendProcessCreateError, host_);
+    server_.log.WriteMsg(wire::MsgId::SendProcessCreateError, host_);
     return false;
   }
 }
@@ -111,7 +111,7 @@ bool MailDelivery::Start() {
       done();
     });
   } catch (const std::system_error&) {
-    server_.log.WriteMsg(MsgId::SendProcessCreateError, host_);
+    server_.log.WriteMsg(wire::MsgId::SendProcessCreateError, host_);
     return false;
   }
   return true;
@@ -123,7 +123,7 @@ void MailDelivery::Planned(MailPlan plan) {
   if (plan_.opened) {
     const auto count = static_cast<int32_t>(plan_.files.size());
     Segment segment;
-    segment.bytes = Int32Bytes({kMailCountSize, code::kMailCount, count});
+    segment.bytes = Int32Bytes({wire::kMailCountSize, wire::code::kMailCount, count});
     ready_.push_back(std::move(segment));
   }
   ReadAhead();
@@ -233,7 +233,7 @@ void MailDelivery::Notify() {
 void MailDelivery::Fail() {
   if (status_ != Status::Working) return;
   status_ = Status::Failed;
-  server_.log.WriteMsg(MsgId::MailSendError, host_);
+  server_.log.WriteMsg(wire::MsgId::MailSendError, host_);
   Notify();
 }
 
@@ -249,7 +249,7 @@ void MailDelivery::End() {
          files = std::move(deliveredFiles_)] { FinishDelivery(server, host, handled, files); });
   } catch (const std::system_error&) {
     // The notices stay: the messages are delivered again with the next delivery.
-    server_.log.WriteMsg(MsgId::SendProcessCreateError, host_);
+    server_.log.WriteMsg(wire::MsgId::SendProcessCreateError, host_);
   }
 }
 

@@ -31,7 +31,7 @@ std::optional<LockedFile> LockedRetryingOpen(Server& server, const std::string& 
     if (!OpenMayRetry(error) ||
         std::chrono::steady_clock::now() - start >
             std::chrono::milliseconds(server.timeouts.retryingOpenLimitMs)) {
-      server.log.WriteMsg(MsgId::FileOpenError, fileName + ".");
+      server.log.WriteMsg(wire::MsgId::FileOpenError, fileName + ".");
       return std::nullopt;
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(server.timeouts.retryingOpenStepMs));
@@ -41,16 +41,16 @@ std::optional<LockedFile> LockedRetryingOpen(Server& server, const std::string& 
 MailNotice BuildNotice(std::string_view senderName, std::string_view senderHost,
                        std::string_view messageFile) {
   MailNotice n{};
-  SetInt32At(n.data(), notice::kOneOffset, 1);
-  SetInt32At(n.data(), notice::kZeroOffset, 0);
-  store::WriteShortString(n.data(), notice::kSenderName, senderName);
-  store::WriteShortString(n.data(), notice::kSenderHost, senderHost);
-  store::WriteShortString(n.data(), notice::kMessageFile, messageFile);
+  wire::SetInt32At(n.data(), wire::notice::kOneOffset, 1);
+  wire::SetInt32At(n.data(), wire::notice::kZeroOffset, 0);
+  wire::WriteShortString(n.data(), wire::notice::kSenderName, senderName);
+  wire::WriteShortString(n.data(), wire::notice::kSenderHost, senderHost);
+  wire::WriteShortString(n.data(), wire::notice::kMessageFile, messageFile);
   return n;
 }
 
 std::string NoticeMessageFile(const MailNotice& n) {
-  return std::string(store::ReadShortString(n.data(), notice::kMessageFile));
+  return std::string(wire::ReadShortString(n.data(), wire::notice::kMessageFile));
 }
 
 std::string MessageFileName(int32_t position, uint32_t tickCount, platform::TDateTime now) {
@@ -90,10 +90,11 @@ void AppendNotice(platform::File& mailbox, const MailNotice& n) {
 }
 
 std::vector<MailNotice> ReadNotices(platform::File& mailbox) {
-  const int64_t count = mailbox.Size() / notice::kSize;
+  const int64_t count = mailbox.Size() / wire::notice::kSize;
   std::vector<MailNotice> notices(static_cast<size_t>(count));
   for (int64_t i = 0; i < count; ++i) {
-    mailbox.ReadAt(i * notice::kSize, notices[static_cast<size_t>(i)].data(), notice::kSize);
+    mailbox.ReadAt(i * wire::notice::kSize, notices[static_cast<size_t>(i)].data(),
+                   wire::notice::kSize);
   }
   return notices;
 }
@@ -105,17 +106,17 @@ void RemoveDeliveredNotices(Server& server, const std::string& mailboxPath, int3
   if (!mailbox) return;
   try {
     platform::File& file = mailbox->file;
-    const int64_t count = file.Size() / notice::kSize;
+    const int64_t count = file.Size() / wire::notice::kSize;
     if (delivered >= count) {
       file.Truncate(0);
     } else {
       MailNotice n;
       for (int64_t i = delivered; i < count; ++i) {
-        file.ReadAt(i * notice::kSize, n.data(), n.size());
-        file.WriteAt((i - delivered) * notice::kSize, n.data(), n.size());
+        file.ReadAt(i * wire::notice::kSize, n.data(), n.size());
+        file.WriteAt((i - delivered) * wire::notice::kSize, n.data(), n.size());
       }
       // Whole notices only: a torn notice at the end would otherwise shift into the list.
-      file.Truncate((count - delivered) * notice::kSize);
+      file.Truncate((count - delivered) * wire::notice::kSize);
     }
     file.Close();
     server.mailboxTally.RemovedFront(mailboxPath, delivered);

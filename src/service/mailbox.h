@@ -17,7 +17,7 @@
 
 namespace qv::service {
 
-using MailNotice = std::array<uint8_t, notice::kSize>;
+using MailNotice = std::array<uint8_t, wire::notice::kSize>;
 
 // A mailbox file opened while holding the server's mailbox lock, which stays held until this is
 // destroyed (the file is closed first).

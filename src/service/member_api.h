@@ -37,7 +37,7 @@ struct ChangeOutcome {
   std::string reason;   // Refused, WriteFailed: why, as a log line says it
   // The change notice: the request's codes with what the edit replaced (the old texts), from
   // which the native acknowledgment (3000) is built.
-  std::shared_ptr<const store::RequestPackage> notice;
+  std::shared_ptr<const wire::RequestPackage> notice;
 
   bool Accepted() const {
     return status == ChangeStatus::Stored || status == ChangeStatus::Journalled;
@@ -60,7 +60,7 @@ class MemberApi {
   // Reads `days` (1..7) days from `date` on; days without a record come back blank with their
   // date. False (with the reason) when the datafile cannot be read.
   virtual bool ReadDays(MemberRef member, double date, int32_t days,
-                        std::vector<store::DayRecord>& out, std::string& reason) = 0;
+                        std::vector<wire::DayRecord>& out, std::string& reason) = 0;
 
   // Applies an edit request (codes 2..41 of the native protocol, the edit code at offset 0 and
   // its slot or line index at offset 4) or a copy of a day (code 50; the week from the target
@@ -68,7 +68,7 @@ class MemberApi {
   // request as received (at most 2351), which is what the other native members are forwarded.
   // origin: the sink of the front end that asked (it gets no forward of its own change); none
   // for a native member, whose own host gets no forward.
-  virtual ChangeOutcome Apply(MemberRef member, const store::RequestPackage& request, int32_t size,
+  virtual ChangeOutcome Apply(MemberRef member, const wire::RequestPackage& request, int32_t size,
                               MemberSink* origin) = 0;
 
   // Runs done once the journal sync of ticket is reported (at once for ticket 0 or when already
@@ -76,7 +76,7 @@ class MemberApi {
   virtual void WhenDurable(uint64_t ticket, std::function<void()> done) = 0;
 
   // Sets (flag 1) or clears (0) a mark (code 7001) as member; the other members see it.
-  virtual void SetMark(MemberRef member, const store::RequestPackage& request,
+  virtual void SetMark(MemberRef member, const wire::RequestPackage& request,
                        MemberSink* origin) = 0;
 
   // The whole status table (int32 5000, then one 86-byte slot per configured user).

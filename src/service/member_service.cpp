@@ -56,7 +56,7 @@ TMyNameUser* MemberService::Find(MemberRef member) {
   return user.Valid ? &user : nullptr;
 }
 
-store::RequestPackage& MemberService::NoticeOf(int32_t group) {
+wire::RequestPackage& MemberService::NoticeOf(int32_t group) {
   if (notices_.size() < server_.groups.size()) notices_.resize(server_.groups.size());
   return notices_.at(static_cast<size_t>(group));
 }
@@ -76,18 +76,18 @@ ChangeOutcome MemberService::Outcome(const store::StoreOutcome& stored, TMyDBUse
 }
 
 bool MemberService::ReadDays(MemberRef member, double date, int32_t days,
-                             std::vector<store::DayRecord>& out, std::string& reason) {
+                             std::vector<wire::DayRecord>& out, std::string& reason) {
   if (Find(member) == nullptr) {
     reason = "no such member";
     return false;
   }
   TMyDBUser& group = server_.groups[static_cast<size_t>(member.group)];
-  const int32_t count = std::clamp(days, 1, days_reply::kMaxDays);
+  const int32_t count = std::clamp(days, 1, wire::days_reply::kMaxDays);
   if (group.FileName.empty()) {
     // A group without a datafile keeps no days: each reads as the blank day of the group's grid.
     out.assign(static_cast<size_t>(count), *group.BlankRecord);
     for (int32_t i = 0; i < count; ++i) {
-      store::SetDayDate(out[static_cast<size_t>(i)], store::DayKey(date) + i);
+      wire::SetDayDate(out[static_cast<size_t>(i)], wire::DayKey(date) + i);
     }
     return true;
   }
@@ -99,53 +99,53 @@ bool MemberService::ReadDays(MemberRef member, double date, int32_t days,
   }
   out.resize(static_cast<size_t>(count));
   for (int32_t i = 0; i < count; ++i) {
-    std::memcpy(out[static_cast<size_t>(i)].data(), group.Week->Day(i), store::kDayRecordSize);
+    std::memcpy(out[static_cast<size_t>(i)].data(), group.Week->Day(i), wire::kDayRecordSize);
   }
   return true;
 }
 
 void MemberService::SendWeek(TMyNameUser& user, TMyDBUser& group, double date, MemberSink* origin) {
   try {
-    store::ReadDays(group, server_.log, days_reply::kMaxDays, date);
+    store::ReadDays(group, server_.log, wire::days_reply::kMaxDays, date);
   } catch (const std::exception&) {
-    server_.log.WriteMsg(MsgId::RequestProcessingError, user.HostName + " (Copy Data)");
+    server_.log.WriteMsg(wire::MsgId::RequestProcessingError, user.HostName + " (Copy Data)");
     return;
   }
   uint8_t* header = group.Week->Header();
-  std::memset(header, 0, days_reply::kHeaderSize);
-  SetCodes(header, code::kReply, subcode::kWeekReply);
-  SetDoubleAt(header, days_reply::kDateOffset, date);
-  forward_(user, header, days_reply::kWeekReplySize, user.HostName, kScopeGroup, origin);
+  std::memset(header, 0, wire::days_reply::kHeaderSize);
+  wire::SetCodes(header, wire::code::kReply, wire::subcode::kWeekReply);
+  wire::SetDoubleAt(header, wire::days_reply::kDateOffset, date);
+  forward_(user, header, wire::days_reply::kWeekReplySize, user.HostName, kScopeGroup, origin);
 }
 
-ChangeOutcome MemberService::Apply(MemberRef member, const store::RequestPackage& request,
+ChangeOutcome MemberService::Apply(MemberRef member, const wire::RequestPackage& request,
                                    int32_t size, MemberSink* origin) {
   TMyNameUser* user = Find(member);
   if (user == nullptr) return RefusedOutcome("no such member");
   TMyDBUser& group = server_.groups[static_cast<size_t>(member.group)];
   if (group.FileName.empty()) return RefusedOutcome("the group has no datafile");
-  size = std::clamp<int32_t>(size, request::kHeaderSize, request::kSize);
-  const int32_t requestCode = Int32At(request.data(), request::kCodeOffset);
-  store::RequestPackage& notice = NoticeOf(member.group);
+  size = std::clamp<int32_t>(size, wire::request::kHeaderSize, wire::request::kSize);
+  const int32_t requestCode = wire::Int32At(request.data(), wire::request::kCodeOffset);
+  wire::RequestPackage& notice = NoticeOf(member.group);
   ResetChangeNotice(notice, request);
 
-  if (requestCode == code::kCopyDay) {
+  if (requestCode == wire::code::kCopyDay) {
     group.Busy = true;
     ChangeOutcome outcome = Outcome(store::CopyDay(group, server_.log, request.data()), group);
     if (outcome.Accepted()) {
       // The week goes to every member; a native requester's copy waits for the sync.
       if (origin == nullptr) HoldUntilDurable(*user, outcome);
-      SendWeek(*user, group, DoubleAt(request.data(), request::kDateOffset), origin);
+      SendWeek(*user, group, wire::DoubleAt(request.data(), wire::request::kDateOffset), origin);
     }
     group.Busy = false;
     return outcome;
   }
 
-  const int32_t index = Int32At(request.data(), request::kSubcodeOffset);
+  const int32_t index = wire::Int32At(request.data(), wire::request::kSubcodeOffset);
   ChangeOutcome outcome = Outcome(
       store::EditDay(group, server_.log, requestCode, index, request.data(), notice.data()), group);
   if (!outcome.Accepted()) return outcome;
-  outcome.notice = std::make_shared<store::RequestPackage>(notice);
+  outcome.notice = std::make_shared<wire::RequestPackage>(notice);
   // The other members may see the change before it is durable; the acknowledgment waits. A
   // change from another front end goes to every native member, its own host's included.
   forward_(*user, request.data(), size, user->HostName,
@@ -153,21 +153,21 @@ ChangeOutcome MemberService::Apply(MemberRef member, const store::RequestPackage
   return outcome;
 }
 
-ChangeOutcome MemberService::AssignSlotId(MemberRef member, const store::RequestPackage& request,
+ChangeOutcome MemberService::AssignSlotId(MemberRef member, const wire::RequestPackage& request,
                                           int32_t& slotId) {
   slotId = 0;
   TMyNameUser* user = Find(member);
   if (user == nullptr) return RefusedOutcome("no such member");
   TMyDBUser& group = server_.groups[static_cast<size_t>(member.group)];
   if (group.FileName.empty()) return RefusedOutcome("the group has no datafile");
-  const int32_t slot = Int32At(request.data(), request::kIndex2Offset);
-  store::RequestPackage& notice = NoticeOf(member.group);
+  const int32_t slot = wire::Int32At(request.data(), wire::request::kIndex2Offset);
+  wire::RequestPackage& notice = NoticeOf(member.group);
   ResetChangeNotice(notice, request);
-  auto day = std::make_unique<store::DayRecord>();
-  ChangeOutcome outcome = Outcome(store::EditDay(group, server_.log, code::kAssignSlotId, slot,
-                                                 request.data(), notice.data(), day.get()),
+  auto day = std::make_unique<wire::DayRecord>();
+  ChangeOutcome outcome = Outcome(store::EditDay(group, server_.log, wire::code::kAssignSlotId,
+                                                 slot, request.data(), notice.data(), day.get()),
                                   group);
-  if (outcome.Accepted()) slotId = store::SlotId(*day, slot);
+  if (outcome.Accepted()) slotId = wire::SlotId(*day, slot);
   return outcome;
 }
 
@@ -185,40 +185,42 @@ void MemberService::WhenDurable(uint64_t ticket, std::function<void()> done) {
   }
 }
 
-void MemberService::SetMark(MemberRef member, const store::RequestPackage& request,
+void MemberService::SetMark(MemberRef member, const wire::RequestPackage& request,
                             MemberSink* origin) {
-  SetMark(member, request, static_cast<int32_t>(request::kHeaderSize), origin);
+  SetMark(member, request, static_cast<int32_t>(wire::request::kHeaderSize), origin);
 }
 
-void MemberService::SetMark(MemberRef member, const store::RequestPackage& request, int32_t size,
+void MemberService::SetMark(MemberRef member, const wire::RequestPackage& request, int32_t size,
                             MemberSink* origin) {
   TMyNameUser* user = Find(member);
   if (user == nullptr) return;
   TMyDBUser& group = server_.groups[static_cast<size_t>(member.group)];
-  store::RequestPackage package = request;
+  wire::RequestPackage package = request;
   uint8_t* p = package.data();
   auto& marks = group.Subscriptions;
-  const bool set = p[request::kFlagOffset] != 0;
+  const bool set = p[wire::request::kMarkFlagOffset] != 0;
   if (set && MarksHeld(marks, *user) >= server_.limits.marksPerUser) {
     // Refused: neither kept nor passed on, so the others never see a mark it cannot clear.
     server_.log.Write("Mark refused: " + user->UserName + " (" + user->HostName + ") holds " +
                       std::to_string(server_.limits.marksPerUser) + " marks");
     return;
   }
-  const double mark = DoubleAt(p, request::kMarkOffset) + user->UserIndex * kMarkUserSpacing;
-  SetDoubleAt(p, request::kMarkOffset, mark);
-  forward_(*user, p, std::clamp<int32_t>(size, 0, request::kSize), user->HostName,
+  const double mark =
+      wire::DoubleAt(p, wire::request::kMarkOffset) + user->UserIndex * kMarkUserSpacing;
+  wire::SetDoubleAt(p, wire::request::kMarkOffset, mark);
+  forward_(*user, p, std::clamp<int32_t>(size, 0, wire::request::kSize), user->HostName,
            origin == nullptr ? kScopeGroupOtherHost : kScopeGroup, origin);
   if (set) {
     MarkRecord record;
     record.Owner = user;
-    std::memcpy(record.Header.data(), p, request::kHeaderSize);
+    std::memcpy(record.Header.data(), p, wire::request::kHeaderSize);
     marks.push_back(record);
     return;
   }
   const double key = std::trunc(mark);
   const auto first = std::find_if(marks.begin(), marks.end(), [&](const MarkRecord& m) {
-    return m.Owner == user && std::trunc(DoubleAt(m.Header.data(), request::kMarkOffset)) == key;
+    return m.Owner == user &&
+           std::trunc(wire::DoubleAt(m.Header.data(), wire::request::kMarkOffset)) == key;
   });
   if (first != marks.end()) marks.erase(first);
 }

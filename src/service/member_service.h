@@ -28,22 +28,22 @@ class MemberService final : public MemberApi {
   MemberService(const MemberService&) = delete;
   MemberService& operator=(const MemberService&) = delete;
 
-  bool ReadDays(MemberRef member, double date, int32_t days, std::vector<store::DayRecord>& out,
+  bool ReadDays(MemberRef member, double date, int32_t days, std::vector<wire::DayRecord>& out,
                 std::string& reason) override;
-  ChangeOutcome Apply(MemberRef member, const store::RequestPackage& request, int32_t size,
+  ChangeOutcome Apply(MemberRef member, const wire::RequestPackage& request, int32_t size,
                       MemberSink* origin) override;
   void WhenDurable(uint64_t ticket, std::function<void()> done) override;
-  void SetMark(MemberRef member, const store::RequestPackage& request, MemberSink* origin) override;
+  void SetMark(MemberRef member, const wire::RequestPackage& request, MemberSink* origin) override;
   SharedBytes StatusTable() const override;
   void Attach(int32_t group, MemberSink& sink) override;
   void Detach(MemberSink& sink) override;
 
   // Sets or clears a mark of size bytes as received (the native front end's forward size).
-  void SetMark(MemberRef member, const store::RequestPackage& request, int32_t size,
+  void SetMark(MemberRef member, const wire::RequestPackage& request, int32_t size,
                MemberSink* origin);
   // Request 1000/51: a new id for a slot of the day, held by the day. slotId is 0 when the
   // store refused or failed; the id is announced to the other hosts (code 52) by the caller.
-  ChangeOutcome AssignSlotId(MemberRef member, const store::RequestPackage& request,
+  ChangeOutcome AssignSlotId(MemberRef member, const wire::RequestPackage& request,
                              int32_t& slotId);
   // Holds what is sent to a native member from now on until the outcome's change is durable.
   void HoldUntilDurable(TMyNameUser& user, const ChangeOutcome& outcome);
@@ -58,7 +58,7 @@ class MemberService final : public MemberApi {
   };
 
   TMyNameUser* Find(MemberRef member);
-  store::RequestPackage& NoticeOf(int32_t group);
+  wire::RequestPackage& NoticeOf(int32_t group);
   ChangeOutcome Outcome(const store::StoreOutcome& stored, TMyDBUser& group);
   void SendWeek(TMyNameUser& user, TMyDBUser& group, double date, MemberSink* origin);
 
@@ -68,7 +68,7 @@ class MemberService final : public MemberApi {
   std::vector<Observer> observers_;
   // Each group's change notice: what the last edit replaced (a removed line stays there for a
   // later reinsertion, codes 26 and 27).
-  std::vector<store::RequestPackage> notices_;
+  std::vector<wire::RequestPackage> notices_;
 };
 
 }  // namespace qv::service

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "platform/socket_errors.h"
+#include "platform/system_error.h"
 #include "platform/time.h"
 #include "service/mail_delivery.h"
 #include "state/client_socket.h"
@@ -125,14 +125,14 @@ int64_t Outbox::Write(const uint8_t* data, size_t length, bool moreFollows) {
     // Every call but the last of a run says more follows: the kernel joins them into full
     // segments instead of one segment (and one wake-up of the reader) each.
     const bool more = moreFollows || piece < length - total;
-    int error = 0;
+    std::error_code error;
     const int sent = socket.SendBuf(data + total, static_cast<int>(piece), error, more);
     if (sent > 0) {
       total += static_cast<size_t>(std::min<int>(sent, static_cast<int>(piece)));
       continue;
     }
-    if (error == platform::kWsaWouldBlock) break;
-    if (error == 0 && user_.Connected) {
+    if (platform::IsWouldBlock(error)) break;
+    if (!error && user_.Connected) {
       Fault(kResetSendProcess);  // the connection went while the session still stands
     } else {
       Fault("");

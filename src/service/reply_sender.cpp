@@ -5,9 +5,9 @@
 #include <string>
 #include <vector>
 
+#include "platform/text_utils.h"
 #include "service/send_to_user.h"
 #include "state/client_socket.h"
-#include "store/text_utils.h"
 
 namespace qv::service {
 namespace {
@@ -33,7 +33,7 @@ std::vector<TMyNameUser*> Recipients(Server& server, TMyNameUser& target, std::s
       if (target.Connected) result.push_back(&target);
       break;
     case kScopeGroupOtherHost: {
-      const std::string lower = store::LowerCase(host);
+      const std::string lower = platform::LowerCase(host);
       for (TMyNameUser& u : group.Users) {
         if (u.Connected && u.HostName != lower) result.push_back(&u);
       }

@@ -17,7 +17,7 @@ enum DeliveryScope : int {
 };
 
 // Payloads up to the size of a data request leave as one piece (length and bytes together).
-inline constexpr int32_t kSinglePieceLimit = request::kSize;
+inline constexpr int32_t kSinglePieceLimit = wire::request::kSize;
 
 // Also hands the payload to the server's observers (the member API's sinks) of the target's
 // group, or of every group for kScopeEverybody, except the sink named by exceptSink.

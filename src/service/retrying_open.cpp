@@ -23,7 +23,7 @@ std::optional<platform::File> RetryingOpen(Server& server, const std::string& fi
     if (!OpenMayRetry(error) ||
         std::chrono::steady_clock::now() - start >
             std::chrono::milliseconds(server.timeouts.retryingOpenLimitMs)) {
-      server.log.WriteMsg(MsgId::FileOpenError, fileName + ".");
+      server.log.WriteMsg(wire::MsgId::FileOpenError, fileName + ".");
       return std::nullopt;
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(server.timeouts.retryingOpenStepMs));

@@ -17,21 +17,23 @@ namespace {
 
 bool SlotInTable(const Server& server, const TMyNameUser& user) {
   return user.StatusSlotPos >= 4 &&
-         static_cast<size_t>(user.StatusSlotPos) + status_slot::kSize <= server.statusTable.size();
+         static_cast<size_t>(user.StatusSlotPos) + wire::status_slot::kSize <=
+             server.statusTable.size();
 }
 
 void SetOnline(Server& server, TMyNameUser& user, int32_t online) {
   if (SlotInTable(server, user))
-    store::StoreField<int32_t>(server.statusTable.data() + user.StatusSlotPos, online);
+    wire::StoreField<int32_t>(server.statusTable.data() + user.StatusSlotPos, online);
 }
 
 void BroadcastSlot(Server& server, TMyNameUser& user) {
   if (!SlotInTable(server, user)) return;
-  uint8_t package[status_slot::kPackageSize];
-  store::StoreField<int32_t>(package, code::kReply);
-  store::StoreField<int32_t>(package + 4, subcode::kStatusSlot);
-  std::memcpy(package + 8, server.statusTable.data() + user.StatusSlotPos, status_slot::kSize);
-  SendReplyPackage(server, user, package, status_slot::kPackageSize, user.HostName,
+  uint8_t package[wire::status_slot::kPackageSize];
+  wire::StoreField<int32_t>(package, wire::code::kReply);
+  wire::StoreField<int32_t>(package + 4, wire::subcode::kStatusSlot);
+  std::memcpy(package + 8, server.statusTable.data() + user.StatusSlotPos,
+              wire::status_slot::kSize);
+  SendReplyPackage(server, user, package, wire::status_slot::kPackageSize, user.HostName,
                    kScopeEverybody);
 }
 
@@ -45,14 +47,14 @@ void AnnounceWaitingMail(Server& server, TMyNameUser& user) {
   const bool waiting = platform::FileSize(server.MailboxPath(user.HostName)) > 0;
   if (waiting) {
     uint8_t package[4];
-    store::StoreField<int32_t>(package, code::kMailWaiting);
+    wire::StoreField<int32_t>(package, wire::code::kMailWaiting);
     SendReplyPackage(server, user, package, 4, user.HostName, kScopeUser);
   }
 }
 
 int32_t SessionEnd(Server& server, TMyNameUser* user, bool outgoing) {
   if (user == nullptr) {
-    server.log.WriteMsg(MsgId::UnidentifiedUserDelete);
+    server.log.WriteMsg(wire::MsgId::UnidentifiedUserDelete);
     return -1;
   }
   const int32_t incomingHandle = user->ServerSocketHandle;
@@ -97,7 +99,7 @@ int32_t SessionEnd(Server& server, TMyNameUser* user, bool outgoing) {
 
 void ShowConnections(Server& server) {
   try {
-    server.front.SetConnectionsCaption(server.catalogue[MsgId::ConnectionsCaption] +
+    server.front.SetConnectionsCaption(server.catalogue[wire::MsgId::ConnectionsCaption] +
                                        std::to_string(server.sessionCount.load()));
   } catch (...) {
     server.boundaryErrors.Report("Session");

@@ -13,13 +13,13 @@ namespace qv {
 
 class BoundaryErrors {
  public:
-  explicit BoundaryErrors(LogSink& log) : log_(log) {}
+  explicit BoundaryErrors(wire::LogSink& log) : log_(log) {}
 
   // Call from inside a catch block: logs "<where>: <what>" the first time this kind is seen.
   void Report(std::string_view where) noexcept;
 
  private:
-  LogSink& log_;
+  wire::LogSink& log_;
   std::mutex mutex_;
   std::set<std::string> seen_;  // "<where>|<type>"; guarded by mutex_
 };

@@ -5,9 +5,9 @@
 namespace qv {
 namespace {
 
-CatalogueTable Build(const std::array<const char*, kCatalogueSize>& source, bool toCp1251) {
+CatalogueTable Build(const std::array<const char*, wire::kCatalogueSize>& source, bool toCp1251) {
   CatalogueTable table;
-  for (int i = 0; i < kCatalogueSize; ++i) {
+  for (int i = 0; i < wire::kCatalogueSize; ++i) {
     std::string text = toCp1251 ? platform::Utf8ToCp1251(source[i]) : std::string(source[i]);
     if (text.size() > kCatalogueEntryCapacity) text.resize(kCatalogueEntryCapacity);
     table[i] = std::move(text);
@@ -32,7 +32,7 @@ void Catalogue::Select(Language language) {
   language_ = language;
 }
 
-const std::string& Catalogue::operator[](MsgId id) const {
+const std::string& Catalogue::operator[](wire::MsgId id) const {
   return table_[Index(id)];
 }
 

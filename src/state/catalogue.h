@@ -10,11 +10,11 @@ namespace qv {
 constexpr size_t kCatalogueEntryCapacity = 91;
 
 namespace catalogue_tables {
-extern const std::array<const char*, kCatalogueSize> kEnglish;
-extern const std::array<const char*, kCatalogueSize> kRussianUtf8;
+extern const std::array<const char*, wire::kCatalogueSize> kEnglish;
+extern const std::array<const char*, wire::kCatalogueSize> kRussianUtf8;
 }  // namespace catalogue_tables
 
-using CatalogueTable = std::array<std::string, kCatalogueSize>;
+using CatalogueTable = std::array<std::string, wire::kCatalogueSize>;
 
 const CatalogueTable& EnglishTable();
 const CatalogueTable& RussianTable();  // Windows-1251 bytes
@@ -27,7 +27,7 @@ class Catalogue {
   void Select(Language language);
   Language Current() const { return language_; }
   // Entry of the working catalogue.
-  const std::string& operator[](MsgId id) const;
+  const std::string& operator[](wire::MsgId id) const;
 
  private:
   CatalogueTable table_;

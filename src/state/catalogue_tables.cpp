@@ -4,7 +4,7 @@
 
 namespace qv::catalogue_tables {
 
-const std::array<const char*, kCatalogueSize> kEnglish = {
+const std::array<const char*, wire::kCatalogueSize> kEnglish = {
     /*  0 */ "This user or hostname already exist! -> ",
     /*  1 */ "Created file Server.ini",
     /*  2 */ "",
@@ -97,7 +97,7 @@ const std::array<const char*, kCatalogueSize> kEnglish = {
     /* 89 */ "Error in processing data from ",
 };
 
-const std::array<const char*, kCatalogueSize> kRussianUtf8 = {
+const std::array<const char*, wire::kCatalogueSize> kRussianUtf8 = {
     /*  0 */ "Такой пользователь или сетевой адрес уже существует! -> ",
     /*  1 */ "Создан файл Server.ini",
     /*  2 */ "",

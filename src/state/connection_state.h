@@ -30,6 +30,9 @@ struct TmyConnection {
   // connection is dropped when the next connection of the user sends, instead of taking that
   // connection's first bytes as the rest of the old frame.
   int32_t StreamHandle = -1;
+  // Receives in a row that found nothing although bytes were reported; the read event never
+  // waits for them, it counts them across events and reports a long run.
+  int32_t EmptyReceives = 0;
 };
 
 }  // namespace qv::net

@@ -52,7 +52,7 @@ struct TMyNameUser {
 // A mark held by a user: the owner and the 32-byte header of its 7001 request.
 struct MarkRecord {
   TMyNameUser* Owner = nullptr;
-  std::array<uint8_t, service::request::kHeaderSize> Header{};
+  std::array<uint8_t, wire::request::kHeaderSize> Header{};
 };
 
 // The datafile fields (GroupDatafile) are touched on the event thread only.

@@ -80,7 +80,7 @@ std::vector<std::string> Log::RecentLines() const {
   return {recent_.begin(), recent_.end()};
 }
 
-void Log::WriteMsg(MsgId id, std::string_view suffix) {
+void Log::WriteMsg(wire::MsgId id, std::string_view suffix) {
   Write(catalogue_[id] + std::string(suffix));
 }
 

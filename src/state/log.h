@@ -27,7 +27,7 @@ class LogView {
 // time stamp and may itself hold line breaks (the debug marker does).
 std::vector<std::string> SplitLogEntries(const std::string& text);
 
-class Log final : public LogSink {
+class Log final : public wire::LogSink {
  public:
   static constexpr int kMaxViewLines = 100;
   static constexpr int kTrimLines = 20;
@@ -41,8 +41,8 @@ class Log final : public LogSink {
   // Appends one line: local time, one blank, text. Never throws.
   void Write(std::string_view text) override;
   // Catalogue entry id followed by suffix.
-  void WriteMsg(MsgId id, std::string_view suffix = {}) override;
-  const std::string& Msg(MsgId id) const { return catalogue_[id]; }
+  void WriteMsg(wire::MsgId id, std::string_view suffix = {}) override;
+  const std::string& Msg(wire::MsgId id) const { return catalogue_[id]; }
   const Catalogue& Texts() const { return catalogue_; }
 
   // Moves the pending text into the view (GUI thread only).

@@ -17,7 +17,7 @@ Server::Server(std::string exeDirectory, platform::EventLoop& eventLoop, FrontEn
                       std::chrono::system_clock::now().time_since_epoch())
                       .count();
   statusTable.resize(sizeof(int32_t));
-  const int32_t code = service::code::kStatusTable;
+  const int32_t code = wire::code::kStatusTable;
   std::memcpy(statusTable.data(), &code, sizeof code);
 }
 

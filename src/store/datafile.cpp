@@ -19,7 +19,7 @@ namespace {
 using platform::File;
 using platform::OpenMode;
 
-constexpr int64_t kRecord = kDayRecordSize;
+constexpr int64_t kRecord = wire::kDayRecordSize;
 
 const char* const kFirstNullRecord = "Error correction of database.(First Null record) ";
 const char* const kNullRecord = "Error correction of database.(Null record) ";
@@ -29,14 +29,14 @@ template <class F>
 double ReadDate(F& file, int64_t pos) {
   uint8_t bytes[sizeof(double)];
   file.ReadAt(pos, bytes, sizeof bytes);
-  return LoadField<double>(bytes);
+  return wire::LoadField<double>(bytes);
 }
 
-void ReadRecord(LayerFile& file, int64_t index, DayBytes into) {
+void ReadRecord(LayerFile& file, int64_t index, wire::DayBytes into) {
   file.ReadAt(index * kRecord, into.data(), into.size());
 }
 
-void WriteRecord(LayerFile& file, int64_t index, ConstDayBytes from) {
+void WriteRecord(LayerFile& file, int64_t index, wire::ConstDayBytes from) {
   file.WriteAt(index * kRecord, from.data(), from.size());
 }
 
@@ -69,7 +69,7 @@ struct Gap {
 // moved records, of which it keeps the newest countArc. Either way the next start may move the
 // same days again without losing or doubling one.
 bool AppendToArchive(FileLayer& files, LayerFile& datafile, const std::string& archiveName,
-                     int64_t k, int64_t countArc, DayBytes buffer) {
+                     int64_t k, int64_t countArc, wire::DayBytes buffer) {
   std::vector<double> moved(static_cast<size_t>(k));
   for (int64_t i = 0; i < k; ++i) moved[static_cast<size_t>(i)] = ReadDate(datafile, i * kRecord);
 
@@ -79,10 +79,10 @@ bool AppendToArchive(FileLayer& files, LayerFile& datafile, const std::string& a
   for (int64_t i = 0; i < held; ++i)
     heldDates[static_cast<size_t>(i)] = ReadDate(*archive, i * kRecord);
   const double last =
-      held > 0 ? DayKey(heldDates.back()) : -std::numeric_limits<double>::infinity();
+      held > 0 ? wire::DayKey(heldDates.back()) : -std::numeric_limits<double>::infinity();
   const bool plainAppend =
       held + k <= countArc &&
-      std::all_of(moved.begin(), moved.end(), [&](double d) { return DayKey(d) > last; });
+      std::all_of(moved.begin(), moved.end(), [&](double d) { return wire::DayKey(d) > last; });
   if (plainAppend) {
     // Appending at the last whole record also overwrites a partial record left at the end.
     for (int64_t i = 0; i < k; ++i) {
@@ -96,12 +96,12 @@ bool AppendToArchive(FileLayer& files, LayerFile& datafile, const std::string& a
   }
 
   std::vector<double> movedKeys(moved.size());
-  std::transform(moved.begin(), moved.end(), movedKeys.begin(), DayKey);
+  std::transform(moved.begin(), moved.end(), movedKeys.begin(), wire::DayKey);
   std::sort(movedKeys.begin(), movedKeys.end());
   // (file, record) of every record of the new archive, oldest first.
   std::vector<std::pair<LayerFile*, int64_t>> records;
   for (int64_t i = 0; i < held; ++i) {
-    const double key = DayKey(heldDates[static_cast<size_t>(i)]);
+    const double key = wire::DayKey(heldDates[static_cast<size_t>(i)]);
     if (!std::binary_search(movedKeys.begin(), movedKeys.end(), key)) {
       records.emplace_back(archive.get(), i);
     }
@@ -123,7 +123,7 @@ bool AppendToArchive(FileLayer& files, LayerFile& datafile, const std::string& a
 // Drops the first k of the n whole datafile records: the rest go to a side file, one by one in
 // ascending order, which then replaces the datafile.
 void DropFirstRecords(FileLayer& files, LayerFile& datafile, const std::string& name, int64_t k,
-                      int64_t n, DayBytes buffer) {
+                      int64_t n, wire::DayBytes buffer) {
   ReplaceBySideFile(files, name, [&](LayerFile& side) {
     for (int64_t i = k; i < n; ++i) {
       ReadRecord(datafile, i, buffer);
@@ -134,15 +134,15 @@ void DropFirstRecords(FileLayer& files, LayerFile& datafile, const std::string& 
 
 }  // namespace
 
-void BuildBlankRecord(DayBytes record, int32_t timeBegin, int32_t timeEnd, int32_t step) {
+void BuildBlankRecord(wire::DayBytes record, int32_t timeBegin, int32_t timeEnd, int32_t step) {
   std::fill(record.begin(), record.end(), uint8_t{0});
-  StoreField(record.data() + day::kFormatMarkOffset, day::kBlankFormatMark);
+  wire::StoreField(record.data() + wire::day::kFormatMarkOffset, wire::day::kBlankFormatMark);
   // Everything else is already empty: title, memo strings, slots, ids, counter and lines.
   int64_t hour = timeBegin;
-  for (int i = 0; i < day::kSlotCount / 2; ++i) {
+  for (int i = 0; i < wire::day::kSlotCount / 2; ++i) {
     std::string label = std::to_string(hour) + ".00";
-    if (label.size() < day::kSlotTimeCapacity) label = " " + label;
-    SetSlotTime(record, 2 * i, label);  // cut to 5 characters
+    if (label.size() < wire::day::kSlotTimeCapacity) label = " " + label;
+    wire::SetSlotTime(record, 2 * i, label);  // cut to 5 characters
     if (hour >= timeEnd) break;
     hour += static_cast<int64_t>(step) + 1;
   }
@@ -153,7 +153,7 @@ std::string ArchiveName(const std::string& datafileName) {
 }
 
 std::string CorrectDatafile(FileLayer& files, LayerFile& datafile, const std::string& path,
-                            ConstDayBytes blank, double today) {
+                            wire::ConstDayBytes blank, double today) {
   try {
     LayerFile* file = &datafile;
     const double limit = today + kCorrectionHorizonDays;
@@ -161,7 +161,7 @@ std::string CorrectDatafile(FileLayer& files, LayerFile& datafile, const std::st
     if (n < 2) return {};
 
     double date = ReadDate(*file, 0);
-    if (DayKey(date) == 0) return kFirstNullRecord;
+    if (wire::DayKey(date) == 0) return kFirstNullRecord;
 
     // Scan the dates first, so that a null record leaves the file untouched.
     std::vector<Gap> gaps;
@@ -170,9 +170,9 @@ std::string CorrectDatafile(FileLayer& files, LayerFile& datafile, const std::st
     bool ascending = true;
     for (int64_t k = 1; k < n; ++k) {
       date = ReadDate(*file, k * kRecord);
-      if (DayKey(date) == 0) return kNullRecord;
+      if (wire::DayKey(date) == 0) return kNullRecord;
       if (date > limit) break;
-      if (!(DayKey(date) > DayKey(previous))) ascending = false;
+      if (!(wire::DayKey(date) > wire::DayKey(previous))) ascending = false;
       if (date > previous + 1) {
         const double missing = std::trunc(date - previous) - 1;
         // A wild date in the file must not grow the datafile past what the index can address.
@@ -192,8 +192,8 @@ std::string CorrectDatafile(FileLayer& files, LayerFile& datafile, const std::st
 
     // The records go to a side file in order, each gap's missing days written in front of the
     // record that ends it; the side file then replaces the datafile.
-    auto buffer = std::make_unique<DayRecord>();
-    auto blankDay = std::make_unique<DayRecord>();
+    auto buffer = std::make_unique<wire::DayRecord>();
+    auto blankDay = std::make_unique<wire::DayRecord>();
     std::memcpy(blankDay->data(), blank.data(), blank.size());
     ReplaceBySideFile(files, path, [&](LayerFile& side) {
       int64_t out = 0;
@@ -201,7 +201,7 @@ std::string CorrectDatafile(FileLayer& files, LayerFile& datafile, const std::st
       for (int64_t k = 0; k < n; ++k) {
         if (gap != gaps.end() && gap->record == k) {
           for (int64_t j = gap->missing; j >= 1; --j) {
-            SetDayDate(*blankDay, gap->date - static_cast<double>(j));
+            wire::SetDayDate(*blankDay, gap->date - static_cast<double>(j));
             WriteRecord(side, out++, *blankDay);
           }
           ++gap;
@@ -258,11 +258,11 @@ int BuildIndex(const std::string& fileName, TmyDBIndex& index) {
   return result;
 }
 
-void OpenGroupDatafile(GroupDatafile& group, LogSink& log) {
+void OpenGroupDatafile(GroupDatafile& group, wire::LogSink& log) {
   OpenGroupDatafile(group, log, platform::Today());
 }
 
-void OpenGroupDatafile(GroupDatafile& group, LogSink& log, double today) {
+void OpenGroupDatafile(GroupDatafile& group, wire::LogSink& log, double today) {
   if (group.Busy) return;
   BusyScope busy(group);
   FileLayer& files = FilesOf(group);
@@ -294,7 +294,7 @@ void OpenGroupDatafile(GroupDatafile& group, LogSink& log, double today) {
 
     const int64_t n = datafile->Size() / kRecord;
     int64_t past = 0;
-    while (past < n && DayKey(ReadDate(*datafile, past * kRecord)) < today) ++past;
+    while (past < n && wire::DayKey(ReadDate(*datafile, past * kRecord)) < today) ++past;
 
     if (files.Exists(archiveName)) group.MayInsertFirst = false;
     const int64_t keep = std::max<int64_t>(group.Count, 0);
@@ -313,29 +313,29 @@ void OpenGroupDatafile(GroupDatafile& group, LogSink& log, double today) {
     if (remaining > kInsertFirstRecordLimit * kRecord) group.MayInsertFirst = false;
     datafile->Close();
   } catch (const std::exception&) {
-    log.WriteMsg(MsgId::DatabaseStructureError, group.Alias);
+    log.WriteMsg(wire::MsgId::DatabaseStructureError, group.Alias);
     group.MayInsertFirst = false;
     if (datafile) platform::CloseQuietly(*datafile);
   }
 }
 
-void PrepareGroupDatafile(GroupDatafile& group, LogSink& log) {
+void PrepareGroupDatafile(GroupDatafile& group, wire::LogSink& log) {
   PrepareGroupDatafile(group, log, platform::Today());
 }
 
-void PrepareGroupDatafile(GroupDatafile& group, LogSink& log, double today) {
+void PrepareGroupDatafile(GroupDatafile& group, wire::LogSink& log, double today) {
   if (group.FileName.empty()) {
     group.NoDatafile = true;
     return;
   }
   group.NoDatafile = false;
   OpenGroupDatafile(group, log, today);
-  log.WriteMsg(MsgId::DataCorrectionDone, group.Alias);
+  log.WriteMsg(wire::MsgId::DataCorrectionDone, group.Alias);
   std::unique_ptr<LayerFile> file = FilesOf(group).Open(group.FileName, OpenMode::Read);
   const int order = BuildIndex(*file, group.Index);
   file->Close();
   if (order == 1) {
-    log.WriteMsg(MsgId::StructureCorrectionRequired, " -> " + group.Alias);
+    log.WriteMsg(wire::MsgId::StructureCorrectionRequired, " -> " + group.Alias);
   }
   // The index is new: a remembered lookup may point anywhere.
   group.LookupDate = 0;

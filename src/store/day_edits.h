@@ -4,23 +4,9 @@
 #include <cstdint>
 
 #include "wire/day_record.h"
+#include "wire/packages.h"
 
 namespace qv::store {
-
-enum EditCode : int32_t {
-  kEditTitle = 2,
-  kEditMemo = 3,
-  kEditSlot = 4,
-  kEditFirstLine = 6,
-  kEditSecondLine = 7,
-  kRemoveFirstLine = 16,
-  kRemoveSecondLine = 17,
-  kReinsertFirstLine = 26,
-  kReinsertSecondLine = 27,
-  kInsertSlot = 40,
-  kRemoveSlot = 41,
-  kAssignSlotId = 51,
-};
 
 // True when the index fits what the code uses it for: a slot (0..69) for 4, 40, 41 and 51, a
 // line (0..59) for 6, 7, 16, 17, 26 and 27. Codes that use no index accept any.
@@ -33,7 +19,7 @@ int32_t MakeSlotId(uint16_t counter, double date);
 // request is read, the notice receives what the edit replaced (and code 26/27 read the line an
 // earlier edit saved there). key is the request's whole day number. The index must have passed
 // EditIndexInRange; unknown codes change nothing.
-void ApplyEdit(DayBytes record, int32_t code, int32_t index, const uint8_t* request,
+void ApplyEdit(wire::DayBytes record, int32_t code, int32_t index, const uint8_t* request,
                uint8_t* changeNotice, double key);
 
 }  // namespace qv::store

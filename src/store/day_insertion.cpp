@@ -12,22 +12,22 @@
 namespace qv::store {
 namespace {
 
-constexpr int64_t kRecord = kDayRecordSize;
+constexpr int64_t kRecord = wire::kDayRecordSize;
 
 // The day and the records behind it, read through the pending view in one piece, as one entry.
 void JournalTail(DayJournal& journal, LayerFile& file, int64_t pos, int64_t whole,
-                 ConstDayBytes day) {
+                 wire::ConstDayBytes day) {
   std::vector<uint8_t> records(static_cast<size_t>(whole - pos + kRecord));
   std::memcpy(records.data(), day.data(), day.size());
   file.ReadAt(pos, records.data() + kRecord, static_cast<size_t>(whole - pos));
-  journal.AppendInsertion(pos, DayDate(day), std::move(records));
+  journal.AppendInsertion(pos, wire::DayDate(day), std::move(records));
 }
 
 // From the last record backwards, each record is written one place up before the one in front of
 // it is: a death on the way leaves the record last written twice (the copy in front is the one
 // reads take and edits change) and never loses one.
-void MoveTailInPlace(LayerFile& file, int64_t pos, int64_t whole, ConstDayBytes day) {
-  auto record = std::make_unique<DayRecord>();
+void MoveTailInPlace(LayerFile& file, int64_t pos, int64_t whole, wire::ConstDayBytes day) {
+  auto record = std::make_unique<wire::DayRecord>();
   for (int64_t p = whole - kRecord; p >= pos; p -= kRecord) {
     file.ReadAt(p, record->data(), kRecord);
     file.WriteAt(p + kRecord, record->data(), kRecord);
@@ -38,8 +38,8 @@ void MoveTailInPlace(LayerFile& file, int64_t pos, int64_t whole, ConstDayBytes 
 // The records in front of pos, the day and the records from pos on (one by one) go to a side file
 // that replaces the datafile, so that a death on the way leaves the old file whole.
 void InsertBySideFile(GroupDatafile& group, LayerFile& file, int64_t pos, int64_t whole,
-                      ConstDayBytes day) {
-  auto moved = std::make_unique<DayRecord>();
+                      wire::ConstDayBytes day) {
+  auto moved = std::make_unique<wire::DayRecord>();
   bool renamed = false;
   try {
     ReplaceBySideFile(
@@ -79,7 +79,7 @@ InsertionWay ChooseInsertion(const GroupDatafile& group, int64_t tailBytes) {
 }
 
 ChangeStatus InsertDay(GroupDatafile& group, LayerFile& file, int64_t pos, int64_t size,
-                       ConstDayBytes day) {
+                       wire::ConstDayBytes day) {
   const int64_t whole = size / kRecord * kRecord;
   switch (ChooseInsertion(group, whole - pos)) {
     case InsertionWay::JournalledTail:

@@ -28,7 +28,7 @@ InsertionWay ChooseInsertion(const GroupDatafile& group, int64_t tailBytes);
 // in the journal and waits for its sync; Stored otherwise. Throws on a failure; the datafile is
 // then unchanged, or (InPlace) holds a moved record twice.
 ChangeStatus InsertDay(GroupDatafile& group, LayerFile& file, int64_t pos, int64_t size,
-                       ConstDayBytes day);
+                       wire::ConstDayBytes day);
 
 // After an insertion at pos: the index entries of the records from pos on move up by one record
 // and the day of date is entered at pos, so that lookups keep starting at the right record.

@@ -15,7 +15,7 @@ namespace {
 using platform::File;
 using platform::OpenMode;
 
-constexpr int64_t kRecord = kDayRecordSize;
+constexpr int64_t kRecord = wire::kDayRecordSize;
 // A chunk that overlapped a change is read again after a short pause; an edit takes well under
 // a millisecond, so this many attempts only run out when the file changes without a pause.
 constexpr int kAttempts = 2000;
@@ -24,7 +24,7 @@ constexpr auto kRetryPause = std::chrono::microseconds(100);
 double DateAt(File& file, int64_t record) {
   uint8_t bytes[sizeof(double)];
   file.ReadAt(record * kRecord, bytes, sizeof bytes);
-  return LoadField<double>(bytes);
+  return wire::LoadField<double>(bytes);
 }
 
 // First record in [begin, n) whose day is not before key, for records in ascending order.
@@ -32,7 +32,7 @@ int64_t LowerBound(File& file, int64_t begin, int64_t n, double key) {
   int64_t lo = begin, hi = n;
   while (lo < hi) {
     const int64_t mid = lo + (hi - lo) / 2;
-    if (DayKey(DateAt(file, mid)) < key) {
+    if (wire::DayKey(DateAt(file, mid)) < key) {
       lo = mid + 1;
     } else {
       hi = mid;
@@ -66,13 +66,13 @@ void ReadConsistently(const GroupDatafile& group, Read read) {
 }  // namespace
 
 void ReadDayRange(const GroupDatafile& group, double from, double to,
-                  const std::function<void(ConstDayBytes)>& visit, int chunkDays) {
+                  const std::function<void(wire::ConstDayBytes)>& visit, int chunkDays) {
   chunkDays = std::max(chunkDays, 1);
   std::vector<uint8_t> buffer(static_cast<size_t>(chunkDays) * kRecord);
   // Shared and without the exclusive lock: the record store's operations open it unshared.
   File file = File::Open(group.FileName, OpenMode::Read, false);
-  double next = DayKey(from);
-  const double last = DayKey(to);
+  double next = wire::DayKey(from);
+  const double last = wire::DayKey(to);
   int64_t searchFrom = 0;  // moves on only past records out of order
   while (next <= last) {
     int64_t count = 0;
@@ -88,8 +88,8 @@ void ReadDayRange(const GroupDatafile& group, double from, double to,
     if (count <= 0) return;
     bool progress = false;
     for (int64_t i = 0; i < count; ++i) {
-      const ConstDayBytes day(buffer.data() + i * kRecord, kDayRecordSize);
-      const double key = DayKey(DayDate(day));
+      const wire::ConstDayBytes day(buffer.data() + i * kRecord, wire::kDayRecordSize);
+      const double key = wire::DayKey(wire::DayDate(day));
       if (!(key >= next)) continue;  // out of order (or NaN): already passed
       if (key > last) return;
       visit(day);

@@ -30,7 +30,8 @@ struct DatafileSummary {
 // keeps changing under every attempt for longer than a short while, throws
 // platform::FileError (or std::runtime_error).
 void ReadDayRange(const GroupDatafile& group, double from, double to,
-                  const std::function<void(ConstDayBytes)>& visit, int chunkDays = kRangeChunkDays);
+                  const std::function<void(wire::ConstDayBytes)>& visit,
+                  int chunkDays = kRangeChunkDays);
 
 // Size, first and last day and modification time of the datafile, read the same way.
 DatafileSummary ReadDatafileSummary(const GroupDatafile& group);

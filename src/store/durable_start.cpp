@@ -8,7 +8,7 @@
 
 namespace qv::store {
 
-void CreateMissingDatafile(GroupDatafile& group, LogSink& log, bool syncWrites) {
+void CreateMissingDatafile(GroupDatafile& group, wire::LogSink& log, bool syncWrites) {
   FileLayer& files = group.Files ? *group.Files : RealFiles(syncWrites);
   if (group.FileName.empty() || files.Exists(group.FileName)) return;
   try {
@@ -23,7 +23,7 @@ void CreateMissingDatafile(GroupDatafile& group, LogSink& log, bool syncWrites) 
   }
 }
 
-void PrepareDurableGroupDatafile(GroupDatafile& group, LogSink& log, bool syncWrites) {
+void PrepareDurableGroupDatafile(GroupDatafile& group, wire::LogSink& log, bool syncWrites) {
   group.Journal.reset();
   if (!group.Files) group.Files = &RealFiles(syncWrites);
   PrepareGroupDatafile(group, log);

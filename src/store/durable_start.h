@@ -11,11 +11,11 @@ namespace qv::store {
 // last run onto the datafile first), then, with syncs, the journal opened for this run. A
 // journal that cannot be opened is logged once and the group's changes are refused
 // (EditsRefusedWhy). Failures of PrepareGroupDatafile throw as there.
-void PrepareDurableGroupDatafile(GroupDatafile& group, LogSink& log, bool syncWrites);
+void PrepareDurableGroupDatafile(GroupDatafile& group, wire::LogSink& log, bool syncWrites);
 
 // The daemon's start-up, where no settings dialog creates a datafile: a configured datafile that
 // does not exist is created empty (and logged). One that cannot be created is logged once with
 // the reason, and the group's changes are refused (EditsRefusedWhy).
-void CreateMissingDatafile(GroupDatafile& group, LogSink& log, bool syncWrites);
+void CreateMissingDatafile(GroupDatafile& group, wire::LogSink& log, bool syncWrites);
 
 }  // namespace qv::store

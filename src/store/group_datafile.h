@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "wire/day_record.h"
+#include "wire/packages.h"
 
 namespace qv::store {
 
@@ -28,9 +29,13 @@ using TmyDBIndex = std::vector<TmyDBIndexEntry>;
 // WeekReplyHeader immediately followed by WeekCache, so that a days reply of
 // 24 + n * 55766 bytes can be sent from the header in one piece.
 struct WeekReply {
-  std::array<uint8_t, kWeekReplyHeaderSize + kWeekDays * kDayRecordSize> Bytes{};
+  std::array<uint8_t,
+             wire::days_reply::kHeaderSize + wire::days_reply::kMaxDays * wire::kDayRecordSize>
+      Bytes{};
   uint8_t* Header() { return Bytes.data(); }
-  uint8_t* Day(int i) { return Bytes.data() + kWeekReplyHeaderSize + i * kDayRecordSize; }
+  uint8_t* Day(int i) {
+    return Bytes.data() + wire::days_reply::kHeaderSize + i * wire::kDayRecordSize;
+  }
 };
 
 // Touched on the event thread only (start-up, requests, the structure dialog), except
@@ -51,8 +56,9 @@ struct GroupDatafile {
   std::string EditsRefusedWhy;
 
   // Large buffers live on the heap so that a group table of many groups stays cheap to build.
-  std::unique_ptr<DayRecord> BlankRecord = std::make_unique<DayRecord>();
-  std::unique_ptr<DayRecord> WorkRecord = std::make_unique<DayRecord>();  // start-up's scratch
+  std::unique_ptr<wire::DayRecord> BlankRecord = std::make_unique<wire::DayRecord>();
+  std::unique_ptr<wire::DayRecord> WorkRecord =
+      std::make_unique<wire::DayRecord>();                          // start-up's scratch
   std::unique_ptr<WeekReply> Week = std::make_unique<WeekReply>();  // WeekReplyHeader + WeekCache
   int32_t LookupOffset = 0;
   double LookupDate = 0;

@@ -64,7 +64,7 @@ DayJournal::~DayJournal() {
   }
 }
 
-void DayJournal::Append(int64_t offset, double date, ConstDayBytes image, size_t start,
+void DayJournal::Append(int64_t offset, double date, wire::ConstDayBytes image, size_t start,
                         size_t length) {
   if (length == 0 || start > image.size() || length > image.size() - start) {
     throw std::out_of_range("journal entry outside the day record");
@@ -78,8 +78,8 @@ void DayJournal::Append(int64_t offset, double date, ConstDayBytes image, size_t
 }
 
 void DayJournal::AppendInsertion(int64_t offset, double date, std::vector<uint8_t> records) {
-  const size_t count = records.size() / kDayRecordSize;
-  if (records.size() % kDayRecordSize != 0 || count < 2 ||
+  const size_t count = records.size() / wire::kDayRecordSize;
+  if (records.size() % wire::kDayRecordSize != 0 || count < 2 ||
       count > static_cast<size_t>(kJournalMaxMoveRecords)) {
     throw std::out_of_range("journalled insertion of a wrong size");
   }

@@ -80,8 +80,8 @@ class DayJournal {
   // Appends the bytes [start, start + length) of the day image meant for the record at offset of
   // the datafile (the whole record without start and length), and keeps them pending. Throws
   // JournalRefused when it does not take the entry (see Accepting, or the write failed).
-  void Append(int64_t offset, double date, ConstDayBytes image, size_t start = 0,
-              size_t length = kDayRecordSize);
+  void Append(int64_t offset, double date, wire::ConstDayBytes image, size_t start = 0,
+              size_t length = wire::kDayRecordSize);
   // Appends the insertion of the day of date at offset: records holds that day and then the
   // records behind it as they are to lie from offset on, whole (store/journal_entry.h). Throws.
   void AppendInsertion(int64_t offset, double date, std::vector<uint8_t> records);

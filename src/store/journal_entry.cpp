@@ -7,7 +7,7 @@
 namespace qv::store {
 namespace {
 
-constexpr int64_t kRecord = kDayRecordSize;
+constexpr int64_t kRecord = wire::kDayRecordSize;
 
 uint32_t Checksum(const uint8_t* data, size_t n) {
   return static_cast<uint32_t>(::crc32(0L, data, static_cast<uInt>(n)));
@@ -22,7 +22,7 @@ bool ValidMoveLength(uint32_t start, uint32_t length) {
 double DateAt(LayerFile& datafile, int64_t pos) {
   uint8_t date[sizeof(double)];
   datafile.ReadAt(pos, date, sizeof date);
-  return LoadField<double>(date);
+  return wire::LoadField<double>(date);
 }
 
 bool WriteMoveOnto(LayerFile& datafile, const JournalEntry& entry) {
@@ -33,10 +33,10 @@ bool WriteMoveOnto(LayerFile& datafile, const JournalEntry& entry) {
   if (entry.offset < 0 || entry.offset % kRecord != 0 || entry.End() - kRecord > whole) {
     return false;
   }
-  const double found = DayKey(DateAt(datafile, entry.offset));
-  const double firstMoved =
-      DayKey(DayDate(ConstDayBytes(entry.bytes.data() + kRecord, kDayRecordSize)));
-  if (found != DayKey(entry.date) && found != firstMoved) return false;
+  const double found = wire::DayKey(DateAt(datafile, entry.offset));
+  const double firstMoved = wire::DayKey(
+      wire::DayDate(wire::ConstDayBytes(entry.bytes.data() + kRecord, wire::kDayRecordSize)));
+  if (found != wire::DayKey(entry.date) && found != firstMoved) return false;
   for (int64_t k = records - 1; k >= 0; --k) {
     datafile.WriteAt(entry.offset + k * kRecord, entry.bytes.data() + k * kRecord, kRecord);
   }
@@ -49,14 +49,14 @@ std::vector<uint8_t> EncodeJournalEntry(const JournalEntry& entry) {
   const size_t body = kJournalHeaderSize + entry.bytes.size();
   std::vector<uint8_t> out(body + 4);
   uint8_t* p = out.data();
-  StoreField(p, entry.moves ? kJournalMoveMagic : kJournalMagic);
-  StoreField(p + 4, entry.sequence);
-  StoreField(p + 12, entry.offset);
-  StoreField(p + 20, entry.date);
-  StoreField(p + 28, entry.start);
-  StoreField(p + 32, static_cast<uint32_t>(entry.bytes.size()));
+  wire::StoreField(p, entry.moves ? kJournalMoveMagic : kJournalMagic);
+  wire::StoreField(p + 4, entry.sequence);
+  wire::StoreField(p + 12, entry.offset);
+  wire::StoreField(p + 20, entry.date);
+  wire::StoreField(p + 28, entry.start);
+  wire::StoreField(p + 32, static_cast<uint32_t>(entry.bytes.size()));
   std::memcpy(p + kJournalHeaderSize, entry.bytes.data(), entry.bytes.size());
-  StoreField(p + body, Checksum(p, body));
+  wire::StoreField(p + body, Checksum(p, body));
   return out;
 }
 
@@ -68,11 +68,11 @@ JournalContents ReadJournalEntries(LayerFile& journal) {
   while (pos + static_cast<int64_t>(kJournalHeaderSize) <= size) {
     raw.resize(kJournalMaxEntrySize);
     journal.ReadAt(pos, raw.data(), kJournalHeaderSize);
-    const uint32_t magic = LoadField<uint32_t>(raw.data());
+    const uint32_t magic = wire::LoadField<uint32_t>(raw.data());
     const bool moves = magic == kJournalMoveMagic;
     if (magic != kJournalMagic && !moves) break;
-    const uint32_t start = LoadField<uint32_t>(raw.data() + 28);
-    const uint32_t length = LoadField<uint32_t>(raw.data() + 32);
+    const uint32_t start = wire::LoadField<uint32_t>(raw.data() + 28);
+    const uint32_t length = wire::LoadField<uint32_t>(raw.data() + 32);
     if (moves ? !ValidMoveLength(start, length)
               : (length == 0 || start > static_cast<uint32_t>(kRecord) ||
                  length > static_cast<uint32_t>(kRecord) - start)) {
@@ -84,11 +84,11 @@ JournalContents ReadJournalEntries(LayerFile& journal) {
     const uint8_t* p = raw.data();
     journal.ReadAt(pos + static_cast<int64_t>(kJournalHeaderSize), raw.data() + kJournalHeaderSize,
                    length + 4);
-    if (LoadField<uint32_t>(raw.data() + body) != Checksum(raw.data(), body)) break;
+    if (wire::LoadField<uint32_t>(raw.data() + body) != Checksum(raw.data(), body)) break;
     JournalEntry entry;
-    entry.sequence = LoadField<uint64_t>(p + 4);
-    entry.offset = LoadField<int64_t>(p + 12);
-    entry.date = LoadField<double>(p + 20);
+    entry.sequence = wire::LoadField<uint64_t>(p + 4);
+    entry.offset = wire::LoadField<int64_t>(p + 12);
+    entry.date = wire::LoadField<double>(p + 20);
     entry.start = start;
     entry.moves = moves;
     entry.bytes.assign(raw.data() + kJournalHeaderSize, raw.data() + body);
@@ -104,7 +104,7 @@ bool WriteJournalEntryOnto(LayerFile& datafile, const JournalEntry& entry) {
   const int64_t whole = datafile.Size() / kRecord * kRecord;
   if (entry.offset < 0 || entry.offset % kRecord != 0 || entry.offset > whole) return false;
   if (entry.offset < whole) {
-    if (DayKey(DateAt(datafile, entry.offset)) != DayKey(entry.date)) return false;
+    if (wire::DayKey(DateAt(datafile, entry.offset)) != wire::DayKey(entry.date)) return false;
   } else if (entry.start != 0 || entry.bytes.size() != static_cast<size_t>(kRecord)) {
     return false;  // part of a record the file does not hold
   }

@@ -19,12 +19,12 @@ namespace qv::store {
 
 constexpr uint32_t kJournalMagic = 0x324A5651;  // "QVJ2"
 constexpr size_t kJournalHeaderSize = 4 + 8 + 8 + 8 + 4 + 4;
-constexpr size_t kJournalMaxEntrySize = kJournalHeaderSize + kDayRecordSize + 4;
+constexpr size_t kJournalMaxEntrySize = kJournalHeaderSize + wire::kDayRecordSize + 4;
 constexpr uint32_t kJournalMoveMagic = 0x334A5651;  // "QVJ3"
 // The records of one insertion entry: the inserted day and at most this many bytes moved behind
 // it. A larger tail is moved through a side file instead.
 constexpr int64_t kJournalledTailLimit = 16 * 1024 * 1024;
-constexpr int64_t kJournalMaxMoveRecords = kJournalledTailLimit / kDayRecordSize + 1;
+constexpr int64_t kJournalMaxMoveRecords = kJournalledTailLimit / wire::kDayRecordSize + 1;
 
 struct JournalEntry {
   uint64_t sequence = 0;

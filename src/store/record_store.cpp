@@ -23,7 +23,7 @@ namespace {
 using platform::OpenMode;
 using File = LayerFile;
 
-constexpr int64_t kRecord = kDayRecordSize;
+constexpr int64_t kRecord = wire::kDayRecordSize;
 
 // TDateTime of 0001-01-01 and 9999-12-31: a request outside them is not a calendar day.
 constexpr double kFirstUsableDay = -693593;
@@ -39,13 +39,13 @@ bool IsUsableDayKey(double key) {
 }
 
 // Why a change of the day of key is refused before any file is opened; empty when it is not.
-std::string RefusedDay(LogSink& log, double key) {
+std::string RefusedDay(wire::LogSink& log, double key) {
   if (!IsUsableDayKey(key)) {
-    log.WriteMsg(MsgId::IncorrectDate);
+    log.WriteMsg(wire::MsgId::IncorrectDate);
     return kDateReason;
   }
-  if (key > DayKey(platform::Today()) + kHorizonDays) {
-    log.WriteMsg(MsgId::IncorrectDate);
+  if (key > wire::DayKey(platform::Today()) + kHorizonDays) {
+    log.WriteMsg(wire::MsgId::IncorrectDate);
     return "more than " + std::to_string(kHorizonDays / 365) + " years ahead";
   }
   return {};
@@ -54,16 +54,16 @@ std::string RefusedDay(LogSink& log, double key) {
 double ReadDate(File& file, int64_t pos) {
   uint8_t bytes[sizeof(double)];
   file.ReadAt(pos, bytes, sizeof bytes);
-  return LoadField<double>(bytes);
+  return wire::LoadField<double>(bytes);
 }
 
-void CopyRecord(DayBytes to, ConstDayBytes from) {
+void CopyRecord(wire::DayBytes to, wire::ConstDayBytes from) {
   if (to.data() != from.data()) std::memcpy(to.data(), from.data(), to.size());
 }
 
-void SetBlankDay(DayBytes to, const GroupDatafile& group, double key) {
+void SetBlankDay(wire::DayBytes to, const GroupDatafile& group, double key) {
   CopyRecord(to, *group.BlankRecord);
-  SetDayDate(to, key);
+  wire::SetDayDate(to, key);
 }
 
 // Where the scan for a day stopped: a whole record of that day, a whole record of a later day
@@ -81,13 +81,13 @@ Found FindRecord(GroupDatafile& group, File& file, int64_t size, double key) {
   // it behind the file): one whose record is later than the day makes the scan start from the
   // beginning.
   if (hint > 0 && hint % kRecord == 0 && hint + kRecord <= size) {
-    const double hinted = DayKey(ReadDate(file, hint));
+    const double hinted = wire::DayKey(ReadDate(file, hint));
     if (hinted == key) return {hint, false, true};
     if (!(hinted > key)) pos = hint + kRecord;
   }
   // Only whole records count: a partial record at the end is never read.
   for (; pos + kRecord <= size; pos += kRecord) {
-    const double current = DayKey(ReadDate(file, pos));
+    const double current = wire::DayKey(ReadDate(file, pos));
     if (current >= key) return {pos, false, current == key};
   }
   return {pos, true, false};
@@ -102,15 +102,15 @@ struct Place {
 
 // Positions on the day of key for a change and loads day with it: the stored day, or the blank
 // record with the day's date. Nothing when the day may not go in front of the first record.
-std::optional<Place> PlaceDay(GroupDatafile& group, LogSink& log, File& file, int64_t size,
-                              double key, DayRecord& day) {
+std::optional<Place> PlaceDay(GroupDatafile& group, wire::LogSink& log, File& file, int64_t size,
+                              double key, wire::DayRecord& day) {
   const Found found = FindRecord(group, file, size, key);
   if (found.sameDay) {
     file.ReadAt(found.pos, day.data(), kRecord);
     return Place{found.pos, false};
   }
   if (!found.atEnd && found.pos == 0 && !group.MayInsertFirst) {
-    log.WriteMsg(MsgId::CannotInsertFirst, group.Alias);
+    log.WriteMsg(wire::MsgId::CannotInsertFirst, group.Alias);
     return std::nullopt;
   }
   // A new day: in front of a later record, or directly after the last whole record (the file
@@ -124,10 +124,10 @@ std::optional<Place> PlaceDay(GroupDatafile& group, LogSink& log, File& file, in
 // the days behind it are still found.
 void FillWeekPassingOver(GroupDatafile& group, File& file, int64_t pos, int64_t size, double key,
                          int count) {
-  auto record = std::make_unique<DayRecord>();
+  auto record = std::make_unique<wire::DayRecord>();
   bool loaded = false;  // record holds the record at pos
   for (int i = 0; i < count; ++i) {
-    const DayBytes entry(group.Week->Day(i), kDayRecordSize);
+    const wire::DayBytes entry(group.Week->Day(i), wire::kDayRecordSize);
     const double day = key + i;
     bool found = false;
     while (pos + kRecord <= size) {
@@ -135,7 +135,7 @@ void FillWeekPassingOver(GroupDatafile& group, File& file, int64_t pos, int64_t 
         file.ReadAt(pos, record->data(), kRecord);
         loaded = true;
       }
-      const double date = DayKey(DayDate(*record));
+      const double date = wire::DayKey(wire::DayDate(*record));
       if (date < day) {  // passed over
         pos += kRecord;
         loaded = false;
@@ -163,13 +163,13 @@ void FillWeek(GroupDatafile& group, File& file, double key, int count) {
   const int whole = static_cast<int>(std::min<int64_t>(count, (size - pos) / kRecord));
   if (whole > 0) file.ReadAt(pos, group.Week->Day(0), static_cast<size_t>(whole) * kRecord);
 
-  auto entry = [&](int i) { return DayBytes(group.Week->Day(i), kDayRecordSize); };
-  std::array<int, kWeekDays> source{};
+  auto entry = [&](int i) { return wire::DayBytes(group.Week->Day(i), wire::kDayRecordSize); };
+  std::array<int, wire::days_reply::kMaxDays> source{};
   for (int i = 0, next = 0; i < count; ++i) {
-    if (next < whole && DayKey(DayDate(entry(next))) < key + i) {
+    if (next < whole && wire::DayKey(wire::DayDate(entry(next))) < key + i) {
       return FillWeekPassingOver(group, file, pos, size, key, count);
     }
-    const bool matches = next < whole && DayKey(DayDate(entry(next))) == key + i;
+    const bool matches = next < whole && wire::DayKey(wire::DayDate(entry(next))) == key + i;
     source[i] = matches ? next++ : -1;
   }
   // source[i] <= i: filling from the last entry never overwrites a record still to be moved.
@@ -182,26 +182,28 @@ void FillWeek(GroupDatafile& group, File& file, double key, int count) {
   }
 }
 
-void MergeParts(DayBytes target, ConstDayBytes source, const uint8_t* flags) {
+void MergeParts(wire::DayBytes target, wire::ConstDayBytes source, const uint8_t* flags) {
   auto copy = [&](size_t offset, size_t size) {
     std::memcpy(target.data() + offset, source.data() + offset, size);
   };
-  if (flags[request::kPartTitle]) copy(day::kTitle.offset, day::kTitle.Size());
-  if (flags[request::kPartMemo]) copy(day::kMemoOffset, day::kMemoSize);
-  if (flags[request::kPartSlots]) {
-    copy(day::kSlotTimesOffset, day::kSlotTimesSize);
-    copy(day::kSlotTextsOffset, day::kSlotTextsSize);
-    for (int slot = 0; slot < day::kSlotCount; ++slot) SetSlotId(target, slot, 0);
+  if (flags[wire::request::kPartTitle]) copy(wire::day::kTitle.offset, wire::day::kTitle.Size());
+  if (flags[wire::request::kPartMemo]) copy(wire::day::kMemoOffset, wire::day::kMemoSize);
+  if (flags[wire::request::kPartSlots]) {
+    copy(wire::day::kSlotTimesOffset, wire::day::kSlotTimesSize);
+    copy(wire::day::kSlotTextsOffset, wire::day::kSlotTextsSize);
+    for (int slot = 0; slot < wire::day::kSlotCount; ++slot) wire::SetSlotId(target, slot, 0);
   }
-  if (flags[request::kPartFirstList]) copy(day::kFirstLinesOffset, day::kLineListSize);
-  if (flags[request::kPartSecondList]) copy(day::kSecondLinesOffset, day::kLineListSize);
+  if (flags[wire::request::kPartFirstList])
+    copy(wire::day::kFirstLinesOffset, wire::day::kLineListSize);
+  if (flags[wire::request::kPartSecondList])
+    copy(wire::day::kSecondLinesOffset, wire::day::kLineListSize);
 }
 
 // Opens the datafile and lets read use it, then closes it. A failure is repeated once (message
 // 31), a second one is logged (message 30) and gives false. With openFailureToCaller a datafile
 // that cannot be opened at all throws to the caller at once, without a repeat.
 template <class Read>
-bool ReadDatafile(GroupDatafile& group, LogSink& log, bool openFailureToCaller, Read read) {
+bool ReadDatafile(GroupDatafile& group, wire::LogSink& log, bool openFailureToCaller, Read read) {
   for (int attempt = 0;; ++attempt) {
     std::unique_ptr<File> file;
     if (openFailureToCaller) {
@@ -221,12 +223,12 @@ bool ReadDatafile(GroupDatafile& group, LogSink& log, bool openFailureToCaller, 
     } catch (const std::exception&) {
       file.reset();
       if (attempt == 0) {
-        log.WriteMsg(MsgId::FileReread, group.FileName);
+        log.WriteMsg(wire::MsgId::FileReread, group.FileName);
         group.ReadRetry = true;
         continue;
       }
       group.ReadRetry = false;
-      log.WriteMsg(MsgId::FileReadError, group.FileName);
+      log.WriteMsg(wire::MsgId::FileReadError, group.FileName);
       return false;
     }
   }
@@ -236,10 +238,10 @@ bool ReadDatafile(GroupDatafile& group, LogSink& log, bool openFailureToCaller, 
 // the whole record.
 struct ChangedSpan {
   size_t start = 0;
-  size_t length = kDayRecordSize;
+  size_t length = wire::kDayRecordSize;
 };
 
-ChangedSpan Changed(const DayRecord& before, const DayRecord& after) {
+ChangedSpan Changed(const wire::DayRecord& before, const wire::DayRecord& after) {
   size_t first = 0;
   while (first < before.size() && before[first] == after[first]) ++first;
   if (first == before.size()) return {0, 0};
@@ -256,8 +258,8 @@ ChangedSpan Changed(const DayRecord& before, const DayRecord& after) {
 // the datafile between the two attempts (the checkpoint and the feed open it without a lock), so
 // the repeat does not wait.
 template <class Change>
-StoreOutcome ChangeDay(GroupDatafile& group, LogSink& log, double key, bool announceRetry,
-                       DayRecord& day, Change change) {
+StoreOutcome ChangeDay(GroupDatafile& group, wire::LogSink& log, double key, bool announceRetry,
+                       wire::DayRecord& day, Change change) {
   if (!group.EditsRefusedWhy.empty()) return StoreOutcome::Failed(group.EditsRefusedWhy);
   for (int attempt = 0;; ++attempt) {
     WriteScope writing(group);
@@ -273,9 +275,9 @@ StoreOutcome ChangeDay(GroupDatafile& group, LogSink& log, double key, bool anno
       }
       // Of a stored day only the bytes the change touches are written (and journalled).
       const bool stored =
-          place->pos + kRecord <= size && !place->insert && DayKey(DayDate(day)) == key;
-      std::unique_ptr<DayRecord> before;
-      if (stored) before = std::make_unique<DayRecord>(day);
+          place->pos + kRecord <= size && !place->insert && wire::DayKey(wire::DayDate(day)) == key;
+      std::unique_ptr<wire::DayRecord> before;
+      if (stored) before = std::make_unique<wire::DayRecord>(day);
       change(day);
       StoreOutcome outcome;
       if (place->insert) {
@@ -300,17 +302,17 @@ StoreOutcome ChangeDay(GroupDatafile& group, LogSink& log, double key, bool anno
       // Over its cap, or its write failed: the journal took nothing, and a repeat at once would
       // meet the same state.
       group.WriteRetry = false;
-      log.WriteMsg(MsgId::FileWriteError, group.FileName + " (" + e.what() + ")");
+      log.WriteMsg(wire::MsgId::FileWriteError, group.FileName + " (" + e.what() + ")");
       return StoreOutcome::Failed(e.what());
     } catch (const std::exception& e) {
       file.reset();
       if (attempt == 0) {
-        if (announceRetry) log.WriteMsg(MsgId::FileRewrite, group.FileName);
+        if (announceRetry) log.WriteMsg(wire::MsgId::FileRewrite, group.FileName);
         group.WriteRetry = true;
         continue;
       }
       group.WriteRetry = false;
-      log.WriteMsg(MsgId::FileWriteError, group.FileName);
+      log.WriteMsg(wire::MsgId::FileWriteError, group.FileName);
       return StoreOutcome::Failed(e.what());
     }
   }
@@ -319,13 +321,13 @@ StoreOutcome ChangeDay(GroupDatafile& group, LogSink& log, double key, bool anno
 }  // namespace
 
 int32_t FindIndexOffset(GroupDatafile& group, double date) {
-  const double key = DayKey(date);
+  const double key = wire::DayKey(date);
   if (key == group.LookupDate) return group.LookupOffset;
   // The last entry before the day: the scan from there meets the first copy of the day should
   // a death have left the datafile holding it twice (the first copy is the one kept up to date).
   int32_t hint = 0;
   for (const TmyDBIndexEntry& entry : group.Index) {
-    if (!(DayKey(entry.Date) < key)) break;
+    if (!(wire::DayKey(entry.Date) < key)) break;
     hint = entry.Offset;
   }
   group.LookupOffset = hint;
@@ -333,31 +335,33 @@ int32_t FindIndexOffset(GroupDatafile& group, double date) {
   return hint;
 }
 
-void ReadDays(GroupDatafile& group, LogSink& log, int32_t days, double date) {
+void ReadDays(GroupDatafile& group, wire::LogSink& log, int32_t days, double date) {
   const int count = std::clamp(days, 1, kMaxWeekDays);
-  const double key = DayKey(date);
+  const double key = wire::DayKey(date);
   ReadDatafile(group, log, true, [&](File& file) { FillWeek(group, file, key, count); });
 }
 
-StoreOutcome WriteDayParts(GroupDatafile& group, LogSink& log, ConstDayBytes incoming, double date,
-                           const uint8_t* partFlags, DayRecord* after) {
+StoreOutcome WriteDayParts(GroupDatafile& group, wire::LogSink& log, wire::ConstDayBytes incoming,
+                           double date, const uint8_t* partFlags, wire::DayRecord* after) {
   // Incoming may be the caller's day buffer, which the search overwrites.
-  auto parts = std::make_unique<DayRecord>();
+  auto parts = std::make_unique<wire::DayRecord>();
   CopyRecord(*parts, incoming);
-  const double key = DayKey(date);
+  const double key = wire::DayKey(date);
   if (std::string why = RefusedDay(log, key); !why.empty()) return StoreOutcome::Refused(why);
-  auto day = std::make_unique<DayRecord>();
+  auto day = std::make_unique<wire::DayRecord>();
   StoreOutcome outcome = ChangeDay(group, log, key, false, *day,
-                                   [&](DayRecord& d) { MergeParts(d, *parts, partFlags); });
+                                   [&](wire::DayRecord& d) { MergeParts(d, *parts, partFlags); });
   if (after != nullptr) *after = *day;
   return outcome;
 }
 
-StoreOutcome CopyDay(GroupDatafile& group, LogSink& log, const uint8_t* copyRequest,
-                     DayRecord* after) {
-  const double sourceKey = DayKey(LoadField<double>(copyRequest + request::kSourceDateOffset));
-  const double targetKey = DayKey(LoadField<double>(copyRequest + request::kDateOffset));
-  auto source = std::make_unique<DayRecord>();
+StoreOutcome CopyDay(GroupDatafile& group, wire::LogSink& log, const uint8_t* copyRequest,
+                     wire::DayRecord* after) {
+  const double sourceKey =
+      wire::DayKey(wire::LoadField<double>(copyRequest + wire::request::kSourceDateOffset));
+  const double targetKey =
+      wire::DayKey(wire::LoadField<double>(copyRequest + wire::request::kDateOffset));
+  auto source = std::make_unique<wire::DayRecord>();
   const bool read = ReadDatafile(group, log, false, [&](File& file) {
     const Found found = FindRecord(group, file, file.Size(), sourceKey);
     if (found.sameDay) {
@@ -367,21 +371,21 @@ StoreOutcome CopyDay(GroupDatafile& group, LogSink& log, const uint8_t* copyRequ
     }
   });
   if (!read) return StoreOutcome::Failed("the source day could not be read");
-  SetDayDate(*source, targetKey);
-  return WriteDayParts(group, log, *source, targetKey, copyRequest + request::kPartFlagsOffset,
-                       after);
+  wire::SetDayDate(*source, targetKey);
+  return WriteDayParts(group, log, *source, targetKey,
+                       copyRequest + wire::request::kPartFlagsOffset, after);
 }
 
-StoreOutcome EditDay(GroupDatafile& group, LogSink& log, int32_t code, int32_t index,
-                     const uint8_t* request, uint8_t* notice, DayRecord* after) {
+StoreOutcome EditDay(GroupDatafile& group, wire::LogSink& log, int32_t code, int32_t index,
+                     const uint8_t* request, uint8_t* notice, wire::DayRecord* after) {
   if (!EditIndexInRange(code, index)) {
-    log.WriteMsg(MsgId::IncorrectValues, " " + group.Alias);
+    log.WriteMsg(wire::MsgId::IncorrectValues, " " + group.Alias);
     return StoreOutcome::Refused(kIndexReason);
   }
-  const double key = DayKey(LoadField<double>(request + request::kDateOffset));
+  const double key = wire::DayKey(wire::LoadField<double>(request + wire::request::kDateOffset));
   if (std::string why = RefusedDay(log, key); !why.empty()) return StoreOutcome::Refused(why);
-  auto day = std::make_unique<DayRecord>();
-  StoreOutcome outcome = ChangeDay(group, log, key, true, *day, [&](DayRecord& d) {
+  auto day = std::make_unique<wire::DayRecord>();
+  StoreOutcome outcome = ChangeDay(group, log, key, true, *day, [&](wire::DayRecord& d) {
     ApplyEdit(d, code, index, request, notice, key);
   });
   if (after != nullptr) *after = *day;

@@ -14,7 +14,7 @@
 
 namespace qv::store {
 
-constexpr int kMaxWeekDays = kWeekDays;
+constexpr int kMaxWeekDays = wire::days_reply::kMaxDays;
 
 // Offset to start scanning from for the day of date: the last index entry not after it, 0 when
 // there is none. Remembers key and result in LookupDate/LookupOffset.
@@ -24,7 +24,7 @@ int32_t FindIndexOffset(GroupDatafile& group, double date);
 // days without a record come back as the blank record with their date. A datafile that cannot
 // be opened throws (FileError) without a retry; later failures are retried once (messages 31,
 // then 30).
-void ReadDays(GroupDatafile& group, LogSink& log, int32_t days, double date);
+void ReadDays(GroupDatafile& group, wire::LogSink& log, int32_t days, double date);
 
 // Days further ahead of today than this are refused: a day far ahead would make every day
 // created in between an insertion into a large file.
@@ -35,19 +35,19 @@ constexpr double kHorizonDays = 3652;
 // go in front of the first record while MayInsertFirst is off (message 34), or the date is no
 // calendar day or beyond the horizon (message 33). after, when given, receives the day as
 // written.
-StoreOutcome WriteDayParts(GroupDatafile& group, LogSink& log, ConstDayBytes incoming, double date,
-                           const uint8_t* partFlags, DayRecord* after = nullptr);
+StoreOutcome WriteDayParts(GroupDatafile& group, wire::LogSink& log, wire::ConstDayBytes incoming,
+                           double date, const uint8_t* partFlags, wire::DayRecord* after = nullptr);
 
 // Copies the source day of a copy request (2351 bytes) onto its target day by WriteDayParts.
-StoreOutcome CopyDay(GroupDatafile& group, LogSink& log, const uint8_t* copyRequest,
-                     DayRecord* after = nullptr);
+StoreOutcome CopyDay(GroupDatafile& group, wire::LogSink& log, const uint8_t* copyRequest,
+                     wire::DayRecord* after = nullptr);
 
 // Applies edit code with its slot or line index to the day of request (2351 bytes), creating
 // the day when missing. notice (2351 bytes, the group's change notice) receives what the edit
 // replaced; codes 26/27 read the line an earlier removal saved there. Refused for an index out
 // of range for the code (message 87, the file is not opened) and as WriteDayParts; after, when
 // given, receives the day as written.
-StoreOutcome EditDay(GroupDatafile& group, LogSink& log, int32_t code, int32_t index,
-                     const uint8_t* request, uint8_t* notice, DayRecord* after = nullptr);
+StoreOutcome EditDay(GroupDatafile& group, wire::LogSink& log, int32_t code, int32_t index,
+                     const uint8_t* request, uint8_t* notice, wire::DayRecord* after = nullptr);
 
 }  // namespace qv::store

@@ -19,7 +19,7 @@ namespace {
 using platform::File;
 using platform::OpenMode;
 
-constexpr int64_t kRecord = kDayRecordSize;
+constexpr int64_t kRecord = wire::kDayRecordSize;
 constexpr size_t kCopyChunk = 1 << 20;
 constexpr int kMaxBackupsPerSecond = 1000;
 

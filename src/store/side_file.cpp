@@ -25,7 +25,7 @@ void ReplaceBySideFile(FileLayer& files, const std::string& path,
 }
 
 void RemoveLeftoverSideFiles(FileLayer& files, std::initializer_list<std::string> paths,
-                             LogSink& log) {
+                             wire::LogSink& log) {
   for (const std::string& path : paths) {
     const std::string side = SideFileName(path);
     if (files.Exists(side) && files.Remove(side)) {

@@ -24,6 +24,6 @@ void ReplaceBySideFile(FileLayer& files, const std::string& path,
 
 // Removes the side files of these paths that an interrupted run left, one log line each.
 void RemoveLeftoverSideFiles(FileLayer& files, std::initializer_list<std::string> paths,
-                             LogSink& log);
+                             wire::LogSink& log);
 
 }  // namespace qv::store

@@ -4,7 +4,7 @@
 #include <stdexcept>
 #include <string>
 
-namespace qv::store {
+namespace qv::wire {
 namespace day {
 namespace {
 
@@ -79,4 +79,4 @@ double DayKey(double date) {
   return std::trunc(date);
 }
 
-}  // namespace qv::store
+}  // namespace qv::wire

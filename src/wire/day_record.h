@@ -5,19 +5,14 @@
 #include <span>
 #include <string_view>
 
+#include "wire/request_fields.h"
 #include "wire/short_string.h"
 
-namespace qv::store {
+namespace qv::wire {
 
 constexpr int32_t kDayRecordSize = 55766;
-constexpr int32_t kRequestSize = 2351;  // data request package and request-shaped buffers
-
-// A days reply holds at most a week of records behind its 24-byte header.
-constexpr int kWeekDays = 7;
-constexpr int32_t kWeekReplyHeaderSize = 24;
 
 using DayRecord = std::array<uint8_t, kDayRecordSize>;
-using RequestPackage = std::array<uint8_t, kRequestSize>;
 
 // A day record in any buffer (a DayRecord, an entry of the week cache, a received package).
 using DayBytes = std::span<uint8_t, kDayRecordSize>;
@@ -76,6 +71,8 @@ static_assert(kLineListSize == 15360);
 static_assert(kSecondLinesOffset == kFirstLinesOffset + kLineListSize);
 static_assert(kReservedOffset == kSecondLinesOffset + kLineListSize);
 static_assert(kReservedOffset + kReservedSize == kDayRecordSize);
+// A memo edit carries its text in the request's memo area.
+static_assert(kMemoEditSize < kMemoSize && kMemoEditSize <= request::kMemoAreaSize);
 
 enum class LineList { First, Second };
 
@@ -142,4 +139,4 @@ void SetLine(DayBytes r, day::LineList list, int line, std::string_view text);
 // The day number of a date: its whole days, as every comparison of dates uses it.
 double DayKey(double date);
 
-}  // namespace qv::store
+}  // namespace qv::wire

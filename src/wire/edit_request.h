@@ -23,19 +23,17 @@ constexpr int kMemoLines = 8;
 constexpr size_t kMemoLineCapacity = 255;
 
 // Code 2: the day's title.
-store::RequestPackage TitleEdit(double date, std::string_view title);
+RequestPackage TitleEdit(double date, std::string_view title);
 // Code 3: the whole memo, lines beyond the eighth dropped. The record store takes the first
 // 2047 bytes, so the last line keeps at most 254 characters.
-store::RequestPackage MemoEdit(double date, const std::vector<std::string>& lines);
+RequestPackage MemoEdit(double date, const std::vector<std::string>& lines);
 // Code 4: slot 0..69 gets a time label and a text; its slot id is left as it is (flag 0).
-store::RequestPackage SlotEdit(double date, int32_t slot, std::string_view time,
-                               std::string_view text);
+RequestPackage SlotEdit(double date, int32_t slot, std::string_view time, std::string_view text);
 // Code 50: the chosen parts of day `source` copied onto day `target` (title, memo, slots, first
 // and second line list).
-store::RequestPackage CopyDayRequest(double source, double target,
-                                     const std::array<bool, 5>& parts);
+RequestPackage CopyDayRequest(double source, double target, const std::array<bool, 5>& parts);
 
 // The eight memo lines of a day record (short strings of 255 characters each).
-std::vector<std::string> MemoLines(store::ConstDayBytes day);
+std::vector<std::string> MemoLines(ConstDayBytes day);
 
 }  // namespace qv::wire

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string_view>
 
-namespace qv {
+namespace qv::wire {
 
 inline constexpr int kCatalogueSize = 90;
 
@@ -122,4 +122,4 @@ class LogSink {
   ~LogSink() = default;
 };
 
-}  // namespace qv
+}  // namespace qv::wire

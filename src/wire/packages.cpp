@@ -1,6 +1,6 @@
 #include "wire/packages.h"
 
-namespace qv::service {
+namespace qv::wire {
 
 mail::MailClass mail::ClassOfKind(int32_t kind) {
   switch (static_cast<uint8_t>(kind & 0xFF)) {
@@ -25,4 +25,4 @@ int32_t AcknowledgedCode(int32_t requestCode) {
   }
 }
 
-}  // namespace qv::service
+}  // namespace qv::wire

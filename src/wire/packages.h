@@ -10,11 +10,7 @@
 #include "wire/request_fields.h"
 #include "wire/short_string.h"
 
-namespace qv::service {
-
-using store::LoadField;
-using store::ShortStringField;
-using store::StoreField;
+namespace qv::wire {
 
 // ---- Frames: int32 length, then the payload ---------------------------------------------------
 namespace frame {
@@ -42,7 +38,16 @@ constexpr int32_t kRefusal = 7000;
 constexpr int32_t kMark = 7001;
 constexpr int32_t kPoll = 7002;
 
-// Edit codes that change a day (the record store applies them); 42 is acknowledged like 40.
+// Edit codes that change one day (the record store applies them); 42 is acknowledged like 40.
+constexpr int32_t kEditTitle = 2;
+constexpr int32_t kEditMemo = 3;
+constexpr int32_t kEditSlot = 4;
+constexpr int32_t kEditFirstLine = 6;
+constexpr int32_t kEditSecondLine = 7;
+constexpr int32_t kRemoveFirstLine = 16;
+constexpr int32_t kRemoveSecondLine = 17;
+constexpr int32_t kReinsertFirstLine = 26;
+constexpr int32_t kReinsertSecondLine = 27;
 constexpr int32_t kInsertSlot = 40;
 constexpr int32_t kRemoveSlot = 41;
 constexpr int32_t kInsertSlotAlt = 42;
@@ -62,40 +67,6 @@ constexpr int32_t kSlotIdReply = 4;    // 2000/4
 constexpr int32_t kPollAnswer = 7002;  // 2000/7002
 }  // namespace subcode
 
-// ---- Data request package (2351 bytes) ------------------------------------------------------
-namespace request {
-constexpr int32_t kSize = store::kRequestSize;
-constexpr size_t kCodeOffset = 0;     // int32
-constexpr size_t kSubcodeOffset = 4;  // int32: 1000's sub-kind, or an edit's slot/line index
-constexpr size_t kIndex2Offset = 8;   // int32: slot of 1000/6; the code in a refusal/acknowledgment
-constexpr size_t kDateOffset = store::request::kDateOffset;  // double
-constexpr size_t kMarkOffset = 20;  // double: mark id (7001), source day (50)
-constexpr size_t kDaysOffset = 28;  // uint16: days to read (1000/3)
-constexpr size_t kFlagOffset = 30;  // byte: 7001 set (1) / clear (0)
-constexpr size_t kPartFlagsOffset = store::request::kPartFlagsOffset;  // 5 bytes
-constexpr size_t kSlotIdOffset = store::request::kSlotIdOffset;        // int32
-constexpr size_t kSlotFlagOffset = store::request::kFlagOffset;        // byte
-constexpr ShortStringField kSlotTime = store::request::kSlotTime;      // 41, capacity 5
-constexpr ShortStringField kText = store::request::kText;              // 47, capacity 255
-constexpr size_t kMemoOffset = 303;
-constexpr size_t kMemoSize = 2048;
-// The request header: a mark record and the mark package are exactly these bytes.
-constexpr size_t kHeaderSize = 32;
-// The least a package must hold to be realigned by two bytes.
-constexpr int32_t kRealignShift = 2;
-
-static_assert(kCodeOffset + 4 == kSubcodeOffset && kSubcodeOffset + 4 == kIndex2Offset);
-static_assert(kIndex2Offset + 4 == kDateOffset && kDateOffset + 8 == kMarkOffset);
-static_assert(kMarkOffset + 8 == kDaysOffset && kDaysOffset + 2 == kFlagOffset);
-static_assert(kFlagOffset + 1 == kPartFlagsOffset && kPartFlagsOffset + 5 == kSlotIdOffset);
-static_assert(kPartFlagsOffset + 1 == kHeaderSize);
-static_assert(kSlotIdOffset + 4 == kSlotFlagOffset && kSlotFlagOffset + 1 == kSlotTime.offset);
-static_assert(kSlotTime.offset + kSlotTime.Size() == kText.offset);
-static_assert(kText.offset + kText.Size() == kMemoOffset);
-static_assert(kMemoOffset + kMemoSize == static_cast<size_t>(kSize));
-static_assert(kSize == 2351);
-}  // namespace request
-
 // ---- Hello reply (1000/2): the hello request with these fields -------------------------------
 namespace hello {
 constexpr size_t kReservedOffset = 41;  // 41..46, zeroed
@@ -111,15 +82,15 @@ static_assert(kFirstDateOffset + 8 <= static_cast<size_t>(request::kSize));
 
 // ---- Days reply (2000/1, 2000/2): 24-byte header, then day records ---------------------------
 namespace days_reply {
-constexpr size_t kHeaderSize = store::kWeekReplyHeaderSize;
-constexpr size_t kDateOffset = 12;   // double: first date read
-constexpr size_t kCountOffset = 20;  // int32: number of days (subcode 1)
-constexpr int kMaxDays = store::kWeekDays;
+constexpr size_t kHeaderSize = 24;
+constexpr size_t kDateOffset = 12;          // double: first date read
+constexpr size_t kCountOffset = 20;         // int32: number of days (subcode 1)
+constexpr int kMaxDays = 7;                 // a days reply holds at most a week
 constexpr int32_t kWeekReplySize = 390386;  // 2000/2: always seven days
 static_assert(kHeaderSize == 24 && kCountOffset + 4 == kHeaderSize);
-static_assert(kWeekReplySize == kHeaderSize + kMaxDays * store::kDayRecordSize);
+static_assert(kWeekReplySize == kHeaderSize + kMaxDays * kDayRecordSize);
 constexpr int32_t Size(int days) {
-  return static_cast<int32_t>(kHeaderSize) + days * store::kDayRecordSize;
+  return static_cast<int32_t>(kHeaderSize) + days * kDayRecordSize;
 }
 }  // namespace days_reply
 
@@ -207,4 +178,4 @@ inline bool IsRequestCode(int32_t value) {
 // 42 -> 41, any other code unchanged.
 int32_t AcknowledgedCode(int32_t requestCode);
 
-}  // namespace qv::service
+}  // namespace qv::wire

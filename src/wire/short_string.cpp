@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-namespace qv::store {
+namespace qv::wire {
 
 std::string_view ReadShortString(const uint8_t* base, ShortStringField field) {
   const uint8_t* at = base + field.offset;
@@ -27,4 +27,4 @@ void CopyShortString(uint8_t* toBase, ShortStringField to, const uint8_t* fromBa
   at[0] = static_cast<uint8_t>(length);
 }
 
-}  // namespace qv::store
+}  // namespace qv::wire

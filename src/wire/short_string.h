@@ -9,7 +9,7 @@
 #include <cstring>
 #include <string_view>
 
-namespace qv::store {
+namespace qv::wire {
 
 static_assert(std::endian::native == std::endian::little,
               "day records and packages are little-endian and copied as raw bytes");
@@ -44,4 +44,4 @@ void WriteShortString(uint8_t* base, ShortStringField field, std::string_view te
 void CopyShortString(uint8_t* toBase, ShortStringField to, const uint8_t* fromBase,
                      ShortStringField from);
 
-}  // namespace qv::store
+}  // namespace qv::wire

@@ -312,14 +312,14 @@ TEST_F(StartupTest, JournalOfTheNamedDatafileIsFlushed) {
   };
   Start("[Options]\nLanguage=0\n" + kNetwork + "[DataBases]\nCount=2\nAlias1=Team\nAlias2=Other\n" +
         group(1, "team.qdb") + group(2, "other.qdb"));
-  store::DayRecord day{};
-  store::SetDayDate(day, 45000);
+  wire::DayRecord day{};
+  wire::SetDayDate(day, 45000);
   for (TMyDBUser& g : server.groups) {
     ASSERT_TRUE(g.Journal);
     g.Journal->Append(0, 45000, day);
   }
   FlushJournalsOf(server, dir.Path() + "/./team.qdb");
-  EXPECT_EQ(std::filesystem::file_size(dir.File("team.qdb")), store::kDayRecordSize);
+  EXPECT_EQ(std::filesystem::file_size(dir.File("team.qdb")), wire::kDayRecordSize);
   EXPECT_EQ(std::filesystem::file_size(dir.File("team.qdb.jnl")), 0u);
   EXPECT_TRUE(server.groups[0].Journal->Pending().empty());
   EXPECT_EQ(std::filesystem::file_size(dir.File("other.qdb")), 0u) << "another group waits";

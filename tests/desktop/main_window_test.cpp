@@ -50,11 +50,11 @@ TEST(MainWindow, LogViewShowsNewestFirstAndTrimsByTwenty) {
 
   // Russian catalogue texts (Windows-1251 bytes) reach the view as readable text.
   catalogue.Select(Language::Russian);
-  log.WriteMsg(MsgId::Start);
+  log.WriteMsg(wire::MsgId::Start);
   log.Flush(window.View());
   const QString shown = Lines(window)[0];
-  EXPECT_TRUE(
-      shown.endsWith(QString::fromUtf8(platform::Cp1251ToUtf8(catalogue[MsgId::Start]).c_str())));
+  EXPECT_TRUE(shown.endsWith(
+      QString::fromUtf8(platform::Cp1251ToUtf8(catalogue[wire::MsgId::Start]).c_str())));
   EXPECT_FALSE(shown.contains(QChar(0xFFFD)));
   EXPECT_GT(shown.length(), 9);
 }

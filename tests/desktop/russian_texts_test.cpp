@@ -94,7 +94,7 @@ TEST_F(RussianTextsTest, NoEnglishWordInAnyWindow) {
   const std::string datafile = dir_ + "/g.qdb";
   {
     std::ofstream out(datafile, std::ios::binary);
-    std::vector<char> record(store::kDayRecordSize, 0);
+    std::vector<char> record(wire::kDayRecordSize, 0);
     for (double date : {46000.0, 46001.0, 46002.0}) {
       std::memcpy(record.data(), &date, sizeof date);
       out.write(record.data(), static_cast<std::streamsize>(record.size()));

@@ -398,7 +398,7 @@ TEST_F(SettingsDialogTest, StructureOpensForTheGroupDatafile) {
   const std::string datafile = dir_ + "/g.qdb";
   {
     std::ofstream out(datafile, std::ios::binary);
-    std::vector<char> record(store::kDayRecordSize, 0);
+    std::vector<char> record(wire::kDayRecordSize, 0);
     for (int day = 0; day < 3; ++day) {
       const double date = 46000 + day;
       std::memcpy(record.data(), &date, sizeof date);

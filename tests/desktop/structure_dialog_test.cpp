@@ -34,7 +34,7 @@ class StructureDialogTest : public ::testing::Test {
 
   static void WriteDays(const std::string& path, const std::vector<double>& dates) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    std::vector<char> record(store::kDayRecordSize, 0);
+    std::vector<char> record(wire::kDayRecordSize, 0);
     for (double date : dates) {
       std::memcpy(record.data(), &date, sizeof date);
       out.write(record.data(), static_cast<std::streamsize>(record.size()));
@@ -43,7 +43,7 @@ class StructureDialogTest : public ::testing::Test {
   static std::vector<double> ReadDays(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     std::vector<double> dates;
-    std::vector<char> record(store::kDayRecordSize);
+    std::vector<char> record(wire::kDayRecordSize);
     while (in.read(record.data(), static_cast<std::streamsize>(record.size()))) {
       double date = 0;
       std::memcpy(&date, record.data(), sizeof date);

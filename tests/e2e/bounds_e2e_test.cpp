@@ -38,16 +38,16 @@ double Ms(Clock::duration d) {
 
 Bytes WeekRequest(double day) {
   return Request(1000, 3, [day](uint8_t* p) {
-    service::SetDoubleAt(p, 12, day);
-    store::StoreField<uint16_t>(p + service::request::kDaysOffset, 7);
+    wire::SetDoubleAt(p, 12, day);
+    wire::StoreField<uint16_t>(p + wire::request::kDaysOffset, 7);
   });
 }
 
 Bytes TitleEdit(double day, int32_t tag) {
   return Request(2, 0, [day, tag](uint8_t* p) {
-    service::SetDoubleAt(p, 12, day);
-    service::SetInt32At(p, service::request::kSlotIdOffset, tag);
-    SetText(p, service::request::kText, "edit " + std::to_string(tag));
+    wire::SetDoubleAt(p, 12, day);
+    wire::SetInt32At(p, wire::request::kSlotIdOffset, tag);
+    SetText(p, wire::request::kText, "edit " + std::to_string(tag));
   });
 }
 
@@ -103,7 +103,7 @@ TEST_F(BoundsE2E, AClientThatNeverReadsIsFaultedWhileTheOthersFlow) {
     while (!done) {
       auto frame = carol->ReceiveFrame(100ms);
       if (!frame || frame->size() != 2351 || Int32At(*frame, 0) != 2) continue;
-      const int32_t tag = Int32At(*frame, service::request::kSlotIdOffset);
+      const int32_t tag = Int32At(*frame, wire::request::kSlotIdOffset);
       std::lock_guard lock(mutex);
       if (tag >= 0 && static_cast<size_t>(tag) < sent.size()) {
         forwardMs.push_back(Ms(Clock::now() - sent[static_cast<size_t>(tag)]));
@@ -235,13 +235,13 @@ TEST_F(BoundsE2E, FiveHundredConnectionsFromAnUnknownAddressWhileAUserWorks) {
 }
 
 Bytes StoredMail(const std::string& address, const Bytes& longList, size_t bodySize) {
-  Bytes p(service::mail::kHeaderSize, 0);
-  service::SetInt32At(p.data(), 0, 4000);
-  SetText(p.data(), service::mail::kAddress, address);
-  SetText(p.data(), service::mail::kSender, "dave");
+  Bytes p(wire::mail::kHeaderSize, 0);
+  wire::SetInt32At(p.data(), 0, 4000);
+  SetText(p.data(), wire::mail::kAddress, address);
+  SetText(p.data(), wire::mail::kSender, "dave");
   if (!longList.empty()) {
     uint8_t word[4];
-    service::SetInt32At(word, 0, static_cast<int32_t>(longList.size()));
+    wire::SetInt32At(word, 0, static_cast<int32_t>(longList.size()));
     p.insert(p.end(), word, word + 4);
     p.insert(p.end(), longList.begin(), longList.end());
   }

@@ -125,15 +125,15 @@ TEST_F(CliE2E, TextsAreConvertedAndCheckedBeforeSending) {
   double date = 0;
   ASSERT_TRUE(client::ParseDate("2025-12-09", date));
   ASSERT_TRUE(
-      bob->SendFrame(Request(service::code::kRequest, service::subcode::kDays, [date](uint8_t* p) {
-        service::SetDoubleAt(p, service::request::kDateOffset, date);
-        store::StoreField<uint16_t>(p + service::request::kDaysOffset, 1);
+      bob->SendFrame(Request(wire::code::kRequest, wire::subcode::kDays, [date](uint8_t* p) {
+        wire::SetDoubleAt(p, wire::request::kDateOffset, date);
+        wire::StoreField<uint16_t>(p + wire::request::kDaysOffset, 1);
       })));
   std::optional<Bytes> days;
   for (int i = 0; i < 20 && !days; ++i) {
     auto frame = Next(*bob);
     if (!frame) break;
-    if (service::Int32At(frame->data(), 4) == service::subcode::kDaysReply) days = frame;
+    if (wire::Int32At(frame->data(), 4) == wire::subcode::kDaysReply) days = frame;
   }
   ASSERT_TRUE(days);
   const std::string cp1251 = "\xCF\xEB\xE0\xED\xB8\xF0\xEA\xE0 \xE2 10";
@@ -171,11 +171,11 @@ TEST_F(CliE2E, MailToUnknownNamesFailsAndUnsafeNamesAreNotSaved) {
   auto alice = Login("alice");
   ASSERT_TRUE(alice);
   for (const char* name : {"../escape.txt", "..", "report.txt"}) {
-    Bytes mail(service::mail::kHeaderSize, 0);
-    service::SetInt32At(mail.data(), 0, service::code::kMail);
-    SetText(mail.data(), service::mail::kAddress, "bob");
-    SetText(mail.data(), service::mail::kSender, "alice");
-    SetText(mail.data(), service::ShortStringField{544, 255}, name);
+    Bytes mail(wire::mail::kHeaderSize, 0);
+    wire::SetInt32At(mail.data(), 0, wire::code::kMail);
+    SetText(mail.data(), wire::mail::kAddress, "bob");
+    SetText(mail.data(), wire::mail::kSender, "alice");
+    SetText(mail.data(), wire::ShortStringField{544, 255}, name);
     mail.insert(mail.end(), {'o', 'k'});
     ASSERT_TRUE(alice->SendFrame(mail));
   }

@@ -14,8 +14,8 @@ constexpr double kDay = 46000;
 
 Bytes TitleEdit(const std::string& title) {
   return Request(2, 0, [&](uint8_t* p) {
-    service::SetDoubleAt(p, service::request::kDateOffset, kDay);
-    SetText(p, service::request::kText, title);
+    wire::SetDoubleAt(p, wire::request::kDateOffset, kDay);
+    SetText(p, wire::request::kText, title);
   });
 }
 
@@ -31,14 +31,14 @@ TEST_F(RequestsE2E, MissingDatafileIsCreatedAtStartAndKeepsAnEdit) {
   EXPECT_EQ(Int32At(*ack, 0), 3000);
 
   ASSERT_TRUE(alice->SendFrame(Request(1000, 3, [](uint8_t* p) {
-    service::SetDoubleAt(p, service::request::kDateOffset, kDay);
-    store::StoreField<uint16_t>(p + service::request::kDaysOffset, 1);
+    wire::SetDoubleAt(p, wire::request::kDateOffset, kDay);
+    wire::StoreField<uint16_t>(p + wire::request::kDaysOffset, 1);
   })));
   const auto days = Next(*alice);
   ASSERT_TRUE(days);
-  ASSERT_EQ(days->size(), static_cast<size_t>(service::days_reply::Size(1)));
-  const uint8_t* day = days->data() + service::days_reply::kHeaderSize;
-  EXPECT_EQ(store::Title(store::ConstDayBytes(day, store::kDayRecordSize)), "kept");
+  ASSERT_EQ(days->size(), static_cast<size_t>(wire::days_reply::Size(1)));
+  const uint8_t* day = days->data() + wire::days_reply::kHeaderSize;
+  EXPECT_EQ(wire::Title(wire::ConstDayBytes(day, wire::kDayRecordSize)), "kept");
 }
 
 TEST_F(RequestsE2E, DatafileThatCannotBeCreatedRefusesEveryChange) {

@@ -20,7 +20,7 @@ using namespace std::chrono_literals;
 std::vector<double> DatesOf(const std::string& path) {
   std::vector<double> dates;
   platform::File file = platform::File::Open(path, platform::OpenMode::Read, false);
-  for (int64_t pos = 0; pos + store::kDayRecordSize <= file.Size(); pos += store::kDayRecordSize) {
+  for (int64_t pos = 0; pos + wire::kDayRecordSize <= file.Size(); pos += wire::kDayRecordSize) {
     double date = 0;
     file.ReadAt(pos, &date, sizeof date);
     dates.push_back(date);
@@ -34,10 +34,10 @@ TEST(DatafileStartupTest, GapsAreFilledAndOldDaysMoveToTheArchive) {
   {
     platform::File file =
         platform::File::Open(dir.File("office.qdb"), platform::OpenMode::CreateTruncate, false);
-    store::DayRecord record{};
+    wire::DayRecord record{};
     for (int offset : {-10, -9, -8, -7, -6, -4, -3, -2, -1, 1, 2}) {  // -5 and today missing
-      store::SetDayDate(record, today + offset);
-      store::SetTitle(record, "day " + std::to_string(offset));
+      wire::SetDayDate(record, today + offset);
+      wire::SetTitle(record, "day " + std::to_string(offset));
       file.Write(record.data(), record.size());
     }
   }

@@ -22,15 +22,15 @@ constexpr int kAckedBeforeKill = 600;  // acknowledgments of the burst before th
 
 Bytes EditTitle(double day, const std::string& title) {
   return Request(2, 0, [&](uint8_t* p) {
-    service::SetDoubleAt(p, service::request::kDateOffset, day);
-    SetText(p, service::request::kText, title);
+    wire::SetDoubleAt(p, wire::request::kDateOffset, day);
+    SetText(p, wire::request::kText, title);
   });
 }
 
 Bytes ReadWeek(double day) {
-  return Request(service::code::kRequest, service::subcode::kDays, [&](uint8_t* p) {
-    service::SetDoubleAt(p, service::request::kDateOffset, day);
-    store::StoreField<uint16_t>(p + service::request::kDaysOffset, 7);
+  return Request(wire::code::kRequest, wire::subcode::kDays, [&](uint8_t* p) {
+    wire::SetDoubleAt(p, wire::request::kDateOffset, day);
+    wire::StoreField<uint16_t>(p + wire::request::kDaysOffset, 7);
   });
 }
 
@@ -53,7 +53,7 @@ TEST_F(DurabilityE2E, AcknowledgedEditsSurviveAKill) {
   // The days, created in date order; then the three users each edit their third of them.
   for (int d = 0; d < kDays; ++d) {
     ASSERT_TRUE(users[0]->SendFrame(EditTitle(first + d, "init " + std::to_string(d))));
-    ASSERT_TRUE(users[0]->ReceiveFrameWithCode(service::code::kAcknowledgment, 5s)) << d;
+    ASSERT_TRUE(users[0]->ReceiveFrameWithCode(wire::code::kAcknowledgment, 5s)) << d;
   }
 
   // Each user sends its edits kWindow at a time; acknowledgments come back in its order.
@@ -69,7 +69,7 @@ TEST_F(DurabilityE2E, AcknowledgedEditsSurviveAKill) {
         while (sent[u].size() - acked[u] >= kWindow) {
           auto frame = c.ReceiveFrame(5s);
           if (!frame) return;  // the daemon is gone
-          if (!frame->empty() && client::Int32At(*frame, 0) == service::code::kAcknowledgment) {
+          if (!frame->empty() && client::Int32At(*frame, 0) == wire::code::kAcknowledgment) {
             ++acked[u];
             ++totalAcked;
           }
@@ -117,11 +117,11 @@ TEST_F(DurabilityE2E, AcknowledgedEditsSurviveAKill) {
   for (int d = 0; d < kDays; d += 7) {
     ASSERT_TRUE(reader->SendFrame(ReadWeek(first + d)));
     auto week = Next(*reader, 5s);  // passes over status broadcasts
-    ASSERT_TRUE(week && week->size() == static_cast<size_t>(service::days_reply::kWeekReplySize));
+    ASSERT_TRUE(week && week->size() == static_cast<size_t>(wire::days_reply::kWeekReplySize));
     for (int i = 0; i < 7 && d + i < kDays; ++i) {
-      const store::ConstDayBytes day(week->data() + 24 + i * store::kDayRecordSize,
-                                     store::kDayRecordSize);
-      const std::string title(store::Title(day));
+      const wire::ConstDayBytes day(week->data() + 24 + i * wire::kDayRecordSize,
+                                    wire::kDayRecordSize);
+      const std::string title(wire::Title(day));
       const auto& ok = allowed[d + i];
       EXPECT_NE(std::find(ok.begin(), ok.end(), title), ok.end())
           << "day " << d + i << " reads \"" << title << "\", its last acknowledged edit is lost";
@@ -130,7 +130,7 @@ TEST_F(DurabilityE2E, AcknowledgedEditsSurviveAKill) {
   // An edit just before a clean stop: the stop brings it into the datafile and empties the
   // journal.
   ASSERT_TRUE(reader->SendFrame(EditTitle(first, "before the stop")));
-  ASSERT_TRUE(reader->ReceiveFrameWithCode(service::code::kAcknowledgment, 5s));
+  ASSERT_TRUE(reader->ReceiveFrameWithCode(wire::code::kAcknowledgment, 5s));
   reader.reset();
   daemon_->Stop(5s);
   daemon_.reset();
@@ -139,19 +139,19 @@ TEST_F(DurabilityE2E, AcknowledgedEditsSurviveAKill) {
   }
 
   const int64_t size = platform::FileSize(DatafilePath());
-  EXPECT_EQ(size % store::kDayRecordSize, 0);
+  EXPECT_EQ(size % wire::kDayRecordSize, 0);
   platform::File file = platform::File::Open(DatafilePath(), platform::OpenMode::Read, false);
   double previous = 0;
-  for (int64_t pos = 0; pos + store::kDayRecordSize <= size; pos += store::kDayRecordSize) {
+  for (int64_t pos = 0; pos + wire::kDayRecordSize <= size; pos += wire::kDayRecordSize) {
     double date = 0;
     file.ReadAt(pos, &date, sizeof date);
-    EXPECT_LT(previous, date) << "record " << pos / store::kDayRecordSize;
+    EXPECT_LT(previous, date) << "record " << pos / wire::kDayRecordSize;
     previous = date;
   }
-  EXPECT_EQ(size / store::kDayRecordSize, kDays);
-  store::DayRecord firstDay{};
+  EXPECT_EQ(size / wire::kDayRecordSize, kDays);
+  wire::DayRecord firstDay{};
   file.ReadAt(0, firstDay.data(), firstDay.size());
-  EXPECT_EQ(store::Title(firstDay), "before the stop");
+  EXPECT_EQ(wire::Title(firstDay), "before the stop");
 }
 
 }  // namespace

@@ -30,11 +30,11 @@ using client::Int32At;
 
 Bytes Request(int32_t code, int32_t subcode, double day, const std::string& slotTime = {},
               const std::string& text = {}) {
-  Bytes p(service::request::kSize, 0);
-  service::SetCodes(p.data(), code, subcode);
-  service::SetDoubleAt(p.data(), service::request::kDateOffset, day);
-  store::WriteShortString(p.data(), service::request::kSlotTime, slotTime);
-  store::WriteShortString(p.data(), service::request::kText, text);
+  Bytes p(wire::request::kSize, 0);
+  wire::SetCodes(p.data(), code, subcode);
+  wire::SetDoubleAt(p.data(), wire::request::kDateOffset, day);
+  wire::WriteShortString(p.data(), wire::request::kSlotTime, slotTime);
+  wire::WriteShortString(p.data(), wire::request::kText, text);
   return p;
 }
 
@@ -176,11 +176,11 @@ TEST_F(FeedE2E, CalendarFollowsTheEditsAndOnlyAllowedPeersGetIt) {
   Edit(*alice, Request(4, 3, day, "", platform::Utf8ToCp1251("Обед & co")));
   // Slot 0 gets an id: its UID follows the id from now on.
   Bytes idRequest = Request(1000, 6, day);
-  service::SetInt32At(idRequest.data(), service::request::kIndex2Offset, 0);
+  wire::SetInt32At(idRequest.data(), wire::request::kIndex2Offset, 0);
   ASSERT_TRUE(alice->SendFrame(idRequest));
   const auto idReply = Await(*alice, 2000);
   ASSERT_TRUE(idReply);
-  const int32_t slotId = Int32At(*idReply, service::request::kSlotIdOffset);
+  const int32_t slotId = Int32At(*idReply, wire::request::kSlotIdOffset);
   ASSERT_NE(slotId, 0);
 
   const auto first = Get("/groups/Team.ics");

@@ -15,8 +15,8 @@ namespace qv::e2e {
 namespace {
 
 using client::Int32At;
-using service::SetDoubleAt;
-using service::SetInt32At;
+using wire::SetDoubleAt;
+using wire::SetInt32At;
 
 constexpr double kDay = 46000;
 constexpr double kFuzzFirstDay = kDay + 100;  // every date a random request may name
@@ -82,12 +82,12 @@ class Fuzzer {
       subcode = subcodes[Pick(6)];
     }
     if (code == 2000 && Pick(2) == 0) subcode = 7002;
-    service::SetCodes(p.data(), code, subcode);
-    SetInt32At(p.data(), 8, Pick(4) == 0 ? static_cast<int32_t>(rng_()) : Pick(80) - 5);
-    SetDoubleAt(p.data(), 12, Date());
+    wire::SetCodes(p.data(), code, subcode);
+    wire::SetInt32At(p.data(), 8, Pick(4) == 0 ? static_cast<int32_t>(rng_()) : Pick(80) - 5);
+    wire::SetDoubleAt(p.data(), 12, Date());
     // The copy source may be any day; only the target (offset 12) is written.
-    SetDoubleAt(p.data(), 20, Pick(2) == 0 ? kDay + Pick(5) : Date());
-    store::StoreField<uint16_t>(p.data() + 28, static_cast<uint16_t>(Pick(10)));
+    wire::SetDoubleAt(p.data(), 20, Pick(2) == 0 ? kDay + Pick(5) : Date());
+    wire::StoreField<uint16_t>(p.data() + 28, static_cast<uint16_t>(Pick(10)));
     return p;
   }
 
@@ -102,13 +102,13 @@ class Fuzzer {
   Bytes Mail() {
     Bytes p(1056 + static_cast<size_t>(Pick(300)));
     RandomBytes(p);
-    SetInt32At(p.data(), 0, 4000);
+    wire::SetInt32At(p.data(), 0, 4000);
     const int32_t kinds[] = {0, 10, 11, static_cast<int32_t>(rng_())};
-    SetInt32At(p.data(), 4, kinds[Pick(4)]);
+    wire::SetInt32At(p.data(), 4, kinds[Pick(4)]);
     const char* addresses[] = {"alice", "bob,carol", "", "nobody,alice", "LONG@@ADDRESS", ",,"};
     const int address = Pick(7);
-    if (address < 6) SetText(p.data(), service::mail::kAddress, addresses[address]);
-    SetText(p.data(), service::mail::kSender, Pick(2) ? "bob" : "mallory");
+    if (address < 6) SetText(p.data(), wire::mail::kAddress, addresses[address]);
+    SetText(p.data(), wire::mail::kSender, Pick(2) ? "bob" : "mallory");
     if (address == 4) {
       if (p.size() < 1065) p.resize(1065);
       const int32_t lengths[] = {-1,
@@ -117,7 +117,7 @@ class Fuzzer {
                                  1 << 30,
                                  static_cast<int32_t>(p.size()) - 1060,
                                  static_cast<int32_t>(p.size()) - 1059};
-      SetInt32At(p.data(), 1056, lengths[Pick(6)]);
+      wire::SetInt32At(p.data(), 1056, lengths[Pick(6)]);
       std::memcpy(p.data() + 1060, "alice", 5);
     }
     if (Pick(4) == 0) p.resize(static_cast<size_t>(Pick(static_cast<int>(p.size()) + 1)));
@@ -156,8 +156,8 @@ TEST_F(FuzzE2E, RandomAndTruncatedRequestsChangeOnlyTheDaysTheyName) {
     ASSERT_TRUE(alice);
     for (int i = 0; i < 5; ++i) {
       ASSERT_TRUE(alice->SendFrame(Request(i == 2 ? 4 : 2, 3, [i](uint8_t* p) {
-        SetDoubleAt(p, 12, kDay + i);
-        SetText(p, service::request::kText, "day " + std::to_string(i));
+        wire::SetDoubleAt(p, 12, kDay + i);
+        SetText(p, wire::request::kText, "day " + std::to_string(i));
       })));
       auto ack = Next(*alice);
       ASSERT_TRUE(ack);
@@ -200,7 +200,7 @@ TEST_F(FuzzE2E, RandomAndTruncatedRequestsChangeOnlyTheDaysTheyName) {
   ASSERT_EQ(hello->size(), 2351u);
   EXPECT_EQ(Int32At(*hello, 0), 1000);
   EXPECT_EQ(Int32At(*hello, 4), 2);
-  EXPECT_EQ(store::ReadShortString(hello->data(), service::hello::kUserName), "carol");
+  EXPECT_EQ(wire::ReadShortString(hello->data(), wire::hello::kUserName), "carol");
 
   const std::map<double, std::string> after = DaysOnDisk(DatafilePath());
   for (const auto& [date, record] : before) {

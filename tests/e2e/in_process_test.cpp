@@ -1,8 +1,9 @@
 // Whole engines in-process, where a test needs to look inside or shorten a time limit.
 #include <gtest/gtest.h>
 
+#include <system_error>
+
 #include "client/client.h"
-#include "platform/socket_errors.h"
 #include "service/send_to_user.h"
 #include "state/client_socket.h"
 #include "support/test_server.h"
@@ -27,8 +28,9 @@ TEST(Outgoing, RefusedConnectionIsTriedSixTimesWithReconnectFive) {
   std::atomic<int> refused{0};
   server.OnLoop([&] {
     auto& socket = *user.ClientSocket;
-    socket.OnError = [&refused, original = socket.OnError](platform::TcpClient& s, int& code) {
-      if (code == platform::kWsaConnectionRefused) ++refused;
+    socket.OnError = [&refused, original = socket.OnError](platform::TcpClient& s,
+                                                           std::error_code& code) {
+      if (code == std::errc::connection_refused) ++refused;
       original(s, code);
     };
     return 0;

@@ -14,11 +14,11 @@ namespace fs = std::filesystem;
 using client::Int32At;
 
 Bytes MailPackage(int32_t kind, const std::string& address, const std::string& body) {
-  Bytes p(service::mail::kHeaderSize, 0);
-  service::SetInt32At(p.data(), 0, 4000);
-  service::SetInt32At(p.data(), 4, kind);
-  SetText(p.data(), service::mail::kAddress, address);
-  SetText(p.data(), service::mail::kSender, "alice");
+  Bytes p(wire::mail::kHeaderSize, 0);
+  wire::SetInt32At(p.data(), 0, 4000);
+  wire::SetInt32At(p.data(), 4, kind);
+  SetText(p.data(), wire::mail::kAddress, address);
+  SetText(p.data(), wire::mail::kSender, "alice");
   p.insert(p.end(), body.begin(), body.end());
   return p;
 }
@@ -44,7 +44,7 @@ class MailE2E : public RequestsE2E {
     std::vector<std::string> names;
     for (size_t at = 0; at + 249 <= box.size(); at += 249) {
       const auto* n = reinterpret_cast<const uint8_t*>(box.data() + at);
-      names.emplace_back(store::ReadShortString(n, service::notice::kMessageFile));
+      names.emplace_back(wire::ReadShortString(n, wire::notice::kMessageFile));
     }
     return names;
   }

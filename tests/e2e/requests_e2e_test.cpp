@@ -11,17 +11,17 @@ namespace qv::e2e {
 namespace {
 
 using client::Int32At;
-using service::DoubleAt;
-using service::SetDoubleAt;
-using service::SetInt32At;
+using wire::DoubleAt;
+using wire::SetDoubleAt;
+using wire::SetInt32At;
 
 constexpr double kDay = 46000;
 
 double DoubleOf(const Bytes& b, size_t offset) {
-  return DoubleAt(b.data(), offset);
+  return wire::DoubleAt(b.data(), offset);
 }
-std::string TextOf(const Bytes& b, service::ShortStringField field) {
-  return std::string(store::ReadShortString(b.data(), field));
+std::string TextOf(const Bytes& b, wire::ShortStringField field) {
+  return std::string(wire::ReadShortString(b.data(), field));
 }
 
 TEST_F(RequestsE2E, PollIsAnsweredAtOnceWhenNobodyElseIsOnLine) {
@@ -58,8 +58,8 @@ TEST_F(RequestsE2E, EveryRequestKindAnsweredAndForwarded) {
   ASSERT_EQ(hello->size(), 2351u);
   EXPECT_EQ(Int32At(*hello, 0), 1000);
   EXPECT_EQ(Int32At(*hello, 4), 2);
-  EXPECT_EQ(TextOf(*hello, service::hello::kUserName), "alice");
-  EXPECT_EQ(TextOf(*hello, service::hello::kServer), "SERVER");
+  EXPECT_EQ(TextOf(*hello, wire::hello::kUserName), "alice");
+  EXPECT_EQ(TextOf(*hello, wire::hello::kServer), "SERVER");
   EXPECT_EQ(DoubleOf(*hello, 560), 0.0);  // a new datafile may still take days in front
 
   // 1000/2 is answered with nothing.
@@ -68,8 +68,8 @@ TEST_F(RequestsE2E, EveryRequestKindAnsweredAndForwarded) {
 
   // An edit: acknowledged to alice, forwarded to bob and carol, nothing to dave.
   ASSERT_TRUE(a.SendFrame(Request(2, 0, [](uint8_t* p) {
-    SetDoubleAt(p, 12, kDay);
-    SetText(p, service::request::kText, "planning");
+    wire::SetDoubleAt(p, 12, kDay);
+    SetText(p, wire::request::kText, "planning");
   })));
   auto ack = Next(a);
   ASSERT_TRUE(ack);
@@ -81,14 +81,14 @@ TEST_F(RequestsE2E, EveryRequestKindAnsweredAndForwarded) {
     ASSERT_TRUE(copy);
     ASSERT_EQ(copy->size(), 2351u);
     EXPECT_EQ(Int32At(*copy, 0), 2);
-    EXPECT_EQ(TextOf(*copy, service::request::kText), "planning");
+    EXPECT_EQ(TextOf(*copy, wire::request::kText), "planning");
   }
   EXPECT_TRUE(Quiet(d, 100ms));
 
   // Days: n = 0 gives the header alone, n = 9 seven days.
   ASSERT_TRUE(b.SendFrame(Request(1000, 3, [](uint8_t* p) {
-    SetDoubleAt(p, 12, kDay);
-    store::StoreField<uint16_t>(p + 28, 0);
+    wire::SetDoubleAt(p, 12, kDay);
+    wire::StoreField<uint16_t>(p + 28, 0);
   })));
   auto none = Next(b);
   ASSERT_TRUE(none);
@@ -96,18 +96,18 @@ TEST_F(RequestsE2E, EveryRequestKindAnsweredAndForwarded) {
   EXPECT_EQ(Int32At(*none, 0), 2000);
   EXPECT_EQ(Int32At(*none, 4), 1);
   ASSERT_TRUE(b.SendFrame(Request(1000, 3, [](uint8_t* p) {
-    SetDoubleAt(p, 12, kDay);
-    store::StoreField<uint16_t>(p + 28, 9);
+    wire::SetDoubleAt(p, 12, kDay);
+    wire::StoreField<uint16_t>(p + 28, 9);
   })));
   auto week = Next(b);
   ASSERT_TRUE(week);
   ASSERT_EQ(week->size(), 24u + 7u * 55766u);
   EXPECT_EQ(Int32At(*week, 20), 7);
-  EXPECT_EQ(store::Title(store::ConstDayBytes(week->data() + 24, 55766)), "planning");
-  EXPECT_EQ(store::DayDate(store::ConstDayBytes(week->data() + 24 + 6 * 55766, 55766)), kDay + 6);
+  EXPECT_EQ(wire::Title(wire::ConstDayBytes(week->data() + 24, 55766)), "planning");
+  EXPECT_EQ(wire::DayDate(wire::ConstDayBytes(week->data() + 24 + 6 * 55766, 55766)), kDay + 6);
 
   // Refused (slot 70): one 7000 with the code at 8, no acknowledgment, no forward.
-  ASSERT_TRUE(a.SendFrame(Request(4, 70, [](uint8_t* p) { SetDoubleAt(p, 12, kDay); })));
+  ASSERT_TRUE(a.SendFrame(Request(4, 70, [](uint8_t* p) { wire::SetDoubleAt(p, 12, kDay); })));
   auto refusal = Next(a);
   ASSERT_TRUE(refusal);
   EXPECT_EQ(Int32At(*refusal, 0), 7000);
@@ -117,8 +117,8 @@ TEST_F(RequestsE2E, EveryRequestKindAnsweredAndForwarded) {
 
   // Slot id: 2000/4 to alice, 52 to the other hosts.
   ASSERT_TRUE(a.SendFrame(Request(1000, 6, [](uint8_t* p) {
-    SetDoubleAt(p, 12, kDay);
-    SetInt32At(p, 8, 3);
+    wire::SetDoubleAt(p, 12, kDay);
+    wire::SetInt32At(p, 8, 3);
   })));
   auto slotId = Next(a);
   ASSERT_TRUE(slotId);
@@ -137,9 +137,9 @@ TEST_F(RequestsE2E, EveryRequestKindAnsweredAndForwarded) {
   const std::pair<int32_t, int32_t> acks[] = {{40, 41}, {41, 40}, {42, 41}};
   for (const auto& [requestCode, ackCode] : acks) {
     ASSERT_TRUE(a.SendFrame(Request(requestCode, 5, [](uint8_t* p) {
-      SetDoubleAt(p, 12, kDay + 1);
-      SetText(p, service::request::kSlotTime, "11.00");
-      SetText(p, service::request::kText, "lunch");
+      wire::SetDoubleAt(p, 12, kDay + 1);
+      SetText(p, wire::request::kSlotTime, "11.00");
+      SetText(p, wire::request::kText, "lunch");
     })));
     auto slotAck = Next(a);
     ASSERT_TRUE(slotAck);
@@ -154,8 +154,8 @@ TEST_F(RequestsE2E, EveryRequestKindAnsweredAndForwarded) {
   // Marks: forwarded, kept, cleared first-match only, sent after a days reply to others.
   const auto mark = [](double value, uint8_t flag) {
     return Request(7001, 0, [value, flag](uint8_t* p) {
-      SetDoubleAt(p, 12, kDay);
-      SetDoubleAt(p, 20, value);
+      wire::SetDoubleAt(p, 12, kDay);
+      wire::SetDoubleAt(p, 20, value);
       p[30] = flag;
     });
   };
@@ -174,8 +174,8 @@ TEST_F(RequestsE2E, EveryRequestKindAnsweredAndForwarded) {
   EXPECT_EQ(DoubleOf(*bobsMark, 20), 100007.0);  // bob is user 1
   for (int i = 0; i < 4; ++i) ASSERT_TRUE(Next(c)) << i;
   ASSERT_TRUE(b.SendFrame(Request(1000, 3, [](uint8_t* p) {
-    SetDoubleAt(p, 12, kDay);
-    store::StoreField<uint16_t>(p + 28, 1);
+    wire::SetDoubleAt(p, 12, kDay);
+    wire::StoreField<uint16_t>(p + 28, 1);
   })));
   auto days = Next(b);
   ASSERT_TRUE(days);
@@ -201,8 +201,8 @@ TEST_F(RequestsE2E, EveryRequestKindAnsweredAndForwarded) {
 
   // Copy-day: the week from the target day to the whole group, requester included.
   ASSERT_TRUE(a.SendFrame(Request(50, 0, [](uint8_t* p) {
-    SetDoubleAt(p, 12, kDay + 3);
-    SetDoubleAt(p, 20, kDay);
+    wire::SetDoubleAt(p, 12, kDay + 3);
+    wire::SetDoubleAt(p, 20, kDay);
     p[31] = 1;
   })));
   for (client::Client* member : {&a, &b, &c}) {
@@ -210,11 +210,11 @@ TEST_F(RequestsE2E, EveryRequestKindAnsweredAndForwarded) {
     ASSERT_TRUE(copied);
     ASSERT_EQ(copied->size(), 390386u);
     EXPECT_EQ(Int32At(*copied, 4), 2);
-    EXPECT_EQ(store::Title(store::ConstDayBytes(copied->data() + 24, 55766)), "planning");
+    EXPECT_EQ(wire::Title(wire::ConstDayBytes(copied->data() + 24, 55766)), "planning");
   }
 
   // The group without a datafile: acknowledged only.
-  ASSERT_TRUE(d.SendFrame(Request(2, 0, [](uint8_t* p) { SetDoubleAt(p, 12, kDay); })));
+  ASSERT_TRUE(d.SendFrame(Request(2, 0, [](uint8_t* p) { wire::SetDoubleAt(p, 12, kDay); })));
   auto daveAck = Next(d);
   ASSERT_TRUE(daveAck);
   EXPECT_EQ(Int32At(*daveAck, 0), 3000);
@@ -226,7 +226,7 @@ TEST_F(RequestsE2E, EveryRequestKindAnsweredAndForwarded) {
 
   // A frame too large for a request and not mail: spool file deleted, message 89, no answer.
   Bytes huge(600000, 0x41);
-  SetInt32At(huge.data(), 0, 7);
+  wire::SetInt32At(huge.data(), 0, 7);
   ASSERT_TRUE(d.SendFrame(huge));
   EXPECT_TRUE(WaitForLog("Error in processing data from 127.0.0.5"));
   for (const auto& entry : std::filesystem::directory_iterator(dir_.Path() + "/POP3")) {
@@ -236,7 +236,7 @@ TEST_F(RequestsE2E, EveryRequestKindAnsweredAndForwarded) {
   ASSERT_TRUE(d.SendFrame(Request(1000, 1)));
   auto daveHello = Next(d);
   ASSERT_TRUE(daveHello);
-  EXPECT_EQ(TextOf(*daveHello, service::hello::kUserName), "dave");
+  EXPECT_EQ(TextOf(*daveHello, wire::hello::kUserName), "dave");
 }
 
 }  // namespace

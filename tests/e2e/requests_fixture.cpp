@@ -6,14 +6,14 @@
 namespace qv::e2e {
 
 Bytes Request(int32_t code, int32_t subcode, const std::function<void(uint8_t*)>& fill) {
-  Bytes p(service::request::kSize, 0);
-  service::SetCodes(p.data(), code, subcode);
+  Bytes p(wire::request::kSize, 0);
+  wire::SetCodes(p.data(), code, subcode);
   if (fill) fill(p.data());
   return p;
 }
 
-void SetText(uint8_t* p, service::ShortStringField field, const std::string& text) {
-  store::WriteShortString(p, field, text);
+void SetText(uint8_t* p, wire::ShortStringField field, const std::string& text) {
+  wire::WriteShortString(p, field, text);
 }
 
 RequestsE2E::RequestsE2E() {

@@ -30,7 +30,7 @@ inline const char* HostOf(const std::string& user) {
 
 // A 2351-byte data request; fill() sets its fields.
 Bytes Request(int32_t code, int32_t subcode, const std::function<void(uint8_t*)>& fill = {});
-void SetText(uint8_t* p, service::ShortStringField field, const std::string& text);
+void SetText(uint8_t* p, wire::ShortStringField field, const std::string& text);
 
 class RequestsE2E : public ::testing::Test {
  protected:

@@ -26,11 +26,11 @@ TEST(SlotTime, LabelsThatAreTimesAndOnesThatAreNot) {
 }
 
 struct Day {
-  store::DayRecord bytes{};
+  wire::DayRecord bytes{};
   platform::LocalTime date;
   explicit Day(double when) {
     store::BuildBlankRecord(bytes, 9, 20, 0);  // labels " 9.00" .. "20.00" on the even slots
-    store::SetDayDate(bytes, when);
+    wire::SetDayDate(bytes, when);
     date = platform::DecodeDateTime(when);
   }
   int64_t At(int minutes) const {
@@ -68,17 +68,17 @@ TEST(Calendar, DaysAndSlotsBecomeEventsWithTheirTimesTextsAndUids) {
   const double when = 46000;  // 2025-12-09
   Day day(when);
   const std::string title = platform::Utf8ToCp1251("Совещание; план, итоги");
-  store::SetTitle(day.bytes, title);
-  store::WriteShortString(day.bytes.data(), {268, 255}, platform::Utf8ToCp1251("Память"));
-  store::SetLine(day.bytes, store::day::LineList::First, 0, "first line");
-  store::SetLine(day.bytes, store::day::LineList::Second, 5, "second list");
-  store::SetSlotText(day.bytes, 0, "Standup");  // " 9.00", next label "10.00"
-  store::SetSlotTime(day.bytes, 5, "12.30");    // a label of its own
-  store::SetSlotText(day.bytes, 5, "Lunch");
-  store::SetSlotText(day.bytes, 7, "Grid");  // no label: 9 + 3.5 h = 12.30
-  store::SetSlotId(day.bytes, 7, 0x00030000 | 46000);
-  store::SetSlotText(day.bytes, 22, "Late");  // "20.00", the last label: one step
-  Day empty(when + 1);                        // nothing in it: no event
+  wire::SetTitle(day.bytes, title);
+  wire::WriteShortString(day.bytes.data(), {268, 255}, platform::Utf8ToCp1251("Память"));
+  wire::SetLine(day.bytes, wire::day::LineList::First, 0, "first line");
+  wire::SetLine(day.bytes, wire::day::LineList::Second, 5, "second list");
+  wire::SetSlotText(day.bytes, 0, "Standup");  // " 9.00", next label "10.00"
+  wire::SetSlotTime(day.bytes, 5, "12.30");    // a label of its own
+  wire::SetSlotText(day.bytes, 5, "Lunch");
+  wire::SetSlotText(day.bytes, 7, "Grid");  // no label: 9 + 3.5 h = 12.30
+  wire::SetSlotId(day.bytes, 7, 0x00030000 | 46000);
+  wire::SetSlotText(day.bytes, 22, "Late");  // "20.00", the last label: one step
+  Day empty(when + 1);                       // nothing in it: no event
 
   CalendarBuilder builder("Office", "CP1251", SlotGrid{9, 0}, 1765000000);
   builder.AddDay(day.bytes);
@@ -129,11 +129,11 @@ TEST(Calendar, DaysAndSlotsBecomeEventsWithTheirTimesTextsAndUids) {
 TEST(Calendar, ControlCharactersAreDroppedAndANulEndsTheText) {
   const double when = 46000;
   Day day(when);
-  store::SetTitle(day.bytes, std::string("Plan\x01\x1b[1m\r\nB\x7f\0hidden", 16));
-  store::SetLine(day.bytes, store::day::LineList::First, 0, std::string("\0gone", 5));
-  store::SetLine(day.bytes, store::day::LineList::First, 1, "kept\x0c line");
-  store::SetSlotText(day.bytes, 0, "tab\tkept\x07");
-  store::SetSlotText(day.bytes, 1, std::string("\0", 1));  // empty: no event
+  wire::SetTitle(day.bytes, std::string("Plan\x01\x1b[1m\r\nB\x7f\0hidden", 16));
+  wire::SetLine(day.bytes, wire::day::LineList::First, 0, std::string("\0gone", 5));
+  wire::SetLine(day.bytes, wire::day::LineList::First, 1, "kept\x0c line");
+  wire::SetSlotText(day.bytes, 0, "tab\tkept\x07");
+  wire::SetSlotText(day.bytes, 1, std::string("\0", 1));  // empty: no event
   CalendarBuilder builder("Office", "CP1251", SlotGrid{9, 0}, 1765000000);
   builder.AddDay(day.bytes);
   EXPECT_EQ(builder.Events(), 2);

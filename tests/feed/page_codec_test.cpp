@@ -12,7 +12,7 @@
 namespace qv::feed {
 namespace {
 
-std::vector<uint8_t> Bytes(const store::RequestPackage& p) {
+std::vector<uint8_t> Bytes(const wire::RequestPackage& p) {
   return {p.begin(), p.end()};
 }
 
@@ -30,12 +30,12 @@ TEST(PageCodec, DatesRoundTripAndNonsenseIsRefused) {
 
 TEST(PageCodec, ADayInTheOfficeCodePageBecomesUtf8Json) {
   PageCodec codec("CP1251");
-  store::DayRecord day{};
+  wire::DayRecord day{};
   store::BuildBlankRecord(day, 9, 12, 0);
-  store::SetDayDate(day, *ParseDate("2026-12-09"));
-  store::SetTitle(day, platform::Utf8ToCp1251("Планёрка"));
-  store::SetSlotText(day, 1, "Standup");
-  store::SetLine(day, store::day::LineList::Second, 2, platform::Utf8ToCp1251("Третья"));
+  wire::SetDayDate(day, *ParseDate("2026-12-09"));
+  wire::SetTitle(day, platform::Utf8ToCp1251("Планёрка"));
+  wire::SetSlotText(day, 1, "Standup");
+  wire::SetLine(day, wire::day::LineList::Second, 2, platform::Utf8ToCp1251("Третья"));
   const Json json = codec.Day(day);
   EXPECT_EQ(json["date"], "2026-12-09");
   EXPECT_EQ(json["title"], "Планёрка");
@@ -66,8 +66,8 @@ TEST(PageCodec, ForwardedEditsBecomeTheirChange) {
   ASSERT_EQ(memo["lines"].size(), 8u);
   EXPECT_EQ(memo["lines"][1], "b");
   // A line edit: the page reads the day again.
-  store::RequestPackage line = wire::TitleEdit(date, "x");
-  service::SetCodes(line.data(), 16, 3);
+  wire::RequestPackage line = wire::TitleEdit(date, "x");
+  wire::SetCodes(line.data(), 16, 3);
   EXPECT_EQ(codec.Package(Bytes(line)), Json({{"type", "changed"}, {"date", "2026-12-09"}}));
   // A cut edit, a mail notice and a keep-alive mean nothing to the page.
   const std::vector<uint8_t> whole = Bytes(line);
@@ -78,13 +78,13 @@ TEST(PageCodec, ForwardedEditsBecomeTheirChange) {
 
 TEST(PageCodec, StatusTableSlotsAndCopiedWeeks) {
   PageCodec codec("CP1252");
-  namespace ss = service::status_slot;
+  namespace ss = wire::status_slot;
   std::vector<uint8_t> table(4 + 2 * ss::kSize, 0);
-  service::SetInt32At(table.data(), 0, service::code::kStatusTable);
-  service::SetInt32At(table.data(), 4 + ss::kOnLineOffset, 1);
-  store::WriteShortString(table.data() + 4, ss::kUserName, "alice");
-  store::WriteShortString(table.data() + 4, ss::kHostName, "127.0.0.2");
-  store::WriteShortString(table.data() + 4 + ss::kSize, ss::kUserName, "bob");
+  wire::SetInt32At(table.data(), 0, wire::code::kStatusTable);
+  wire::SetInt32At(table.data(), 4 + ss::kOnLineOffset, 1);
+  wire::WriteShortString(table.data() + 4, ss::kUserName, "alice");
+  wire::WriteShortString(table.data() + 4, ss::kHostName, "127.0.0.2");
+  wire::WriteShortString(table.data() + 4 + ss::kSize, ss::kUserName, "bob");
   const Json online = codec.Package(table);
   EXPECT_EQ(online["type"], "online");
   ASSERT_EQ(online["users"].size(), 2u);
@@ -92,17 +92,17 @@ TEST(PageCodec, StatusTableSlotsAndCopiedWeeks) {
   EXPECT_EQ(online["users"][1]["online"], false);
 
   std::vector<uint8_t> slot(ss::kPackageSize, 0);
-  service::SetCodes(slot.data(), service::code::kReply, service::subcode::kStatusSlot);
+  wire::SetCodes(slot.data(), wire::code::kReply, wire::subcode::kStatusSlot);
   std::copy(table.begin() + 4, table.begin() + 4 + ss::kSize, slot.begin() + 8);
   EXPECT_EQ(
       codec.Package(slot),
       Json({{"type", "presence"}, {"name", "alice"}, {"host", "127.0.0.2"}, {"online", true}}));
 
-  std::vector<uint8_t> week(service::days_reply::kWeekReplySize, 0);
-  service::SetCodes(week.data(), service::code::kReply, service::subcode::kWeekReply);
+  std::vector<uint8_t> week(wire::days_reply::kWeekReplySize, 0);
+  wire::SetCodes(week.data(), wire::code::kReply, wire::subcode::kWeekReply);
   for (int i = 0; i < 7; ++i) {
-    uint8_t* day = week.data() + service::days_reply::kHeaderSize + i * store::kDayRecordSize;
-    store::StoreField(day, *ParseDate("2026-12-07") + i);
+    uint8_t* day = week.data() + wire::days_reply::kHeaderSize + i * wire::kDayRecordSize;
+    wire::StoreField(day, *ParseDate("2026-12-07") + i);
   }
   const Json days = codec.Package(week);
   EXPECT_EQ(days["type"], "days");

@@ -31,33 +31,33 @@ using Json = nlohmann::json;
 // Records what the pages ask of it; every edit is journalled and durable at once.
 class FakeMemberApi final : public service::MemberApi {
  public:
-  bool ReadDays(service::MemberRef, double date, int32_t days, std::vector<store::DayRecord>& out,
+  bool ReadDays(service::MemberRef, double date, int32_t days, std::vector<wire::DayRecord>& out,
                 std::string&) override {
-    out.assign(static_cast<size_t>(days), store::DayRecord{});
-    for (int32_t i = 0; i < days; ++i) store::SetDayDate(out[static_cast<size_t>(i)], date + i);
+    out.assign(static_cast<size_t>(days), wire::DayRecord{});
+    for (int32_t i = 0; i < days; ++i) wire::SetDayDate(out[static_cast<size_t>(i)], date + i);
     return true;
   }
-  service::ChangeOutcome Apply(service::MemberRef member, const store::RequestPackage& request,
+  service::ChangeOutcome Apply(service::MemberRef member, const wire::RequestPackage& request,
                                int32_t, service::MemberSink* origin) override {
     std::lock_guard lock(mutex);
     applied.push_back(request);
     lastMember = member;
     lastOrigin = origin;
     service::ChangeOutcome outcome;
-    const bool refuse = store::ReadShortString(request.data(), service::request::kText) == "no";
+    const bool refuse = wire::ReadShortString(request.data(), wire::request::kText) == "no";
     outcome.status = refuse ? service::ChangeStatus::Refused : service::ChangeStatus::Journalled;
     outcome.ticket = 9;
     outcome.reason = "the day may not be created";
     return outcome;
   }
   void WhenDurable(uint64_t, std::function<void()> done) override { done(); }
-  void SetMark(service::MemberRef, const store::RequestPackage&, service::MemberSink*) override {}
+  void SetMark(service::MemberRef, const wire::RequestPackage&, service::MemberSink*) override {}
   service::SharedBytes StatusTable() const override {
     auto table = std::make_shared<std::vector<uint8_t>>(4 + 86, 0);
-    service::SetInt32At(table->data(), 0, 5000);
-    service::SetInt32At(table->data(), 4, 1);
-    store::WriteShortString(table->data() + 4, service::status_slot::kUserName, "alice");
-    store::WriteShortString(table->data() + 4, service::status_slot::kHostName, "127.0.0.2");
+    wire::SetInt32At(table->data(), 0, 5000);
+    wire::SetInt32At(table->data(), 4, 1);
+    wire::WriteShortString(table->data() + 4, wire::status_slot::kUserName, "alice");
+    wire::WriteShortString(table->data() + 4, wire::status_slot::kHostName, "127.0.0.2");
     return table;
   }
   void Attach(int32_t group, service::MemberSink& sink) override {
@@ -71,7 +71,7 @@ class FakeMemberApi final : public service::MemberApi {
   }
 
   std::mutex mutex;
-  std::vector<store::RequestPackage> applied;
+  std::vector<wire::RequestPackage> applied;
   std::vector<service::MemberSink*> sinks;
   service::MemberRef lastMember;
   service::MemberSink* lastOrigin = nullptr;
@@ -326,7 +326,7 @@ TEST_F(WebServer, EditsGoThroughTheMemberApiAndChangesComeBackLive) {
   {
     std::lock_guard lock(api.mutex);
     ASSERT_EQ(api.applied.size(), 2u);
-    EXPECT_EQ(store::ReadShortString(api.applied[0].data(), service::request::kText),
+    EXPECT_EQ(wire::ReadShortString(api.applied[0].data(), wire::request::kText),
               "Caf\xE9");  // Windows-1252
     EXPECT_EQ(api.lastMember.group, 0);
     EXPECT_EQ(api.lastMember.user, 1);  // bob
@@ -337,9 +337,9 @@ TEST_F(WebServer, EditsGoThroughTheMemberApiAndChangesComeBackLive) {
   engine_->OnLoop([&] {
     std::lock_guard lock(api.mutex);
     auto package = std::make_shared<std::vector<uint8_t>>(2351, 0);
-    service::SetCodes(package->data(), 2, 0);
-    service::SetDoubleAt(package->data(), service::request::kDateOffset, 46365.0);
-    store::WriteShortString(package->data(), service::request::kText, "From the office");
+    wire::SetCodes(package->data(), 2, 0);
+    wire::SetDoubleAt(package->data(), wire::request::kDateOffset, 46365.0);
+    wire::WriteShortString(package->data(), wire::request::kText, "From the office");
     api.sinks[0]->Receive(package);
     return 0;
   });

@@ -20,7 +20,7 @@
 namespace qv::fuzz {
 namespace {
 
-using service::frame::kMaxInMemoryPayload;
+using wire::frame::kMaxInMemoryPayload;
 
 // Where the log's lines go between runs: nowhere, so that a run frees what it allocates and
 // libFuzzer's leak check stays quiet.
@@ -90,7 +90,7 @@ void FeedEvent(Server& server, TMyNameUser& user, std::span<const uint8_t> bytes
       result = net::ReceiveBytes(server, user, bytes, taken);
     } catch (...) {
       // As in the read event: message 21, and the rest of this event is not read.
-      server.log.WriteMsg(MsgId::ReceiveError, user.HostName);
+      server.log.WriteMsg(wire::MsgId::ReceiveError, user.HostName);
       ++summary.receiveErrors;
       return;
     }
@@ -104,17 +104,17 @@ void FeedEvent(Server& server, TMyNameUser& user, std::span<const uint8_t> bytes
 // Whole day records in date order; only the dates are read.
 void CheckDatafile(platform::File& file, RunSummary& summary) {
   const int64_t size = file.Size();
-  if (size % store::kDayRecordSize != 0) {
+  if (size % wire::kDayRecordSize != 0) {
     summary.violations.push_back("datafile size " + std::to_string(size) +
                                  " is not a whole number of day records");
   }
   double previous = -INFINITY;
-  for (int64_t at = 0; at + store::kDayRecordSize <= size; at += store::kDayRecordSize) {
+  for (int64_t at = 0; at + wire::kDayRecordSize <= size; at += wire::kDayRecordSize) {
     uint8_t date[sizeof(double)];
     file.ReadAt(at, date, sizeof date);
-    const double key = store::DayKey(store::LoadField<double>(date));
+    const double key = wire::DayKey(wire::LoadField<double>(date));
     if (!(key > previous)) {
-      summary.violations.push_back("datafile record " + std::to_string(at / store::kDayRecordSize) +
+      summary.violations.push_back("datafile record " + std::to_string(at / wire::kDayRecordSize) +
                                    " is not later than the one before it");
     }
     previous = key;
@@ -124,16 +124,16 @@ void CheckDatafile(platform::File& file, RunSummary& summary) {
 // Whole, well-formed notices; counts the message files they name.
 void CheckMailbox(const std::vector<uint8_t>& box, const std::string& host,
                   std::map<std::string, int>& noticed, RunSummary& summary) {
-  if (box.size() % service::notice::kSize != 0) {
+  if (box.size() % wire::notice::kSize != 0) {
     summary.violations.push_back("mailbox of " + host + " has a partial notice");
   }
-  for (size_t at = 0; at + service::notice::kSize <= box.size(); at += service::notice::kSize) {
+  for (size_t at = 0; at + wire::notice::kSize <= box.size(); at += wire::notice::kSize) {
     const uint8_t* notice = box.data() + at;
-    if (service::Int32At(notice, service::notice::kOneOffset) != 1 ||
-        service::Int32At(notice, service::notice::kZeroOffset) != 0) {
+    if (wire::Int32At(notice, wire::notice::kOneOffset) != 1 ||
+        wire::Int32At(notice, wire::notice::kZeroOffset) != 0) {
       summary.violations.push_back("malformed notice in the mailbox of " + host);
     }
-    ++noticed[std::string(store::ReadShortString(notice, service::notice::kMessageFile))];
+    ++noticed[std::string(wire::ReadShortString(notice, wire::notice::kMessageFile))];
   }
 }
 
@@ -229,7 +229,7 @@ RunSummary RequestStreamHarness::Run(std::span<const uint8_t> input) {
     const int32_t length =
         std::max<int32_t>(static_cast<int32_t>(rest.size()), kMaxInMemoryPayload + 1);
     stream.resize(4);
-    store::StoreField(stream.data(), length);
+    wire::StoreField(stream.data(), length);
     padding = static_cast<size_t>(length) - rest.size();
   }
   stream.insert(stream.end(), rest.begin(), rest.end());
@@ -283,7 +283,7 @@ RunSummary RequestStreamHarness::Run(std::span<const uint8_t> input) {
   // A frame still in progress is dropped as when its connection goes (its spool file with it).
   for (TMyNameUser* sender : senders) net::ResetReceiveState(sender->Connection);
   summary.headerRepaired =
-      server.log.Pending().find(server.log.Msg(MsgId::CountCorrected)) != std::string::npos;
+      server.log.Pending().find(server.log.Msg(wire::MsgId::CountCorrected)) != std::string::npos;
   server.handlers = {};  // they refer to this run's summary
   CheckAndEmptyFiles(summary);
   return summary;

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # scripts/check_layers on small trees: it must reject an upward include (in a header and in a
-# source file, with the file named) and accept includes of the same and lower layers.
+# source file, with the file named) and accept includes of the same and lower layers; likewise
+# for the namespace a file declares.
 set -uo pipefail
 check="$1"
 tree="$(mktemp -d)"
@@ -32,7 +33,28 @@ printf '#include "core/startup.h"\n' >"$tree/feed/bad.cpp"
 "$check" "$tree" >/dev/null 2>&1 && fail "feed including core passed"
 rm "$tree/feed/bad.cpp"
 
+# Namespaces: the folder's own, a lower layer's and qv itself pass; a higher layer's does not,
+# unless the file is on the script's list of exceptions.
+printf 'namespace qv::wire {\n}\nnamespace qv::wire::request {\n}\n' >"$tree/store/ns_ok.h"
+printf 'namespace qv {\nnamespace qv::platform {}\n' >"$tree/net/ns_ok.cpp"
+printf 'namespace qv::net {\n}  // namespace qv::net\n' >"$tree/core/ns_ok.cpp"
+"$check" "$tree" || fail "namespaces of the same and lower layers were rejected"
+printf '#pragma once\nnamespace qv::service {\n}\n' >"$tree/state/bad_ns.h"
+out="$("$check" "$tree" 2>&1)" && fail "qv::service declared under state passed"
+[[ "$out" == *"state/bad_ns.h:2: state declares the namespace of service"* ]] ||
+  fail "unexpected report: $out"
+rm "$tree/state/bad_ns.h"
+mkdir -p "$tree/wire"
+printf '  namespace qv::store::request {\n' >"$tree/wire/bad_ns.h"
+"$check" "$tree" >/dev/null 2>&1 && fail "qv::store declared under wire passed"
+rm "$tree/wire/bad_ns.h"
+printf 'namespace qv::net {\n}\n' >"$tree/state/server.h"  # listed as an exception
+"$check" "$tree" || fail "a listed exception was rejected"
+printf 'namespace qv::service {\n}\n' >"$tree/state/server.h"
+"$check" "$tree" >/dev/null 2>&1 && fail "a listed file declaring another higher namespace passed"
+rm "$tree/state/server.h"
+
 mkdir -p "$tree/newfolder"
 "$check" "$tree" >/dev/null 2>&1 && fail "a folder in no layer passed"
-echo "check_layers: upward includes and unknown folders rejected"
+echo "check_layers: upward includes, higher namespaces and unknown folders rejected"
 exit 0

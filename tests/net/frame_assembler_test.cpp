@@ -43,10 +43,10 @@ Bytes Join(std::initializer_list<Bytes> parts) {
   return all;
 }
 
-class RecordingLog final : public LogSink {
+class RecordingLog final : public wire::LogSink {
  public:
   void Write(std::string_view text) override { lines.emplace_back(text); }
-  void WriteMsg(MsgId id, std::string_view suffix) override {
+  void WriteMsg(wire::MsgId id, std::string_view suffix) override {
     lines.push_back("#" + std::to_string(Index(id)) + std::string(suffix));
   }
   std::vector<std::string> lines;
@@ -105,7 +105,7 @@ struct Fixture {
 
 TEST(FrameAssemblerTest, EveryCutOfHeadersAndPayloadsGivesTheSameFramesInOrder) {
   const Bytes first = Payload(1000, 10, 1);
-  const Bytes second = Payload(40, static_cast<size_t>(service::request::kSize), 2);
+  const Bytes second = Payload(40, static_cast<size_t>(wire::request::kSize), 2);
   const Bytes third = Payload(7, 1, 3);  // shorter than its code
   const Bytes stream =
       Join({Header(0), Frame(first), Header(0), Frame(second), Frame(third), Header(0)});
@@ -159,7 +159,7 @@ TEST(FrameAssemblerTest, NegativeLengthsCloseTheConnectionAndLeaveAFreshState) {
 }
 
 TEST(FrameAssemblerTest, LargestInMemoryFrameStaysInMemoryAndLargerOnesAreSpooled) {
-  using service::frame::kMaxInMemoryPayload;
+  using wire::frame::kMaxInMemoryPayload;
   Fixture f;
   const Bytes inMemory = Payload(1000, static_cast<size_t>(kMaxInMemoryPayload), 4);
   const Bytes spooled = Payload(4000, static_cast<size_t>(kMaxInMemoryPayload) + 1, 5);
@@ -184,7 +184,7 @@ TEST(FrameAssemblerTest, HugeLengthSpoolsWithoutAllocatingAndAResetDeletesThePar
   const Bytes bytes = Join({Header(INT32_MAX), Payload(4000, 1000, 6)});
   ASSERT_EQ(f.Feed(bytes, 0, bytes.size()), FeedResult::Continue);
   EXPECT_TRUE(f.state.Spooling);
-  EXPECT_EQ(f.state.RecvBuffer.size(), static_cast<size_t>(service::frame::kMaxInMemoryPayload));
+  EXPECT_EQ(f.state.RecvBuffer.size(), static_cast<size_t>(wire::frame::kMaxInMemoryPayload));
   EXPECT_EQ(f.state.Remaining, INT32_MAX - 1000);
   ASSERT_EQ(f.events.spools, 1);
   const std::string file = f.state.SpoolFileName;
@@ -197,7 +197,7 @@ TEST(FrameAssemblerTest, HugeLengthSpoolsWithoutAllocatingAndAResetDeletesThePar
 TEST(FrameAssemblerTest, SpoolFileThatCannotBeCreatedClosesTheConnection) {
   Fixture f;
   std::filesystem::remove_all(f.dir.Path());  // the spool directory is gone
-  const Bytes bytes = Join({Header(service::frame::kMaxInMemoryPayload + 1), Bytes(10, 1)});
+  const Bytes bytes = Join({Header(wire::frame::kMaxInMemoryPayload + 1), Bytes(10, 1)});
   size_t taken = 0;
   EXPECT_EQ(f.assembler.Feed(bytes, 0, taken), FeedResult::Close);
   EXPECT_EQ(f.log.lines, std::vector<std::string>{"#21pc7"});
@@ -208,7 +208,7 @@ TEST(FrameAssemblerTest, SpoolFileThatCannotBeCreatedClosesTheConnection) {
 TEST(FrameAssemblerTest, MisalignedHeaderIsRepairedWhereverTheStreamIsCut) {
   const Bytes misaligned = {0x00, 0x00, 0x2F, 0x09};
   const Bytes lateHalf = {0x00, 0x00};  // the rest of the real header, dropped
-  const Bytes payload = Payload(1000, static_cast<size_t>(service::request::kSize) - 2, 7);
+  const Bytes payload = Payload(1000, static_cast<size_t>(wire::request::kSize) - 2, 7);
   const Bytes next = Payload(3, 12, 8);
   const Bytes stream = Join({misaligned, lateHalf, payload, Frame(next)});
   for (size_t cut = 0; cut <= 8; ++cut) {
@@ -223,8 +223,8 @@ TEST(FrameAssemblerTest, MisalignedHeaderIsRepairedWhereverTheStreamIsCut) {
   // Nothing more waiting behind the header: the full 2351 bytes are expected.
   Fixture f;
   ASSERT_EQ(f.Feed(misaligned, 0, 4, 0), FeedResult::Continue);
-  EXPECT_EQ(f.state.Remaining, service::request::kSize);
-  const Bytes whole = Payload(1000, static_cast<size_t>(service::request::kSize), 9);
+  EXPECT_EQ(f.state.Remaining, wire::request::kSize);
+  const Bytes whole = Payload(1000, static_cast<size_t>(wire::request::kSize), 9);
   ASSERT_EQ(f.Feed(whole, 0, whole.size()), FeedResult::Continue);
   ASSERT_EQ(f.events.frames.size(), 1u);
   EXPECT_EQ(f.events.frames[0], whole);

@@ -26,13 +26,13 @@ class DispatchTest : public ServiceFixture {
     Alice().Connected = true;
   }
 
-  void Send(TMyNameUser& user, RequestBuilder& request, int32_t size = request::kSize) {
+  void Send(TMyNameUser& user, RequestBuilder& request, int32_t size = wire::request::kSize) {
     handler_.Handle(user, user.HostName, request.data(), size);
   }
 
-  store::DayRecord DayOnDisk(double date) {
+  wire::DayRecord DayOnDisk(double date) {
     store::ReadDays(Team(), server_.log, 1, date);
-    store::DayRecord day;
+    wire::DayRecord day;
     std::memcpy(day.data(), Team().Week->Day(0), day.size());
     return day;
   }
@@ -54,10 +54,10 @@ TEST_F(DispatchTest, HelloIsAnsweredAndSubcodeTwoIsNot) {
   ASSERT_EQ(r.data.size(), 2351u);
   EXPECT_EQ(r.Code(), 1000);
   EXPECT_EQ(r.Subcode(), 2);
-  EXPECT_EQ(store::ReadShortString(r.data.data(), hello::kUserName), "alice");
+  EXPECT_EQ(wire::ReadShortString(r.data.data(), wire::hello::kUserName), "alice");
   EXPECT_EQ(r.data[303], 6);
   EXPECT_EQ(std::string(reinterpret_cast<const char*>(r.data.data()) + 304, 6), "SERVER");
-  EXPECT_EQ(DoubleAt(r.data.data(), 560), 45000.0);
+  EXPECT_EQ(wire::DoubleAt(r.data.data(), 560), 45000.0);
 
   replies_.clear();
   RequestBuilder two(1000, 2), seven(1000, 7);
@@ -134,8 +134,8 @@ TEST_F(DispatchTest, MarksAreForwardedKeptAndClearedFirstMatchOnly) {
   ASSERT_EQ(replies_.size(), 3u);
   EXPECT_EQ(replies_[0].scope, kScopeGroupOtherHost);
   EXPECT_EQ(replies_[0].data.size(), 32u);
-  EXPECT_EQ(DoubleAt(replies_[0].data.data(), 20), 5.25);  // Alice is user 0
-  EXPECT_EQ(DoubleAt(replies_[2].data.data(), 20), 100005.25);
+  EXPECT_EQ(wire::DoubleAt(replies_[0].data.data(), 20), 5.25);  // Alice is user 0
+  EXPECT_EQ(wire::DoubleAt(replies_[2].data.data(), 20), 100005.25);
   EXPECT_EQ(replies_[2].host, "127.0.0.3");
   ASSERT_EQ(Team().Subscriptions.size(), 3u);
 
@@ -163,8 +163,8 @@ TEST_F(DispatchTest, MarksAreForwardedKeptAndClearedFirstMatchOnly) {
   EXPECT_EQ(mark.scope, kScopeUser);
   ASSERT_EQ(mark.data.size(), 32u);
   EXPECT_EQ(mark.Code(), 7001);
-  EXPECT_EQ(DoubleAt(mark.data.data(), 20), 5.25);
-  EXPECT_EQ(DoubleAt(mark.data.data(), 12), kDay);
+  EXPECT_EQ(wire::DoubleAt(mark.data.data(), 20), 5.25);
+  EXPECT_EQ(wire::DoubleAt(mark.data.data(), 12), kDay);
   EXPECT_EQ(mark.data[30], 1);
 }
 
@@ -200,8 +200,8 @@ TEST_F(DispatchTest, DaysRequestOfZeroAndNineDays) {
   EXPECT_EQ(replies_[0].data.size(), 24u);
   EXPECT_EQ(replies_[0].Code(), 2000);
   EXPECT_EQ(replies_[0].Subcode(), 1);
-  EXPECT_EQ(DoubleAt(replies_[0].data.data(), 12), kDay);
-  EXPECT_EQ(Int32At(replies_[0].data.data(), 20), 0);
+  EXPECT_EQ(wire::DoubleAt(replies_[0].data.data(), 12), kDay);
+  EXPECT_EQ(wire::Int32At(replies_[0].data.data(), 20), 0);
 
   replies_.clear();
   days.Days(9);
@@ -209,11 +209,11 @@ TEST_F(DispatchTest, DaysRequestOfZeroAndNineDays) {
   ASSERT_EQ(replies_.size(), 1u);
   const std::vector<uint8_t>& week = replies_[0].data;
   ASSERT_EQ(week.size(), 24u + 7u * 55766u);
-  EXPECT_EQ(Int32At(week.data(), 20), 7);  // the records that follow
+  EXPECT_EQ(wire::Int32At(week.data(), 20), 7);  // the records that follow
   for (int i = 0; i < 7; ++i) {
-    const store::ConstDayBytes day(week.data() + 24 + i * 55766, 55766);
-    EXPECT_EQ(store::DayDate(day), kDay + i);
-    EXPECT_EQ(store::Title(day), i == 1 ? "second day" : "");
+    const wire::ConstDayBytes day(week.data() + 24 + i * 55766, 55766);
+    EXPECT_EQ(wire::DayDate(day), kDay + i);
+    EXPECT_EQ(wire::Title(day), i == 1 ? "second day" : "");
   }
 }
 
@@ -226,24 +226,24 @@ TEST_F(DispatchTest, EditIsStoredForwardedAndAcknowledged) {
   EXPECT_EQ(replies_[0].scope, kScopeGroupOtherHost);
   EXPECT_EQ(replies_[0].host, "127.0.0.2");
   EXPECT_EQ(replies_[0].Code(), 2);
-  EXPECT_EQ(store::ReadShortString(replies_[0].data.data(), request::kText), "first");
+  EXPECT_EQ(wire::ReadShortString(replies_[0].data.data(), wire::request::kText), "first");
   const SentReply& ack = replies_[1];
   EXPECT_EQ(ack.target, &Alice());
   EXPECT_EQ(ack.scope, kScopeUser);
   ASSERT_EQ(ack.data.size(), 2351u);
   EXPECT_EQ(ack.Code(), 3000);
-  EXPECT_EQ(Int32At(ack.data.data(), 8), 2);
-  EXPECT_EQ(DoubleAt(ack.data.data(), 12), kDay + 0.5);
+  EXPECT_EQ(wire::Int32At(ack.data.data(), 8), 2);
+  EXPECT_EQ(wire::DoubleAt(ack.data.data(), 12), kDay + 0.5);
   EXPECT_EQ(ack.data[30], 3);
-  EXPECT_EQ(store::Title(DayOnDisk(kDay)), "first");
+  EXPECT_EQ(wire::Title(DayOnDisk(kDay)), "first");
 
   // The second edit's acknowledgment carries the title it replaced.
   replies_.clear();
   title.Text("second");
   Send(Alice(), title);
   ASSERT_EQ(replies_.size(), 2u);
-  EXPECT_EQ(store::ReadShortString(replies_[1].data.data(), request::kText), "first");
-  EXPECT_EQ(store::Title(DayOnDisk(kDay)), "second");
+  EXPECT_EQ(wire::ReadShortString(replies_[1].data.data(), wire::request::kText), "first");
+  EXPECT_EQ(wire::Title(DayOnDisk(kDay)), "second");
 }
 
 TEST_F(DispatchTest, SlotInsertAndRemoveAreAcknowledgedWithTheOppositeCode) {
@@ -258,8 +258,8 @@ TEST_F(DispatchTest, SlotInsertAndRemoveAreAcknowledgedWithTheOppositeCode) {
     SCOPED_TRACE(requestCode);
     EXPECT_EQ(ack.Code(), 3000);
     EXPECT_EQ(ack.Subcode(), 3);
-    EXPECT_EQ(Int32At(ack.data.data(), 8), ackCode);
-    EXPECT_EQ(Int32At(ack.data.data(), 36), requestCode == 41 ? 77 : 0);
+    EXPECT_EQ(wire::Int32At(ack.data.data(), 8), ackCode);
+    EXPECT_EQ(wire::Int32At(ack.data.data(), 36), requestCode == 41 ? 77 : 0);
     EXPECT_EQ(ack.data[40], requestCode == 41 ? 1 : 0);
     if (requestCode != 41) {
       EXPECT_EQ(ack.data[41], 0);
@@ -281,7 +281,7 @@ TEST_F(DispatchTest, RefusalWithoutAcknowledgmentOrForward) {
     EXPECT_EQ(replies_[0].target, &Alice());
     EXPECT_EQ(replies_[0].scope, kScopeUser);
     EXPECT_EQ(replies_[0].Code(), 7000);
-    EXPECT_EQ(Int32At(replies_[0].data.data(), 8), editCode);
+    EXPECT_EQ(wire::Int32At(replies_[0].data.data(), 8), editCode);
     EXPECT_EQ(replies_[0].Subcode(), index);
   }
   EXPECT_EQ(platform::FileSize(DatafilePath()), 0);
@@ -297,7 +297,7 @@ TEST_F(DispatchTest, RefusalWithoutAcknowledgmentOrForward) {
   Send(Alice(), earlier);
   ASSERT_EQ(replies_.size(), 1u);
   EXPECT_EQ(replies_[0].Code(), 7000);
-  EXPECT_EQ(Int32At(replies_[0].data.data(), 8), 2);
+  EXPECT_EQ(wire::Int32At(replies_[0].data.data(), 8), 2);
   EXPECT_EQ(platform::FileSize(DatafilePath()), 55766);
 }
 
@@ -310,24 +310,24 @@ TEST_F(DispatchTest, SlotIdAssignedOnceAndAnnouncedToOtherHosts) {
   EXPECT_EQ(replies_[0].Code(), 2000);
   EXPECT_EQ(replies_[0].Subcode(), 4);
   EXPECT_EQ(replies_[0].scope, kScopeUser);
-  EXPECT_EQ(Int32At(replies_[0].data.data(), 36), id);
+  EXPECT_EQ(wire::Int32At(replies_[0].data.data(), 36), id);
   EXPECT_EQ(replies_[1].Code(), 52);
   EXPECT_EQ(replies_[1].Subcode(), 4);
   EXPECT_EQ(replies_[1].scope, kScopeGroupOtherHost);
-  EXPECT_EQ(Int32At(replies_[1].data.data(), 36), id);
-  EXPECT_EQ(store::SlotId(DayOnDisk(kDay), 4), id);
+  EXPECT_EQ(wire::Int32At(replies_[1].data.data(), 36), id);
+  EXPECT_EQ(wire::SlotId(DayOnDisk(kDay), 4), id);
 
   replies_.clear();
   Send(Alice(), slotId);
   ASSERT_EQ(replies_.size(), 2u);
-  EXPECT_EQ(Int32At(replies_[0].data.data(), 36), id);  // a slot keeps its id
+  EXPECT_EQ(wire::Int32At(replies_[0].data.data(), 36), id);  // a slot keeps its id
 
   replies_.clear();
   slotId.Index2(70);
   Send(Alice(), slotId);
   ASSERT_EQ(replies_.size(), 1u);
   EXPECT_EQ(replies_[0].Code(), 7000);
-  EXPECT_EQ(Int32At(replies_[0].data.data(), 8), 1000);
+  EXPECT_EQ(wire::Int32At(replies_[0].data.data(), 8), 1000);
 
   // A date that is no day hands out no id: the request is refused and nothing announced.
   replies_.clear();
@@ -353,10 +353,10 @@ TEST_F(DispatchTest, CopyDaySendsTheWeekToTheGroup) {
   ASSERT_EQ(week.data.size(), 390386u);
   EXPECT_EQ(week.Code(), 2000);
   EXPECT_EQ(week.Subcode(), 2);
-  EXPECT_EQ(DoubleAt(week.data.data(), 12), kDay + 2);
-  const store::ConstDayBytes first(week.data.data() + 24, 55766);
-  EXPECT_EQ(store::DayDate(first), kDay + 2);
-  EXPECT_EQ(store::Title(first), "source");
+  EXPECT_EQ(wire::DoubleAt(week.data.data(), 12), kDay + 2);
+  const wire::ConstDayBytes first(week.data.data() + 24, 55766);
+  EXPECT_EQ(wire::DayDate(first), kDay + 2);
+  EXPECT_EQ(wire::Title(first), "source");
   EXPECT_FALSE(Team().Busy);
 
   // Refused: the target lies in front of the first record.
@@ -366,7 +366,7 @@ TEST_F(DispatchTest, CopyDaySendsTheWeekToTheGroup) {
   Send(Alice(), copy);
   ASSERT_EQ(replies_.size(), 1u);
   EXPECT_EQ(replies_[0].Code(), 7000);
-  EXPECT_EQ(Int32At(replies_[0].data.data(), 8), 50);
+  EXPECT_EQ(wire::Int32At(replies_[0].data.data(), 8), 50);
   EXPECT_EQ(replies_[0].scope, kScopeUser);
   EXPECT_FALSE(Team().Busy);
 }
@@ -385,7 +385,7 @@ TEST_F(DispatchTest, GroupWithoutDatafile) {
   slotId.Date(kDay).Index2(1);
   handler_.Handle(Dave(), "127.0.0.5", slotId.data(), 2351);
   ASSERT_EQ(replies_.size(), 2u);
-  EXPECT_EQ(Int32At(replies_[0].data.data(), 36), 0);
+  EXPECT_EQ(wire::Int32At(replies_[0].data.data(), 36), 0);
 
   replies_.clear();
   // A days request whose read fails sends nothing more: neither the days nor others' marks.
@@ -415,7 +415,7 @@ TEST_F(DispatchTest, NetworkReportSlowEditAndRealignment) {
   // A hello two bytes late is corrected and answered.
   replies_.clear();
   std::vector<uint8_t> shifted(2351, 0);
-  SetCodes(shifted.data() + 2, 1000, 1);
+  wire::SetCodes(shifted.data() + 2, 1000, 1);
   handler_.Handle(Alice(), "127.0.0.2", shifted.data(), 2351);
   EXPECT_TRUE(Logged("Incorrect values in received data. Values are corrected!"));
   ASSERT_EQ(replies_.size(), 1u);
@@ -424,7 +424,7 @@ TEST_F(DispatchTest, NetworkReportSlowEditAndRealignment) {
 
   // Still no request after realignment: message 87 alone, the fault flag, no answer.
   replies_.clear();
-  SetInt32At(shifted.data() + 2, 0, 20000);
+  wire::SetInt32At(shifted.data() + 2, 0, 20000);
   handler_.Handle(Alice(), "127.0.0.2", shifted.data(), 2351);
   EXPECT_TRUE(replies_.empty());
   EXPECT_TRUE(Alice().Fault);

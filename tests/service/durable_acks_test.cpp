@@ -36,8 +36,8 @@ TEST(DurableAcks, HeldAcknowledgmentKeepsTheUsersOrderAndHoldsNobodyElse) {
   TMyNameUser& a = server.server().groups[0].Users[0];
   TMyNameUser& b = server.server().groups[0].Users[1];
   const std::pair<size_t, size_t> held = server.OnLoop([&] {
-    store::DayRecord day{};
-    store::SetDayDate(day, 45000);
+    wire::DayRecord day{};
+    wire::SetDayDate(day, 45000);
     journal->Append(0, 45000, day);
     auto send = [&](TMyNameUser& user, uint8_t tag) {
       const client::Bytes framed = client::Frame(Piece(tag));

@@ -24,11 +24,11 @@ namespace fs = std::filesystem;
 
 std::vector<uint8_t> MailPackage(int32_t kind, const std::string& address,
                                  const std::string& sender, const std::string& body) {
-  std::vector<uint8_t> p(mail::kHeaderSize, 0);
-  SetInt32At(p.data(), 0, 4000);
-  SetInt32At(p.data(), 4, kind);
-  store::WriteShortString(p.data(), mail::kAddress, address);
-  store::WriteShortString(p.data(), mail::kSender, sender);
+  std::vector<uint8_t> p(wire::mail::kHeaderSize, 0);
+  wire::SetInt32At(p.data(), 0, 4000);
+  wire::SetInt32At(p.data(), 4, kind);
+  wire::WriteShortString(p.data(), wire::mail::kAddress, address);
+  wire::WriteShortString(p.data(), wire::mail::kSender, sender);
   p.insert(p.end(), body.begin(), body.end());
   return p;
 }
@@ -37,7 +37,7 @@ std::vector<uint8_t> LongMailPackage(const std::string& list, int32_t length,
                                      const std::string& body) {
   std::vector<uint8_t> p = MailPackage(0, "LONG@@ADDRESS", "dave", "");
   uint8_t word[4];
-  SetInt32At(word, 0, length);
+  wire::SetInt32At(word, 0, length);
   p.insert(p.end(), word, word + 4);
   p.insert(p.end(), list.begin(), list.end());
   p.insert(p.end(), body.begin(), body.end());
@@ -84,10 +84,11 @@ TEST_F(MailTest, StoredMailToThreeUsersGivesThreeNoticesAndFilesZeroOneTwo) {
     const std::vector<MailNotice> notices = Notices(hosts[i]);
     ASSERT_EQ(notices.size(), 1u) << hosts[i];
     const MailNotice& n = notices[0];
-    EXPECT_EQ(Int32At(n.data(), 0), 1);
-    EXPECT_EQ(Int32At(n.data(), 4), 0);
-    EXPECT_EQ(store::ReadShortString(n.data(), notice::kSenderName), "dave");  // not the header's
-    EXPECT_EQ(store::ReadShortString(n.data(), notice::kSenderHost), "127.0.0.5");
+    EXPECT_EQ(wire::Int32At(n.data(), 0), 1);
+    EXPECT_EQ(wire::Int32At(n.data(), 4), 0);
+    EXPECT_EQ(wire::ReadShortString(n.data(), wire::notice::kSenderName),
+              "dave");  // not the header's
+    EXPECT_EQ(wire::ReadShortString(n.data(), wire::notice::kSenderHost), "127.0.0.5");
     const std::string name = NoticeMessageFile(n);
     EXPECT_EQ(name.front(), static_cast<char>('0' + i));
     EXPECT_EQ(name.substr(name.size() - 4), ".mqv");
@@ -244,7 +245,8 @@ class DeliveryTest : public MailTest {
     std::ifstream in(file.path, std::ios::binary);
     const std::string all((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     EXPECT_EQ(static_cast<int64_t>(all.size()), file.size);
-    return all.size() >= mail::kHeaderSize ? all.substr(mail::kHeaderSize) : std::string();
+    return all.size() >= wire::mail::kHeaderSize ? all.substr(wire::mail::kHeaderSize)
+                                                 : std::string();
   }
 };
 

@@ -26,48 +26,48 @@ int ServiceFixture::CountLogged(const std::string& text) const {
 }
 
 RequestBuilder::RequestBuilder(int32_t codeValue, int32_t subcodeValue) {
-  SetCodes(bytes_.data(), codeValue, subcodeValue);
+  wire::SetCodes(bytes_.data(), codeValue, subcodeValue);
 }
 RequestBuilder& RequestBuilder::Index2(int32_t v) {
-  SetInt32At(bytes_.data(), request::kIndex2Offset, v);
+  wire::SetInt32At(bytes_.data(), wire::request::kIndex2Offset, v);
   return *this;
 }
 RequestBuilder& RequestBuilder::Date(double v) {
-  SetDoubleAt(bytes_.data(), request::kDateOffset, v);
+  wire::SetDoubleAt(bytes_.data(), wire::request::kDateOffset, v);
   return *this;
 }
 RequestBuilder& RequestBuilder::Mark(double v) {
-  SetDoubleAt(bytes_.data(), request::kMarkOffset, v);
+  wire::SetDoubleAt(bytes_.data(), wire::request::kMarkOffset, v);
   return *this;
 }
 RequestBuilder& RequestBuilder::Days(uint16_t v) {
-  StoreField(bytes_.data() + request::kDaysOffset, v);
+  wire::StoreField(bytes_.data() + wire::request::kDaysOffset, v);
   return *this;
 }
 RequestBuilder& RequestBuilder::Flag(uint8_t v) {
-  bytes_[request::kFlagOffset] = v;
+  bytes_[wire::request::kMarkFlagOffset] = v;
   return *this;
 }
 RequestBuilder& RequestBuilder::PartFlags(bool title, bool memo, bool slots, bool first,
                                           bool second) {
   const bool flags[] = {title, memo, slots, first, second};
-  for (size_t i = 0; i < 5; ++i) bytes_[request::kPartFlagsOffset + i] = flags[i] ? 1 : 0;
+  for (size_t i = 0; i < 5; ++i) bytes_[wire::request::kPartFlagsOffset + i] = flags[i] ? 1 : 0;
   return *this;
 }
 RequestBuilder& RequestBuilder::SlotId(int32_t v) {
-  SetInt32At(bytes_.data(), request::kSlotIdOffset, v);
+  wire::SetInt32At(bytes_.data(), wire::request::kSlotIdOffset, v);
   return *this;
 }
 RequestBuilder& RequestBuilder::SlotFlag(uint8_t v) {
-  bytes_[request::kSlotFlagOffset] = v;
+  bytes_[wire::request::kSlotFlagOffset] = v;
   return *this;
 }
 RequestBuilder& RequestBuilder::SlotTime(const std::string& v) {
-  store::WriteShortString(bytes_.data(), request::kSlotTime, v);
+  wire::WriteShortString(bytes_.data(), wire::request::kSlotTime, v);
   return *this;
 }
 RequestBuilder& RequestBuilder::Text(const std::string& v) {
-  store::WriteShortString(bytes_.data(), request::kText, v);
+  wire::WriteShortString(bytes_.data(), wire::request::kText, v);
   return *this;
 }
 

@@ -22,8 +22,8 @@ struct SentReply {
   std::string host;
   int scope;
 
-  int32_t Code() const { return Int32At(data.data(), 0); }
-  int32_t Subcode() const { return Int32At(data.data(), 4); }
+  int32_t Code() const { return wire::Int32At(data.data(), 0); }
+  int32_t Subcode() const { return wire::Int32At(data.data(), 4); }
 };
 
 class ServiceFixture : public ::testing::Test {
@@ -67,11 +67,11 @@ class RequestBuilder {
   RequestBuilder& SlotFlag(uint8_t v);
   RequestBuilder& SlotTime(const std::string& v);
   RequestBuilder& Text(const std::string& v);
-  RequestPackage& Bytes() { return bytes_; }
+  wire::RequestPackage& Bytes() { return bytes_; }
   uint8_t* data() { return bytes_.data(); }
 
  private:
-  RequestPackage bytes_{};
+  wire::RequestPackage bytes_{};
 };
 
 }  // namespace qv::service::test

@@ -30,7 +30,7 @@ class LogTest : public ::testing::Test {
 TEST_F(LogTest, LinesReachTheViewNewestFirstAtTheFlush) {
   log.Write("one");
   log.Write("two");
-  log.WriteMsg(MsgId::Start, "!");
+  log.WriteMsg(wire::MsgId::Start, "!");
   EXPECT_TRUE(view.lines.empty());
   log.Flush(view);
   ASSERT_EQ(view.lines.size(), 3u);
@@ -138,7 +138,7 @@ TEST_F(LogTest, LinesFromManyThreadsAreNeverLostOrInterleaved) {
 }
 
 TEST(CatalogueTest, NinetyEntriesWithinCapacityAndRussianHeldInCp1251) {
-  for (int i = 0; i < kCatalogueSize; ++i) {
+  for (int i = 0; i < wire::kCatalogueSize; ++i) {
     EXPECT_LE(EnglishTable()[i].size(), kCatalogueEntryCapacity) << i;
     EXPECT_LE(RussianTable()[i].size(), kCatalogueEntryCapacity) << i;
   }
@@ -148,14 +148,14 @@ TEST(CatalogueTest, NinetyEntriesWithinCapacityAndRussianHeldInCp1251) {
   // "Старт!" in Windows-1251: one byte per letter.
   EXPECT_EQ(RussianTable()[13], "\xD1\xF2\xE0\xF0\xF2!");
   Catalogue working;
-  EXPECT_EQ(working[MsgId::Start], "Start!");
+  EXPECT_EQ(working[wire::MsgId::Start], "Start!");
   // The names point at the entries their texts say.
-  EXPECT_EQ(working[MsgId::UserOrHostExists], "This user or hostname already exist! -> ");
-  EXPECT_EQ(working[MsgId::ReceiveError], "Error in receiving data from ");
-  EXPECT_EQ(working[MsgId::CountCorrected], "Count are corrected!");
-  EXPECT_EQ(working[MsgId::DataProcessingError], "Error in processing data from ");
+  EXPECT_EQ(working[wire::MsgId::UserOrHostExists], "This user or hostname already exist! -> ");
+  EXPECT_EQ(working[wire::MsgId::ReceiveError], "Error in receiving data from ");
+  EXPECT_EQ(working[wire::MsgId::CountCorrected], "Count are corrected!");
+  EXPECT_EQ(working[wire::MsgId::DataProcessingError], "Error in processing data from ");
   working.Select(Language::Russian);
-  EXPECT_EQ(working[MsgId::Start], RussianTable()[13]);
+  EXPECT_EQ(working[wire::MsgId::Start], RussianTable()[13]);
 }
 
 }  // namespace

@@ -26,7 +26,7 @@ namespace {
 using test::FaultFiles;
 
 constexpr double kToday = 45000;
-constexpr int64_t kRecord = kDayRecordSize;
+constexpr int64_t kRecord = wire::kDayRecordSize;
 
 struct Death {
   bool powerCut;
@@ -40,7 +40,7 @@ struct Death {
 const Death kDeaths[] = {
     {false, -1}, {true, -1}, {false, 5}, {false, kRecord / 2}, {true, -1, true}};
 
-std::string Str(ConstDayBytes r) {
+std::string Str(wire::ConstDayBytes r) {
   return std::string(reinterpret_cast<const char*>(r.data()), r.size());
 }
 
@@ -54,7 +54,8 @@ class CrashTest : public test::StoreFixture {
   static std::vector<double> Dates(const std::string& bytes) {
     std::vector<double> dates;
     for (size_t pos = 0; pos + kRecord <= bytes.size(); pos += kRecord) {
-      dates.push_back(LoadField<double>(reinterpret_cast<const uint8_t*>(bytes.data() + pos)));
+      dates.push_back(
+          wire::LoadField<double>(reinterpret_cast<const uint8_t*>(bytes.data() + pos)));
     }
     return dates;
   }
@@ -181,7 +182,7 @@ TEST_F(CrashTest, InsertionCutAtEveryStep) {
     group_.MayInsertFirst = true;
   };
   auto edit = [&](double d) {
-    RequestPackage notice{};
+    wire::RequestPackage notice{};
     return EditDay(group_, log_, 2, 0, test::Request(d).Text("inserted").data(), notice.data());
   };
   for (double target : {kToday + 3, kToday}) {
@@ -240,14 +241,14 @@ TEST_F(CrashTest, InsertionWithAFailedDirectorySyncLeavesNoStaleEntries) {
   group_.CountArc = 100;
   group_.MayInsertFirst = true;  // as the running server finds it: the gap is not filled yet
   group_.Journal = std::make_shared<DayJournal>(files, JournalName(group_.FileName));
-  RequestPackage notice{};
+  wire::RequestPackage notice{};
   auto title = [&](double d, const std::string& text) {
     return test::Code(
         EditDay(group_, log_, 2, 0, test::Request(d).Text(text).data(), notice.data()));
   };
   auto read = [&](double d) {
     ReadDays(group_, log_, 1, d);
-    return std::string(Title(DayBytes(group_.Week->Day(0), kDayRecordSize)));
+    return std::string(wire::Title(wire::DayBytes(group_.Week->Day(0), wire::kDayRecordSize)));
   };
   ASSERT_EQ(title(kToday + 3, "pending"), 0);
   ASSERT_EQ(group_.Journal->Pending().size(), 1u) << "journalled, not yet durable";
@@ -258,7 +259,8 @@ TEST_F(CrashTest, InsertionWithAFailedDirectorySyncLeavesNoStaleEntries) {
   EXPECT_EQ(read(kToday + 3), "pending");
   EXPECT_EQ(read(kToday + 2), "inserted");
   for (const JournalEntry& entry : group_.Journal->Pending()) {
-    EXPECT_EQ(DayKey(entry.date), kToday + 2) << "an entry of the old layout is still pending";
+    EXPECT_EQ(wire::DayKey(entry.date), kToday + 2)
+        << "an entry of the old layout is still pending";
   }
   group_.Journal.reset();
   group_.Files = nullptr;
@@ -273,8 +275,8 @@ TEST_F(CrashTest, JournalledBurstKeepsEveryAcknowledgedEdit) {
   for (double d = kToday; d < kToday + 10; ++d) data.push_back(d);
   group_.Count = 100;
   group_.CountArc = 100;
-  const uint8_t allParts[request::kPartFlagCount] = {1, 1, 1, 1, 1};
-  RequestPackage notice{};
+  const uint8_t allParts[wire::request::kPartFlagCount] = {1, 1, 1, 1, 1};
+  wire::RequestPackage notice{};
 
   // Images written per day, in order; index of the last acknowledged one (-1: none, the day
   // as it was).
@@ -300,17 +302,17 @@ TEST_F(CrashTest, JournalledBurstKeepsEveryAcknowledgedEdit) {
     }
     for (int i = 0; i < kEdits; ++i) {
       const double d = kToday + (i * 7) % 13;
-      auto written = std::make_unique<DayRecord>();
+      auto written = std::make_unique<wire::DayRecord>();
       if (i % 2 == 0) {  // most of the record
-        DayRecord incoming = Day(d, "v" + std::to_string(i));
-        SetLine(incoming, day::LineList::Second, 59, "tail v" + std::to_string(i));
+        wire::DayRecord incoming = Day(d, "v" + std::to_string(i));
+        wire::SetLine(incoming, wire::day::LineList::Second, 59, "tail v" + std::to_string(i));
         WriteDayParts(group_, log_, incoming, d, allParts, written.get());
       } else {  // a few bytes of it
         EditDay(group_, log_, 2, 0, test::Request(d).Text("title " + std::to_string(i)).data(),
                 notice.data(), written.get());
       }
       // A change that died on the way may still be found (it was never acknowledged).
-      if (DayDate(*written) == d) images[d].push_back(Str(*written));
+      if (wire::DayDate(*written) == d) images[d].push_back(Str(*written));
       if (!acked.count(d)) acked[d] = -1;
       if (files.Dead()) return;
       unsynced.emplace_back(d, images[d].size() - 1);
@@ -339,9 +341,9 @@ TEST_F(CrashTest, JournalledBurstKeepsEveryAcknowledgedEdit) {
       bool ok = from < 0 && record == Str(Day(d, ""));  // filled in as a blank day
       for (size_t k = std::max(from, 0); k < written.size() && !ok; ++k) ok = record == written[k];
       ASSERT_TRUE(ok) << what << ": day " << d - kToday << " torn, lost or stale: "
-                      << Title(
-                             DayBytes(reinterpret_cast<uint8_t*>(const_cast<char*>(record.data())),
-                                      kDayRecordSize))
+                      << wire::Title(wire::DayBytes(
+                             reinterpret_cast<uint8_t*>(const_cast<char*>(record.data())),
+                             wire::kDayRecordSize))
                       << " acked " << from << " of " << written.size();
     }
     for (const auto& [d, index] : acked) {
@@ -397,7 +399,7 @@ TEST_F(CrashTest, JournalledInsertionCutAtEveryStep) {
   int64_t journalled = 0;
 
   auto edit = [&](double d, const std::string& title) {
-    RequestPackage notice{};
+    wire::RequestPackage notice{};
     const StoreOutcome outcome =
         EditDay(group_, log_, 2, 0, test::Request(d).Text(title).data(), notice.data());
     if (outcome.status == ChangeStatus::Journalled) ++journalled;
@@ -455,8 +457,9 @@ TEST_F(CrashTest, JournalledInsertionCutAtEveryStep) {
       bool ok = false;
       for (const std::string& title : allowed) ok = ok || RecordAt(bytes, i) == Str(Day(d, title));
       ASSERT_TRUE(ok) << what << ": day " << d - kToday << " torn, lost or stale: "
-                      << Title(DayBytes(reinterpret_cast<uint8_t*>(bytes.data() + i * kRecord),
-                                        kDayRecordSize));
+                      << wire::Title(
+                             wire::DayBytes(reinterpret_cast<uint8_t*>(bytes.data() + i * kRecord),
+                                            wire::kDayRecordSize));
     }
     for (const auto& [d, title] : acked) {
       ASSERT_EQ(std::count(dates.begin(), dates.end(), d), 1) << what << ": day " << d - kToday;
@@ -502,7 +505,7 @@ TEST_F(CrashTest, InPlaceInsertionKilledAtEveryStepLosesNoDay) {
   group_.Count = 100;
   group_.CountArc = 100;
   auto edit = [&](double d, const std::string& title) {
-    RequestPackage notice{};
+    wire::RequestPackage notice{};
     return EditDay(group_, log_, 2, 0, test::Request(d).Text(title).data(), notice.data());
   };
   auto ready = [&](FaultFiles& files) {
@@ -560,9 +563,12 @@ TEST_F(CrashTest, InPlaceInsertionKilledAtEveryStepLosesNoDay) {
       group_.LookupDate = 0;
       ASSERT_TRUE(edit(d, "after").Accepted()) << what;
       ReadDays(group_, log_, 3, d);
-      EXPECT_EQ(Title(DayBytes(group_.Week->Day(0), kDayRecordSize)), "after") << what;
-      EXPECT_EQ(DayDate(DayBytes(group_.Week->Day(1), kDayRecordSize)), d + 1) << what;
-      const std::string next(Title(DayBytes(group_.Week->Day(1), kDayRecordSize)));
+      EXPECT_EQ(wire::Title(wire::DayBytes(group_.Week->Day(0), wire::kDayRecordSize)), "after")
+          << what;
+      EXPECT_EQ(wire::DayDate(wire::DayBytes(group_.Week->Day(1), wire::kDayRecordSize)), d + 1)
+          << what;
+      const std::string next(
+          wire::Title(wire::DayBytes(group_.Week->Day(1), wire::kDayRecordSize)));
       EXPECT_TRUE(next == TitleOf(d + 1) || next == "inserted" || next.empty()) << what;
     }
   }

@@ -14,7 +14,7 @@ using platform::OpenMode;
 using test::StoreFixture;
 
 constexpr double kToday = 45000;
-constexpr int64_t kRecord = kDayRecordSize;
+constexpr int64_t kRecord = wire::kDayRecordSize;
 
 std::vector<double> Range(double first, double last) {
   std::vector<double> dates;
@@ -35,20 +35,20 @@ TEST_F(DatafileTest, CorrectionFillsGapsWithBlankDays) {
   EXPECT_EQ(Correct(), "");
   EXPECT_EQ(ReadDates(group_.FileName), (std::vector<double>{1, 2, 3, 4, 5, 6}));
   for (int i : {0, 1, 4, 5}) {
-    const DayRecord day = ReadRecord(group_.FileName, i);
-    EXPECT_EQ(Title(day), TitleOf(DayDate(day))) << "moved days keep their content";
+    const wire::DayRecord day = ReadRecord(group_.FileName, i);
+    EXPECT_EQ(wire::Title(day), TitleOf(wire::DayDate(day))) << "moved days keep their content";
   }
   for (int i : {2, 3}) {
-    const DayRecord day = ReadRecord(group_.FileName, i);
-    EXPECT_EQ(Title(day), "");
-    EXPECT_EQ(SlotTime(day, 0), " 9.00") << "blank days carry the blank labels";
+    const wire::DayRecord day = ReadRecord(group_.FileName, i);
+    EXPECT_EQ(wire::Title(day), "");
+    EXPECT_EQ(wire::SlotTime(day, 0), " 9.00") << "blank days carry the blank labels";
   }
 
   WriteDays(group_.FileName, {10, 13, 14, 18});  // several gaps
   EXPECT_EQ(Correct(), "");
   EXPECT_EQ(ReadDates(group_.FileName), Range(10, 18));
-  EXPECT_EQ(Title(ReadRecord(group_.FileName, 3)), "day 13");
-  EXPECT_EQ(Title(ReadRecord(group_.FileName, 8)), "day 18");
+  EXPECT_EQ(wire::Title(ReadRecord(group_.FileName, 3)), "day 13");
+  EXPECT_EQ(wire::Title(ReadRecord(group_.FileName, 8)), "day 18");
 }
 
 TEST_F(DatafileTest, CorrectionStopsAtTheHorizonAndLeavesShortFilesAlone) {
@@ -113,7 +113,7 @@ TEST_F(DatafileTest, RotationMovesPastDaysBeyondCountToTheArchive) {
   OpenGroupDatafile(group_, log_, kToday);
   EXPECT_EQ(ReadDates(group_.FileName), Range(kToday - 7, kToday + 4));
   EXPECT_EQ(ReadDates(ArchiveName(group_.FileName)), Range(kToday - 10, kToday - 8));
-  EXPECT_EQ(Title(ReadRecord(ArchiveName(group_.FileName), 0)), TitleOf(kToday - 10));
+  EXPECT_EQ(wire::Title(ReadRecord(ArchiveName(group_.FileName), 0)), TitleOf(kToday - 10));
   EXPECT_FALSE(group_.MayInsertFirst);
   EXPECT_FALSE(group_.Busy);
   EXPECT_TRUE(LogLines().empty());

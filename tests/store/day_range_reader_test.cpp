@@ -18,7 +18,7 @@ class DayRangeReaderTest : public StoreFixture {};
 std::vector<double> Collect(GroupDatafile& group, double from, double to, int chunk) {
   std::vector<double> days;
   ReadDayRange(
-      group, from, to, [&](ConstDayBytes day) { days.push_back(DayDate(day)); }, chunk);
+      group, from, to, [&](wire::ConstDayBytes day) { days.push_back(wire::DayDate(day)); }, chunk);
   return days;
 }
 
@@ -39,7 +39,7 @@ TEST_F(DayRangeReaderTest, DaysInRangeInOrderOnceEachWhateverTheChunk) {
   }
   const DatafileSummary summary = ReadDatafileSummary(group_);
   EXPECT_EQ(summary.Records, 6);
-  EXPECT_EQ(summary.Size, 6 * kDayRecordSize);
+  EXPECT_EQ(summary.Size, 6 * wire::kDayRecordSize);
   EXPECT_EQ(summary.FirstDay, 100);
   EXPECT_EQ(summary.LastDay, 105);
   EXPECT_GT(summary.ModifiedNs, 0);
@@ -56,13 +56,13 @@ TEST_F(DayRangeReaderTest, EditsAndInsertionsMeanwhileNeverFailAndNeverTearADay)
       try {
         ReadDayRange(
             group_, 190, 230,
-            [&](ConstDayBytes day) {
-              const double date = DayDate(day);
+            [&](wire::ConstDayBytes day) {
+              const double date = wire::DayDate(day);
               // Every record read is whole: its title was written with its date.
               if (date <= last ||
-                  Title(day) != (date < 200 || static_cast<int>(date) % 2 == 1
-                                     ? "new " + std::to_string(static_cast<int>(date))
-                                     : TitleOf(date))) {
+                  wire::Title(day) != (date < 200 || static_cast<int>(date) % 2 == 1
+                                           ? "new " + std::to_string(static_cast<int>(date))
+                                           : TitleOf(date))) {
                 ++bad;
               }
               last = date;
@@ -77,7 +77,7 @@ TEST_F(DayRangeReaderTest, EditsAndInsertionsMeanwhileNeverFailAndNeverTearADay)
   // Insertions in front of existing days move records while the reader runs.
   for (int d = 219; d >= 191; d -= 2) {
     const std::string title = "new " + std::to_string(d);
-    RequestPackage notice{};
+    wire::RequestPackage notice{};
     ASSERT_TRUE(
         EditDay(group_, log_, 2, 0, Request(d).Text(title).data(), notice.data()).Accepted());
   }

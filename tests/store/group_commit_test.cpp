@@ -52,15 +52,15 @@ class Reports {
   std::deque<CommitReport> reports_;
 };
 
-DayRecord DayOf(double date) {
-  DayRecord day{};
-  SetDayDate(day, date);
+wire::DayRecord DayOf(double date) {
+  wire::DayRecord day{};
+  wire::SetDayDate(day, date);
   return day;
 }
 
 TEST(GroupCommit, NotedChangesShareASyncAndFailuresAreReported) {
   test::FaultFiles files;
-  const DayRecord day = DayOf(45000);
+  const wire::DayRecord day = DayOf(45000);
   files.Put("/d/team.qdb", std::string(reinterpret_cast<const char*>(day.data()), day.size()));
   auto journal = std::make_shared<DayJournal>(files, JournalName("/d/team.qdb"));
   Reports reports;
@@ -98,14 +98,14 @@ TEST(GroupCommit, NotedChangesShareASyncAndFailuresAreReported) {
 // fails too, the tickets stay and the sync is tried again until it works.
 TEST(GroupCommit, FailedSyncWritesTheEntriesAgainAndHoldsTheTicketsUntilOneWorks) {
   test::FaultFiles files;
-  const DayRecord day = DayOf(45000);
+  const wire::DayRecord day = DayOf(45000);
   files.Put("/d/team.qdb", std::string(reinterpret_cast<const char*>(day.data()), day.size()));
   const std::string name = JournalName("/d/team.qdb");
   auto journal = std::make_shared<DayJournal>(files, name);
   Reports reports;
   GroupCommit commit(reports.Sink());
   auto append = [&](uint8_t value) {
-    DayRecord changed = day;
+    wire::DayRecord changed = day;
     changed[700] = value;
     journal->Append(0, 45000, changed, 700, 1);
     return commit.Note(journal);
@@ -147,13 +147,13 @@ TEST(GroupCommit, FailedSyncWritesTheEntriesAgainAndHoldsTheTicketsUntilOneWorks
 // the other file.
 TEST(GroupCommit, RetiredFileIsEmptiedAfterItsChangesAreInPlace) {
   test::FaultFiles files;
-  const DayRecord day = DayOf(45000);
+  const wire::DayRecord day = DayOf(45000);
   files.Put("/d/team.qdb", std::string(reinterpret_cast<const char*>(day.data()), day.size()));
   auto journal =
       std::make_shared<DayJournal>(files, JournalName("/d/team.qdb"), CheckpointPolicy{30, 1h});
   Reports reports;
   GroupCommit commit(reports.Sink());
-  DayRecord changed = day;
+  wire::DayRecord changed = day;
   changed[500] = 7;
   journal->Append(0, 45000, changed, 500, 1);
   commit.Note(journal);
@@ -183,7 +183,7 @@ TEST(GroupCommit, RetiredFileIsEmptiedAfterItsChangesAreInPlace) {
 TEST(GroupCommit, JournalStaysSmallUnderAnUninterruptedStreamOfChanges) {
   qv::test::TempDir dir;
   const std::string datafile = dir.File("team.qdb");
-  const DayRecord day = DayOf(45000);
+  const wire::DayRecord day = DayOf(45000);
   dir.Write("team.qdb", std::string(reinterpret_cast<const char*>(day.data()), day.size()));
   constexpr int64_t kLimit = 64 * 1024;
   auto journal = std::make_shared<DayJournal>(RealFiles(), JournalName(datafile),
@@ -194,7 +194,7 @@ TEST(GroupCommit, JournalStaysSmallUnderAnUninterruptedStreamOfChanges) {
 
   constexpr int kChanges = 40000;
   constexpr size_t kSpan = 600;
-  DayRecord image = day;
+  wire::DayRecord image = day;
   int checkpoints = 0;
   int64_t largest = 0;
   auto handle = [&](const CommitReport& report) {

@@ -18,9 +18,9 @@ constexpr int kDays = 3;
 constexpr size_t kByte = 700;  // the byte each change sets to its own value
 const std::string kDatafile = "/d/team.qdb";
 
-DayRecord DayOf(int day, uint8_t value = 0) {
-  DayRecord record{};
-  SetDayDate(record, kFirstDay + day);
+wire::DayRecord DayOf(int day, uint8_t value = 0) {
+  wire::DayRecord record{};
+  wire::SetDayDate(record, kFirstDay + day);
   record[kByte] = value;
   return record;
 }
@@ -38,14 +38,14 @@ void Quietly(Step step) {
 std::string RunAndCutPower(test::FaultFiles& files, int changes, int failFrom, int failing) {
   std::string data;
   for (int d = 0; d < kDays; ++d)
-    data.append(reinterpret_cast<const char*>(DayOf(d).data()), kDayRecordSize);
+    data.append(reinterpret_cast<const char*>(DayOf(d).data()), wire::kDayRecordSize);
   files.Put(kDatafile, data);
   // Small files: one retires every six entries, so checkpoints run all along.
   auto journal = std::make_unique<DayJournal>(files, JournalName(kDatafile),
                                               CheckpointPolicy{200, std::chrono::hours(1)});
   for (int i = 0; i < changes; ++i) {
     if (i == failFrom) files.FailSyncs(failing);
-    journal->Append((i % kDays) * kDayRecordSize, kFirstDay + i % kDays,
+    journal->Append((i % kDays) * wire::kDayRecordSize, kFirstDay + i % kDays,
                     DayOf(i % kDays, static_cast<uint8_t>(i + 1)), kByte, 1);
     Quietly([&] { journal->Sync(); });
     Quietly([&] {
@@ -64,7 +64,7 @@ std::string RunAndCutPower(test::FaultFiles& files, int changes, int failFrom, i
   ReplayJournal(files, kDatafile, *datafile);
   for (int d = 0; d < kDays; ++d) {
     uint8_t value = 0;
-    datafile->ReadAt(d * kDayRecordSize + static_cast<int64_t>(kByte), &value, 1);
+    datafile->ReadAt(d * wire::kDayRecordSize + static_cast<int64_t>(kByte), &value, 1);
     // The last durable change of the day, or a later one.
     int lastDurable = 0;
     for (int i = d; i < durable; i += kDays) lastDurable = i + 1;
@@ -92,7 +92,7 @@ TEST(JournalSyncFailure, EveryChangeReportedDurableSurvivesAPowerCut) {
 class JournalRefusal : public test::StoreFixture {};
 
 TEST_F(JournalRefusal, AFullJournalAndAFailedWriteRefuseTheEntry) {
-  const DayRecord day = Day(kFirstDay);
+  const wire::DayRecord day = Day(kFirstDay);
   WriteRecords(group_.FileName, {day});
   {
     DayJournal journal(RealFiles(), JournalName(group_.FileName),

@@ -33,16 +33,16 @@ class JournalTest : public test::StoreFixture {
         std::make_shared<DayJournal>(RealFiles(), JournalName(group_.FileName), policy);
   }
   int32_t SetTitle(double date, const std::string& title) {
-    RequestPackage notice{};
+    wire::RequestPackage notice{};
     return test::Code(
         EditDay(group_, log_, 2, 0, test::Request(date).Text(title).data(), notice.data()));
   }
   std::string TitleRead(double date) {
     ReadDays(group_, log_, 1, date);
-    return std::string(Title(DayBytes(group_.Week->Day(0), kDayRecordSize)));
+    return std::string(wire::Title(wire::DayBytes(group_.Week->Day(0), wire::kDayRecordSize)));
   }
   std::string TitleOnDisk(int64_t index) {
-    return std::string(Title(ReadRecord(group_.FileName, index)));
+    return std::string(wire::Title(ReadRecord(group_.FileName, index)));
   }
 };
 
@@ -98,9 +98,9 @@ TEST_F(JournalTest, RestartWritesBothFilesInSequence) {
   auto entry = [&](uint64_t sequence, const std::string& title) {
     JournalEntry e;
     e.sequence = sequence;
-    e.offset = 2 * static_cast<int64_t>(kDayRecordSize);
+    e.offset = 2 * static_cast<int64_t>(wire::kDayRecordSize);
     e.date = kToday + 2;
-    const DayRecord record = Day(kToday + 2, title);
+    const wire::DayRecord record = Day(kToday + 2, title);
     e.bytes.assign(record.begin(), record.end());
     const std::vector<uint8_t> stored = EncodeJournalEntry(e);
     return std::string(stored.begin(), stored.end());
@@ -115,15 +115,16 @@ TEST_F(JournalTest, RestartWritesBothFilesInSequence) {
 // or, torn, not at all; it is written onto the layout it was made for, again onto the layout it
 // made, and passed over once the records lie elsewhere or are not all there.
 TEST_F(JournalTest, InsertionEntryIsWholeOrNothingAndFitsOnlyItsLayout) {
-  constexpr int64_t kRecord = kDayRecordSize;
+  constexpr int64_t kRecord = wire::kDayRecordSize;
   const std::string path = PathOf("moves.qdb");
   JournalEntry entry;
   entry.sequence = 7;
   entry.offset = kRecord;
   entry.date = kToday + 1;
   entry.moves = true;
-  for (const DayRecord& r : {Day(kToday + 1, "inserted"), Day(kToday + 2, TitleOf(kToday + 2)),
-                             Day(kToday + 3, TitleOf(kToday + 3))}) {
+  for (const wire::DayRecord& r :
+       {Day(kToday + 1, "inserted"), Day(kToday + 2, TitleOf(kToday + 2)),
+        Day(kToday + 3, TitleOf(kToday + 3))}) {
     entry.bytes.insert(entry.bytes.end(), r.begin(), r.end());
   }
   const std::vector<uint8_t> stored = EncodeJournalEntry(entry);
@@ -150,8 +151,8 @@ TEST_F(JournalTest, InsertionEntryIsWholeOrNothingAndFitsOnlyItsLayout) {
   };
   ASSERT_TRUE(applied({kToday, kToday + 2, kToday + 3}));
   EXPECT_EQ(ReadDates(path), (std::vector<double>{kToday, kToday + 1, kToday + 2, kToday + 3}));
-  EXPECT_EQ(Title(ReadRecord(path, 1)), "inserted");
-  EXPECT_EQ(Title(ReadRecord(path, 3)), TitleOf(kToday + 3));
+  EXPECT_EQ(wire::Title(ReadRecord(path, 1)), "inserted");
+  EXPECT_EQ(wire::Title(ReadRecord(path, 3)), TitleOf(kToday + 3));
   const std::string once = ReadBytes(path);
   auto file = RealFiles().Open(path, platform::OpenMode::ReadWrite);
   EXPECT_TRUE(WriteJournalEntryOnto(*file, entry)) << "written again after a death";
@@ -169,11 +170,11 @@ TEST_F(JournalTest, InsertionEntryIsWholeOrNothingAndFitsOnlyItsLayout) {
 // lands at the day's new place; a restart writes a synced insertion that was never written in
 // place.
 TEST_F(JournalTest, InsertionIsJournalledAndMovedDaysKeepTheirPendingEdits) {
-  constexpr int64_t kRecord = kDayRecordSize;
+  constexpr int64_t kRecord = wire::kDayRecordSize;
   Open();
   ASSERT_EQ(SetTitle(kToday + 4, "four"), 0);  // appended behind + 2
   ASSERT_EQ(SetTitle(kToday + 2, "two"), 0);
-  RequestPackage notice{};
+  wire::RequestPackage notice{};
   const StoreOutcome inserted =
       EditDay(group_, log_, 2, 0, test::Request(kToday + 3).Text("three").data(), notice.data());
   EXPECT_EQ(inserted.status, ChangeStatus::Journalled);
@@ -202,9 +203,9 @@ TEST_F(JournalTest, InsertionIsJournalledAndMovedDaysKeepTheirPendingEdits) {
   EXPECT_TRUE(Logged("Team -> journal: 2 changes written again"));
   const std::vector<double> dates = ReadDates(group_.FileName);
   ASSERT_EQ(dates.size(), 8u) << "+ 5 filled in as a blank day";
-  EXPECT_EQ(Title(ReadRecord(group_.FileName, 6)), "six");
-  EXPECT_EQ(Title(ReadRecord(group_.FileName, 7)), "seven");
-  EXPECT_EQ(Title(ReadRecord(group_.FileName, 4)), "four again");
+  EXPECT_EQ(wire::Title(ReadRecord(group_.FileName, 6)), "six");
+  EXPECT_EQ(wire::Title(ReadRecord(group_.FileName, 7)), "seven");
+  EXPECT_EQ(wire::Title(ReadRecord(group_.FileName, 4)), "four again");
 }
 
 }  // namespace

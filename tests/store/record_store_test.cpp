@@ -23,7 +23,7 @@ using platform::OpenMode;
 using test::Request;
 
 constexpr double kDay = 45000;
-constexpr int64_t kRecord = kDayRecordSize;
+constexpr int64_t kRecord = wire::kDayRecordSize;
 
 class RecordStoreTest : public test::StoreFixture {
  protected:
@@ -32,26 +32,26 @@ class RecordStoreTest : public test::StoreFixture {
     ASSERT_EQ(BuildIndex(group_.FileName, group_.Index), 0);
     group_.MayInsertFirst = mayInsertFirst;
   }
-  DayRecord Week(int i) const {
-    DayRecord record;
-    std::copy_n(group_.Week->Day(i), kDayRecordSize, record.begin());
+  wire::DayRecord Week(int i) const {
+    wire::DayRecord record;
+    std::copy_n(group_.Week->Day(i), wire::kDayRecordSize, record.begin());
     return record;
   }
   int32_t SetTitle(double date, const std::string& title) {
-    return test::Code(
-        EditDay(group_, log_, kEditTitle, 0, Request(date).Text(title).data(), notice_.data()));
+    return test::Code(EditDay(group_, log_, wire::code::kEditTitle, 0,
+                              Request(date).Text(title).data(), notice_.data()));
   }
-  int32_t Copy(LogSink& log) { return test::Code(CopyDay(group_, log, copyRequest_.data())); }
+  int32_t Copy(wire::LogSink& log) { return test::Code(CopyDay(group_, log, copyRequest_.data())); }
   int32_t Copy() { return Copy(log_); }
   void SetCopyRequest(double target, double source, std::array<uint8_t, 5> flags) {
     uint8_t* request = copyRequest_.data();
-    StoreField(request + request::kDateOffset, target);
-    StoreField(request + request::kSourceDateOffset, source);
-    std::copy(flags.begin(), flags.end(), request + request::kPartFlagsOffset);
+    wire::StoreField(request + wire::request::kDateOffset, target);
+    wire::StoreField(request + wire::request::kSourceDateOffset, source);
+    std::copy(flags.begin(), flags.end(), request + wire::request::kPartFlagsOffset);
   }
 
-  RequestPackage notice_{};
-  RequestPackage copyRequest_{};
+  wire::RequestPackage notice_{};
+  wire::RequestPackage copyRequest_{};
 };
 
 TEST_F(RecordStoreTest, ReadDaysFillsBlankDaysAndAtMostSeven) {
@@ -59,7 +59,7 @@ TEST_F(RecordStoreTest, ReadDaysFillsBlankDaysAndAtMostSeven) {
   ReadDays(group_, log_, 3, kDay + 0.5);
   for (int i = 0; i < 3; ++i) EXPECT_EQ(Week(i), Day(kDay + i)) << i;
 
-  std::fill_n(group_.Week->Day(1), kDayRecordSize, uint8_t{0xEE});
+  std::fill_n(group_.Week->Day(1), wire::kDayRecordSize, uint8_t{0xEE});
   ReadDays(group_, log_, 0, kDay);
   EXPECT_EQ(Week(0), Day(kDay));
   EXPECT_EQ(group_.Week->Day(1)[0], 0xEE) << "0 days reads one";
@@ -67,10 +67,10 @@ TEST_F(RecordStoreTest, ReadDaysFillsBlankDaysAndAtMostSeven) {
   Prepare({kDay + 1, kDay + 2, kDay + 5, kDay + 9}, false);
   ReadDays(group_, log_, 10, kDay);
   const double expectedStored[] = {0, 1, 1, 0, 0, 1, 0};
-  for (int i = 0; i < kWeekDays; ++i) {
-    const DayRecord day = Week(i);
-    EXPECT_EQ(DayDate(day), kDay + i);
-    EXPECT_EQ(Title(day), expectedStored[i] ? TitleOf(kDay + i) : "") << i;
+  for (int i = 0; i < wire::days_reply::kMaxDays; ++i) {
+    const wire::DayRecord day = Week(i);
+    EXPECT_EQ(wire::DayDate(day), kDay + i);
+    EXPECT_EQ(wire::Title(day), expectedStored[i] ? TitleOf(kDay + i) : "") << i;
   }
   EXPECT_TRUE(LogLines().empty());
 }
@@ -78,7 +78,7 @@ TEST_F(RecordStoreTest, ReadDaysFillsBlankDaysAndAtMostSeven) {
 TEST_F(RecordStoreTest, PartialRecordAtTheEndIsNeverRead) {
   Prepare({kDay, kDay + 1}, false);
   // The start of a record of kDay + 2, cut short.
-  const DayRecord partial = Day(kDay + 2, "partial");
+  const wire::DayRecord partial = Day(kDay + 2, "partial");
   AppendBytes(group_.FileName, std::string(partial.begin(), partial.begin() + 1000));
 
   ReadDays(group_, log_, 3, kDay);
@@ -88,34 +88,34 @@ TEST_F(RecordStoreTest, PartialRecordAtTheEndIsNeverRead) {
   ASSERT_EQ(SetTitle(kDay + 2, "whole"), 0);
   EXPECT_EQ(std::filesystem::file_size(group_.FileName), 3u * kRecord)
       << "the new day replaces the partial record instead of going behind it";
-  EXPECT_EQ(Title(ReadRecord(group_.FileName, 2)), "whole");
+  EXPECT_EQ(wire::Title(ReadRecord(group_.FileName, 2)), "whole");
 }
 
 TEST_F(RecordStoreTest, CopyDayTakesOnlyTheChosenParts) {
-  DayRecord source = Day(kDay, "source title");
-  SetSlotText(source, 4, "source slot");
-  SetSlotId(source, 4, 4444);
-  SetLine(source, day::LineList::First, 0, "source line");
-  DayRecord target = Day(kDay + 1, "target title");
-  SetSlotText(target, 6, "target slot");
-  SetSlotId(target, 6, 6666);
-  SetSlotIdCounter(target, 9);
-  Memo(target)[1] = 'm';
-  SetLine(target, day::LineList::First, 0, "target line");
+  wire::DayRecord source = Day(kDay, "source title");
+  wire::SetSlotText(source, 4, "source slot");
+  wire::SetSlotId(source, 4, 4444);
+  wire::SetLine(source, wire::day::LineList::First, 0, "source line");
+  wire::DayRecord target = Day(kDay + 1, "target title");
+  wire::SetSlotText(target, 6, "target slot");
+  wire::SetSlotId(target, 6, 6666);
+  wire::SetSlotIdCounter(target, 9);
+  wire::Memo(target)[1] = 'm';
+  wire::SetLine(target, wire::day::LineList::First, 0, "target line");
   WriteRecords(group_.FileName, {source, target});
   ASSERT_EQ(BuildIndex(group_.FileName, group_.Index), 0);
 
   SetCopyRequest(kDay + 1, kDay, {0, 0, 1, 0, 0});
   ASSERT_EQ(Copy(), 0);
-  const DayRecord copied = ReadRecord(group_.FileName, 1);
-  EXPECT_EQ(DayDate(copied), kDay + 1);
-  EXPECT_EQ(SlotText(copied, 4), "source slot");
-  EXPECT_EQ(SlotText(copied, 6), "");
-  for (int slot = 0; slot < day::kSlotCount; ++slot) EXPECT_EQ(SlotId(copied, slot), 0);
-  EXPECT_EQ(Title(copied), "target title");
-  EXPECT_EQ(Memo(copied)[1], 'm');
-  EXPECT_EQ(Line(copied, day::LineList::First, 0), "target line");
-  EXPECT_EQ(SlotIdCounter(copied), 9);
+  const wire::DayRecord copied = ReadRecord(group_.FileName, 1);
+  EXPECT_EQ(wire::DayDate(copied), kDay + 1);
+  EXPECT_EQ(wire::SlotText(copied, 4), "source slot");
+  EXPECT_EQ(wire::SlotText(copied, 6), "");
+  for (int slot = 0; slot < wire::day::kSlotCount; ++slot) EXPECT_EQ(wire::SlotId(copied, slot), 0);
+  EXPECT_EQ(wire::Title(copied), "target title");
+  EXPECT_EQ(wire::Memo(copied)[1], 'm');
+  EXPECT_EQ(wire::Line(copied, wire::day::LineList::First, 0), "target line");
+  EXPECT_EQ(wire::SlotIdCounter(copied), 9);
   EXPECT_EQ(ReadRecord(group_.FileName, 0), source) << "the source day is left unchanged";
 
   // A missing source day copies blank parts; a missing target day is created.
@@ -138,8 +138,9 @@ TEST_F(RecordStoreTest, InsertionBeforeTheFirstRecord) {
   Prepare({kDay, kDay + 1, kDay + 2}, true);
   ASSERT_EQ(SetTitle(kDay - 3, "first"), 0);
   EXPECT_EQ(ReadDates(group_.FileName), (std::vector<double>{kDay - 3, kDay, kDay + 1, kDay + 2}));
-  EXPECT_EQ(Title(ReadRecord(group_.FileName, 0)), "first");
-  EXPECT_EQ(Title(ReadRecord(group_.FileName, 3)), TitleOf(kDay + 2)) << "records moved intact";
+  EXPECT_EQ(wire::Title(ReadRecord(group_.FileName, 0)), "first");
+  EXPECT_EQ(wire::Title(ReadRecord(group_.FileName, 3)), TitleOf(kDay + 2))
+      << "records moved intact";
 
   group_.MayInsertFirst = false;
   const std::string before = ReadBytes(group_.FileName);
@@ -175,8 +176,8 @@ TEST_F(RecordStoreTest, StaleIndexHintsStillFindTheDay) {
             (std::vector<double>{kDay - 1, kDay, kDay + 2, kDay + 3, kDay + 4, kDay + 6}))
       << "no day was stored twice";
   ReadDays(group_, log_, 7, kDay);
-  EXPECT_EQ(Title(Week(4)), "edited");
-  EXPECT_EQ(Title(Week(3)), "three");
+  EXPECT_EQ(wire::Title(Week(4)), "edited");
+  EXPECT_EQ(wire::Title(Week(3)), "three");
 
   // A hint whose record is later than the day (a rewritten file) restarts the scan at 0.
   group_.Index = {{kDay - 1, 0}, {kDay + 1, static_cast<int32_t>(4 * kRecord)}};
@@ -184,7 +185,7 @@ TEST_F(RecordStoreTest, StaleIndexHintsStillFindTheDay) {
   EXPECT_EQ(FindIndexOffset(group_, kDay + 2.9), 4 * kRecord) << "the last entry before the day";
   EXPECT_EQ(group_.LookupDate, kDay + 2);
   ASSERT_EQ(SetTitle(kDay + 2, "found"), 0);
-  EXPECT_EQ(Title(ReadRecord(group_.FileName, 2)), "found");
+  EXPECT_EQ(wire::Title(ReadRecord(group_.FileName, 2)), "found");
   EXPECT_EQ(ReadDates(group_.FileName).size(), 6u);
   EXPECT_TRUE(LogLines().empty());
 }
@@ -227,7 +228,7 @@ TEST_F(RecordStoreTest, HeldDatafileFailsTwiceAndGivesUp) {
   holder.Close();
   EXPECT_EQ(ReadBytes(group_.FileName), before);
   EXPECT_EQ(SetTitle(kDay, "free again"), 0);
-  EXPECT_EQ(Title(ReadRecord(group_.FileName, 0)), "free again");
+  EXPECT_EQ(wire::Title(ReadRecord(group_.FileName, 0)), "free again");
 }
 
 // Lowers the file size limit of the process so that writes past it come up short.
@@ -285,7 +286,7 @@ namespace {
 // stale. The first copy of a day is the one read and changed, and the days behind the second
 // copies are still found.
 TEST_F(RecordStoreTest, DuplicatedRecordsNeitherHideDaysNorTakeEdits) {
-  std::vector<DayRecord> records;
+  std::vector<wire::DayRecord> records;
   for (double d : {3, 4, 5, 6, 7}) records.push_back(Day(kDay + d, TitleOf(kDay + d)));
   for (double d : {5, 6, 7}) records.push_back(Day(kDay + d, "stale"));
   for (double d : {8, 9}) records.push_back(Day(kDay + d, TitleOf(kDay + d)));
@@ -293,24 +294,24 @@ TEST_F(RecordStoreTest, DuplicatedRecordsNeitherHideDaysNorTakeEdits) {
   ASSERT_EQ(BuildIndex(group_.FileName, group_.Index), 1);
 
   ReadDays(group_, log_, 7, kDay + 5);
-  for (int i = 0; i < kWeekDays; ++i) {
+  for (int i = 0; i < wire::days_reply::kMaxDays; ++i) {
     const double d = kDay + 5 + i;
-    EXPECT_EQ(DayDate(Week(i)), d);
-    EXPECT_EQ(Title(Week(i)), d <= kDay + 9 ? TitleOf(d) : "") << i;
+    EXPECT_EQ(wire::DayDate(Week(i)), d);
+    EXPECT_EQ(wire::Title(Week(i)), d <= kDay + 9 ? TitleOf(d) : "") << i;
   }
 
   ASSERT_EQ(SetTitle(kDay + 7, "edited"), 0);
   ASSERT_EQ(SetTitle(kDay + 5, "edited five"), 0);
-  EXPECT_EQ(Title(ReadRecord(group_.FileName, 4)), "edited") << "the first copy";
-  EXPECT_EQ(Title(ReadRecord(group_.FileName, 2)), "edited five");
-  EXPECT_EQ(Title(ReadRecord(group_.FileName, 7)), "stale");
+  EXPECT_EQ(wire::Title(ReadRecord(group_.FileName, 4)), "edited") << "the first copy";
+  EXPECT_EQ(wire::Title(ReadRecord(group_.FileName, 2)), "edited five");
+  EXPECT_EQ(wire::Title(ReadRecord(group_.FileName, 7)), "stale");
   EXPECT_EQ(ReadDates(group_.FileName).size(), records.size()) << "nothing inserted";
 
   ReadDays(group_, log_, 7, kDay + 3);
-  EXPECT_EQ(Title(Week(2)), "edited five");
-  EXPECT_EQ(Title(Week(4)), "edited");
-  EXPECT_EQ(Title(Week(5)), TitleOf(kDay + 8)) << "the week goes on behind the copies";
-  EXPECT_EQ(Title(Week(6)), TitleOf(kDay + 9));
+  EXPECT_EQ(wire::Title(Week(2)), "edited five");
+  EXPECT_EQ(wire::Title(Week(4)), "edited");
+  EXPECT_EQ(wire::Title(Week(5)), TitleOf(kDay + 8)) << "the week goes on behind the copies";
+  EXPECT_EQ(wire::Title(Week(6)), TitleOf(kDay + 9));
 }
 
 // Without syncs the records behind an inserted day move in place (the datafile stays the same
@@ -332,7 +333,7 @@ TEST_F(RecordStoreTest, InsertionWithoutSyncsMovesTheTailInPlace) {
   for (int i = 0; i < 7; i += 2) {
     EXPECT_EQ(ReadRecord(group_.FileName, i), Day(kDay + i, TitleOf(kDay + i))) << i;
   }
-  EXPECT_EQ(Title(ReadRecord(group_.FileName, 5)), "five");
+  EXPECT_EQ(wire::Title(ReadRecord(group_.FileName, 5)), "five");
   TmyDBIndex rebuilt;
   BuildIndex(group_.FileName, rebuilt);
   ASSERT_EQ(group_.Index.size(), rebuilt.size());

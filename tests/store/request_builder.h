@@ -10,25 +10,27 @@ namespace qv::store::test {
 
 class Request {
  public:
-  explicit Request(double date) { StoreField(bytes_.data() + request::kDateOffset, date); }
+  explicit Request(double date) {
+    wire::StoreField(bytes_.data() + wire::request::kDateOffset, date);
+  }
   Request& Text(std::string_view text) {
-    WriteShortString(bytes_.data(), request::kText, text);
+    wire::WriteShortString(bytes_.data(), wire::request::kText, text);
     return *this;
   }
   Request& Time(std::string_view time) {  // the slot time, or the mode of a list edit
-    WriteShortString(bytes_.data(), request::kSlotTime, time);
+    wire::WriteShortString(bytes_.data(), wire::request::kSlotTime, time);
     return *this;
   }
   Request& Flag(uint8_t flag) {
-    bytes_[request::kFlagOffset] = flag;
+    bytes_[wire::request::kSlotFlagOffset] = flag;
     return *this;
   }
   Request& SlotId(int32_t id) {
-    StoreField(bytes_.data() + request::kSlotIdOffset, id);
+    wire::StoreField(bytes_.data() + wire::request::kSlotIdOffset, id);
     return *this;
   }
   Request& Memo(uint8_t fill) {
-    std::memset(bytes_.data() + request::kMemoOffset, fill, request::kMemoSize);
+    std::memset(bytes_.data() + wire::request::kMemoOffset, fill, wire::day::kMemoEditSize);
     return *this;
   }
   Request& Byte(size_t offset, uint8_t value) {
@@ -38,7 +40,7 @@ class Request {
   const uint8_t* data() const { return bytes_.data(); }
 
  private:
-  RequestPackage bytes_{};
+  wire::RequestPackage bytes_{};
 };
 
 }  // namespace qv::store::test

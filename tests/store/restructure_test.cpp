@@ -21,10 +21,10 @@ constexpr double kDay0 = 46000;  // a day in 2025
 
 // A record with its day date and a tag byte that tells the copies of one day apart.
 std::vector<uint8_t> Record(double date, uint8_t tag) {
-  std::vector<uint8_t> record(kDayRecordSize, 0);
+  std::vector<uint8_t> record(wire::kDayRecordSize, 0);
   std::memcpy(record.data(), &date, sizeof date);
   record[8] = tag;
-  record[kDayRecordSize - 1] = tag;
+  record[wire::kDayRecordSize - 1] = tag;
   return record;
 }
 
@@ -54,13 +54,13 @@ class RestructureTest : public ::testing::Test {
   static std::vector<Day> ReadDays(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    EXPECT_EQ(bytes.size() % kDayRecordSize, 0u) << path;
+    EXPECT_EQ(bytes.size() % wire::kDayRecordSize, 0u) << path;
     std::vector<Day> days;
-    for (size_t at = 0; at + kDayRecordSize <= bytes.size(); at += kDayRecordSize) {
+    for (size_t at = 0; at + wire::kDayRecordSize <= bytes.size(); at += wire::kDayRecordSize) {
       Day d{};
       std::memcpy(&d.date, bytes.data() + at, sizeof d.date);
       d.tag = static_cast<uint8_t>(bytes[at + 8]);
-      EXPECT_EQ(bytes[at + 8], bytes[at + kDayRecordSize - 1]) << "torn record in " << path;
+      EXPECT_EQ(bytes[at + 8], bytes[at + wire::kDayRecordSize - 1]) << "torn record in " << path;
       days.push_back(d);
     }
     return days;

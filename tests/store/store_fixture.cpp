@@ -28,23 +28,23 @@ std::string StoreFixture::TitleOf(double date) {
   return "day " + std::to_string(static_cast<long long>(date));
 }
 
-DayRecord StoreFixture::Day(double date, const std::string& title) const {
-  DayRecord record = *group_.BlankRecord;
-  SetDayDate(record, date);
-  SetTitle(record, title);
+wire::DayRecord StoreFixture::Day(double date, const std::string& title) const {
+  wire::DayRecord record = *group_.BlankRecord;
+  wire::SetDayDate(record, date);
+  wire::SetTitle(record, title);
   return record;
 }
 
 void StoreFixture::WriteDays(const std::string& path, const std::vector<double>& dates) const {
-  std::vector<DayRecord> records;
+  std::vector<wire::DayRecord> records;
   for (double date : dates) records.push_back(Day(date, TitleOf(date)));
   WriteRecords(path, records);
 }
 
 void StoreFixture::WriteRecords(const std::string& path,
-                                const std::vector<DayRecord>& records) const {
+                                const std::vector<wire::DayRecord>& records) const {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  for (const DayRecord& record : records) {
+  for (const wire::DayRecord& record : records) {
     out.write(reinterpret_cast<const char*>(record.data()), record.size());
   }
   if (!out) throw std::runtime_error("cannot write " + path);
@@ -64,18 +64,19 @@ std::string StoreFixture::ReadBytes(const std::string& path) const {
 std::vector<double> StoreFixture::ReadDates(const std::string& path) const {
   const std::string bytes = ReadBytes(path);
   std::vector<double> dates;
-  for (size_t pos = 0; pos + kDayRecordSize <= bytes.size(); pos += kDayRecordSize) {
-    dates.push_back(LoadField<double>(reinterpret_cast<const uint8_t*>(bytes.data() + pos)));
+  for (size_t pos = 0; pos + wire::kDayRecordSize <= bytes.size(); pos += wire::kDayRecordSize) {
+    dates.push_back(wire::LoadField<double>(reinterpret_cast<const uint8_t*>(bytes.data() + pos)));
   }
   return dates;
 }
 
-DayRecord StoreFixture::ReadRecord(const std::string& path, int64_t index) const {
+wire::DayRecord StoreFixture::ReadRecord(const std::string& path, int64_t index) const {
   const std::string bytes = ReadBytes(path);
-  DayRecord record{};
-  const size_t pos = static_cast<size_t>(index) * kDayRecordSize;
-  if (pos + kDayRecordSize > bytes.size()) throw std::runtime_error("no such record");
-  std::copy_n(bytes.begin() + static_cast<std::ptrdiff_t>(pos), kDayRecordSize, record.begin());
+  wire::DayRecord record{};
+  const size_t pos = static_cast<size_t>(index) * wire::kDayRecordSize;
+  if (pos + wire::kDayRecordSize > bytes.size()) throw std::runtime_error("no such record");
+  std::copy_n(bytes.begin() + static_cast<std::ptrdiff_t>(pos), wire::kDayRecordSize,
+              record.begin());
   return record;
 }
 

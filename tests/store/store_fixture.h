@@ -32,14 +32,14 @@ class StoreFixture : public ::testing::Test {
   std::string PathOf(const std::string& name) const { return (dir_ / name).string(); }
 
   // The blank record of the group with this date and title.
-  DayRecord Day(double date, const std::string& title = {}) const;
+  wire::DayRecord Day(double date, const std::string& title = {}) const;
   // A datafile (or archive) of one record per date, titled "day <date>".
   void WriteDays(const std::string& path, const std::vector<double>& dates) const;
-  void WriteRecords(const std::string& path, const std::vector<DayRecord>& records) const;
+  void WriteRecords(const std::string& path, const std::vector<wire::DayRecord>& records) const;
   void AppendBytes(const std::string& path, const std::string& bytes) const;
 
   std::vector<double> ReadDates(const std::string& path) const;
-  DayRecord ReadRecord(const std::string& path, int64_t index) const;
+  wire::DayRecord ReadRecord(const std::string& path, int64_t index) const;
   std::string ReadBytes(const std::string& path) const;
 
   // Logged texts without their time stamps, oldest first.

@@ -3,5 +3,5 @@
 #include "wire/packages.h"
 
 int ProbeWireRequestSize() {
-  return qv::service::request::kSize;
+  return qv::wire::request::kSize;
 }

@@ -1,9 +1,9 @@
-#include "store/text_utils.h"
+#include "platform/text_utils.h"
 
 #include <cerrno>
 #include <cstring>
 
-namespace qv::store {
+namespace qv::platform {
 
 std::string SystemErrorText() {
   return SystemErrorText(errno);
@@ -57,4 +57,4 @@ void SplitToList(std::string_view separator, std::string_view source,
   }
 }
 
-}  // namespace qv::store
+}  // namespace qv::platform

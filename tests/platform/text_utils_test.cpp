@@ -1,11 +1,11 @@
-#include "store/text_utils.h"
+#include "platform/text_utils.h"
 
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
 #include <cerrno>
 
-namespace qv::store {
+namespace qv::platform {
 namespace {
 
 TEST(TextUtilsTest, SystemErrorTextIsEmptyAfterSuccessAndNamesAFailure) {
@@ -44,4 +44,4 @@ TEST(TextUtilsTest, SplitToListTrimsItemsAndDropsOnlyATrailingSeparator) {
 }
 
 }  // namespace
-}  // namespace qv::store
+}  // namespace qv::platform

@@ -4,7 +4,7 @@
 #include <string_view>
 #include <vector>
 
-namespace qv::store {
+namespace qv::platform {
 
 // Text of the calling thread's last system error (errno); empty when it is 0.
 std::string SystemErrorText();
@@ -21,4 +21,4 @@ std::string TrimChar(char c, std::string_view s);
 void SplitToList(std::string_view separator, std::string_view source,
                  std::vector<std::string>& list);
 
-}  // namespace qv::store
+}  // namespace qv::platform
