@@ -1,5 +1,7 @@
 #include "service/mailbox.h"
 
+#include <stdexcept>
+
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
@@ -61,12 +63,12 @@ std::string MessageFileName(int32_t position, uint32_t tickCount, platform::TDat
 std::string FreeMessageFileName(const std::string& directory, int32_t position) {
   const uint32_t tick = platform::TickCount();
   const platform::TDateTime now = platform::Now();
-  std::string name = MessageFileName(position, tick, now);
-  for (uint32_t step = 1; step < kTickModulus; ++step) {
-    if (!platform::FileExists(platform::JoinPath(directory, name))) break;
-    name = MessageFileName(position, tick + step, now);
+  for (uint32_t step = 0; step < kTickModulus; ++step) {
+    const std::string name = MessageFileName(position, tick + step, now);
+    if (!platform::FileExists(platform::JoinPath(directory, name))) return name;
   }
-  return name;
+  // Every name of this second is taken: storing under one of them would overwrite a message.
+  throw std::runtime_error("no free message file name in " + directory);
 }
 
 std::vector<int64_t> StoredMailSizes(const std::string& pop3Dir, platform::File& mailbox) {

@@ -44,7 +44,8 @@ std::string MessageFileName(int32_t position, uint32_t tickCount, platform::TDat
 
 // A message file name for position that no file in directory has yet: the name for the current
 // time, with the millisecond part moved on while the name is taken (the parts are not padded, so
-// names of different positions and times can meet).
+// names of different positions and times can meet). Throws std::runtime_error when every name of
+// the current second is taken, rather than give out one that would overwrite a message.
 std::string FreeMessageFileName(const std::string& directory, int32_t position);
 
 // The sizes of the message files that the notices of an open mailbox file name, in notice order

@@ -38,13 +38,16 @@ MemberService::MemberService(Server& server, std::shared_ptr<DurableAcks> durabl
       SendReplyPackage(server, target, data, size, host, scope, except);
     };
   }
-  server_.handlers.Observers = [this](int32_t group, const uint8_t* data, int32_t size,
-                                      const void* except) { Observe(group, data, size, except); };
+  // The hook outlives this service when the server's handlers go last: it checks the service is
+  // still there instead of this service clearing it from a destructor.
+  std::weak_ptr<bool> alive = alive_;
+  server_.handlers.Observers = [this, alive](int32_t group, const uint8_t* data, int32_t size,
+                                             const void* except) {
+    if (!alive.expired()) Observe(group, data, size, except);
+  };
 }
 
-MemberService::~MemberService() {
-  server_.handlers.Observers = nullptr;
-}
+MemberService::~MemberService() = default;
 
 TMyNameUser* MemberService::Find(MemberRef member) {
   if (member.group < 0 || static_cast<size_t>(member.group) >= server_.groups.size()) {

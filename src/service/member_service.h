@@ -69,6 +69,7 @@ class MemberService final : public MemberApi {
   // Each group's change notice: what the last edit replaced (a removed line stays there for a
   // later reinsertion, codes 26 and 27).
   std::vector<wire::RequestPackage> notices_;
+  std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);  // for the observer hook
 };
 
 }  // namespace qv::service

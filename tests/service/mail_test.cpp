@@ -112,6 +112,26 @@ TEST_F(MailTest, StoredMailToThreeUsersGivesThreeNoticesAndFilesZeroOneTwo) {
   EXPECT_EQ(replies_[0].Code(), 6000);
 }
 
+// Names are never handed out twice: with every name of this second and the next taken, none is
+// given (the store is refused) rather than one that would overwrite a stored message.
+TEST_F(MailTest, AMessageFileNameIsNeverOneThatIsTaken) {
+  const platform::TDateTime now = platform::Now();
+  for (const platform::TDateTime second : {now, now + 1.0 / 86400}) {
+    for (uint32_t tick = 0; tick < 1000; ++tick) {
+      std::ofstream(Pop3(MessageFileName(7, tick, second))) << "held";
+    }
+  }
+  try {
+    const std::string name = FreeMessageFileName(server_.pop3Dir, 7);
+    EXPECT_FALSE(fs::exists(Pop3(name))) << name;  // the clock moved on past both seconds
+  } catch (const std::runtime_error&) {
+  }
+  std::ifstream first(Pop3(MessageFileName(7, 0, now)));
+  std::string body;
+  first >> body;
+  EXPECT_EQ(body, "held");
+}
+
 TEST_F(MailTest, LongAddressListAndUnknownNames) {
   // Positions count every name, also the unknown and empty ones.
   const std::string list = std::string("zed,,carol") + '\0' + "alice";
