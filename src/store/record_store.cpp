@@ -46,7 +46,7 @@ std::string RefusedDay(wire::LogSink& log, double key) {
   }
   if (key > wire::DayKey(platform::Today()) + kHorizonDays) {
     log.WriteMsg(wire::MsgId::IncorrectDate);
-    return "more than " + std::to_string(kHorizonDays / 365) + " years ahead";
+    return "more than " + std::to_string(static_cast<int>(kHorizonDays / 365)) + " years ahead";
   }
   return {};
 }
