@@ -9,9 +9,11 @@ its arrival at the last page, p50 and p99; the server's threads and resident mem
 with 200 pages open, and the memory per page.
 
 Usage: bench_web.py QUORVANE_SERVERD [EDITS]
-The pages are read by one thread of this program, so the arrival times include its own work.
+The pages are read by one process of this program, on the same two cores as the server, so the
+arrival times include its own work.
 """
 import base64
+import multiprocessing
 import os
 import random
 import selectors
@@ -74,6 +76,13 @@ def proc_status(pid, key):
             if line.startswith(key + ":"):
                 return int(line.split()[1])
     raise RuntimeError(f"no {key} for {pid}")
+
+
+def cpu_seconds(pid):
+    """User and system CPU time the process has used so far."""
+    with open(f"/proc/{pid}/stat") as f:
+        fields = f.read().rsplit(")", 1)[1].split()
+    return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
 
 
 def wait_until(predicate, what):
@@ -146,16 +155,54 @@ class Native:
 
 
 class Pages:
-    """Open WebSocket pages, read by one thread; records when each page saw each title."""
+    """Open WebSocket pages, read in a process of their own (so that their reading does not hold
+    the editor's interpreter); for each title it reports when the last page received it."""
 
     def __init__(self, feed_port):
         self.feed_port = feed_port
-        self.selector = selectors.DefaultSelector()
-        self.arrivals = {}  # title -> list of arrival times
-        self.lock = threading.Lock()
-        self.sockets = []
-        self.attached = 0  # pages that received the status table, sent once they are attached
-        self.running = True
+        self.reports, child_end = multiprocessing.Pipe(duplex=False)
+        self.process = multiprocessing.Process(target=self.run, args=(child_end,), daemon=True)
+        self.process.start()
+        child_end.close()
+        self.next_report(WAIT)  # every page attached
+
+    def next_report(self, limit):
+        if not self.reports.poll(limit):
+            raise RuntimeError("the pages did not report in time")
+        report = self.reports.recv()
+        if isinstance(report, str):
+            raise RuntimeError(report)
+        return report
+
+    def run(self, report):
+        try:
+            selector = selectors.DefaultSelector()
+            for i in range(PAGES):
+                selector.register(*self.open(page_address(i)))
+            arrivals, attached = {}, 0
+            while True:
+                for key, _ in selector.select(1.0):
+                    chunk = key.fileobj.recv(65536)
+                    now = time.perf_counter()
+                    if not chunk:
+                        report.send(f"a page was closed by the server")
+                        return
+                    key.data[0] += chunk
+                    for payload in take_messages(key.data):
+                        if b'"type":"online"' in payload:
+                            # The status table comes once the page is attached to the group.
+                            attached += 1
+                            if attached == PAGES:
+                                report.send(("attached", now))
+                        marker = payload.find(b'"text":"bench-')
+                        if b'"type":"title"' in payload and marker >= 0:
+                            title = payload[marker + 8:payload.index(b'"', marker + 8)]
+                            arrivals[title] = arrivals.get(title, 0) + 1
+                            if arrivals[title] == PAGES:
+                                del arrivals[title]
+                                report.send((title.decode(), now))
+        except (OSError, RuntimeError) as e:
+            report.send(f"pages: {e}")
 
     def open(self, address):
         s = socket.create_connection(("127.0.0.1", self.feed_port), timeout=WAIT,
@@ -175,58 +222,32 @@ class Pages:
         if b" 101 " not in status.split(b"\r\n")[0]:
             raise RuntimeError(f"page of {address}: {status.splitlines()[0]!r}")
         s.setblocking(False)
-        self.sockets.append(s)
-        self.selector.register(s, selectors.EVENT_READ, [rest])
-
-    def run(self):
-        while self.running:
-            for key, _ in self.selector.select(0.1):
-                try:
-                    chunk = key.fileobj.recv(65536)
-                except BlockingIOError:
-                    continue
-                now = time.perf_counter()
-                if not chunk:
-                    self.selector.unregister(key.fileobj)
-                    continue
-                key.data[0] += chunk
-                self.take_messages(key.data, now)
-
-    def take_messages(self, state, now):
-        data = state[0]
-        while len(data) >= 2:
-            length, offset = data[1] & 0x7F, 2
-            if length == 126:
-                if len(data) < 4:
-                    break
-                length, offset = struct.unpack_from(">H", data, 2)[0], 4
-            elif length == 127:
-                if len(data) < 10:
-                    break
-                length, offset = struct.unpack_from(">Q", data, 2)[0], 10
-            if len(data) < offset + length:
-                break
-            payload = data[offset:offset + length]
-            data = data[offset + length:]
-            if b'"type":"online"' in payload:
-                with self.lock:
-                    self.attached += 1
-            marker = payload.find(b'"text":"bench-')
-            if b'"type":"title"' in payload and marker >= 0:
-                end = payload.index(b'"', marker + 8)
-                title = payload[marker + 8:end].decode()
-                with self.lock:
-                    self.arrivals.setdefault(title, []).append(now)
-        state[0] = data
-
-    def received(self, title):
-        with self.lock:
-            return len(self.arrivals.get(title, []))
+        return s, selectors.EVENT_READ, [rest]
 
     def close(self):
-        self.running = False
-        for s in self.sockets:
-            s.close()
+        self.process.terminate()
+        self.process.join(WAIT)
+
+
+def take_messages(state):
+    """The complete server frames (unmasked) at the front of state[0], taken off it."""
+    data, messages = state[0], []
+    while len(data) >= 2:
+        length, offset = data[1] & 0x7F, 2
+        if length == 126:
+            if len(data) < 4:
+                break
+            length, offset = struct.unpack_from(">H", data, 2)[0], 4
+        elif length == 127:
+            if len(data) < 10:
+                break
+            length, offset = struct.unpack_from(">Q", data, 2)[0], 10
+        if len(data) < offset + length:
+            break
+        messages.append(data[offset:offset + length])
+        data = data[offset + length:]
+    state[0] = data
+    return messages
 
 
 def percentile(values, p):
@@ -234,9 +255,10 @@ def percentile(values, p):
     return ordered[min(len(ordered) - 1, int(round(p / 100 * (len(ordered) - 1))))]
 
 
-def run_edits(editor, count, pages=None, tag="x"):
-    """count edits, each after the previous acknowledgment; returns edits/s, ack latencies and,
-    with pages, (ack -> last page, send -> last page) per edit."""
+def run_edits(editor, count, tag, pages=None):
+    """count edits, each after the previous acknowledgment. Returns edits/s and the
+    acknowledgment latencies; with pages, each edit also waits for its arrival at the last page
+    and the times from the acknowledgment and from the sending to it are returned too."""
     day = 46000 + random.randint(0, 1000)
     acks, after_ack, after_send = [], [], []
     start = time.perf_counter()
@@ -247,9 +269,9 @@ def run_edits(editor, count, pages=None, tag="x"):
         acked = time.perf_counter()
         acks.append(acked - sent)
         if pages:
-            wait_until(lambda: pages.received(title) >= PAGES, f"{title} at every page")
-            with pages.lock:
-                last = max(pages.arrivals[title])
+            arrived, last = pages.next_report(WAIT)
+            if arrived != title:
+                raise RuntimeError(f"{arrived} reached every page while waiting for {title}")
             after_ack.append(last - acked)
             after_send.append(last - sent)
     elapsed = time.perf_counter() - start
@@ -279,19 +301,21 @@ def main():
             for native in natives[1:]:
                 native.start_draining()
             editor = natives[0]
-            run_edits(editor, 50, tag="warm")
+            run_edits(editor, 50, "warm")
             threads0, rss0 = proc_status(daemon.pid, "Threads"), proc_status(daemon.pid, "VmRSS")
-            rate0, acks0, _, _ = run_edits(editor, edits, tag="a")
+            cpu = cpu_seconds(daemon.pid)
+            rate0, acks0, _, _ = run_edits(editor, edits, "a")
+            cpu0 = cpu_seconds(daemon.pid) - cpu
 
             pages = Pages(feed_port)
-            for i in range(PAGES):
-                pages.open(page_address(i))
-            reader = threading.Thread(target=pages.run, daemon=True)
-            reader.start()
-            wait_until(lambda: pages.attached >= PAGES, "every page to be attached")
-            run_edits(editor, 20, pages, tag="warm")
             threads1, rss1 = proc_status(daemon.pid, "Threads"), proc_status(daemon.pid, "VmRSS")
-            rate1, acks1, after_ack, after_send = run_edits(editor, edits, pages, tag="b")
+            # The native figures with the pages open: edits back to back, as without them.
+            cpu = cpu_seconds(daemon.pid)
+            rate1, acks1, _, _ = run_edits(editor, edits, "b")
+            for _ in range(edits):
+                pages.next_report(WAIT)
+            cpu1 = cpu_seconds(daemon.pid) - cpu
+            _, _, after_ack, after_send = run_edits(editor, edits, "c", pages)
 
             print(f"edits per run: {edits}, {NATIVES} native members, {PAGES} pages")
             print(f"native edits without pages: {rate0:.0f} edits/s, ack p50 "
@@ -299,6 +323,8 @@ def main():
             print(f"native edits with {PAGES} pages: {rate1:.0f} edits/s, ack p50 "
                   f"{ms(percentile(acks1, 50))}, p99 {ms(percentile(acks1, 99))}"
                   f" ({(rate1 / rate0 - 1) * 100:+.1f} % edits/s)")
+            print(f"server CPU per edit: {ms(cpu0 / edits)} without pages, "
+                  f"{ms(cpu1 / edits)} with {PAGES} pages")
             print(f"acknowledgment -> last page: p50 {ms(percentile(after_ack, 50))}, "
                   f"p99 {ms(percentile(after_ack, 99))}")
             print(f"sent -> last page: p50 {ms(percentile(after_send, 50))}, "
