@@ -326,6 +326,8 @@ def main():
                 "page B's Russian title in CP1251")
             WebDriverWait(page_a, WAIT).until(lambda d: title_of(d, day[2]) == "Совещание отдела")
             page_b.find_element(By.ID, "next").click()
+            WebDriverWait(page_b, WAIT).until(
+                lambda d: not d.find_elements(By.CSS_SELECTOR, f'.day[data-date="{day[2]}"]'))
             page_b.find_element(By.ID, "prev").click()
             WebDriverWait(page_b, WAIT).until(lambda d: title_of(d, day[2]) == "Совещание отдела")
 
