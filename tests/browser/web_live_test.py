@@ -21,6 +21,9 @@ import tempfile
 import threading
 import time
 
+# The helpers of the first browser test are imported from its file; no byte code beside it.
+sys.dont_write_bytecode = True
+
 from selenium.webdriver.common.by import By
 from selenium.webdriver.common.keys import Keys
 from selenium.webdriver.support.ui import WebDriverWait
