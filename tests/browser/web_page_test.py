@@ -129,6 +129,8 @@ def serve_foreign_page(feed_port):
             "ws.onerror = () => { document.title = 'refused'; };</script>").encode()
 
     class Page(http.server.BaseHTTPRequestHandler):
+        timeout = WAIT  # seconds a connection may stay silent
+
         def do_GET(self):
             self.send_response(200)
             self.send_header("Content-Type", "text/html")
@@ -139,7 +141,9 @@ def serve_foreign_page(feed_port):
         def log_message(self, *args):
             pass
 
-    server = http.server.HTTPServer(("127.0.0.1", 0), Page)
+    # Threads of its own per connection: a connection Chromium opens ahead and keeps idle must
+    # not hold up serving the page or the shutdown at the end.
+    server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Page)
     threading.Thread(target=server.serve_forever, daemon=True).start()
     return server
 
