@@ -45,10 +45,11 @@ class MailMemoryE2E : public RequestsE2E {
   // The preloaded library makes the journal's syncs fail while flag_ exists.
   void UseFailingSyncs() {
     daemonEnv_ = {std::string("LD_PRELOAD=") + QV_FAILING_SYNC_PATH, "QV_FAIL_SYNC_FLAG=" + flag_};
-    // The sanitizers' runtime would refuse to come after a preloaded library.
+    // AddressSanitizer would refuse to come after a preloaded library, and its quarantine of
+    // freed memory would count as the daemon's own.
     const char* asan = std::getenv("ASAN_OPTIONS");
     daemonEnv_.push_back(std::string("ASAN_OPTIONS=") + (asan ? std::string(asan) + ":" : "") +
-                         "verify_asan_link_order=0");
+                         "verify_asan_link_order=0:quarantine_size_mb=16");
   }
   // Title of every day in the datafile, by day.
   std::map<double, std::string> Titles() {

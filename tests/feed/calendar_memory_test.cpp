@@ -144,7 +144,11 @@ TEST(CalendarMemory, AFullRangeIsCappedAndOneRequestStaysSmall) {
   EXPECT_NE(drained->tail.find("END:VCALENDAR\r\n"), std::string::npos);
   EXPECT_LE(drained->bytes, static_cast<int64_t>(kMaxCalendarBytes + 1024));
   EXPECT_GT(drained->bytes, static_cast<int64_t>(kMaxCalendarBytes * 3 / 4));
+  // AddressSanitizer keeps freed memory in quarantine: the peak says nothing of what the
+  // request holds there.
+#if !defined(__SANITIZE_ADDRESS__)
   EXPECT_LT(peak, 16 << 20) << "peak growth " << peak / 1024 << " KiB";
+#endif
   std::printf("calendar of %lld bytes, peak resident growth %lld KiB\n",
               static_cast<long long>(drained->bytes), static_cast<long long>(peak / 1024));
 
