@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <stdexcept>
+#include <utility>
 #include <vector>
 
 #include "platform/text_codec.h"
@@ -104,50 +105,79 @@ std::string FeedText(std::string_view utf8) {
   return out;
 }
 
+// A libical component freed when it goes out of scope.
+struct ComponentFree {
+  void operator()(icalcomponent* c) const { icalcomponent_free(c); }
+};
+using Component = std::unique_ptr<icalcomponent, ComponentFree>;
+
+std::string ComponentText(icalcomponent* component) {
+  char* text = icalcomponent_as_ical_string_r(component);
+  if (text == nullptr) throw std::runtime_error("libical: component not written");
+  std::string out(text);
+  std::free(text);
+  return out;
+}
+
+constexpr std::string_view kCalendarEnd = "END:VCALENDAR\r\n";
+
 }  // namespace
 
 struct CalendarBuilder::Impl {
   Impl(const char* codePage) : decoder(codePage) {}
-  ~Impl() {
-    if (calendar != nullptr) icalcomponent_free(calendar);
-  }
   platform::CodePageDecoder decoder;
   std::string alias;  // UTF-8
   SlotGrid grid;
   icaltimetype stamp{};
-  icalcomponent* calendar = nullptr;
+  size_t maxBytes = 0;
+  bool full = false;
+  // BEGIN:VCALENDAR, its properties and the VEVENTs written so far.
+  std::string text;
 
   std::string Text(std::string_view raw) { return FeedText(decoder.ToUtf8(raw)); }
-  icalcomponent* NewEvent(const std::string& uid, const std::string& summary) {
-    icalcomponent* event = icalcomponent_new(ICAL_VEVENT_COMPONENT);
-    icalcomponent_add_property(event, icalproperty_new_uid(uid.c_str()));
-    icalcomponent_add_property(event, icalproperty_new_dtstamp(stamp));
-    icalcomponent_add_property(event, icalproperty_new_lastmodified(stamp));
-    icalcomponent_add_property(event, icalproperty_new_summary(summary.c_str()));
+  Component NewEvent(const std::string& uid, const std::string& summary) {
+    Component event(icalcomponent_new(ICAL_VEVENT_COMPONENT));
+    if (!event) throw std::runtime_error("libical: no event");
+    icalcomponent_add_property(event.get(), icalproperty_new_uid(uid.c_str()));
+    icalcomponent_add_property(event.get(), icalproperty_new_dtstamp(stamp));
+    icalcomponent_add_property(event.get(), icalproperty_new_lastmodified(stamp));
+    icalcomponent_add_property(event.get(), icalproperty_new_summary(summary.c_str()));
     return event;
   }
 };
 
 CalendarBuilder::CalendarBuilder(std::string_view alias, const char* codePage, SlotGrid grid,
-                                 int64_t modifiedUnixSeconds)
+                                 int64_t modifiedUnixSeconds, size_t maxBytes)
     : impl_(std::make_unique<Impl>(codePage)) {
   impl_->alias = impl_->decoder.ToUtf8(alias);
   impl_->grid = grid;
   impl_->stamp = UtcValue(modifiedUnixSeconds);
-  impl_->calendar = icalcomponent_new(ICAL_VCALENDAR_COMPONENT);
-  if (impl_->calendar == nullptr) throw std::runtime_error("libical: no calendar");
-  icalcomponent_add_property(impl_->calendar, icalproperty_new_prodid(kProductId));
-  icalcomponent_add_property(impl_->calendar, icalproperty_new_version("2.0"));
-  icalcomponent_add_property(impl_->calendar, icalproperty_new_calscale("GREGORIAN"));
+  impl_->maxBytes = maxBytes;
+  Component calendar(icalcomponent_new(ICAL_VCALENDAR_COMPONENT));
+  if (!calendar) throw std::runtime_error("libical: no calendar");
+  icalcomponent_add_property(calendar.get(), icalproperty_new_prodid(kProductId));
+  icalcomponent_add_property(calendar.get(), icalproperty_new_version("2.0"));
+  icalcomponent_add_property(calendar.get(), icalproperty_new_calscale("GREGORIAN"));
   icalproperty* name = icalproperty_new_x(impl_->alias.c_str());
   icalproperty_set_x_name(name, "X-WR-CALNAME");
-  icalcomponent_add_property(impl_->calendar, name);
+  icalcomponent_add_property(calendar.get(), name);
+  // The calendar without events, cut before its last line: the events go in between.
+  impl_->text = ComponentText(calendar.get());
+  const size_t end = impl_->text.rfind(kCalendarEnd);
+  if (end == std::string::npos) throw std::runtime_error("libical: calendar without its end");
+  impl_->text.erase(end);
 }
 
 CalendarBuilder::~CalendarBuilder() = default;
 
-void CalendarBuilder::AddDay(wire::ConstDayBytes day) {
+bool CalendarBuilder::AddDay(wire::ConstDayBytes day) {
   Impl& im = *impl_;
+  if (im.full) {
+    ++daysLeftOut_;
+    return false;
+  }
+  std::string dayText;
+  int dayEvents = 0;
   const platform::LocalTime date = platform::DecodeDateTime(wire::DayKey(wire::DayDate(day)));
 
   const std::string title = im.Text(wire::Title(day));
@@ -166,17 +196,17 @@ void CalendarBuilder::AddDay(wire::ConstDayBytes day) {
     for (auto list : {wire::day::LineList::First, wire::day::LineList::Second}) {
       for (int i = 0; i < wire::day::kLineCount; ++i) addLine(wire::Line(day, list, i));
     }
-    icalcomponent* event = im.NewEvent(DayUid(im.alias, date.year, date.month, date.day), title);
+    Component event = im.NewEvent(DayUid(im.alias, date.year, date.month, date.day), title);
     icaltimetype start = DateValue(date.year, date.month, date.day);
     icaltimetype end = start;
     icaltime_adjust(&end, 1, 0, 0, 0);
-    icalcomponent_add_property(event, icalproperty_new_dtstart(start));
-    icalcomponent_add_property(event, icalproperty_new_dtend(end));
+    icalcomponent_add_property(event.get(), icalproperty_new_dtstart(start));
+    icalcomponent_add_property(event.get(), icalproperty_new_dtend(end));
     if (!description.empty()) {
-      icalcomponent_add_property(event, icalproperty_new_description(description.c_str()));
+      icalcomponent_add_property(event.get(), icalproperty_new_description(description.c_str()));
     }
-    icalcomponent_add_component(im.calendar, event);
-    ++events_;
+    dayText += ComponentText(event.get());
+    ++dayEvents;
   }
 
   // Start of every slot: its label when that is a time, else its place in the grid.
@@ -195,23 +225,41 @@ void CalendarBuilder::AddDay(wire::ConstDayBytes day) {
         break;
       }
     }
-    icalcomponent* event = im.NewEvent(
+    Component event = im.NewEvent(
         SlotUid(im.alias, date.year, date.month, date.day, slot, wire::SlotId(day, slot)), text);
     icalcomponent_add_property(
-        event, icalproperty_new_dtstart(
-                   UtcValue(platform::LocalToUnixSeconds(date.year, date.month, date.day, start))));
-    icalcomponent_add_property(event, icalproperty_new_dtend(UtcValue(platform::LocalToUnixSeconds(
-                                          date.year, date.month, date.day, end))));
-    icalcomponent_add_component(im.calendar, event);
-    ++events_;
+        event.get(), icalproperty_new_dtstart(UtcValue(
+                         platform::LocalToUnixSeconds(date.year, date.month, date.day, start))));
+    icalcomponent_add_property(
+        event.get(), icalproperty_new_dtend(UtcValue(
+                         platform::LocalToUnixSeconds(date.year, date.month, date.day, end))));
+    dayText += ComponentText(event.get());
+    ++dayEvents;
   }
+
+  if (im.text.size() + dayText.size() + kCalendarEnd.size() > im.maxBytes) {
+    im.full = true;
+    ++daysLeftOut_;
+    return false;
+  }
+  im.text += dayText;
+  events_ += dayEvents;
+  return true;
 }
 
 std::string CalendarBuilder::Text() const {
-  char* text = icalcomponent_as_ical_string_r(impl_->calendar);
-  if (text == nullptr) throw std::runtime_error("libical: calendar not written");
-  std::string out(text);
-  std::free(text);
+  std::string out;
+  out.reserve(impl_->text.size() + kCalendarEnd.size());
+  out += impl_->text;
+  out += kCalendarEnd;
+  return out;
+}
+
+std::string CalendarBuilder::Take() {
+  std::string out = std::move(impl_->text);
+  out += kCalendarEnd;
+  impl_->text.clear();
+  impl_->full = true;
   return out;
 }
 

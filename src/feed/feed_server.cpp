@@ -242,11 +242,13 @@ struct FeedServer::Impl final : HttpRoutes {
     if (body.empty()) {
       CalendarBuilder calendar(group.Alias, settings.CodePage.c_str(), grid, modified);
       if (!group.FileName.empty()) {
-        const double from = today - 1 - std::max(group.Count, 0);
-        store::ReadDayRange(group, from, today + kDaysAhead,
-                            [&](wire::ConstDayBytes day) { calendar.AddDay(day); });
+        // Today and the days ahead first, then the past: a calendar at its byte cap leaves
+        // out the oldest days rather than the coming ones. Events may come in any order.
+        const auto add = [&](wire::ConstDayBytes day) { calendar.AddDay(day); };
+        store::ReadDayRange(group, today, today + kDaysAhead, add);
+        store::ReadDayRange(group, today - 1 - std::max(group.Count, 0), today - 1, add);
       }
-      body = calendar.Text();
+      body = calendar.Take();
       tag = ContentTag(body);
       // Kept only for a file that has not changed for a while: the file system's clock is
       // coarse, and a write within the same tick would leave time and size as they are.

@@ -36,8 +36,8 @@ void RequestsE2E::StartDaemon(const std::string& datafile, bool createDatafile,
   ini.replace(name, 7, "Name=" + path + "\r\n");
   test::WriteFile(dir_.Path() + "/Server.ini", ini + extraIni);
   if (createDatafile) test::WriteFile(path, "");
-  daemon_ =
-      test::DaemonProcess::StartWhenFree(QV_SERVERD_PATH, dir_.Path(), "Initialization -> Ok!");
+  daemon_ = test::DaemonProcess::StartWhenFree(QV_SERVERD_PATH, dir_.Path(),
+                                               "Initialization -> Ok!", 60s, daemonEnv_);
   ASSERT_NE(daemon_->Stdout().find("Initialization -> Ok!"), std::string::npos)
       << "the daemon did not start\n"
       << daemon_->Stdout() << daemon_->Stderr();

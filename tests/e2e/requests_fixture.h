@@ -57,6 +57,7 @@ class RequestsE2E : public ::testing::Test {
 
   test::TempDir dir_;
   int port_ = 0;
+  std::vector<std::string> daemonEnv_;  // "NAME=value" added to the daemon's environment
   std::unique_ptr<test::DaemonProcess> daemon_;
 };
 

@@ -118,10 +118,11 @@ class DaemonProcess {
   static std::unique_ptr<DaemonProcess> StartWhenFree(
       const std::string& binary, const std::string& dir,
       const std::string& readyText = "Initialization",
-      std::chrono::milliseconds limit = std::chrono::seconds(60)) {
+      std::chrono::milliseconds limit = std::chrono::seconds(60),
+      const std::vector<std::string>& env = {}) {
     const auto deadline = std::chrono::steady_clock::now() + limit;
     for (;;) {
-      auto daemon = std::make_unique<DaemonProcess>(binary, dir);
+      auto daemon = std::make_unique<DaemonProcess>(binary, dir, std::vector<std::string>{}, env);
       for (int i = 0; i < 1000; ++i) {  // about 10 s for one start-up
         if (daemon->Stdout().find(readyText) != std::string::npos) return daemon;
         if (daemon->WaitForExit(std::chrono::milliseconds(10))) break;
