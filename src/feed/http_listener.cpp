@@ -38,16 +38,15 @@ void RefuseAtAccept(std::shared_ptr<beast::tcp_stream> stream) {
     stream->socket().shutdown(tcp::socket::shutdown_send, ignored);
     auto scratch = std::make_shared<std::array<char, 4096>>();
     // Drained until the peer closes or the linger ends; each chunk dropped.
+    // The pending read holds the drain; the drain holds itself only weakly, so an end of the
+    // reads, or the read dropped at shutdown, frees it.
     auto drain = std::make_shared<std::function<void()>>();
-    *drain = [stream, scratch, drain] {
-      stream->async_read_some(asio::buffer(*scratch),
-                              [stream, scratch, drain](const beast::error_code& e, size_t) {
-                                if (e) {
-                                  *drain = nullptr;  // ends the cycle
-                                  return;
-                                }
-                                (*drain)();
-                              });
+    std::weak_ptr<std::function<void()>> self = drain;
+    *drain = [stream, scratch, self] {
+      stream->async_read_some(asio::buffer(*scratch), [stream, scratch, next = self.lock()](
+                                                          const beast::error_code& e, size_t) {
+        if (!e && next) (*next)();
+      });
     };
     (*drain)();
   });

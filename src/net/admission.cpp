@@ -72,8 +72,13 @@ void ClientConnectEvent(Server& server, TFormSocksServer& window,
   // behind the lookups of strangers.
   const std::string address = connection->PeerAddress();
   if (TMyNameUser* user = UserByHostName(server, address)) {
-    AdmitUser(server, window, connection, *user, address, "");
     NoDelayStep(server.settings, *connection);
+    // Admitted after the events this turn of the loop already has: a client that reconnects at
+    // once finds the end of its old connection handled first, not a double connection.
+    std::weak_ptr<platform::TcpConnection> weak = connection;
+    server.loop.Post([&server, &window, weak, user, address] {
+      if (auto c = weak.lock()) AdmitUser(server, window, c, *user, address, "");
+    });
     return;
   }
   // Every other peer needs a reverse lookup on a thread of its own. With every identification

@@ -26,6 +26,7 @@ sys.dont_write_bytecode = True
 
 from selenium.webdriver.common.by import By
 from selenium.webdriver.common.keys import Keys
+from selenium.common.exceptions import StaleElementReferenceException
 from selenium.webdriver.support.ui import WebDriverWait
 
 from web_page_test import WAIT, Daemon, browser, free_port_pair, week_shown
@@ -253,7 +254,7 @@ def watch_saving(driver):
 
 def type_into(driver, field, text):
     field.click()
-    entry = WebDriverWait(driver, WAIT).until(lambda d: field.find_element(By.TAG_NAME, "input"))
+    entry = WebDriverWait(driver, WAIT, ignored_exceptions=(StaleElementReferenceException,)).until(lambda d: field.find_element(By.TAG_NAME, "input"))
     entry.send_keys(Keys.CONTROL, "a")
     entry.send_keys(text + Keys.ENTER)
 
@@ -263,7 +264,7 @@ def edit_title(driver, iso, text):
     field = day_box(driver, iso).find_element(By.CSS_SELECTOR, ".field.title")
     type_into(driver, field, text)
     # The acknowledgment comes after the journal sync; then the field shows the saved text.
-    WebDriverWait(driver, WAIT).until(
+    WebDriverWait(driver, WAIT, ignored_exceptions=(StaleElementReferenceException,)).until(
         lambda d: not d.find_elements(By.CSS_SELECTOR, ".field.saving") and title_of(d, iso) == text)
     assert driver.execute_script("return window.sawSaving"), "no saving state was shown"
     assert not driver.find_elements(By.CSS_SELECTOR, ".field.refused")
@@ -271,8 +272,8 @@ def edit_title(driver, iso, text):
 
 def open_page(driver, url):
     driver.get(url)
-    WebDriverWait(driver, WAIT).until(week_shown)
-    WebDriverWait(driver, WAIT).until(
+    WebDriverWait(driver, WAIT, ignored_exceptions=(StaleElementReferenceException,)).until(week_shown)
+    WebDriverWait(driver, WAIT, ignored_exceptions=(StaleElementReferenceException,)).until(
         lambda d: d.find_element(By.ID, "connection").get_attribute("class") == "online")
 
 
@@ -309,17 +310,17 @@ def main():
 
             # Page A's edit: "saving", then the saved text; page B and the native client get it.
             edit_title(page_a, day[0], "Planning")
-            WebDriverWait(page_b, WAIT).until(lambda d: title_of(d, day[0]) == "Planning")
+            WebDriverWait(page_b, WAIT, ignored_exceptions=(StaleElementReferenceException,)).until(lambda d: title_of(d, day[0]) == "Planning")
             native.wait_frame(lambda f: is_title_edit(f, day[0], b"Planning"), "page A's title")
 
             # The native client's edit, in CP1251, appears in both pages in UTF-8.
             native.send(edit_request(TITLE_EDIT, day[1], "Отпуск".encode("cp1251")))
             native.wait_frame(lambda f: is_ack(f, TITLE_EDIT), "the acknowledgment")
             for page in (page_a, page_b):
-                WebDriverWait(page, WAIT).until(lambda d: title_of(d, day[1]) == "Отпуск")
+                WebDriverWait(page, WAIT, ignored_exceptions=(StaleElementReferenceException,)).until(lambda d: title_of(d, day[1]) == "Отпуск")
             native.send(edit_request(SLOT_EDIT, day[1], b"Standup", slot=2, time_label=b"10.00"))
             for page in (page_a, page_b):
-                WebDriverWait(page, WAIT).until(lambda d: "Standup" in slot_texts(d, day[1]))
+                WebDriverWait(page, WAIT, ignored_exceptions=(StaleElementReferenceException,)).until(lambda d: "Standup" in slot_texts(d, day[1]))
 
             # A Russian title typed in page B reaches the native client in CP1251 and reads
             # back from the server as the same text.
@@ -327,19 +328,19 @@ def main():
             native.wait_frame(
                 lambda f: is_title_edit(f, day[2], "Совещание отдела".encode("cp1251")),
                 "page B's Russian title in CP1251")
-            WebDriverWait(page_a, WAIT).until(lambda d: title_of(d, day[2]) == "Совещание отдела")
+            WebDriverWait(page_a, WAIT, ignored_exceptions=(StaleElementReferenceException,)).until(lambda d: title_of(d, day[2]) == "Совещание отдела")
             page_b.find_element(By.ID, "next").click()
-            WebDriverWait(page_b, WAIT).until(
+            WebDriverWait(page_b, WAIT, ignored_exceptions=(StaleElementReferenceException,)).until(
                 lambda d: not d.find_elements(By.CSS_SELECTOR, f'.day[data-date="{day[2]}"]'))
             page_b.find_element(By.ID, "prev").click()
-            WebDriverWait(page_b, WAIT).until(lambda d: title_of(d, day[2]) == "Совещание отдела")
+            WebDriverWait(page_b, WAIT, ignored_exceptions=(StaleElementReferenceException,)).until(lambda d: title_of(d, day[2]) == "Совещание отдела")
 
             # A slot typed in page A reaches page B.
             slot = day_box(page_a, day[3]).find_elements(By.CSS_SELECTOR, ".slot-text")[2]
             type_into(page_a, slot, "Review")
-            WebDriverWait(page_b, WAIT).until(lambda d: slot_texts(d, day[3])[2] == "Review")
+            WebDriverWait(page_b, WAIT, ignored_exceptions=(StaleElementReferenceException,)).until(lambda d: slot_texts(d, day[3])[2] == "Review")
             edit_title(page_a, day[4], "Release")
-            WebDriverWait(page_a, WAIT).until(lambda d: slot_texts(d, day[3])[2] == "Review")
+            WebDriverWait(page_a, WAIT, ignored_exceptions=(StaleElementReferenceException,)).until(lambda d: slot_texts(d, day[3])[2] == "Review")
             if screenshot:
                 page_a.save_screenshot(screenshot)
 
@@ -349,19 +350,19 @@ def main():
             far = (datetime.date.fromisoformat(monday) + datetime.timedelta(weeks * 7)).isoformat()
             page_a.execute_script(
                 f"for (let i = 0; i < {weeks}; ++i) document.getElementById('next').click();")
-            WebDriverWait(page_a, WAIT).until(
+            WebDriverWait(page_a, WAIT, ignored_exceptions=(StaleElementReferenceException,)).until(
                 lambda d: d.find_element(By.ID, "range").text.startswith(far) and week_shown(d))
             field = day_box(page_a, far).find_element(By.CSS_SELECTOR, ".field.title")
             before = field.text
             type_into(page_a, field, "Too far")
-            WebDriverWait(page_a, WAIT).until(lambda d: "refused" in field.get_attribute("class"))
+            WebDriverWait(page_a, WAIT, ignored_exceptions=(StaleElementReferenceException,)).until(lambda d: "refused" in field.get_attribute("class"))
             assert field.text == before, field.text
             notice = page_a.find_element(By.ID, "notice").text
             assert notice.startswith("Not saved: ") and "years ahead" in notice, notice
 
             # A group whose datafile cannot be created: its member's page says why.
             page_b.get(f"http://127.0.0.1:{proxies[1].port}/")
-            WebDriverWait(page_b, WAIT).until(
+            WebDriverWait(page_b, WAIT, ignored_exceptions=(StaleElementReferenceException,)).until(
                 lambda d: "Not a directory" in d.find_element(By.ID, "notice").text)
             assert "dave" in page_b.find_element(By.ID, "group").text
         finally:

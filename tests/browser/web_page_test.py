@@ -21,6 +21,7 @@ from selenium import webdriver
 from selenium.webdriver.chrome.options import Options
 from selenium.webdriver.chrome.service import Service
 from selenium.webdriver.common.by import By
+from selenium.common.exceptions import StaleElementReferenceException
 from selenium.webdriver.support.ui import WebDriverWait
 
 WAIT = 15  # seconds, for every wait of this test
@@ -171,7 +172,7 @@ def main():
             driver = browser(profile)
             page = f"http://127.0.0.1:{feed_port}/"
             driver.get(page)
-            WebDriverWait(driver, WAIT).until(week_shown)
+            WebDriverWait(driver, WAIT, ignored_exceptions=(StaleElementReferenceException,)).until(week_shown)
             heading = driver.find_element(By.ID, "group").text
             assert "Office" in heading and "alice" in heading, heading
             first = driver.find_elements(By.CSS_SELECTOR, "#week .day")[0]
@@ -186,28 +187,28 @@ def main():
             # Forward by a week and back.
             shown = driver.find_element(By.ID, "range").text
             driver.find_element(By.ID, "next").click()
-            WebDriverWait(driver, WAIT).until(
+            WebDriverWait(driver, WAIT, ignored_exceptions=(StaleElementReferenceException,)).until(
                 lambda d: d.find_element(By.ID, "range").text != shown)
             assert not driver.find_elements(By.CSS_SELECTOR, "#week .day.today")
             driver.find_element(By.ID, "prev").click()
-            WebDriverWait(driver, WAIT).until(
+            WebDriverWait(driver, WAIT, ignored_exceptions=(StaleElementReferenceException,)).until(
                 lambda d: d.find_element(By.ID, "range").text == shown)
 
             # The page reconnects after a restart of the server and reads its week again.
             daemon.stop()
-            WebDriverWait(driver, WAIT).until(
+            WebDriverWait(driver, WAIT, ignored_exceptions=(StaleElementReferenceException,)).until(
                 lambda d: d.find_element(By.ID, "connection").get_attribute("class") == "offline")
             daemon.start()
-            WebDriverWait(driver, WAIT).until(
+            WebDriverWait(driver, WAIT, ignored_exceptions=(StaleElementReferenceException,)).until(
                 lambda d: d.find_element(By.ID, "connection").get_attribute("class") == "online")
-            WebDriverWait(driver, WAIT).until(week_shown)
+            WebDriverWait(driver, WAIT, ignored_exceptions=(StaleElementReferenceException,)).until(week_shown)
 
             # A page of another origin cannot open the page connection.
             refusals = daemon.count("foreign origin")
             foreign = serve_foreign_page(feed_port)
             try:
                 driver.get(f"http://127.0.0.1:{foreign.server_address[1]}/")
-                WebDriverWait(driver, WAIT).until(lambda d: d.title in ("opened", "refused"))
+                WebDriverWait(driver, WAIT, ignored_exceptions=(StaleElementReferenceException,)).until(lambda d: d.title in ("opened", "refused"))
                 assert driver.title == "refused", driver.title
                 daemon.wait_for("foreign origin", times=refusals + 1)
             finally:

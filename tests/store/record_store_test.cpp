@@ -338,8 +338,9 @@ TEST_F(RecordStoreTest, InsertionWithoutSyncsMovesTheTailInPlace) {
   BuildIndex(group_.FileName, rebuilt);
   ASSERT_EQ(group_.Index.size(), rebuilt.size());
   for (size_t i = 0; i < rebuilt.size(); ++i) {
-    EXPECT_EQ(group_.Index[i].Date, rebuilt[i].Date) << i;
-    EXPECT_EQ(group_.Index[i].Offset, rebuilt[i].Offset) << i;
+    // Copies: the packed entries' fields may not be bound to references.
+    EXPECT_EQ(double{group_.Index[i].Date}, double{rebuilt[i].Date}) << i;
+    EXPECT_EQ(int32_t{group_.Index[i].Offset}, int32_t{rebuilt[i].Offset}) << i;
   }
   EXPECT_EQ(ChooseInsertion(group_, 10 * kRecord), InsertionWay::InPlace);
   group_.Files = nullptr;
