@@ -144,9 +144,9 @@ TEST(CalendarMemory, AFullRangeIsCappedAndOneRequestStaysSmall) {
   EXPECT_NE(drained->tail.find("END:VCALENDAR\r\n"), std::string::npos);
   EXPECT_LE(drained->bytes, static_cast<int64_t>(kMaxCalendarBytes + 1024));
   EXPECT_GT(drained->bytes, static_cast<int64_t>(kMaxCalendarBytes * 3 / 4));
-  // AddressSanitizer keeps freed memory in quarantine: the peak says nothing of what the
-  // request holds there.
-#if !defined(__SANITIZE_ADDRESS__)
+  // AddressSanitizer keeps freed memory in quarantine and ThreadSanitizer's allocator and shadow
+  // grow with every allocation: under either the peak says nothing of what the request holds.
+#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
   EXPECT_LT(peak, 16 << 20) << "peak growth " << peak / 1024 << " KiB";
 #endif
   std::printf("calendar of %lld bytes, peak resident growth %lld KiB\n",
