@@ -13,15 +13,6 @@ namespace {
 namespace fs = std::filesystem;
 using client::Int32At;
 
-Bytes MailPackage(int32_t kind, const std::string& address, const std::string& body) {
-  Bytes p(wire::mail::kHeaderSize, 0);
-  wire::SetInt32At(p.data(), 0, 4000);
-  wire::SetInt32At(p.data(), 4, kind);
-  SetText(p.data(), wire::mail::kAddress, address);
-  SetText(p.data(), wire::mail::kSender, "alice");
-  p.insert(p.end(), body.begin(), body.end());
-  return p;
-}
 
 std::string ReadAll(const std::string& path) {
   std::ifstream in(path, std::ios::binary);

@@ -30,15 +30,6 @@ Bytes EditTitle(double day, const std::string& title) {
   });
 }
 
-Bytes Mail(int32_t kind, const std::string& address, const std::string& body) {
-  Bytes p(wire::mail::kHeaderSize, 0);
-  wire::SetInt32At(p.data(), 0, 4000);
-  wire::SetInt32At(p.data(), 4, kind);
-  SetText(p.data(), wire::mail::kAddress, address);
-  SetText(p.data(), wire::mail::kSender, "alice");
-  p.insert(p.end(), body.begin(), body.end());
-  return p;
-}
 
 class MailMemoryE2E : public RequestsE2E {
  protected:
@@ -93,11 +84,11 @@ TEST_F(MailMemoryE2E, FailingJournalSyncsKeepMemoryBoundedAndLoseNothingAcknowle
   const std::string body(kMailBytes, 'm');
   long peakKb = startKb;
   for (int i = 0; i < kMails; ++i) {
-    ASSERT_TRUE(alice->SendFrame(Mail(i % 2 == 0 ? 11 : 0, "bob", body))) << i;
+    ASSERT_TRUE(alice->SendFrame(MailPackage(i % 2 == 0 ? 11 : 0, "bob", body))) << i;
     if (i % 10 == 0) peakKb = std::max(peakKb, test::ResidentKb(pid));
   }
   // Alice's packages are taken in order: a small mail to carol stored means all came in.
-  ASSERT_TRUE(alice->SendFrame(Mail(0, "carol", "last")));
+  ASSERT_TRUE(alice->SendFrame(MailPackage(0, "carol", "last")));
   const std::string carolBox = Pop3("127.0.0.4.bin");
   for (int i = 0; i < 3000 && platform::FileSize(carolBox) <= 0; ++i) {
     peakKb = std::max(peakKb, test::ResidentKb(pid));

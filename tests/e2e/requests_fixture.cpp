@@ -16,6 +16,16 @@ void SetText(uint8_t* p, wire::ShortStringField field, const std::string& text) 
   wire::WriteShortString(p, field, text);
 }
 
+Bytes MailPackage(int32_t kind, const std::string& address, const std::string& body) {
+  Bytes p(wire::mail::kHeaderSize, 0);
+  wire::SetInt32At(p.data(), 0, 4000);
+  wire::SetInt32At(p.data(), 4, kind);
+  SetText(p.data(), wire::mail::kAddress, address);
+  SetText(p.data(), wire::mail::kSender, "alice");
+  p.insert(p.end(), body.begin(), body.end());
+  return p;
+}
+
 RequestsE2E::RequestsE2E() {
   port_ = test::FreePortPair();
 }

@@ -31,6 +31,8 @@ inline const char* HostOf(const std::string& user) {
 // A 2351-byte data request; fill() sets its fields.
 Bytes Request(int32_t code, int32_t subcode, const std::function<void(uint8_t*)>& fill = {});
 void SetText(uint8_t* p, wire::ShortStringField field, const std::string& text);
+// An address-and-mail package (4000) of the given kind from alice to address, then the body.
+Bytes MailPackage(int32_t kind, const std::string& address, const std::string& body);
 
 class RequestsE2E : public ::testing::Test {
  protected:
