@@ -62,12 +62,12 @@ int main(int argc, char** argv) {
     qv::platform::PollLoop loop;
     qv::ServiceFrontEnd front(stdout, qv::platform::IsJournalStream(STDOUT_FILENO));
     qv::ServerProcess process(location.dir, loop, front);
-    process.server().configFile = options.config;
+    process.server().setup.configFile = options.config;
     loop.Watch(signalFd, qv::platform::EventLoop::kReadable, [&](uint32_t) {
       const int signalNumber = qv::platform::ReadSignal(signalFd);
       if (signalNumber == 0) return;
       const bool stop = qv::HandleDaemonSignal(process.server(), signalNumber);
-      process.server().log.Flush(front.View());
+      process.server().runtime.log.Flush(front.View());
       if (stop) loop.Quit();
     });
     // Start-up has printed its last line and the listener is open when Start returns.

@@ -18,9 +18,9 @@ bool StartupWouldSucceed(const std::string& dir, const std::string& configFile, 
   platform::PollLoop loop;  // never run: nothing is opened that would need it
   ConsoleFrontEnd front(out);
   Server server(dir, loop, front);
-  server.configFile = configFile;
+  server.setup.configFile = configFile;
   const bool ok = RunStartup(server, StartupOptions{.checkOnly = true});
-  server.log.Flush(front.View());
+  server.runtime.log.Flush(front.View());
   return ok;
 }
 

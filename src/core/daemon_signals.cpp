@@ -8,18 +8,18 @@ namespace qv {
 
 bool HandleDaemonSignal(Server& server, int signalNumber) {
   if (signalNumber == SIGHUP) {
-    if (!server.log.Debug()) {
-      server.log.Write("SIGHUP received: debug mode is off, no debug.log to re-open");
-    } else if (server.log.ReopenDebugFile()) {
-      server.log.Write("SIGHUP received: debug.log re-opened");
+    if (!server.runtime.log.Debug()) {
+      server.runtime.log.Write("SIGHUP received: debug mode is off, no debug.log to re-open");
+    } else if (server.runtime.log.ReopenDebugFile()) {
+      server.runtime.log.Write("SIGHUP received: debug.log re-opened");
     } else {
-      server.log.Write("SIGHUP received: debug.log could not be re-opened: " +
+      server.runtime.log.Write("SIGHUP received: debug.log could not be re-opened: " +
                        server.DebugLogPath());
     }
     return false;
   }
   const char* name = signalNumber == SIGINT ? "SIGINT" : signalNumber == SIGTERM ? "SIGTERM" : "";
-  server.log.Write(std::string("Stopped by signal ") +
+  server.runtime.log.Write(std::string("Stopped by signal ") +
                    (*name != '\0' ? name : std::to_string(signalNumber).c_str()));
   return true;
 }

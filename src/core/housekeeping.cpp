@@ -18,7 +18,7 @@ void ResetFaultyUser(TMyNameUser& user) {
 }
 
 void SendKeepAlive(Server& server, TMyNameUser& user, uint32_t now) {
-  const int32_t interval = server.settings.CheckIntervalMs;
+  const int32_t interval = server.setup.settings.CheckIntervalMs;
   if (interval == 0 || !service::SendingIdle(server, user)) return;
   if (platform::TickDiff(now, user.LastSendTick) <= interval) return;
   const uint8_t emptyFrame[4] = {0, 0, 0, 0};
@@ -30,7 +30,7 @@ void SendKeepAlive(Server& server, TMyNameUser& user, uint32_t now) {
 void HousekeepingTick(Server& server) {
   const uint32_t now = platform::TickCount();
   try {
-    for (TMyDBUser& group : server.groups) {
+    for (TMyDBUser& group : server.roster.groups) {
       for (TMyNameUser& user : group.Users) {
         if (user.Fault) ResetFaultyUser(user);
         if (user.Connected) {
@@ -41,9 +41,9 @@ void HousekeepingTick(Server& server) {
       }
     }
   } catch (...) {
-    server.boundaryErrors.Report("Housekeeping");
+    server.runtime.boundaryErrors.Report("Housekeeping");
   }
-  server.log.Flush(server.front.View());
+  server.runtime.log.Flush(server.runtime.front.View());
 }
 
 }  // namespace qv

@@ -13,14 +13,14 @@ void Flush(Server& server, TMyDBUser& group) {
     store::FlushJournal(group);
   } catch (const std::exception&) {
     // The changes stay in the journal, which the next start writes onto the datafile.
-    server.log.WriteMsg(wire::MsgId::FileWriteError, group.FileName);
+    server.runtime.log.WriteMsg(wire::MsgId::FileWriteError, group.FileName);
   }
 }
 
 }  // namespace
 
 void FlushJournalsOf(Server& server, const std::string& datafilePath) {
-  for (TMyDBUser& group : server.groups) {
+  for (TMyDBUser& group : server.roster.groups) {
     if (!group.Journal) continue;
     std::error_code error;
     if (group.FileName == datafilePath ||
@@ -31,7 +31,7 @@ void FlushJournalsOf(Server& server, const std::string& datafilePath) {
 }
 
 void FlushAllJournals(Server& server) {
-  for (TMyDBUser& group : server.groups) {
+  for (TMyDBUser& group : server.roster.groups) {
     if (group.Journal) Flush(server, group);
   }
 }

@@ -23,20 +23,20 @@ void ServerProcess::Start() {
   RunStartup(server_);
   members_ = service::InstallRequestHandlers(server_);
   // Not caught: a port that cannot be opened ends the program.
-  socketWindow_->OpenListener(server_.settings.Port);
-  server_.log.Flush(server_.front.View());
+  socketWindow_->OpenListener(server_.setup.settings.Port);
+  server_.runtime.log.Flush(server_.runtime.front.View());
   housekeepingTimer_ =
-      server_.loop.AddTimer(kHousekeepingIntervalMs, true, [this] { HousekeepingTick(server_); });
+      server_.runtime.loop.AddTimer(kHousekeepingIntervalMs, true, [this] { HousekeepingTick(server_); });
 }
 
 void ServerProcess::Close() {
   if (closed_) return;
   closed_ = true;
   if (socketWindow_) platform::CloseQuietly(*socketWindow_);
-  if (housekeepingTimer_ != 0) server_.loop.SetTimerEnabled(housekeepingTimer_, false);
+  if (housekeepingTimer_ != 0) server_.runtime.loop.SetTimerEnabled(housekeepingTimer_, false);
   // Whatever is still pending reaches the view before the window reference goes.
-  server_.log.Flush(server_.front.View());
-  server_.log.SetWindowOpen(false);
+  server_.runtime.log.Flush(server_.runtime.front.View());
+  server_.runtime.log.SetWindowOpen(false);
 }
 
 void ServerProcess::Shutdown() {

@@ -6,18 +6,18 @@
 namespace qv {
 
 void RunShutdown(Server& server) {
-  for (TMyDBUser& group : server.groups) {
+  for (TMyDBUser& group : server.roster.groups) {
     try {
       group.Subscriptions.clear();
       group.PollOwner = nullptr;
     } catch (...) {
-      server.boundaryErrors.Report("Shutdown");
+      server.runtime.boundaryErrors.Report("Shutdown");
     }
     for (TMyNameUser& user : group.Users) {
       try {
         if (user.Outbox) user.Outbox->Drop();  // deliveries under way tidy their mailboxes
       } catch (...) {
-        server.boundaryErrors.Report("Shutdown");
+        server.runtime.boundaryErrors.Report("Shutdown");
       }
     }
   }

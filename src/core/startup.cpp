@@ -34,16 +34,16 @@ int32_t ParseOrThrow(const config::IniSection& section, const char* key) {
 void ReadOptions(Server& server, const config::IniStore& ini) {
   const config::IniSection options = ini.ReadSection("Options");
   // Journal and syncs of the datafiles: on unless the key says 0.
-  server.settings.SyncWrites = options.Value("SyncWrites") != "0";
+  server.setup.settings.SyncWrites = options.Value("SyncWrites") != "0";
   int32_t language = 0;
   if (!config::TryParseInt(options.Value("Language"), language)) return;  // both stay as they were
-  server.settings.Language = static_cast<uint8_t>(language & 0xFF);
-  server.settings.Debug = options.Value("DEBUG") == "1";
+  server.setup.settings.Language = static_cast<uint8_t>(language & 0xFF);
+  server.setup.settings.Debug = options.Value("DEBUG") == "1";
 }
 
 void ReadNetwork(Server& server, const config::IniStore& ini) {
   const config::IniSection network = ini.ReadSection("NetWork");
-  config::Settings& s = server.settings;
+  config::Settings& s = server.setup.settings;
   s.Port = ParseOrThrow(network, "Port");
   s.ClientPort = s.Port + 10;
   s.DirectSend = ParseOrThrow(network, "DirectSend") == 1;
@@ -71,7 +71,7 @@ void ReadGroupSection(Server& server, TMyDBUser& group, const config::IniSection
   const int32_t userCount = ParseOrThrow(section, "UserCount");
   if (userCount < 0 || userCount > config::kMaxUsersPerGroup) throw SettingsError("bad UserCount");
   group.UserCount = userCount;
-  server.totalUsers += userCount;
+  server.setup.totalUsers += userCount;
   group.Users = std::vector<TMyNameUser>(static_cast<size_t>(userCount));
 }
 
@@ -82,7 +82,7 @@ void CreateMailboxFile(Server& server, const std::string& host, bool checkOnly) 
     throw SettingsError("host is not a file name: " + host);
   }
   if (checkOnly) return;
-  const std::string path = platform::JoinPath(server.pop3Dir, name);
+  const std::string path = platform::JoinPath(server.setup.pop3Dir, name);
   if (platform::FileExists(path)) return;
   platform::File file = platform::File::Open(path, platform::OpenMode::CreateReadWrite, false);
   file.Close();
@@ -102,13 +102,13 @@ void BuildUsers(Server& server, TMyDBUser& group, int32_t groupIndex,
     user.Connection.Remaining = 0;
     user.LastSendTick = 0;
     user.Valid = CheckUserUnique(server, name, hostName);
-    if (!user.Valid) server.initOk = false;
+    if (!user.Valid) server.setup.initOk = false;
     user.UserName = name;
     user.HostName = hostName;
     // The outgoing socket to the user's host on the client port, with the socket window's
     // handlers (created here so that its address is the host when that is dotted).
     if (!checkOnly) net::AttachClientSocket(server, user);
-    user.StatusSlotPos = AppendStatusSlot(server.statusTable, name, hostName);
+    user.StatusSlotPos = AppendStatusSlot(server.roster.statusTable, name, hostName);
     user.ServerSocketHandle = -1;
     CreateMailboxFile(server, hostName, checkOnly);
   }
@@ -125,45 +125,45 @@ void PrepareLayoutAndDatafile(Server& server, TMyDBUser& group, bool checkOnly) 
   if (!group.FileName.empty()) {
     group.NoDatafile = false;
     try {
-      if (!checkOnly && server.front.CreatesMissingDatafiles()) {
-        store::CreateMissingDatafile(group, server.log, server.settings.SyncWrites);
+      if (!checkOnly && server.runtime.front.CreatesMissingDatafiles()) {
+        store::CreateMissingDatafile(group, server.runtime.log, server.setup.settings.SyncWrites);
       }
       if (!checkOnly)
-        store::PrepareDurableGroupDatafile(group, server.log, server.settings.SyncWrites);
+        store::PrepareDurableGroupDatafile(group, server.runtime.log, server.setup.settings.SyncWrites);
     } catch (...) {
-      server.log.WriteMsg(wire::MsgId::IndexOrCorrectionError, group.Alias);
+      server.runtime.log.WriteMsg(wire::MsgId::IndexOrCorrectionError, group.Alias);
     }
   } else {
     group.NoDatafile = true;
   }
-  if (server.totalUsers == 0) server.log.WriteMsg(wire::MsgId::UserListEmpty);
+  if (server.setup.totalUsers == 0) server.runtime.log.WriteMsg(wire::MsgId::UserListEmpty);
 }
 
 void ReadGroups(Server& server, const config::IniStore& ini, bool checkOnly) {
   const config::IniSection databases = ini.ReadSection("DataBases");
   const int32_t count = ParseOrThrow(databases, "Count");
   if (count < 0 || count > config::kMaxGroups) throw SettingsError("bad group count");
-  server.groups = GroupTable(static_cast<size_t>(count));
+  server.roster.groups = GroupTable(static_cast<size_t>(count));
   for (int32_t n = 1; n <= count; ++n) {
-    server.groups[static_cast<size_t>(n - 1)].Alias = databases.Value("Alias" + std::to_string(n));
+    server.roster.groups[static_cast<size_t>(n - 1)].Alias = databases.Value("Alias" + std::to_string(n));
   }
   for (int32_t i = 0; i < count; ++i) {
-    TMyDBUser& group = server.groups[static_cast<size_t>(i)];
+    TMyDBUser& group = server.roster.groups[static_cast<size_t>(i)];
     const config::IniSection section = ini.ReadSection(config::GroupSectionName(i + 1));
     try {
       ReadGroupSection(server, group, section);
     } catch (const platform::FileError&) {
       throw;  // the file itself failed: a settings error for the whole start-up
     } catch (...) {
-      server.log.WriteMsg(wire::MsgId::IncorrectDatabaseParameters, group.Alias);
-      server.initOk = false;
+      server.runtime.log.WriteMsg(wire::MsgId::IncorrectDatabaseParameters, group.Alias);
+      server.setup.initOk = false;
     }
     BuildUsers(server, group, i, section, checkOnly);
     try {
       PrepareLayoutAndDatafile(server, group, checkOnly);
     } catch (...) {
-      server.log.WriteMsg(wire::MsgId::IncorrectGroupTime, group.Alias);
-      server.initOk = false;
+      server.runtime.log.WriteMsg(wire::MsgId::IncorrectGroupTime, group.Alias);
+      server.setup.initOk = false;
     }
   }
 }
@@ -195,36 +195,36 @@ bool CheckUserUnique(Server& server, const std::string& userName, const std::str
   // The entry being filled and the later ones of its group are still empty, so an empty name or
   // host always counts as existing.
   bool unique = !userName.empty() && !hostName.empty();
-  for (const TMyDBUser& group : server.groups) {
+  for (const TMyDBUser& group : server.roster.groups) {
     for (const TMyNameUser& user : group.Users) {
       if (!unique) break;
       if (user.UserName == userName || user.HostName == hostName) unique = false;
     }
   }
-  if (!unique) server.log.WriteMsg(wire::MsgId::UserOrHostExists, userName + " (" + hostName + ")");
+  if (!unique) server.runtime.log.WriteMsg(wire::MsgId::UserOrHostExists, userName + " (" + hostName + ")");
   return unique;
 }
 
 bool RunStartup(Server& server, const StartupOptions& options) {
-  server.initOk = true;
-  server.totalUsers = 0;
+  server.setup.initOk = true;
+  server.setup.totalUsers = 0;
   if (!options.checkOnly) {
-    platform::CreateDirectory(server.pop3Dir);
+    platform::CreateDirectory(server.setup.pop3Dir);
     // Frames a previous run was still receiving can never complete.
-    if (const int stale = net::RemoveStaleSpoolFiles(server.pop3Dir); stale > 0) {
-      server.log.Write("Unfinished spool files removed: " + std::to_string(stale));
+    if (const int stale = net::RemoveStaleSpoolFiles(server.setup.pop3Dir); stale > 0) {
+      server.runtime.log.Write("Unfinished spool files removed: " + std::to_string(stale));
     }
   }
 
   config::IniStore ini(server.ConfigPath());
   try {
     if (!ini.Exists()) {
-      const uint8_t charset = server.front.ChooseLanguage();
+      const uint8_t charset = server.runtime.front.ChooseLanguage();
       config::WriteDefaultConfig(ini, charset);
       if (charset == config::kCharsetRussian) {
-        server.log.Write(RussianTable()[1]);
+        server.runtime.log.Write(RussianTable()[1]);
       } else {
-        server.log.WriteMsg(wire::MsgId::CreatedServerIni);
+        server.runtime.log.WriteMsg(wire::MsgId::CreatedServerIni);
       }
     }
     try {
@@ -233,7 +233,7 @@ bool RunStartup(Server& server, const StartupOptions& options) {
       throw;
     } catch (...) {
     }
-    if (server.settings.Debug && !options.checkOnly &&
+    if (server.setup.settings.Debug && !options.checkOnly &&
         !platform::FileExists(server.DebugLogPath())) {
       try {
         platform::File::Open(server.DebugLogPath(), platform::OpenMode::CreateReadWrite, false)
@@ -241,21 +241,21 @@ bool RunStartup(Server& server, const StartupOptions& options) {
       } catch (...) {
       }
     }
-    if (!options.checkOnly) server.log.SetDebug(server.settings.Debug, server.DebugLogPath());
-    server.catalogue.Select(server.settings.Language == 1 ? Language::Russian : Language::English);
-    if (server.settings.Debug) server.log.Write("\r\n--DEBUG--");
-    server.log.WriteMsg(wire::MsgId::Start);
-    server.front.SetSettingsCaption(server.catalogue[wire::MsgId::SettingsCaption]);
-    server.front.SetConnectionsCaption(server.catalogue[wire::MsgId::ConnectionsCaption] + "0");
+    if (!options.checkOnly) server.runtime.log.SetDebug(server.setup.settings.Debug, server.DebugLogPath());
+    server.setup.catalogue.Select(server.setup.settings.Language == 1 ? Language::Russian : Language::English);
+    if (server.setup.settings.Debug) server.runtime.log.Write("\r\n--DEBUG--");
+    server.runtime.log.WriteMsg(wire::MsgId::Start);
+    server.runtime.front.SetSettingsCaption(server.setup.catalogue[wire::MsgId::SettingsCaption]);
+    server.runtime.front.SetConnectionsCaption(server.setup.catalogue[wire::MsgId::ConnectionsCaption] + "0");
     ReadNetwork(server, ini);
     ReadGroups(server, ini, options.checkOnly);
-    server.log.WriteMsg(server.initOk ? wire::MsgId::InitializationOk
+    server.runtime.log.WriteMsg(server.setup.initOk ? wire::MsgId::InitializationOk
                                       : wire::MsgId::InitializationWithErrors);
-    return server.initOk;
+    return server.setup.initOk;
   } catch (const StartupAbandoned&) {
     throw;  // the program stops: no default file, no settings error
   } catch (...) {
-    server.log.WriteMsg(wire::MsgId::InitializationSettingsError);
+    server.runtime.log.WriteMsg(wire::MsgId::InitializationSettingsError);
     return false;
   }
 }

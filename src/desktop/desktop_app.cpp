@@ -57,7 +57,7 @@ void DesktopApp::Run() {
   } catch (const StartupAbandoned&) {
     return;  // stopped under the first-run chooser: nothing was written, nothing to shut down
   }
-  qtTranslator_ = UseInterfaceLanguage(process_.server().catalogue.Current());
+  qtTranslator_ = UseInterfaceLanguage(process_.server().setup.catalogue.Current());
   feed_.Start(process_.members());
   SetUpTray();
   window_.show();
@@ -74,12 +74,12 @@ void DesktopApp::Run() {
 
 void DesktopApp::SetUpTray() {
   Server& server = process_.server();
-  window_.Show1().setText(FromAnsi(server.catalogue[wire::MsgId::ShowButton]));
+  window_.Show1().setText(FromAnsi(server.setup.catalogue[wire::MsgId::ShowButton]));
   if (TmyAppExt::TrayAvailable()) {
     CreateTray();
     return;
   }
-  server.log.Write(Text(server.catalogue, DesktopText::NoSystemTray));
+  server.runtime.log.Write(Text(server.setup.catalogue, DesktopText::NoSystemTray));
   // A tray started after the program (the usual order when a session autostarts) still gets
   // the icon: the check repeats until one appears.
   trayWatch_ = std::make_unique<QTimer>();
@@ -89,7 +89,7 @@ void DesktopApp::SetUpTray() {
     trayWatch_->stop();
     CreateTray();
     Server& s = process_.server();
-    s.log.Write(Text(s.catalogue, DesktopText::TrayAppeared));
+    s.runtime.log.Write(Text(s.setup.catalogue, DesktopText::TrayAppeared));
   });
   trayWatch_->start();
 }
@@ -111,10 +111,10 @@ void DesktopApp::OpenSettings() {
   }
   Server& server = process_.server();
   settings_ =
-      new TFormSerSet(server.ConfigPath(), server.catalogue, services_, server.settings.TcpNoDelay);
+      new TFormSerSet(server.ConfigPath(), server.setup.catalogue, services_, server.setup.settings.TcpNoDelay);
   settings_->SetBeforeRestructure(
       [&server](const std::string& datafile) { FlushJournalsOf(server, datafile); });
-  settings_->SetLog([&server](const std::string& line) { server.log.Write(line); });
+  settings_->SetLog([&server](const std::string& line) { server.runtime.log.Write(line); });
   settings_->setAttribute(Qt::WA_DeleteOnClose);
   settings_->show();
 }
@@ -146,7 +146,7 @@ void DesktopApp::Stop() {
   if (settings_) settings_->close();
   if (dropped) {
     Server& server = process_.server();
-    server.log.Write(Text(server.catalogue, DesktopText::EditsDroppedAtStop));
+    server.runtime.log.Write(Text(server.setup.catalogue, DesktopText::EditsDroppedAtStop));
   }
   if (started_) {
     window_.close();

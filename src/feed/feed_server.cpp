@@ -134,7 +134,7 @@ struct FeedServer::Impl final : HttpRoutes {
   std::mutex cacheMutex;
   std::vector<Cached> cache;
 
-  void Log(const std::string& text) { server.log.Write("Feed: " + text); }
+  void Log(const std::string& text) { server.runtime.log.Write("Feed: " + text); }
 
   std::string Utf8(std::string_view text) const {
     return platform::CodePageToUtf8(text, settings.CodePage.c_str());
@@ -146,7 +146,7 @@ struct FeedServer::Impl final : HttpRoutes {
     try {
       return Route(req, peer);
     } catch (const std::exception& e) {
-      server.boundaryErrors.Report("Feed");
+      server.runtime.boundaryErrors.Report("Feed");
       HttpResponse res = TextResponse(req, http::status::service_unavailable,
                                       std::string("Not available: ") + e.what() + "\n");
       res.set(http::field::retry_after, "5");
@@ -164,7 +164,7 @@ struct FeedServer::Impl final : HttpRoutes {
   }
 
   void Refused(const std::string& address, const std::string& why) override {
-    Metrics::Add(server.metrics.refusedHttp);
+    Metrics::Add(server.runtime.metrics.refusedHttp);
     if (filter->ShouldLogRefusal(address)) {
       Log("request refused (403): " + address + " (" + why + ")");
     }
@@ -187,7 +187,7 @@ struct FeedServer::Impl final : HttpRoutes {
     if (*path == "/metrics") {
       Metrics::Add(counters.metrics);
       return TextResponse(req, http::status::ok,
-                          RenderMetrics(server.metrics, server.sessionCount.load(), counters,
+                          RenderMetrics(server.runtime.metrics, server.roster.sessionCount.load(), counters,
                                         CollectGroupGauges(server, aliases)),
                           "text/plain; version=0.0.4; charset=utf-8");
     }
@@ -221,7 +221,7 @@ struct FeedServer::Impl final : HttpRoutes {
     const auto it = std::find(aliases.begin(), aliases.end(), alias);
     if (it == aliases.end()) return NotFound(req, "No group named " + alias + "\n");
     const auto began = std::chrono::steady_clock::now();
-    TMyDBUser& group = server.groups[static_cast<size_t>(it - aliases.begin())];
+    TMyDBUser& group = server.roster.groups[static_cast<size_t>(it - aliases.begin())];
     SlotGrid grid{IntOr(group.TimeBegin, 9), std::clamp(IntOr(group.Step, 0), 0, 23)};
     const size_t index = static_cast<size_t>(it - aliases.begin());
     const double today = platform::Today();
@@ -284,9 +284,9 @@ struct FeedServer::Impl final : HttpRoutes {
     StatusSnapshot st;
     st.Version = QV_VERSION;
     st.NowMs = NowMs();
-    st.StartedMs = server.startedUnixMs;
-    for (size_t g = 0; g < server.groups.size(); ++g) {
-      TMyDBUser& group = server.groups[g];
+    st.StartedMs = server.setup.startedUnixMs;
+    for (size_t g = 0; g < server.roster.groups.size(); ++g) {
+      TMyDBUser& group = server.roster.groups[g];
       StatusGroup row;
       row.Alias = aliases[g];
       row.Datafile = Utf8(group.FileName);
@@ -306,7 +306,7 @@ struct FeedServer::Impl final : HttpRoutes {
                             user.Connected.load(), user.SessionStartMs.load()});
       }
     }
-    for (const std::string& line : server.log.RecentLines()) st.LogLines.push_back(Utf8(line));
+    for (const std::string& line : server.runtime.log.RecentLines()) st.LogLines.push_back(Utf8(line));
     return TextResponse(req, http::status::ok, RenderStatusPage(st), "text/html; charset=utf-8");
   }
 };
@@ -337,7 +337,7 @@ void FeedServer::Start() {
     im.settings = config::ReadFeedSettings(config::IniStore(im.server.ConfigPath()));
     for (const std::string& problem : im.settings.Problems) im.Log("[Feed] " + problem);
     if (im.settings.Port == 0) return;
-    for (const TMyDBUser& group : im.server.groups) {
+    for (const TMyDBUser& group : im.server.roster.groups) {
       im.aliases.push_back(im.Utf8(group.Alias));
       im.cache.emplace_back();
     }
@@ -357,7 +357,7 @@ void FeedServer::Start() {
     auto listener = std::make_unique<HttpListener>(options, im, *im.peers);
     im.pages = std::make_unique<PageContext>(
         PageContext{im.server, im.api, PageCodec(im.settings.CodePage), listener.get(),
-                    im.server.catalogue.Current() == Language::Russian ? "ru" : "en",
+                    im.server.setup.catalogue.Current() == Language::Russian ? "ru" : "en",
                     options.maxRequestBytes, [&im](const std::string& line) { im.Log(line); }});
     std::string why;
     if (!listener->Start(why)) {

@@ -120,8 +120,8 @@ std::string EscapeLabelValue(const std::string& value) {
 std::vector<GroupGauges> CollectGroupGauges(Server& server,
                                             const std::vector<std::string>& aliases) {
   std::vector<GroupGauges> gauges;
-  for (size_t g = 0; g < server.groups.size(); ++g) {
-    TMyDBUser& group = server.groups[g];
+  for (size_t g = 0; g < server.roster.groups.size(); ++g) {
+    TMyDBUser& group = server.roster.groups[g];
     GroupGauges row;
     row.Alias = g < aliases.size() ? aliases[g] : group.Alias;
     if (!group.FileName.empty()) {

@@ -37,7 +37,7 @@ PageSession::~PageSession() {
   if (sink_ && context_.api != nullptr) {
     // The sink lives on in the posted call until the member API has let it go.
     service::MemberApi* api = context_.api;
-    context_.server.loop.Post([api, sink = sink_] { api->Detach(*sink); });
+    context_.server.runtime.loop.Post([api, sink = sink_] { api->Detach(*sink); });
   }
   if (context_.listener != nullptr) context_.listener->PageClosed();
 }
@@ -52,11 +52,11 @@ void PageSession::Start(HttpRequest upgrade) {
 }
 
 void PageSession::OnEventThread(std::function<void()> fn) {
-  context_.server.loop.Post(std::move(fn));
+  context_.server.runtime.loop.Post(std::move(fn));
 }
 
 void PageSession::OnAccepted() {
-  const TMyDBUser& group = context_.server.groups[static_cast<size_t>(member_.group)];
+  const TMyDBUser& group = context_.server.roster.groups[static_cast<size_t>(member_.group)];
   Json members = Json::array();
   for (const TMyNameUser& user : group.Users) {
     if (!user.Valid) continue;
@@ -85,10 +85,10 @@ void PageSession::OnAccepted() {
 bool PageSession::Offer(const service::SharedBytes& payload) {
   if (cutOff_) return false;
   const size_t size = payload->size();
-  if (queuedBytes_.fetch_add(size) + size > context_.server.limits.sendQueueBytes) {
+  if (queuedBytes_.fetch_add(size) + size > context_.server.setup.limits.sendQueueBytes) {
     cutOff_ = true;
     asio::post(ws_.get_executor(), [self = shared_from_this()] {
-      self->Close("more than " + std::to_string(self->context_.server.limits.sendQueueBytes) +
+      self->Close("more than " + std::to_string(self->context_.server.setup.limits.sendQueueBytes) +
                   " bytes waiting");
     });
     return false;
@@ -170,7 +170,7 @@ void PageSession::ReadWeek(double from) {
   constexpr int kDays = wire::days_reply::kMaxDays;
   if (context_.api == nullptr) {
     // No member API: the datafile is read as the calendar feed reads it, without a lock.
-    TMyDBUser& group = context_.server.groups[static_cast<size_t>(member_.group)];
+    TMyDBUser& group = context_.server.roster.groups[static_cast<size_t>(member_.group)];
     std::vector<wire::DayRecord> days(kDays);
     for (int i = 0; i < kDays; ++i) {
       days[i] = *group.BlankRecord;
@@ -231,8 +231,8 @@ void PageSession::Send(const Json& message) {
   auto text = std::make_shared<const std::string>(
       message.dump(-1, ' ', false, Json::error_handler_t::replace));
   queuedBytes_ += text->size();
-  if (queuedBytes_.load() > context_.server.limits.sendQueueBytes) {
-    return Close("more than " + std::to_string(context_.server.limits.sendQueueBytes) +
+  if (queuedBytes_.load() > context_.server.setup.limits.sendQueueBytes) {
+    return Close("more than " + std::to_string(context_.server.setup.limits.sendQueueBytes) +
                  " bytes waiting");
   }
   outgoing_.push_back(std::move(text));

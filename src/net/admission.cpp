@@ -21,9 +21,9 @@ constexpr std::chrono::milliseconds kLookupLimit{2000};
 
 void RefuseUnknown(Server& server, platform::TcpConnection& connection, const std::string& address,
                    const std::string& name) {
-  Metrics::Add(server.metrics.refusedUnknownHost);
-  server.log.Write(server.catalogue[wire::MsgId::IllegalUserFrom] + address + " " + name +
-                   server.catalogue[wire::MsgId::IllegalUserTail]);
+  Metrics::Add(server.runtime.metrics.refusedUnknownHost);
+  server.runtime.log.Write(server.setup.catalogue[wire::MsgId::IllegalUserFrom] + address + " " + name +
+                   server.setup.catalogue[wire::MsgId::IllegalUserTail]);
   connection.Close();
 }
 
@@ -33,29 +33,29 @@ void AdmitUser(Server& server, TFormSocksServer& window,
                const std::string& address, const std::string& name) {
   if (user.Connected && user.ServerSocketHandle != -1) {
     connection->Close();
-    Metrics::Add(server.metrics.refusedDouble);
-    server.log.Write("Error! Double connection - " + address + " " + name);
+    Metrics::Add(server.runtime.metrics.refusedDouble);
+    server.runtime.log.Write("Error! Double connection - " + address + " " + name);
     return;
   }
   user.ServerSocketHandle = connection->Handle();
   // Every admitted user joins the pending list at once; the next tick of the connect timer
   // opens the outgoing connections of all of them, in the order they were admitted.
   {
-    std::lock_guard sendLock(server.sendLock);
+    std::lock_guard sendLock(server.runtime.sendLock);
     if (window.Closing()) return;
     try {
-      auto& pending = server.pendingList;
+      auto& pending = server.roster.pendingList;
       if (std::find(pending.begin(), pending.end(), &user) == pending.end()) {
         pending.push_back(&user);
       }
       window.EnableConnectTimer();
     } catch (...) {
-      server.boundaryErrors.Report("Admission");
+      server.runtime.boundaryErrors.Report("Admission");
     }
   }
   // Whatever the client sent before it was admitted is read now, not at the next checker tick.
   std::weak_ptr<platform::TcpConnection> weak = connection;
-  server.loop.Post([&server, weak] {
+  server.runtime.loop.Post([&server, weak] {
     if (auto c = weak.lock()) {
       c->Rearm();
       ReadEvent(server, *c);
@@ -67,16 +67,16 @@ void AdmitUser(Server& server, TFormSocksServer& window,
 
 void ClientConnectEvent(Server& server, TFormSocksServer& window,
                         const std::shared_ptr<platform::TcpConnection>& connection) {
-  Metrics::Add(server.metrics.connectionsAccepted);
+  Metrics::Add(server.runtime.metrics.connectionsAccepted);
   // A user configured by its dotted address is known at once: no lookup, no thread, no wait
   // behind the lookups of strangers.
   const std::string address = connection->PeerAddress();
   if (TMyNameUser* user = UserByHostName(server, address)) {
-    NoDelayStep(server.settings, *connection);
+    NoDelayStep(server.setup.settings, *connection);
     // Admitted after the events this turn of the loop already has: a client that reconnects at
     // once finds the end of its old connection handled first, not a double connection.
     std::weak_ptr<platform::TcpConnection> weak = connection;
-    server.loop.Post([&server, &window, weak, user, address] {
+    server.runtime.loop.Post([&server, &window, weak, user, address] {
       if (auto c = weak.lock()) AdmitUser(server, window, c, *user, address, "");
     });
     return;
@@ -105,14 +105,14 @@ void ClientConnectEvent(Server& server, TFormSocksServer& window,
     }
     window.KeepIdentificationThread(std::move(thread));
   } catch (const std::system_error& e) {
-    server.log.Write("Error CreateThread for new connect.\r\n" +
+    server.runtime.log.Write("Error CreateThread for new connect.\r\n" +
                      platform::SystemErrorText(e.code().value()));
     platform::CloseQuietly(*connection);
     return;
   } catch (...) {
-    server.log.Write("Error CreateProccess for new connect");
+    server.runtime.log.Write("Error CreateProccess for new connect");
   }
-  NoDelayStep(server.settings, *connection);
+  NoDelayStep(server.setup.settings, *connection);
 }
 
 void IdentifyConnection(Server& server, TFormSocksServer& window,
@@ -138,7 +138,7 @@ void IdentifyConnection(Server& server, TFormSocksServer& window,
     }
     AdmitUser(server, window, connection, *user, address, *name);
   } catch (...) {
-    server.log.Write("Error of Server->OnConnect Client");
+    server.runtime.log.Write("Error of Server->OnConnect Client");
   }
 }
 

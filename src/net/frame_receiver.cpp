@@ -21,17 +21,17 @@ class HandOver final : public FrameEvents {
   HandOver(Server& server, TMyNameUser& user) : server_(server), user_(user) {}
 
   std::string SpoolFileName() override {
-    return platform::JoinPath(server_.pop3Dir,
+    return platform::JoinPath(server_.setup.pop3Dir,
                               user_.HostName + std::to_string(platform::TickCount()) + ".buf");
   }
 
   void FrameComplete(TmyConnection& state) override {
-    Metrics::Add(server_.metrics.framesIn);
+    Metrics::Add(server_.runtime.metrics.framesIn);
     try {
       Dispatch(state);
     } catch (...) {
       if (user_.ClientSocket) platform::CloseQuietly(*user_.ClientSocket);
-      server_.log.WriteMsg(wire::MsgId::DataProcessingError, user_.HostName);
+      server_.runtime.log.WriteMsg(wire::MsgId::DataProcessingError, user_.HostName);
     }
   }
 
@@ -50,13 +50,13 @@ class HandOver final : public FrameEvents {
     state.RequestCode = wire::LoadField<int32_t>(code);
     const std::string host = user_.HostName;
     if (state.RequestCode == wire::code::kMail) {
-      if (!server_.handlers.AddressAndMail) return;
+      if (!server_.runtime.handlers.AddressAndMail) return;
       if (state.Spooling) {
         PayloadStream payload(state.SpoolStream);
-        server_.handlers.AddressAndMail(user_, host, payload, std::string(state.SpoolFileName));
+        server_.runtime.handlers.AddressAndMail(user_, host, payload, std::string(state.SpoolFileName));
       } else {
         PayloadStream payload(state.RecvBuffer);
-        server_.handlers.AddressAndMail(user_, host, payload, std::string());
+        server_.runtime.handlers.AddressAndMail(user_, host, payload, std::string());
       }
     } else if (state.Spooling) {
       // Over 524288 bytes and not mail: no request is that large. The spool file goes at once
@@ -64,9 +64,9 @@ class HandOver final : public FrameEvents {
       if (state.SpoolStream) platform::CloseQuietly(*state.SpoolStream);
       state.SpoolStream.reset();
       platform::DeleteFile(state.SpoolFileName);
-      server_.log.WriteMsg(wire::MsgId::DataProcessingError, user_.HostName);
-    } else if (server_.handlers.DataRequest) {
-      server_.handlers.DataRequest(user_, host, state.RecvBuffer.data(),
+      server_.runtime.log.WriteMsg(wire::MsgId::DataProcessingError, user_.HostName);
+    } else if (server_.runtime.handlers.DataRequest) {
+      server_.runtime.handlers.DataRequest(user_, host, state.RecvBuffer.data(),
                                    static_cast<int32_t>(state.RecvBuffer.size()));
     }
   }
@@ -79,12 +79,12 @@ class HandOver final : public FrameEvents {
 // receives in a row (across events) are reported once, with the last socket error.
 void NoteEmptyReceive(Server& server, platform::TcpConnection& connection, TMyNameUser& user) {
   TmyConnection& state = user.Connection;
-  if (++state.EmptyReceives <= server.timeouts.emptyReceiveReport) return;
+  if (++state.EmptyReceives <= server.setup.timeouts.emptyReceiveReport) return;
   state.EmptyReceives = 0;
-  server.log.WriteMsg(
+  server.runtime.log.WriteMsg(
       wire::MsgId::ReceiveWaitExpired,
       std::to_string(SocketErrorNumber(connection.LastError())) + " " + user.HostName);
-  if (!connection.Connected()) server.log.Write("Reset Recieve from " + user.HostName);
+  if (!connection.Connected()) server.runtime.log.Write("Reset Recieve from " + user.HostName);
 }
 
 }  // namespace
@@ -94,7 +94,7 @@ void ReadEvent(Server& server, platform::TcpConnection& connection) {
   if (available <= 0 || connection.Handle() == -1) return;
   TMyNameUser* user = UserByIncomingHandle(server, connection.Handle());
   if (user == nullptr) {
-    server.log.WriteMsg(wire::MsgId::UnregisteredUserMessage);
+    server.runtime.log.WriteMsg(wire::MsgId::UnregisteredUserMessage);
     return;
   }
   TmyConnection& state = user->Connection;
@@ -104,7 +104,7 @@ void ReadEvent(Server& server, platform::TcpConnection& connection) {
     state.StreamHandle = connection.Handle();
   }
   HandOver handOver(server, *user);
-  FrameAssembler assembler(state, handOver, server.log, user->HostName, server.limits.spoolBytes);
+  FrameAssembler assembler(state, handOver, server.runtime.log, user->HostName, server.setup.limits.spoolBytes);
   try {
     while (available > 0 && connection.Connected()) {
       std::span<uint8_t> space;
@@ -119,21 +119,21 @@ void ReadEvent(Server& server, platform::TcpConnection& connection) {
           break;
         }
         state.EmptyReceives = 0;
-        Metrics::Add(server.metrics.bytesIn, static_cast<uint64_t>(n));
+        Metrics::Add(server.runtime.metrics.bytesIn, static_cast<uint64_t>(n));
         available -= n;
         result = assembler.Commit(n, available);
       }
       if (result == FeedResult::Close) platform::CloseQuietly(connection);
     }
   } catch (...) {
-    server.log.WriteMsg(wire::MsgId::ReceiveError, user->HostName);
+    server.runtime.log.WriteMsg(wire::MsgId::ReceiveError, user->HostName);
   }
 }
 
 FeedResult ReceiveBytes(Server& server, TMyNameUser& user, std::span<const uint8_t> bytes,
                         size_t& taken) {
   HandOver handOver(server, user);
-  FrameAssembler assembler(user.Connection, handOver, server.log, user.HostName);
+  FrameAssembler assembler(user.Connection, handOver, server.runtime.log, user.HostName);
   return assembler.Feed(bytes, 0, taken);
 }
 
@@ -146,7 +146,7 @@ void TcpStackCheckerTick(Server& server, platform::TcpListener& listener) {
     }
     listener.CloseHungUp();
   } catch (...) {
-    server.boundaryErrors.Report("TCP stack checker");
+    server.runtime.boundaryErrors.Report("TCP stack checker");
   }
 }
 

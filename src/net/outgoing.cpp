@@ -34,11 +34,11 @@ bool IsConnectionReset(std::error_code error) {
 }
 
 void CloseIncomingOf(Server& server, int32_t handle) {
-  if (server.socketWindow == nullptr || handle == -1) return;
+  if (server.runtime.connections == nullptr || handle == -1) return;
   try {
-    server.socketWindow->ServerSocket1.CloseByHandle(handle);
+    server.runtime.connections->CloseIncoming(handle);
   } catch (...) {
-    server.boundaryErrors.Report("Closing an incoming connection");
+    server.runtime.boundaryErrors.Report("Closing an incoming connection");
   }
 }
 
@@ -47,15 +47,15 @@ void CloseIncomingOf(Server& server, int32_t handle) {
 void ClientSocketConnect(Server& server, platform::TcpClient& socket) {
   TMyNameUser* user = UserByOutgoingSocket(server, socket);
   if (user == nullptr) {
-    server.log.WriteMsg(wire::MsgId::UnidentifiedUserConnect);
+    server.runtime.log.WriteMsg(wire::MsgId::UnidentifiedUserConnect);
     return;
   }
-  NoDelayStep(server.settings, socket);
-  if (server.sessionEvents.Started) server.sessionEvents.Started(*user);
+  NoDelayStep(server.setup.settings, socket);
+  if (server.runtime.sessionEvents.Started) server.runtime.sessionEvents.Started(*user);
 }
 
 void ClientSocketDisconnect(Server& server, platform::TcpClient& socket) {
-  if (server.sessionEvents.OutgoingClosed) server.sessionEvents.OutgoingClosed(socket);
+  if (server.runtime.sessionEvents.OutgoingClosed) server.runtime.sessionEvents.OutgoingClosed(socket);
 }
 
 void ServerClientDisconnect(Server& server, platform::TcpConnection& connection) {
@@ -63,7 +63,7 @@ void ServerClientDisconnect(Server& server, platform::TcpConnection& connection)
   if (TMyNameUser* user = UserByIncomingHandle(server, connection.Handle())) {
     if (user->Connection.StreamHandle == connection.Handle()) ResetReceiveState(user->Connection);
   }
-  if (server.sessionEvents.IncomingClosed) server.sessionEvents.IncomingClosed(connection.Handle());
+  if (server.runtime.sessionEvents.IncomingClosed) server.runtime.sessionEvents.IncomingClosed(connection.Handle());
 }
 
 void ClientSocketError(Server& server, platform::TcpClient& socket, std::error_code& code) {
@@ -79,26 +79,26 @@ void ClientSocketError(Server& server, platform::TcpClient& socket, std::error_c
   if (!error || platform::IsWouldBlock(error)) return;
   if (IsConnectionReset(error)) {
     platform::CloseQuietly(socket);
-    server.log.WriteMsg(wire::MsgId::ResetConnection, user->HostName);
+    server.runtime.log.WriteMsg(wire::MsgId::ResetConnection, user->HostName);
     return;
   }
   if (error == std::errc::connection_refused) {
-    if (user->ReconnectCount < server.settings.Reconnect) {
+    if (user->ReconnectCount < server.setup.settings.Reconnect) {
       ++user->ReconnectCount;
       try {
         user->ClientSocket->Open();
       } catch (...) {
-        server.boundaryErrors.Report("Reconnect");
+        server.runtime.boundaryErrors.Report("Reconnect");
       }
       return;
     }
-    server.log.WriteMsg(wire::MsgId::NotRespond, user->HostName);
+    server.runtime.log.WriteMsg(wire::MsgId::NotRespond, user->HostName);
     platform::CloseQuietly(*user->ClientSocket);
     user->ReconnectCount = 0;
     CloseIncomingOf(server, user->ServerSocketHandle);
     return;
   }
-  server.log.WriteMsg(wire::MsgId::ClientSocketError,
+  server.runtime.log.WriteMsg(wire::MsgId::ClientSocketError,
                       user->HostName + " - " + ErrorTextOrNumber(error));
   platform::CloseQuietly(socket);
   CloseIncomingOf(server, user->ServerSocketHandle);
@@ -110,15 +110,15 @@ void ServerClientError(Server& server, platform::TcpConnection& connection, std:
   try {
     const int number = SocketErrorNumber(error);
     if (auto text = SocketErrorText(number)) {
-      server.log.WriteMsg(wire::MsgId::ListenerClientError, *text);
+      server.runtime.log.WriteMsg(wire::MsgId::ListenerClientError, *text);
     } else {
       TMyNameUser* user = UserByIncomingHandle(server, connection.Handle());
-      server.log.WriteMsg(
+      server.runtime.log.WriteMsg(
           wire::MsgId::ListenerClientError,
           (user != nullptr ? user->HostName : std::string()) + " - " + NumberText(number));
     }
   } catch (...) {
-    server.boundaryErrors.Report("Client error");
+    server.runtime.boundaryErrors.Report("Client error");
   }
   if (!platform::IsWouldBlock(error)) {
     TMyNameUser* user = UserByIncomingHandle(server, connection.Handle());
@@ -135,10 +135,10 @@ void ConnectTimerTick(Server& server, TFormSocksServer& window) {
   // admitted while this tick runs stay for the next.
   std::vector<TMyNameUser*> pending;
   try {
-    std::lock_guard sendLock(server.sendLock);
-    pending.swap(server.pendingList);
+    std::lock_guard sendLock(server.runtime.sendLock);
+    pending.swap(server.roster.pendingList);
   } catch (...) {
-    server.boundaryErrors.Report("Connect timer");
+    server.runtime.boundaryErrors.Report("Connect timer");
   }
   size_t walked = 0;
   try {
@@ -154,25 +154,25 @@ void ConnectTimerTick(Server& server, TFormSocksServer& window) {
         // the client has to connect anew.
         platform::CloseQuietly(socket);
         CloseIncomingOf(server, user->ServerSocketHandle);
-        server.log.Write("->Error Connect with " + user->HostName);
+        server.runtime.log.Write("->Error Connect with " + user->HostName);
       }
     }
   } catch (...) {
-    server.boundaryErrors.Report("Connect timer");
+    server.runtime.boundaryErrors.Report("Connect timer");
     // The rest is walked again at the next tick, ahead of those admitted since.
     try {
-      std::lock_guard sendLock(server.sendLock);
-      server.pendingList.insert(server.pendingList.begin(),
+      std::lock_guard sendLock(server.runtime.sendLock);
+      server.roster.pendingList.insert(server.roster.pendingList.begin(),
                                 pending.begin() + static_cast<std::ptrdiff_t>(walked),
                                 pending.end());
     } catch (...) {
-      server.boundaryErrors.Report("Connect timer");
+      server.runtime.boundaryErrors.Report("Connect timer");
     }
     return;
   }
   // Disabled under the send lock, so that a user appended meanwhile keeps the timer running.
-  std::lock_guard sendLock(server.sendLock);
-  if (server.pendingList.empty()) window.ConnectTimerDisabled();
+  std::lock_guard sendLock(server.runtime.sendLock);
+  if (server.roster.pendingList.empty()) window.ConnectTimerDisabled();
 }
 
 }  // namespace qv::net

@@ -13,7 +13,7 @@ TMyNameUser* MemberByPeer(Server& server, const std::string& address,
 }
 
 bool AnyHostIsAName(const Server& server) {
-  for (const TMyDBUser& group : server.groups) {
+  for (const TMyDBUser& group : server.roster.groups) {
     for (const TMyNameUser& user : group.Users) {
       if (user.Valid && !config::ParseIpv4(user.HostName)) return true;
     }

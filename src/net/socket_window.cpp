@@ -20,13 +20,13 @@ void Guarded(Server& server, const char* where, Fn&& handler) {
   try {
     handler();
   } catch (...) {
-    server.boundaryErrors.Report(where);
+    server.runtime.boundaryErrors.Report(where);
   }
 }
 
 }  // namespace
 
-TFormSocksServer::TFormSocksServer(Server& server) : ServerSocket1(server.loop), server_(server) {
+TFormSocksServer::TFormSocksServer(Server& server) : ServerSocket1(server.runtime.loop), server_(server) {
   ServerSocket1.OnClientConnect = [this](const std::shared_ptr<platform::TcpConnection>& c) {
     Guarded(server_, "Client connect", [&] { ClientConnectEvent(server_, *this, c); });
   };
@@ -40,23 +40,23 @@ TFormSocksServer::TFormSocksServer(Server& server) : ServerSocket1(server.loop),
     Guarded(server_, "Client error", [&] { ServerClientError(server_, c, code); });
   };
   ServerSocket1.OnAcceptLimit = [this](std::error_code error) {
-    server_.log.Write("Connections refused: out of file descriptors (" +
+    server_.runtime.log.Write("Connections refused: out of file descriptors (" +
                       platform::SystemErrorText(error.value()) + ")");
   };
-  timerConnect_ = server.loop.AddTimer(kConnectTimerMs, false, [this] {
+  timerConnect_ = server.runtime.loop.AddTimer(kConnectTimerMs, false, [this] {
     Guarded(server_, "Connect timer", [&] { ConnectTimerTick(server_, *this); });
   });
-  timerStackChecker_ = server.loop.AddTimer(kStackCheckerMs, true, [this] {
+  timerStackChecker_ = server.runtime.loop.AddTimer(kStackCheckerMs, true, [this] {
     Guarded(server_, "TCP stack checker", [&] { TcpStackCheckerTick(server_, ServerSocket1); });
   });
-  std::lock_guard sessionLock(server.sessionLock);
-  server.socketWindow = this;
+  std::lock_guard sessionLock(server.runtime.sessionLock);
+  server.runtime.connections = this;
 }
 
 TFormSocksServer::~TFormSocksServer() {
   platform::CloseQuietly(*this);
-  server_.loop.RemoveTimer(timerConnect_);
-  server_.loop.RemoveTimer(timerStackChecker_);
+  server_.runtime.loop.RemoveTimer(timerConnect_);
+  server_.runtime.loop.RemoveTimer(timerStackChecker_);
 }
 
 void TFormSocksServer::OpenListener(int port) {
@@ -76,15 +76,15 @@ void TFormSocksServer::AttachTemplateHandlers(ClientSocket& socket) {
 }
 
 void TFormSocksServer::EnableConnectTimer() {
-  server_.loop.SetTimerEnabled(timerConnect_, true);
+  server_.runtime.loop.SetTimerEnabled(timerConnect_, true);
 }
 
 bool TFormSocksServer::ConnectTimerEnabled() const {
-  return server_.loop.TimerEnabled(timerConnect_);
+  return server_.runtime.loop.TimerEnabled(timerConnect_);
 }
 
 void TFormSocksServer::ConnectTimerDisabled() {
-  server_.loop.SetTimerEnabled(timerConnect_, false);
+  server_.runtime.loop.SetTimerEnabled(timerConnect_, false);
   std::lock_guard lock(connectTimerMutex_);
   connectTimerIdle_.notify_all();
 }
@@ -110,7 +110,7 @@ void TFormSocksServer::KeepIdentificationThread(std::shared_ptr<platform::Worker
 }
 
 bool TFormSocksServer::IdentificationSlotFree() const {
-  return identifying_.load() < server_.limits.identificationsInFlight;
+  return identifying_.load() < server_.setup.limits.identificationsInFlight;
 }
 
 void TFormSocksServer::IdentificationStarted() {
@@ -118,11 +118,16 @@ void TFormSocksServer::IdentificationStarted() {
 }
 
 void TFormSocksServer::IdentificationEnded() {
-  if (identifying_.fetch_sub(1) != server_.limits.identificationsInFlight) return;
+  if (identifying_.fetch_sub(1) != server_.setup.limits.identificationsInFlight) return;
   // The listener may have stopped at the bound: it takes connections again on the event thread.
-  server_.loop.Post([this, alive = std::weak_ptr<bool>(alive_)] {
+  server_.runtime.loop.Post([this, alive = std::weak_ptr<bool>(alive_)] {
     if (!alive.expired() && !closing_) ServerSocket1.ResumeAccepting();
   });
+}
+
+void TFormSocksServer::CloseIncoming(int32_t handle) {
+  auto lock = ServerSocket1.LockConnections();
+  ServerSocket1.CloseByHandle(handle);
 }
 
 void TFormSocksServer::Close() {
@@ -133,10 +138,10 @@ void TFormSocksServer::Close() {
     std::lock_guard lock(connectTimerMutex_);
     connectTimerIdle_.notify_all();
   }
-  server_.loop.SetTimerEnabled(timerStackChecker_, false);
-  server_.loop.SetTimerEnabled(timerConnect_, false);
+  server_.runtime.loop.SetTimerEnabled(timerStackChecker_, false);
+  server_.runtime.loop.SetTimerEnabled(timerConnect_, false);
   if (ServerSocket1.Active()) platform::CloseQuietly(ServerSocket1);
-  for (TMyDBUser& group : server_.groups) {
+  for (TMyDBUser& group : server_.roster.groups) {
     for (TMyNameUser& user : group.Users) {
       if (user.ClientSocket) platform::CloseQuietly(*user.ClientSocket);
     }
@@ -148,18 +153,20 @@ void TFormSocksServer::Close() {
     threads.swap(identificationThreads_);
   }
   for (auto& thread : threads) thread->JoinFor(std::chrono::seconds(10));
-  std::lock_guard sessionLock(server_.sessionLock);
-  server_.socketWindow = nullptr;
+  std::lock_guard sessionLock(server_.runtime.sessionLock);
+  server_.runtime.connections = nullptr;
 }
 
 void AttachClientSocket(Server& server, TMyNameUser& user) {
-  auto socket = std::make_shared<ClientSocket>(server.loop);
-  socket->SetPort(server.settings.ClientPort);
+  auto socket = std::make_shared<ClientSocket>(server.runtime.loop);
+  socket->SetPort(server.setup.settings.ClientPort);
   socket->SetHost(user.HostName);
   std::string normalised;
   socket->SetAddress(config::CheckDottedAddress(user.HostName, normalised) ? normalised
                                                                            : std::string());
-  if (server.socketWindow != nullptr) server.socketWindow->AttachTemplateHandlers(*socket);
+  if (auto* window = dynamic_cast<TFormSocksServer*>(server.runtime.connections)) {
+    window->AttachTemplateHandlers(*socket);
+  }
   user.ClientSocket = std::move(socket);
 }
 

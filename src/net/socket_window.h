@@ -19,12 +19,12 @@ namespace qv::net {
 inline constexpr int kConnectTimerMs = 50;
 inline constexpr int kStackCheckerMs = 200;
 
-class TFormSocksServer {
+class TFormSocksServer final : public state::Connections {
  public:
-  // Sets server.socketWindow; the stack checker runs from here on, the connect timer when
+  // Sets server.runtime.connections; the stack checker runs from here on, the connect timer when
   // enabled.
   explicit TFormSocksServer(Server& server);
-  ~TFormSocksServer();
+  ~TFormSocksServer() override;
   TFormSocksServer(const TFormSocksServer&) = delete;
   TFormSocksServer& operator=(const TFormSocksServer&) = delete;
 
@@ -58,6 +58,9 @@ class TFormSocksServer {
   // Reverse lookups of peers that are no user's by address (any thread).
   ReverseLookupCache& ReverseLookups() { return reverseLookups_; }
   bool Closing() const { return closing_.load(); }
+
+  // The incoming connection with this handle closes (its disconnect event first). Event thread.
+  void CloseIncoming(int32_t handle) override;
 
   // Closes the listener (each incoming connection raising its disconnect event), then every
   // user's outgoing socket; the window reference is cleared last.

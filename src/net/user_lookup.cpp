@@ -11,7 +11,7 @@ namespace {
 
 template <class Match>
 TMyNameUser* FindUser(Server& server, Match match) {
-  for (TMyDBUser& group : server.groups) {
+  for (TMyDBUser& group : server.roster.groups) {
     for (TMyNameUser& user : group.Users) {
       if (user.Valid && match(user)) return &user;
     }

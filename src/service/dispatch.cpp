@@ -36,17 +36,17 @@ void DataRequestHandler::Send(TMyNameUser& target, const uint8_t* data, int32_t 
 void DataRequestHandler::Handle(TMyNameUser& user, const std::string& host, const uint8_t* payload,
                                 int32_t size) {
   received_ = std::chrono::steady_clock::now();
-  TMyDBUser& group = server_.groups.at(static_cast<size_t>(user.GroupIndex));
+  TMyDBUser& group = server_.roster.groups.at(static_cast<size_t>(user.GroupIndex));
   switch (LoadRequest(payload, size, package_)) {
     case Alignment::Aligned:
       break;
     case Alignment::Corrected:
-      server_.log.Write(server_.log.Msg(wire::MsgId::IncorrectValues) + " " +
-                        server_.log.Msg(wire::MsgId::ValuesCorrected));
+      server_.runtime.log.Write(server_.runtime.log.Msg(wire::MsgId::IncorrectValues) + " " +
+                        server_.runtime.log.Msg(wire::MsgId::ValuesCorrected));
       break;
     case Alignment::Incorrect:
-      server_.log.WriteMsg(wire::MsgId::IncorrectValues);
-      Metrics::Add(server_.metrics.refusedMalformed);
+      server_.runtime.log.WriteMsg(wire::MsgId::IncorrectValues);
+      Metrics::Add(server_.runtime.metrics.refusedMalformed);
       user.Fault = true;
       return;
   }
@@ -61,7 +61,7 @@ void DataRequestHandler::Handle(TMyNameUser& user, const std::string& host, cons
   if (r.code == wire::code::kReply && r.subcode == wire::subcode::kPollAnswer) return PollAnswer(r);
   if (r.code == wire::code::kMark) return Mark(r);
   if (r.code == wire::code::kNetworkReport) {
-    server_.log.WriteMsg(wire::MsgId::NetworkSettingsError, user.HostName);
+    server_.runtime.log.WriteMsg(wire::MsgId::NetworkSettingsError, user.HostName);
     return;
   }
 
@@ -117,7 +117,7 @@ void DataRequestHandler::Mark(Request& r) {
 }
 
 void DataRequestHandler::Refuse(Request& r) {
-  Metrics::Add(server_.metrics.refusedRequests);
+  Metrics::Add(server_.runtime.metrics.refusedRequests);
   BuildRefusal(package_);
   Send(r.user, package_.data(), wire::request::kSize, r.host, kScopeUser);
 }
@@ -152,9 +152,9 @@ void DataRequestHandler::Days(Request& r) {
   const int32_t days = std::min<int32_t>(requested, wire::days_reply::kMaxDays);
   const double date = wire::DoubleAt(p, wire::request::kDateOffset);
   try {
-    store::ReadDays(group, server_.log, requested, date);
+    store::ReadDays(group, server_.runtime.log, requested, date);
   } catch (const std::exception& e) {
-    server_.log.Write("Database for " + group.Alias + ". " + e.what());
+    server_.runtime.log.Write("Database for " + group.Alias + ". " + e.what());
     return;  // nothing more is sent, the marks neither
   }
   uint8_t* header = group.Week->Header();
@@ -165,10 +165,10 @@ void DataRequestHandler::Days(Request& r) {
   wire::SetInt32At(header, wire::days_reply::kCountOffset, days);
   try {
     Send(r.user, header, wire::days_reply::Size(days), r.host, kScopeUser);
-    Metrics::Add(server_.metrics.weekReads);
+    Metrics::Add(server_.runtime.metrics.weekReads);
   } catch (const std::exception& e) {
-    server_.log.WriteMsg(wire::MsgId::RequestProcessingError, r.host);
-    server_.log.Write(e.what());
+    server_.runtime.log.WriteMsg(wire::MsgId::RequestProcessingError, r.host);
+    server_.runtime.log.Write(e.what());
   }
   SendMarksOfOthers(r);
 }
@@ -201,14 +201,14 @@ void DataRequestHandler::Edit(Request& r) {
     members_->HoldUntilDurable(r.user, outcome);
     const int32_t took = platform::TickDiff(after, before);
     if (took > kSlowEditMs) {
-      server_.log.Write("Warning! Database processing - time:" + std::to_string(took));
+      server_.runtime.log.Write("Warning! Database processing - time:" + std::to_string(took));
     }
     acknowledgment = *outcome.notice;
   }
   BuildAcknowledgment(acknowledgment, package_);
   Send(r.user, acknowledgment.data(), wire::request::kSize, r.host, kScopeUser);
-  Metrics::Add(server_.metrics.editsAcknowledged);
-  server_.metrics.ackLatency.Observe(std::chrono::duration_cast<std::chrono::microseconds>(
+  Metrics::Add(server_.runtime.metrics.editsAcknowledged);
+  server_.runtime.metrics.ackLatency.Observe(std::chrono::duration_cast<std::chrono::microseconds>(
                                          std::chrono::steady_clock::now() - received_)
                                          .count());
 }

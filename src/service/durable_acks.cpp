@@ -16,7 +16,7 @@ DurableAcks::~DurableAcks() {
 uint64_t DurableAcks::Note(const std::shared_ptr<store::DayJournal>& journal) {
   if (!commit_) {
     std::weak_ptr<DurableAcks> self = weak_from_this();
-    platform::EventLoop& loop = server_.loop;
+    platform::EventLoop& loop = server_.runtime.loop;
     commit_ = std::make_unique<store::GroupCommit>([self, &loop](store::CommitReport report) {
       loop.Post([self, report = std::move(report)] {
         if (auto acks = self.lock()) acks->Synced(report);
@@ -28,7 +28,7 @@ uint64_t DurableAcks::Note(const std::shared_ptr<store::DayJournal>& journal) {
     // At the end of this turn of the loop: every edit of the turn shares the sync.
     kickPosted_ = true;
     std::weak_ptr<DurableAcks> self = weak_from_this();
-    server_.loop.Post([self] {
+    server_.runtime.loop.Post([self] {
       if (auto acks = self.lock()) {
         acks->kickPosted_ = false;
         acks->commit_->Kick();
@@ -64,7 +64,7 @@ void DurableAcks::HoldUntilSynced(TMyNameUser& user,
 void DurableAcks::WriteJournalledChanges() {
   bool checkpointReady = false;
   int64_t pendingBytes = 0;
-  for (TMyDBUser& group : server_.groups) {
+  for (TMyDBUser& group : server_.roster.groups) {
     if (!group.Journal) continue;
     try {
       store::WriteDurableChanges(group);
@@ -72,14 +72,14 @@ void DurableAcks::WriteJournalledChanges() {
     } catch (const std::exception&) {
       // They stay pending (reads see them) and in the journal; the next report tries again.
       if (!group.JournalWriteFailing)
-        server_.log.WriteMsg(wire::MsgId::FileWriteError, group.FileName);
+        server_.runtime.log.WriteMsg(wire::MsgId::FileWriteError, group.FileName);
       group.JournalWriteFailing = true;
     }
     group.Journal->SwitchIfDue();
     checkpointReady = checkpointReady || group.Journal->CheckpointReady();
     pendingBytes += group.Journal->PendingBytes();
   }
-  server_.metrics.journalPendingBytes.store(pendingBytes, std::memory_order_relaxed);
+  server_.runtime.metrics.journalPendingBytes.store(pendingBytes, std::memory_order_relaxed);
   if (checkpointReady && commit_) commit_->Poke();
 }
 
@@ -87,15 +87,15 @@ void DurableAcks::Synced(const store::CommitReport& report) {
   // A failing journal is retried every 100 ms until it syncs: logged once per failing spell.
   for (const std::string& path : report.failed) {
     if (failingJournals_.insert(path).second)
-      server_.log.WriteMsg(wire::MsgId::FileWriteError, path);
+      server_.runtime.log.WriteMsg(wire::MsgId::FileWriteError, path);
   }
   if (report.failed.empty()) failingJournals_.clear();
   synced_ = std::max(synced_, report.synced);
   for (const int64_t micros : report.syncMicros) {
-    Metrics::Add(server_.metrics.journalSyncs);
-    server_.metrics.journalSyncLatency.Observe(micros);
+    Metrics::Add(server_.runtime.metrics.journalSyncs);
+    server_.runtime.metrics.journalSyncLatency.Observe(micros);
   }
-  Metrics::Add(server_.metrics.journalCheckpoints, report.checkpoints);
+  Metrics::Add(server_.runtime.metrics.journalCheckpoints, report.checkpoints);
   WriteJournalledChanges();
   std::vector<TMyNameUser*> still;
   for (TMyNameUser* user : waiting_) {

@@ -71,7 +71,7 @@ void AddressAndMailHandler::Handle(TMyNameUser& sender, const std::string& /*hos
     // A package too short for its header names no recipient.
     if (payload.Size() < wire::mail::kHeaderSize ||
         !ReadExact(payload, header.data(), header.size())) {
-      server_.log.WriteMsg(wire::MsgId::IncorrectRecipient);
+      server_.runtime.log.WriteMsg(wire::MsgId::IncorrectRecipient);
     } else if (ReadAddressList(payload, header.data(), list)) {
       const std::vector<Recipient> recipients = Recipients(list);
       const wire::mail::MailClass kind =
@@ -83,7 +83,7 @@ void AddressAndMailHandler::Handle(TMyNameUser& sender, const std::string& /*hos
       }
     }
   } catch (const std::exception&) {
-    server_.log.WriteMsg(wire::MsgId::RequestProcessingError, sender.HostName);
+    server_.runtime.log.WriteMsg(wire::MsgId::RequestProcessingError, sender.HostName);
   }
   // A spool file that no recipient took would only fill the disk.
   if (!spoolFileName.empty() && !spoolTaken) {
@@ -103,12 +103,12 @@ bool AddressAndMailHandler::ReadAddressList(net::PayloadStream& payload, const u
     payload.Seek(wire::mail::kLongAddressLengthOffset);
     if (size < static_cast<int64_t>(wire::mail::kLongAddressOffset) ||
         !ReadExact(payload, lengthBytes, sizeof lengthBytes)) {
-      server_.log.WriteMsg(wire::MsgId::IncorrectRecipient);
+      server_.runtime.log.WriteMsg(wire::MsgId::IncorrectRecipient);
       return false;
     }
     const int32_t length = wire::LoadField<int32_t>(lengthBytes);
     if (length < 0 || length > size - static_cast<int64_t>(wire::mail::kLongAddressOffset)) {
-      server_.log.WriteMsg(wire::MsgId::IncorrectRecipient);
+      server_.runtime.log.WriteMsg(wire::MsgId::IncorrectRecipient);
       return false;
     }
     // No longer than the configured names can fill: the rest could only repeat them or name
@@ -117,7 +117,7 @@ bool AddressAndMailHandler::ReadAddressList(net::PayloadStream& payload, const u
     const bool cut = static_cast<size_t>(length) > limit;
     list.resize(cut ? limit : static_cast<size_t>(length));
     if (!ReadExact(payload, list.data(), list.size())) {
-      server_.log.WriteMsg(wire::MsgId::IncorrectRecipient);
+      server_.runtime.log.WriteMsg(wire::MsgId::IncorrectRecipient);
       return false;
     }
     const size_t nul = list.find('\0');
@@ -127,12 +127,12 @@ bool AddressAndMailHandler::ReadAddressList(net::PayloadStream& payload, const u
       // The name the limit cut through is dropped whole.
       const size_t separator = list.rfind(wire::mail::kAddressSeparator);
       list.resize(separator == std::string::npos ? 0 : separator);
-      server_.log.Write("Address list cut to " + std::to_string(limit) + " of " +
+      server_.runtime.log.Write("Address list cut to " + std::to_string(limit) + " of " +
                         std::to_string(length) + " bytes");
     }
   }
   if (list.empty()) {
-    server_.log.WriteMsg(wire::MsgId::IncorrectRecipient);
+    server_.runtime.log.WriteMsg(wire::MsgId::IncorrectRecipient);
     return false;
   }
   return true;
@@ -144,9 +144,9 @@ std::vector<AddressAndMailHandler::Recipient> AddressAndMailHandler::Recipients(
   try {
     platform::SplitToList(wire::mail::kAddressSeparator, list, names);
   } catch (const std::exception&) {
-    std::string line = "ERROR SPLIT " + server_.log.Msg(wire::MsgId::IncorrectRecipient);
+    std::string line = "ERROR SPLIT " + server_.runtime.log.Msg(wire::MsgId::IncorrectRecipient);
     if (line.size() > kSplitErrorLineLimit) line.resize(kSplitErrorLineLimit);
-    server_.log.Write(line);
+    server_.runtime.log.Write(line);
   }
   std::vector<Recipient> recipients;
   for (size_t i = 0; i < names.size(); ++i) {
@@ -163,7 +163,7 @@ std::vector<AddressAndMailHandler::Recipient> AddressAndMailHandler::Recipients(
 
 size_t AddressAndMailHandler::LongListLimit() const {
   size_t limit = 0;
-  for (const TMyDBUser& group : server_.groups) {
+  for (const TMyDBUser& group : server_.roster.groups) {
     for (const TMyNameUser& user : group.Users) {
       if (user.Valid) limit += user.UserName.size() + 1;
     }
@@ -181,14 +181,14 @@ void AddressAndMailHandler::Store(TMyNameUser& sender, net::PayloadStream& paylo
         RetryingOpen(server_, mailboxPath, platform::OpenMode::ReadWrite);
     if (!mailbox) continue;
     const int64_t stored = StoredMailBytes(server_, mailboxPath, *mailbox);
-    if (stored + payload.Size() > server_.limits.mailboxBytesPerHost) {
+    if (stored + payload.Size() > server_.setup.limits.mailboxBytesPerHost) {
       mailbox.reset();
-      server_.log.Write("Mailbox of " + recipient.HostName + " is full (" + std::to_string(stored) +
+      server_.runtime.log.Write("Mailbox of " + recipient.HostName + " is full (" + std::to_string(stored) +
                         " bytes): mail from " + sender.HostName + " not stored");
       continue;
     }
-    const std::string name = FreeMessageFileName(server_.pop3Dir, recipients[k].position);
-    const std::string path = platform::JoinPath(server_.pop3Dir, name);
+    const std::string name = FreeMessageFileName(server_.setup.pop3Dir, recipients[k].position);
+    const std::string path = platform::JoinPath(server_.setup.pop3Dir, name);
     // The message file exists before its notice, so a delivery never finds a notice whose file
     // is still to come. A spooled package goes to the last recipient by renaming the spool file;
     // every earlier one gets a second name for it (a copy only where no link can be made).
@@ -196,14 +196,14 @@ void AddressAndMailHandler::Store(TMyNameUser& sender, net::PayloadStream& paylo
     StoreMessage(payload, spoolFileName, last, path, spoolTaken);
     try {
       AppendNotice(*mailbox, BuildNotice(sender.UserName, sender.HostName, name));
-      server_.mailboxTally.Appended(mailboxPath, payload.Size());
+      server_.runtime.mailboxTally.Appended(mailboxPath, payload.Size());
       mailbox->Close();
     } catch (...) {
-      server_.mailboxTally.Forget(mailboxPath);  // the notice may be there in part
+      server_.runtime.mailboxTally.Forget(mailboxPath);  // the notice may be there in part
       platform::DeleteFile(path);  // a message without its notice would never be delivered
       throw;
     }
-    Metrics::Add(server_.metrics.mailStored);
+    Metrics::Add(server_.runtime.metrics.mailStored);
     if (recipient.Connected) {
       uint8_t waiting[wire::kMailWaitingSize];
       wire::SetInt32At(waiting, 0, wire::code::kMailWaiting);

@@ -15,7 +15,7 @@ namespace {
 // Why a notice cannot be delivered, or empty.
 std::string NoticeFault(const Server& server, const std::string& name) {
   if (!platform::IsPlainFileName(name)) return "not a file name of POP3";
-  if (!platform::FileExists(platform::JoinPath(server.pop3Dir, name))) return "no such file";
+  if (!platform::FileExists(platform::JoinPath(server.setup.pop3Dir, name))) return "no such file";
   return {};
 }
 
@@ -44,7 +44,7 @@ MailPlan PlanDelivery(Server& server, const std::string& host,
       mailbox->file.Close();
     } catch (...) {
       mailbox.reset();  // closes the file, leaves the mailbox lock
-      server.log.WriteMsg(wire::MsgId::InboxOpenError, host);
+      server.runtime.log.WriteMsg(wire::MsgId::InboxOpenError, host);
       return plan;
     }
   }
@@ -55,11 +55,11 @@ MailPlan PlanDelivery(Server& server, const std::string& host,
     const std::string fault = NoticeFault(server, name);
     if (!fault.empty()) {
       // Never read or deleted: the notice is dropped with the delivered ones.
-      server.log.Write("Mail notice skipped (" + fault + "): \"" + name + "\" for " + host);
+      server.runtime.log.Write("Mail notice skipped (" + fault + "): \"" + name + "\" for " + host);
       ++skipped;
       continue;
     }
-    const std::string path = platform::JoinPath(server.pop3Dir, name);
+    const std::string path = platform::JoinPath(server.setup.pop3Dir, name);
     plan.files.push_back(MailFile{path, platform::FileSize(path), skipped + 1});
     skipped = 0;
   }
@@ -82,7 +82,7 @@ MailDelivery::~MailDelivery() {
 
 std::function<void()> MailDelivery::OnLoop(std::function<void(MailDelivery&)> fn) {
   std::weak_ptr<MailDelivery> weak = weak_from_this();
-  return [weak, fn = std::move(fn), &loop = server_.loop] {
+  return [weak, fn = std::move(fn), &loop = server_.runtime.loop] {
     loop.Post([weak, fn] {
       if (auto self = weak.lock(); self && !self->ended_) fn(*self);
     });
@@ -91,10 +91,10 @@ std::function<void()> MailDelivery::OnLoop(std::function<void(MailDelivery&)> fn
 
 bool MailDelivery::RunOnMailThread(std::function<void()> job) {
   try {
-    server_.mailThreads.Run(std::move(job));
+    server_.threads.mailThreads.Run(std::move(job));
     return true;
   } catch (const std::system_error&) {
-    server_.log.WriteMsg(wire::MsgId::SendProcessCreateError, host_);
+    server_.runtime.log.WriteMsg(wire::MsgId::SendProcessCreateError, host_);
     return false;
   }
 }
@@ -105,13 +105,13 @@ bool MailDelivery::Start() {
   auto plan = std::make_shared<MailPlan>();
   auto done = OnLoop([plan](MailDelivery& self) { self.Planned(std::move(*plan)); });
   try {
-    server_.mailboxJobs.Run([&server = server_, host = host_, stopped, plan, done] {
+    server_.threads.mailboxJobs.Run([&server = server_, host = host_, stopped, plan, done] {
       if (*stopped) return;
       *plan = PlanDelivery(server, host, [stopped] { return stopped->load(); });
       done();
     });
   } catch (const std::system_error&) {
-    server_.log.WriteMsg(wire::MsgId::SendProcessCreateError, host_);
+    server_.runtime.log.WriteMsg(wire::MsgId::SendProcessCreateError, host_);
     return false;
   }
   return true;
@@ -191,7 +191,7 @@ void MailDelivery::ChunkRead(size_t file, int64_t offset, std::vector<uint8_t> b
   readInFlight_ = false;
   if (status_ != Status::Working) return;
   if (!ok || file != readingFile_ || offset != readOffset_) {
-    server_.log.Write("Error! Send of File:" + plan_.files[file].path + " to " + host_);
+    server_.runtime.log.Write("Error! Send of File:" + plan_.files[file].path + " to " + host_);
     Fail();
     return;
   }
@@ -219,7 +219,7 @@ void MailDelivery::Consumed(size_t n) {
     const MailFile& file = plan_.files[static_cast<size_t>(front.completesFile)];
     handledNotices_ += file.notices;
     deliveredFiles_.push_back(file.path);
-    Metrics::Add(server_.metrics.mailDelivered);
+    Metrics::Add(server_.runtime.metrics.mailDelivered);
   }
   ready_.pop_front();
   ReadAhead();
@@ -233,7 +233,7 @@ void MailDelivery::Notify() {
 void MailDelivery::Fail() {
   if (status_ != Status::Working) return;
   status_ = Status::Failed;
-  server_.log.WriteMsg(wire::MsgId::MailSendError, host_);
+  server_.runtime.log.WriteMsg(wire::MsgId::MailSendError, host_);
   Notify();
 }
 
@@ -244,12 +244,12 @@ void MailDelivery::End() {
   ready_.clear();
   if (handledNotices_ == 0 && deliveredFiles_.empty()) return;
   try {
-    server_.mailboxJobs.Run(
+    server_.threads.mailboxJobs.Run(
         [&server = server_, host = host_, handled = handledNotices_,
          files = std::move(deliveredFiles_)] { FinishDelivery(server, host, handled, files); });
   } catch (const std::system_error&) {
     // The notices stay: the messages are delivered again with the next delivery.
-    server_.log.WriteMsg(wire::MsgId::SendProcessCreateError, host_);
+    server_.runtime.log.WriteMsg(wire::MsgId::SendProcessCreateError, host_);
   }
 }
 

@@ -24,7 +24,7 @@ std::optional<LockedFile> LockedRetryingOpen(Server& server, const std::string& 
   const auto start = std::chrono::steady_clock::now();
   for (;;) {
     if (stopped && stopped()) return std::nullopt;
-    std::unique_lock lock(server.mailboxLock);
+    std::unique_lock lock(server.runtime.mailboxLock);
     if (auto file = platform::File::TryOpen(fileName, mode, true)) {
       return LockedFile{std::move(lock), std::move(*file)};
     }
@@ -32,11 +32,11 @@ std::optional<LockedFile> LockedRetryingOpen(Server& server, const std::string& 
     lock.unlock();
     if (!OpenMayRetry(error) ||
         std::chrono::steady_clock::now() - start >
-            std::chrono::milliseconds(server.timeouts.retryingOpenLimitMs)) {
-      server.log.WriteMsg(wire::MsgId::FileOpenError, fileName + ".");
+            std::chrono::milliseconds(server.setup.timeouts.retryingOpenLimitMs)) {
+      server.runtime.log.WriteMsg(wire::MsgId::FileOpenError, fileName + ".");
       return std::nullopt;
     }
-    std::this_thread::sleep_for(std::chrono::milliseconds(server.timeouts.retryingOpenStepMs));
+    std::this_thread::sleep_for(std::chrono::milliseconds(server.setup.timeouts.retryingOpenStepMs));
   }
 }
 
@@ -83,8 +83,8 @@ std::vector<int64_t> StoredMailSizes(const std::string& pop3Dir, platform::File&
 }
 
 int64_t StoredMailBytes(Server& server, const std::string& mailboxPath, platform::File& mailbox) {
-  return server.mailboxTally.Bytes(mailboxPath,
-                                   [&] { return StoredMailSizes(server.pop3Dir, mailbox); });
+  return server.runtime.mailboxTally.Bytes(mailboxPath,
+                                   [&] { return StoredMailSizes(server.setup.pop3Dir, mailbox); });
 }
 
 void AppendNotice(platform::File& mailbox, const MailNotice& n) {
@@ -121,10 +121,10 @@ void RemoveDeliveredNotices(Server& server, const std::string& mailboxPath, int3
       file.Truncate((count - delivered) * wire::notice::kSize);
     }
     file.Close();
-    server.mailboxTally.RemovedFront(mailboxPath, delivered);
+    server.runtime.mailboxTally.RemovedFront(mailboxPath, delivered);
   } catch (...) {
-    server.mailboxTally.Forget(mailboxPath);  // unsure now: counted again at its next use
-    server.boundaryErrors.Report("Mailbox notices");
+    server.runtime.mailboxTally.Forget(mailboxPath);  // unsure now: counted again at its next use
+    server.runtime.boundaryErrors.Report("Mailbox notices");
   }
 }
 

@@ -41,7 +41,7 @@ MemberService::MemberService(Server& server, std::shared_ptr<DurableAcks> durabl
   // The hook outlives this service when the server's handlers go last: it checks the service is
   // still there instead of this service clearing it from a destructor.
   std::weak_ptr<bool> alive = alive_;
-  server_.handlers.Observers = [this, alive](int32_t group, const uint8_t* data, int32_t size,
+  server_.runtime.handlers.Observers = [this, alive](int32_t group, const uint8_t* data, int32_t size,
                                              const void* except) {
     if (!alive.expired()) Observe(group, data, size, except);
   };
@@ -50,17 +50,17 @@ MemberService::MemberService(Server& server, std::shared_ptr<DurableAcks> durabl
 MemberService::~MemberService() = default;
 
 TMyNameUser* MemberService::Find(MemberRef member) {
-  if (member.group < 0 || static_cast<size_t>(member.group) >= server_.groups.size()) {
+  if (member.group < 0 || static_cast<size_t>(member.group) >= server_.roster.groups.size()) {
     return nullptr;
   }
-  TMyDBUser& group = server_.groups[static_cast<size_t>(member.group)];
+  TMyDBUser& group = server_.roster.groups[static_cast<size_t>(member.group)];
   if (member.user < 0 || static_cast<size_t>(member.user) >= group.Users.size()) return nullptr;
   TMyNameUser& user = group.Users[static_cast<size_t>(member.user)];
   return user.Valid ? &user : nullptr;
 }
 
 wire::RequestPackage& MemberService::NoticeOf(int32_t group) {
-  if (notices_.size() < server_.groups.size()) notices_.resize(server_.groups.size());
+  if (notices_.size() < server_.roster.groups.size()) notices_.resize(server_.roster.groups.size());
   return notices_.at(static_cast<size_t>(group));
 }
 
@@ -73,8 +73,8 @@ ChangeOutcome MemberService::Outcome(const store::StoreOutcome& stored, TMyDBUse
   } else if (stored.status == ChangeStatus::Journalled) {
     outcome.status = ChangeStatus::Stored;  // nobody syncs: as good as written
   }
-  if (stored.status == ChangeStatus::Refused) Metrics::Add(server_.metrics.editsRefused);
-  if (stored.status == ChangeStatus::WriteFailed) Metrics::Add(server_.metrics.editsWriteFailed);
+  if (stored.status == ChangeStatus::Refused) Metrics::Add(server_.runtime.metrics.editsRefused);
+  if (stored.status == ChangeStatus::WriteFailed) Metrics::Add(server_.runtime.metrics.editsWriteFailed);
   return outcome;
 }
 
@@ -84,7 +84,7 @@ bool MemberService::ReadDays(MemberRef member, double date, int32_t days,
     reason = "no such member";
     return false;
   }
-  TMyDBUser& group = server_.groups[static_cast<size_t>(member.group)];
+  TMyDBUser& group = server_.roster.groups[static_cast<size_t>(member.group)];
   const int32_t count = std::clamp(days, 1, wire::days_reply::kMaxDays);
   if (group.FileName.empty()) {
     // A group without a datafile keeps no days: each reads as the blank day of the group's grid.
@@ -95,7 +95,7 @@ bool MemberService::ReadDays(MemberRef member, double date, int32_t days,
     return true;
   }
   try {
-    store::ReadDays(group, server_.log, count, date);
+    store::ReadDays(group, server_.runtime.log, count, date);
   } catch (const std::exception& e) {
     reason = e.what();
     return false;
@@ -109,9 +109,9 @@ bool MemberService::ReadDays(MemberRef member, double date, int32_t days,
 
 void MemberService::SendWeek(TMyNameUser& user, TMyDBUser& group, double date, MemberSink* origin) {
   try {
-    store::ReadDays(group, server_.log, wire::days_reply::kMaxDays, date);
+    store::ReadDays(group, server_.runtime.log, wire::days_reply::kMaxDays, date);
   } catch (const std::exception&) {
-    server_.log.WriteMsg(wire::MsgId::RequestProcessingError, user.HostName + " (Copy Data)");
+    server_.runtime.log.WriteMsg(wire::MsgId::RequestProcessingError, user.HostName + " (Copy Data)");
     return;
   }
   uint8_t* header = group.Week->Header();
@@ -125,7 +125,7 @@ ChangeOutcome MemberService::Apply(MemberRef member, const wire::RequestPackage&
                                    int32_t size, MemberSink* origin) {
   TMyNameUser* user = Find(member);
   if (user == nullptr) return RefusedOutcome("no such member");
-  TMyDBUser& group = server_.groups[static_cast<size_t>(member.group)];
+  TMyDBUser& group = server_.roster.groups[static_cast<size_t>(member.group)];
   if (group.FileName.empty()) return RefusedOutcome("the group has no datafile");
   size = std::clamp<int32_t>(size, wire::request::kHeaderSize, wire::request::kSize);
   const int32_t requestCode = wire::Int32At(request.data(), wire::request::kCodeOffset);
@@ -134,7 +134,7 @@ ChangeOutcome MemberService::Apply(MemberRef member, const wire::RequestPackage&
 
   if (requestCode == wire::code::kCopyDay) {
     group.Busy = true;
-    ChangeOutcome outcome = Outcome(store::CopyDay(group, server_.log, request.data()), group);
+    ChangeOutcome outcome = Outcome(store::CopyDay(group, server_.runtime.log, request.data()), group);
     if (outcome.Accepted()) {
       // The week goes to every member; a native requester's copy waits for the sync.
       if (origin == nullptr) HoldUntilDurable(*user, outcome);
@@ -146,7 +146,7 @@ ChangeOutcome MemberService::Apply(MemberRef member, const wire::RequestPackage&
 
   const int32_t index = wire::Int32At(request.data(), wire::request::kSubcodeOffset);
   ChangeOutcome outcome = Outcome(
-      store::EditDay(group, server_.log, requestCode, index, request.data(), notice.data()), group);
+      store::EditDay(group, server_.runtime.log, requestCode, index, request.data(), notice.data()), group);
   if (!outcome.Accepted()) return outcome;
   outcome.notice = std::make_shared<wire::RequestPackage>(notice);
   // The other members may see the change before it is durable; the acknowledgment waits. A
@@ -161,13 +161,13 @@ ChangeOutcome MemberService::AssignSlotId(MemberRef member, const wire::RequestP
   slotId = 0;
   TMyNameUser* user = Find(member);
   if (user == nullptr) return RefusedOutcome("no such member");
-  TMyDBUser& group = server_.groups[static_cast<size_t>(member.group)];
+  TMyDBUser& group = server_.roster.groups[static_cast<size_t>(member.group)];
   if (group.FileName.empty()) return RefusedOutcome("the group has no datafile");
   const int32_t slot = wire::Int32At(request.data(), wire::request::kIndex2Offset);
   wire::RequestPackage& notice = NoticeOf(member.group);
   ResetChangeNotice(notice, request);
   auto day = std::make_unique<wire::DayRecord>();
-  ChangeOutcome outcome = Outcome(store::EditDay(group, server_.log, wire::code::kAssignSlotId,
+  ChangeOutcome outcome = Outcome(store::EditDay(group, server_.runtime.log, wire::code::kAssignSlotId,
                                                  slot, request.data(), notice.data(), day.get()),
                                   group);
   if (outcome.Accepted()) slotId = wire::SlotId(*day, slot);
@@ -197,15 +197,15 @@ void MemberService::SetMark(MemberRef member, const wire::RequestPackage& reques
                             MemberSink* origin) {
   TMyNameUser* user = Find(member);
   if (user == nullptr) return;
-  TMyDBUser& group = server_.groups[static_cast<size_t>(member.group)];
+  TMyDBUser& group = server_.roster.groups[static_cast<size_t>(member.group)];
   wire::RequestPackage package = request;
   uint8_t* p = package.data();
   auto& marks = group.Subscriptions;
   const bool set = p[wire::request::kMarkFlagOffset] != 0;
-  if (set && MarksHeld(marks, *user) >= server_.limits.marksPerUser) {
+  if (set && MarksHeld(marks, *user) >= server_.setup.limits.marksPerUser) {
     // Refused: neither kept nor passed on, so the others never see a mark it cannot clear.
-    server_.log.Write("Mark refused: " + user->UserName + " (" + user->HostName + ") holds " +
-                      std::to_string(server_.limits.marksPerUser) + " marks");
+    server_.runtime.log.Write("Mark refused: " + user->UserName + " (" + user->HostName + ") holds " +
+                      std::to_string(server_.setup.limits.marksPerUser) + " marks");
     return;
   }
   const double mark =
@@ -229,7 +229,7 @@ void MemberService::SetMark(MemberRef member, const wire::RequestPackage& reques
 }
 
 SharedBytes MemberService::StatusTable() const {
-  return std::make_shared<const std::vector<uint8_t>>(server_.statusTable);
+  return std::make_shared<const std::vector<uint8_t>>(server_.roster.statusTable);
 }
 
 void MemberService::Attach(int32_t group, MemberSink& sink) {

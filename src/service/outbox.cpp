@@ -32,7 +32,7 @@ void Outbox::Send(const uint8_t* data, size_t length, SharedBytes& shared) {
   if (!Sendable() || length == 0) return;
   user_.LastSendTick = platform::TickCount();
   size_t sent = 0;
-  if (queue_.empty() && server_.settings.DirectSend) {
+  if (queue_.empty() && server_.setup.settings.DirectSend) {
     const int64_t written = Write(data, length, false);
     if (written < 0) return;
     sent = static_cast<size_t>(written);
@@ -44,9 +44,9 @@ void Outbox::Send(const uint8_t* data, size_t length, SharedBytes& shared) {
   }
   if (!shared) {
     try {
-      std::vector<uint8_t> copy = server_.sendBuffers.Take(length);
+      std::vector<uint8_t> copy = server_.runtime.sendBuffers.Take(length);
       copy.assign(data, data + length);
-      shared = ShareBytes(server_.sendBuffers, std::move(copy));
+      shared = ShareBytes(server_.runtime.sendBuffers, std::move(copy));
     } catch (...) {
       Fault("Create Stream. Error!");
       return;
@@ -112,7 +112,7 @@ void Outbox::Drop() {
 void Outbox::CheckStall(uint32_t nowTick) {
   if (!waitingWritable_) return;
   const int64_t limitMs =
-      int64_t{server_.timeouts.sendIdleLimit} * std::max(server_.timeouts.sendIdleStepMs, 1);
+      int64_t{server_.setup.timeouts.sendIdleLimit} * std::max(server_.setup.timeouts.sendIdleStepMs, 1);
   if (platform::TickDiff(nowTick, progressTick_) <= limitMs) return;
   Fault(user_.Connected ? kErrorOfSendProcess : "");
 }
@@ -145,13 +145,13 @@ int64_t Outbox::Write(const uint8_t* data, size_t length, bool moreFollows) {
 
 bool Outbox::Enqueue(Entry entry) {
   if (entry.kind == Entry::Kind::Bytes) {
-    const size_t cap = server_.limits.sendQueueBytes;
+    const size_t cap = server_.setup.limits.sendQueueBytes;
     if (entry.length > cap || bytes_ > cap - entry.length) {
       Fault(QueueLimitText(user_, cap));
       return false;
     }
     bytes_ += entry.length;
-    Metrics::Max(server_.metrics.sendQueueBytesMax, static_cast<int64_t>(bytes_));
+    Metrics::Max(server_.runtime.metrics.sendQueueBytesMax, static_cast<int64_t>(bytes_));
   }
   ++issued_;
   queue_.push_back(std::move(entry));
@@ -253,7 +253,7 @@ void Outbox::WaitWritable() {
 }
 
 void Outbox::Fault(const std::string& logLine) {
-  if (!logLine.empty()) server_.log.Write(logLine);
+  if (!logLine.empty()) server_.runtime.log.Write(logLine);
   user_.Fault = true;
   Clear();
 }

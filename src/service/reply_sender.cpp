@@ -19,10 +19,10 @@ bool SocketActive(const TMyNameUser& user) {
 std::vector<TMyNameUser*> Recipients(Server& server, TMyNameUser& target, std::string_view host,
                                      int scope) {
   std::vector<TMyNameUser*> result;
-  if (target.GroupIndex < 0 || static_cast<size_t>(target.GroupIndex) >= server.groups.size()) {
+  if (target.GroupIndex < 0 || static_cast<size_t>(target.GroupIndex) >= server.roster.groups.size()) {
     return result;
   }
-  TMyDBUser& group = server.groups[static_cast<size_t>(target.GroupIndex)];
+  TMyDBUser& group = server.roster.groups[static_cast<size_t>(target.GroupIndex)];
   switch (scope) {
     case kScopeGroup:
       for (TMyNameUser& u : group.Users) {
@@ -40,7 +40,7 @@ std::vector<TMyNameUser*> Recipients(Server& server, TMyNameUser& target, std::s
       break;
     }
     case kScopeEverybody:
-      for (TMyDBUser& g : server.groups) {
+      for (TMyDBUser& g : server.roster.groups) {
         for (TMyNameUser& u : g.Users) {
           if (u.Connected && SocketActive(u)) result.push_back(&u);
         }
@@ -57,13 +57,13 @@ std::vector<TMyNameUser*> Recipients(Server& server, TMyNameUser& target, std::s
 void SendReplyPackage(Server& server, TMyNameUser& target, const uint8_t* data, int32_t size,
                       std::string_view host, int scope, const void* exceptSink) {
   if (size < 0 || size > INT32_MAX - 4 || (size > 0 && data == nullptr)) return;
-  if (scope != kScopeUser && server.handlers.Observers) {
-    server.handlers.Observers(scope == kScopeEverybody ? -1 : target.GroupIndex, data, size,
+  if (scope != kScopeUser && server.runtime.handlers.Observers) {
+    server.runtime.handlers.Observers(scope == kScopeEverybody ? -1 : target.GroupIndex, data, size,
                               exceptSink);
   }
   const std::vector<TMyNameUser*> recipients = Recipients(server, target, host, scope);
   if (recipients.empty()) return;
-  Metrics& metrics = server.metrics;
+  Metrics& metrics = server.runtime.metrics;
   Metrics::Add(metrics.framesOut, recipients.size());
   Metrics::Add(metrics.bytesOut, recipients.size() * (static_cast<uint64_t>(size) + 4));
   if (scope != kScopeUser) {
@@ -86,13 +86,13 @@ void SendReplyPackage(Server& server, TMyNameUser& target, const uint8_t* data, 
   // piece.
   SharedBytes framed;
   try {
-    std::vector<uint8_t> bytes = server.sendBuffers.Take(static_cast<size_t>(size) + 4);
+    std::vector<uint8_t> bytes = server.runtime.sendBuffers.Take(static_cast<size_t>(size) + 4);
     const auto* word = reinterpret_cast<const uint8_t*>(&size);
     bytes.insert(bytes.end(), word, word + 4);
     bytes.insert(bytes.end(), data, data + size);
-    framed = ShareBytes(server.sendBuffers, std::move(bytes));
+    framed = ShareBytes(server.runtime.sendBuffers, std::move(bytes));
   } catch (...) {
-    server.log.Write("Error formating of package!");
+    server.runtime.log.Write("Error formating of package!");
     return;
   }
   for (TMyNameUser* user : recipients) SendToUser(server, *user, framed);

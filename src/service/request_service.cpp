@@ -11,11 +11,11 @@
 namespace qv::service {
 
 std::shared_ptr<MemberService> InstallRequestHandlers(Server& server) {
-  server.sessionEvents.Started = [&server](TMyNameUser& user) { SessionStart(server, user); };
-  server.sessionEvents.OutgoingClosed = [&server](platform::TcpClient& socket) {
+  server.runtime.sessionEvents.Started = [&server](TMyNameUser& user) { SessionStart(server, user); };
+  server.runtime.sessionEvents.OutgoingClosed = [&server](platform::TcpClient& socket) {
     SessionEndOutgoing(server, socket);
   };
-  server.sessionEvents.IncomingClosed = [&server](int handle) {
+  server.runtime.sessionEvents.IncomingClosed = [&server](int handle) {
     SessionEndIncoming(server, handle);
   };
   ReplySender reply = [&server](TMyNameUser& target, const uint8_t* data, int32_t size,
@@ -24,17 +24,17 @@ std::shared_ptr<MemberService> InstallRequestHandlers(Server& server) {
   };
   auto members = std::make_shared<MemberService>(server, std::make_shared<DurableAcks>(server));
   // Handlers put in place before start-up (by tests) stay.
-  if (!server.handlers.DataRequest) {
+  if (!server.runtime.handlers.DataRequest) {
     auto data = std::make_shared<DataRequestHandler>(
         server, reply, [&server](TMyNameUser& user) { QueueMailDelivery(server, user); },
         TickSource{}, members);
-    server.handlers.DataRequest = [data](TMyNameUser& user, const std::string& host,
+    server.runtime.handlers.DataRequest = [data](TMyNameUser& user, const std::string& host,
                                          uint8_t* payload,
                                          int32_t size) { data->Handle(user, host, payload, size); };
   }
-  if (!server.handlers.AddressAndMail) {
+  if (!server.runtime.handlers.AddressAndMail) {
     auto mail = std::make_shared<AddressAndMailHandler>(server, reply);
-    server.handlers.AddressAndMail = [mail](TMyNameUser& user, const std::string& host,
+    server.runtime.handlers.AddressAndMail = [mail](TMyNameUser& user, const std::string& host,
                                             net::PayloadStream& payload,
                                             const std::string& spoolFileName) {
       mail->Handle(user, host, payload, spoolFileName);

@@ -22,11 +22,11 @@ std::optional<platform::File> RetryingOpen(Server& server, const std::string& fi
     // keep the caller (the event thread at session start) waiting the whole limit for nothing.
     if (!OpenMayRetry(error) ||
         std::chrono::steady_clock::now() - start >
-            std::chrono::milliseconds(server.timeouts.retryingOpenLimitMs)) {
-      server.log.WriteMsg(wire::MsgId::FileOpenError, fileName + ".");
+            std::chrono::milliseconds(server.setup.timeouts.retryingOpenLimitMs)) {
+      server.runtime.log.WriteMsg(wire::MsgId::FileOpenError, fileName + ".");
       return std::nullopt;
     }
-    std::this_thread::sleep_for(std::chrono::milliseconds(server.timeouts.retryingOpenStepMs));
+    std::this_thread::sleep_for(std::chrono::milliseconds(server.setup.timeouts.retryingOpenStepMs));
   }
 }
 

@@ -3,7 +3,6 @@
 #include <chrono>
 #include <cstring>
 
-#include "net/socket_window.h"
 #include "net/user_lookup.h"
 #include "platform/files.h"
 #include "service/outbox.h"
@@ -18,12 +17,12 @@ namespace {
 bool SlotInTable(const Server& server, const TMyNameUser& user) {
   return user.StatusSlotPos >= 4 &&
          static_cast<size_t>(user.StatusSlotPos) + wire::status_slot::kSize <=
-             server.statusTable.size();
+             server.roster.statusTable.size();
 }
 
 void SetOnline(Server& server, TMyNameUser& user, int32_t online) {
   if (SlotInTable(server, user))
-    wire::StoreField<int32_t>(server.statusTable.data() + user.StatusSlotPos, online);
+    wire::StoreField<int32_t>(server.roster.statusTable.data() + user.StatusSlotPos, online);
 }
 
 void BroadcastSlot(Server& server, TMyNameUser& user) {
@@ -31,14 +30,14 @@ void BroadcastSlot(Server& server, TMyNameUser& user) {
   uint8_t package[wire::status_slot::kPackageSize];
   wire::StoreField<int32_t>(package, wire::code::kReply);
   wire::StoreField<int32_t>(package + 4, wire::subcode::kStatusSlot);
-  std::memcpy(package + 8, server.statusTable.data() + user.StatusSlotPos,
+  std::memcpy(package + 8, server.roster.statusTable.data() + user.StatusSlotPos,
               wire::status_slot::kSize);
   SendReplyPackage(server, user, package, wire::status_slot::kPackageSize, user.HostName,
                    kScopeEverybody);
 }
 
 TMyDBUser& GroupOf(Server& server, const TMyNameUser& user) {
-  return server.groups.at(static_cast<size_t>(user.GroupIndex));
+  return server.roster.groups.at(static_cast<size_t>(user.GroupIndex));
 }
 
 void AnnounceWaitingMail(Server& server, TMyNameUser& user) {
@@ -54,34 +53,32 @@ void AnnounceWaitingMail(Server& server, TMyNameUser& user) {
 
 int32_t SessionEnd(Server& server, TMyNameUser* user, bool outgoing) {
   if (user == nullptr) {
-    server.log.WriteMsg(wire::MsgId::UnidentifiedUserDelete);
+    server.runtime.log.WriteMsg(wire::MsgId::UnidentifiedUserDelete);
     return -1;
   }
   const int32_t incomingHandle = user->ServerSocketHandle;
   if (!outgoing) user->ServerSocketHandle = -1;
   {
-    std::lock_guard sessionLock(server.sessionLock);
+    std::lock_guard sessionLock(server.runtime.sessionLock);
     if (!user->Connected) return -1;
     user->Connected = false;
   }
   // Close the other side; its disconnect event finds the session ended.
   try {
     if (outgoing) {
-      if (server.socketWindow != nullptr) {
-        auto& listener = server.socketWindow->ServerSocket1;
-        auto lock = listener.LockConnections();
-        listener.CloseByHandle(incomingHandle);
+      if (server.runtime.connections != nullptr) {
+        server.runtime.connections->CloseIncoming(incomingHandle);
       }
     } else if (user->ClientSocket) {
       user->ClientSocket->Close();
     }
   } catch (...) {
-    server.boundaryErrors.Report("Session");
+    server.runtime.boundaryErrors.Report("Session");
   }
   TMyDBUser& group = GroupOf(server, *user);
   --group.ConnectedUsers;
-  for (int32_t count = server.sessionCount; count > 0;) {
-    if (server.sessionCount.compare_exchange_weak(count, count - 1)) break;
+  for (int32_t count = server.roster.sessionCount; count > 0;) {
+    if (server.roster.sessionCount.compare_exchange_weak(count, count - 1)) break;
   }
   user->ReconnectCount = 0;
   SetOnline(server, *user, 0);
@@ -99,10 +96,10 @@ int32_t SessionEnd(Server& server, TMyNameUser* user, bool outgoing) {
 
 void ShowConnections(Server& server) {
   try {
-    server.front.SetConnectionsCaption(server.catalogue[wire::MsgId::ConnectionsCaption] +
-                                       std::to_string(server.sessionCount.load()));
+    server.runtime.front.SetConnectionsCaption(server.setup.catalogue[wire::MsgId::ConnectionsCaption] +
+                                       std::to_string(server.roster.sessionCount.load()));
   } catch (...) {
-    server.boundaryErrors.Report("Session");
+    server.runtime.boundaryErrors.Report("Session");
   }
 }
 
@@ -112,15 +109,15 @@ int32_t SessionStart(Server& server, TMyNameUser& user) {
   // and the send counts start again.
   OutboxOf(server, user).Restart();
   ++group.ConnectedUsers;
-  ++server.sessionCount;
+  ++server.roster.sessionCount;
   user.SessionStartMs = std::chrono::duration_cast<std::chrono::milliseconds>(
                             std::chrono::system_clock::now().time_since_epoch())
                             .count();
   user.Connected = true;
   user.ReconnectCount = 0;
   SetOnline(server, user, 1);
-  SendReplyPackage(server, user, server.statusTable.data(),
-                   static_cast<int32_t>(server.statusTable.size()), user.HostName, kScopeUser);
+  SendReplyPackage(server, user, server.roster.statusTable.data(),
+                   static_cast<int32_t>(server.roster.statusTable.size()), user.HostName, kScopeUser);
   BroadcastSlot(server, user);
   ShowConnections(server);
   AnnounceWaitingMail(server, user);

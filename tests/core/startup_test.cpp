@@ -33,7 +33,7 @@ class StartupTest : public ::testing::Test {
     if (!ini.empty()) dir.Write("Server.ini", ini);
     RunStartup(server);
     std::vector<std::string> lines;
-    for (const std::string& entry : SplitLogEntries(server.log.Pending())) {
+    for (const std::string& entry : SplitLogEntries(server.runtime.log.Pending())) {
       // Without the time stamp; the debug marker's two lines stay as two lines.
       std::vector<std::string> entryLines;
       size_t from = entry.size() >= 9 ? 9 : entry.size();
@@ -63,11 +63,11 @@ TEST_F(StartupTest, MissingFileIsCreatedLoggedAndThenRead) {
   EXPECT_EQ(lines, (std::vector<std::string>{"Created file Server.ini", "Start!",
                                              "User list of server is empty. See Settings",
                                              "Initialization -> Ok!"}));
-  ASSERT_EQ(server.groups.size(), 1u);
-  EXPECT_EQ(server.groups[0].Alias, "First Group");
-  EXPECT_TRUE(server.groups[0].NoDatafile);
-  EXPECT_EQ(server.settings.Port, 6340);
-  EXPECT_EQ(server.settings.Reconnect, 5);
+  ASSERT_EQ(server.roster.groups.size(), 1u);
+  EXPECT_EQ(server.roster.groups[0].Alias, "First Group");
+  EXPECT_TRUE(server.roster.groups[0].NoDatafile);
+  EXPECT_EQ(server.setup.settings.Port, 6340);
+  EXPECT_EQ(server.setup.settings.Reconnect, 5);
   EXPECT_EQ(front.settingsCaption, "Settings");
   EXPECT_EQ(front.connectionsCaption, "Connections: 0");
   EXPECT_TRUE(std::filesystem::is_directory(dir.File("POP3")));
@@ -93,7 +93,7 @@ TEST_F(StartupTest, RussianChoiceWritesLanguageOneAndLogsInRussian) {
   ASSERT_GE(lines.size(), 2u);
   EXPECT_EQ(lines[0], RussianTable()[1]);
   EXPECT_EQ(lines[1], RussianTable()[13]);
-  EXPECT_EQ(server.catalogue.Current(), Language::Russian);
+  EXPECT_EQ(server.setup.catalogue.Current(), Language::Russian);
 }
 
 TEST_F(StartupTest, UsersDuplicatesAndTheStatusTable) {
@@ -102,12 +102,12 @@ TEST_F(StartupTest, UsersDuplicatesAndTheStatusTable) {
       Group(1, kGroupKeys + "UserCount=4\nUser_1=PC7::Anna\nUser_2=noseparator\n"
                             "User_3=pc8::Boris\n") +
       Group(2, kGroupKeys + "UserCount=1\nUser_1=pc7::Carl\n"));
-  EXPECT_EQ(server.settings.Port, 7000);
-  EXPECT_EQ(server.settings.ClientPort, 7010);
-  EXPECT_FALSE(server.settings.TcpNoDelay);
-  EXPECT_EQ(server.settings.Reconnect, 4);
-  EXPECT_EQ(server.settings.CheckIntervalMs, 500);
-  const TMyDBUser& one = server.groups[0];
+  EXPECT_EQ(server.setup.settings.Port, 7000);
+  EXPECT_EQ(server.setup.settings.ClientPort, 7010);
+  EXPECT_FALSE(server.setup.settings.TcpNoDelay);
+  EXPECT_EQ(server.setup.settings.Reconnect, 4);
+  EXPECT_EQ(server.setup.settings.CheckIntervalMs, 500);
+  const TMyDBUser& one = server.roster.groups[0];
   ASSERT_EQ(one.Users.size(), 4u);
   EXPECT_TRUE(one.Users[0].Valid);
   EXPECT_EQ(one.Users[0].HostName, "pc7");
@@ -120,22 +120,22 @@ TEST_F(StartupTest, UsersDuplicatesAndTheStatusTable) {
   // UserCount larger than the entries: an empty, invalid user.
   EXPECT_FALSE(one.Users[3].Valid);
   // The same host in another group: not valid.
-  EXPECT_FALSE(server.groups[1].Users[0].Valid);
+  EXPECT_FALSE(server.roster.groups[1].Users[0].Valid);
   EXPECT_TRUE(Has(lines, "This user or hostname already exist! -> oseparator ()"));
   EXPECT_TRUE(Has(lines, "This user or hostname already exist! ->  ()"));
   EXPECT_TRUE(Has(lines, "This user or hostname already exist! -> Carl (pc7)"));
   EXPECT_EQ(lines.back(), "Initialization -> with errors!");
-  EXPECT_EQ(server.groups[1].Users[0].GroupIndex, 1);
-  EXPECT_EQ(server.groups[0].Users[2].UserIndex, 2);
+  EXPECT_EQ(server.roster.groups[1].Users[0].GroupIndex, 1);
+  EXPECT_EQ(server.roster.groups[0].Users[2].UserIndex, 2);
   // int32 5000, then one 86-byte slot per user in table order.
-  ASSERT_EQ(server.statusTable.size(), 4u + 5u * 86u);
-  EXPECT_EQ(server.statusTable[0] | server.statusTable[1] << 8, 5000);
-  const uint8_t* anna = server.statusTable.data() + one.Users[0].StatusSlotPos;
+  ASSERT_EQ(server.roster.statusTable.size(), 4u + 5u * 86u);
+  EXPECT_EQ(server.roster.statusTable[0] | server.roster.statusTable[1] << 8, 5000);
+  const uint8_t* anna = server.roster.statusTable.data() + one.Users[0].StatusSlotPos;
   EXPECT_EQ(one.Users[0].StatusSlotPos, 4);
   EXPECT_EQ(anna[0], 0);
   EXPECT_EQ(std::string(reinterpret_cast<const char*>(anna + 5), anna[4]), "Anna");
   EXPECT_EQ(std::string(reinterpret_cast<const char*>(anna + 56), anna[55]), "pc7");
-  EXPECT_EQ(server.groups[1].Users[0].StatusSlotPos, 4 + 4 * 86);
+  EXPECT_EQ(server.roster.groups[1].Users[0].StatusSlotPos, 4 + 4 * 86);
   EXPECT_TRUE(std::filesystem::exists(dir.File("POP3/pc7.bin")));
   EXPECT_TRUE(std::filesystem::exists(dir.File("POP3/pc8.bin")));
   EXPECT_EQ(std::filesystem::file_size(dir.File("POP3/pc7.bin")), 0u);
@@ -145,8 +145,8 @@ TEST_F(StartupTest, OptionsLanguageAndDebug) {
   dir.Write("debug.log", "");
   std::remove(dir.File("debug.log").c_str());
   auto lines = Start("[Options]\nLanguage=2\nDebug=1\n" + kNetwork + "[DataBases]\nCount=0\n");
-  EXPECT_EQ(server.catalogue.Current(), Language::English);
-  EXPECT_TRUE(server.settings.Debug);  // keys match without regard to case
+  EXPECT_EQ(server.setup.catalogue.Current(), Language::English);
+  EXPECT_TRUE(server.setup.settings.Debug);  // keys match without regard to case
   EXPECT_TRUE(std::filesystem::exists(dir.File("debug.log")));
   EXPECT_EQ(lines[0], "");  // the "\r\n--DEBUG--" marker: the time and a blank alone
   EXPECT_EQ(lines[1], "--DEBUG--");
@@ -155,8 +155,8 @@ TEST_F(StartupTest, OptionsLanguageAndDebug) {
 
 TEST_F(StartupTest, ALanguageThatIsNoNumberLeavesEnglishAndDebugOff) {
   Start("[Options]\nLanguage=ru\nDEBUG=1\n" + kNetwork + "[DataBases]\nCount=0\n");
-  EXPECT_EQ(server.catalogue.Current(), Language::English);
-  EXPECT_FALSE(server.settings.Debug);
+  EXPECT_EQ(server.setup.catalogue.Current(), Language::English);
+  EXPECT_FALSE(server.setup.settings.Debug);
   EXPECT_FALSE(std::filesystem::exists(dir.File("debug.log")));
 }
 
@@ -164,21 +164,21 @@ TEST_F(StartupTest, NetworkDefaultsAndABadPortStopsStartUp) {
   Start(
       "[NetWork]\nPort=6400\nDirectSend=0\nTCPNoDelay=1\nCheckInterval_ms=\n[DataBases]\nCount="
       "0\n");
-  EXPECT_EQ(server.settings.Reconnect, 5);
-  EXPECT_EQ(server.settings.CheckIntervalMs, 15000);
-  EXPECT_FALSE(server.settings.DirectSend);
+  EXPECT_EQ(server.setup.settings.Reconnect, 5);
+  EXPECT_EQ(server.setup.settings.CheckIntervalMs, 15000);
+  EXPECT_FALSE(server.setup.settings.DirectSend);
 
   test::TempDir other;
   test::RecordingFrontEnd otherFront;
   Server bad(other.Path(), loop, otherFront);
   other.Write("Server.ini", "[NetWork]\nPort=abc\n[DataBases]\nCount=1\n");
   RunStartup(bad);
-  const std::string pending = bad.log.Pending();
+  const std::string pending = bad.runtime.log.Pending();
   EXPECT_NE(pending.find("Incorrect Initialization -> Error in settings."), std::string::npos);
   EXPECT_EQ(pending.find("Initialization -> Ok!"), std::string::npos);
-  EXPECT_EQ(bad.settings.Port, 6340);
-  EXPECT_EQ(bad.settings.Reconnect, 3);  // built-in value: start-up stopped before the key
-  EXPECT_TRUE(bad.groups.empty());
+  EXPECT_EQ(bad.setup.settings.Port, 6340);
+  EXPECT_EQ(bad.setup.settings.Reconnect, 3);  // built-in value: start-up stopped before the key
+  EXPECT_TRUE(bad.roster.groups.empty());
 }
 
 TEST_F(StartupTest, GroupGuardsReportTheAliasAndGoOn) {
@@ -192,12 +192,12 @@ TEST_F(StartupTest, GroupGuardsReportTheAliasAndGoOn) {
                   "Archive Link=1\nUserCount=1\nUser_1=pc2::B\n") +
             Group(3, kGroupKeys + "UserCount=1\nUser_1=pc3::C\n"));
   EXPECT_TRUE(Has(lines, "Incorrect parameters of database: NoLink"));
-  EXPECT_TRUE(server.groups[0].Users.empty());  // the failing key came before UserCount
-  EXPECT_EQ(server.groups[0].Count, 7);
+  EXPECT_TRUE(server.roster.groups[0].Users.empty());  // the failing key came before UserCount
+  EXPECT_EQ(server.roster.groups[0].Count, 7);
   EXPECT_TRUE(Has(lines, "Incorrect time parameters of group: BadTime"));
-  EXPECT_EQ(server.groups[1].Users.size(), 1u);
-  EXPECT_TRUE(server.groups[1].ArchiveLink);
-  EXPECT_TRUE(server.groups[2].Users[0].Valid);
+  EXPECT_EQ(server.roster.groups[1].Users.size(), 1u);
+  EXPECT_TRUE(server.roster.groups[1].ArchiveLink);
+  EXPECT_TRUE(server.roster.groups[2].Users[0].Valid);
   EXPECT_EQ(lines.back(), "Initialization -> with errors!");
   // Only the first group sees a running total of 0 users.
   EXPECT_EQ(std::count(lines.begin(), lines.end(), "User list of server is empty. See Settings"),
@@ -223,7 +223,7 @@ TEST_F(StartupTest, HostsThatWouldLeaveThePop3DirectoryStopStartUp) {
                kNetwork + "[DataBases]\nCount=1\nAlias1=G\n" +
                    Group(1, kGroupKeys + "UserCount=1\nUser_1=" + host + "::U\n"));
     RunStartup(s);
-    EXPECT_NE(s.log.Pending().find("Incorrect Initialization -> Error in settings."),
+    EXPECT_NE(s.runtime.log.Pending().find("Incorrect Initialization -> Error in settings."),
               std::string::npos)
         << host;
     EXPECT_FALSE(std::filesystem::exists(root.File("srv/x.bin")));
@@ -241,7 +241,7 @@ TEST_F(StartupTest, GarbageSettingsNeverCrash) {
   garbage += "[DataBases]\nCount=99999999\n" + std::string(200000, 'x') + "\n";
   auto lines = Start(garbage);
   EXPECT_EQ(lines.back(), "Incorrect Initialization -> Error in settings.");
-  EXPECT_TRUE(server.groups.empty());
+  EXPECT_TRUE(server.roster.groups.empty());
 
   test::TempDir other;
   test::RecordingFrontEnd f;
@@ -249,8 +249,8 @@ TEST_F(StartupTest, GarbageSettingsNeverCrash) {
   other.Write("Server.ini", kNetwork + "[DataBases]\nCount=1\n" +
                                 Group(1, kGroupKeys + "UserCount=-3\nTime Begin=-5\nStep=-1\n"));
   RunStartup(s);
-  EXPECT_NE(s.log.Pending().find("Incorrect parameters of database: "), std::string::npos);
-  EXPECT_TRUE(s.groups[0].Users.empty());
+  EXPECT_NE(s.runtime.log.Pending().find("Incorrect parameters of database: "), std::string::npos);
+  EXPECT_TRUE(s.roster.groups[0].Users.empty());
 }
 
 }  // namespace
@@ -268,8 +268,8 @@ TEST_F(StartupTest, SyncWritesOnUnlessZero) {
                                           "\nCount=7\nCountArc=0\nTime Begin=9\nTime End=20\n"
                                           "Step=0\nArchive Link=0\nUserCount=0\n");
   Start("[Options]\nLanguage=0\n" + kNetwork + groups);
-  EXPECT_TRUE(server.settings.SyncWrites);
-  ASSERT_TRUE(server.groups[0].Journal);
+  EXPECT_TRUE(server.setup.settings.SyncWrites);
+  ASSERT_TRUE(server.roster.groups[0].Journal);
   EXPECT_TRUE(std::filesystem::exists(dir.File("team.qdb.jnl")));
 
   test::TempDir other;
@@ -281,17 +281,17 @@ TEST_F(StartupTest, SyncWritesOnUnlessZero) {
                                              "Step=0\nArchive Link=0\nUserCount=0\n"));
   Server off{other.Path(), loop, front};
   RunStartup(off);
-  EXPECT_FALSE(off.settings.SyncWrites);
-  EXPECT_FALSE(off.groups[0].Journal);
+  EXPECT_FALSE(off.setup.settings.SyncWrites);
+  EXPECT_FALSE(off.roster.groups[0].Journal);
   EXPECT_FALSE(std::filesystem::exists(other.File("team.qdb.jnl")));
-  ASSERT_NE(off.groups[0].Files, nullptr);
-  EXPECT_FALSE(off.groups[0].Files->Syncs());
+  ASSERT_NE(off.roster.groups[0].Files, nullptr);
+  EXPECT_FALSE(off.roster.groups[0].Files->Syncs());
 
   test::TempDir fresh;
   Server first{fresh.Path(), loop, front};
   RunStartup(first);
   EXPECT_EQ(fresh.Read("Server.ini").find("SyncWrites"), std::string::npos);
-  EXPECT_TRUE(first.settings.SyncWrites);
+  EXPECT_TRUE(first.setup.settings.SyncWrites);
 }
 
 }  // namespace
@@ -314,16 +314,16 @@ TEST_F(StartupTest, JournalOfTheNamedDatafileIsFlushed) {
         group(1, "team.qdb") + group(2, "other.qdb"));
   wire::DayRecord day{};
   wire::SetDayDate(day, 45000);
-  for (TMyDBUser& g : server.groups) {
+  for (TMyDBUser& g : server.roster.groups) {
     ASSERT_TRUE(g.Journal);
     g.Journal->Append(0, 45000, day);
   }
   FlushJournalsOf(server, dir.Path() + "/./team.qdb");
   EXPECT_EQ(std::filesystem::file_size(dir.File("team.qdb")), wire::kDayRecordSize);
   EXPECT_EQ(std::filesystem::file_size(dir.File("team.qdb.jnl")), 0u);
-  EXPECT_TRUE(server.groups[0].Journal->Pending().empty());
+  EXPECT_TRUE(server.roster.groups[0].Journal->Pending().empty());
   EXPECT_EQ(std::filesystem::file_size(dir.File("other.qdb")), 0u) << "another group waits";
-  EXPECT_EQ(server.groups[1].Journal->Pending().size(), 1u);
+  EXPECT_EQ(server.roster.groups[1].Journal->Pending().size(), 1u);
 }
 
 }  // namespace

@@ -90,7 +90,7 @@ void FeedEvent(Server& server, TMyNameUser& user, std::span<const uint8_t> bytes
       result = net::ReceiveBytes(server, user, bytes, taken);
     } catch (...) {
       // As in the read event: message 21, and the rest of this event is not read.
-      server.log.WriteMsg(wire::MsgId::ReceiveError, user.HostName);
+      server.runtime.log.WriteMsg(wire::MsgId::ReceiveError, user.HostName);
       ++summary.receiveErrors;
       return;
     }
@@ -186,8 +186,8 @@ RequestStreamHarness::RequestStreamHarness()
 void RequestStreamHarness::Reset() {
   Server& server = *server_;
   DiscardingLogView discard;
-  server.log.Flush(discard);
-  for (TMyDBUser& group : server.groups) {
+  server.runtime.log.Flush(discard);
+  for (TMyDBUser& group : server.roster.groups) {
     group.Busy = false;
     group.FirstDate = 0;
     group.LookupOffset = 0;
@@ -252,21 +252,21 @@ RunSummary RequestStreamHarness::Run(std::span<const uint8_t> input) {
   auto data = std::make_shared<service::DataRequestHandler>(
       server, reply, [&summary](TMyNameUser&) { ++summary.mailWorkersStarted; });
   auto mail = std::make_shared<service::AddressAndMailHandler>(server, reply);
-  server.handlers.DataRequest = [&summary, data](TMyNameUser& user, const std::string& host,
+  server.runtime.handlers.DataRequest = [&summary, data](TMyNameUser& user, const std::string& host,
                                                  uint8_t* payload, int32_t size) {
     ++summary.dataRequests;
     data->Handle(user, host, payload, size);
   };
-  server.handlers.AddressAndMail = [&summary, mail](TMyNameUser& user, const std::string& host,
+  server.runtime.handlers.AddressAndMail = [&summary, mail](TMyNameUser& user, const std::string& host,
                                                     net::PayloadStream& payload,
                                                     const std::string& spoolFileName) {
     ++summary.mailPackages;
     mail->Handle(user, host, payload, spoolFileName);
   };
 
-  TMyNameUser& alice = server.groups[0].Users[0];
-  TMyNameUser& bob = server.groups[0].Users[1];
-  TMyNameUser& dave = server.groups[1].Users[0];
+  TMyNameUser& alice = server.roster.groups[0].Users[0];
+  TMyNameUser& bob = server.roster.groups[0].Users[1];
+  TMyNameUser& dave = server.roster.groups[1].Users[0];
   TMyNameUser* senders[2] = {&alice, &bob};
   if (flags & kSenderDave) senders[0] = &dave, senders[1] = &alice;
   const int clients = (flags & kTwoClients) ? 2 : 1;
@@ -283,8 +283,8 @@ RunSummary RequestStreamHarness::Run(std::span<const uint8_t> input) {
   // A frame still in progress is dropped as when its connection goes (its spool file with it).
   for (TMyNameUser* sender : senders) net::ResetReceiveState(sender->Connection);
   summary.headerRepaired =
-      server.log.Pending().find(server.log.Msg(wire::MsgId::CountCorrected)) != std::string::npos;
-  server.handlers = {};  // they refer to this run's summary
+      server.runtime.log.Pending().find(server.runtime.log.Msg(wire::MsgId::CountCorrected)) != std::string::npos;
+  server.runtime.handlers = {};  // they refer to this run's summary
   CheckAndEmptyFiles(summary);
   return summary;
 }

@@ -29,10 +29,10 @@ TEST(Admission, StrangersWithLookupsThatNeverAnswerStallNoLogin) {
   config.groups = {{"127.0.0.2::alice", "named-host::bob"}};
   InProcessServer server(config);
   auto release = std::make_shared<std::atomic<bool>>(false);
-  server.server().limits.identificationsInFlight = 8;
+  server.server().setup.limits.identificationsInFlight = 8;
   server.Start();
   server.OnLoop([&] {
-    server.server().socketWindow->ReverseLookups().SetResolver([release](const std::string& a) {
+    server.window()->ReverseLookups().SetResolver([release](const std::string& a) {
       if (a == "127.0.0.3") return std::string("named-host");
       for (int i = 0; i < 1000 && !release->load(); ++i) std::this_thread::sleep_for(10ms);
       return std::string();
@@ -54,7 +54,7 @@ TEST(Admission, StrangersWithLookupsThatNeverAnswerStallNoLogin) {
   // made: his name resolves nowhere).
   auto bobAdmitted = [&] {
     return server.OnLoop(
-               [&] { return server.server().groups[0].Users[1].ServerSocketHandle.load(); }) != -1;
+               [&] { return server.server().roster.groups[0].Users[1].ServerSocketHandle.load(); }) != -1;
   };
   bool bobIn = false;
   std::vector<std::unique_ptr<platform::BlockingSocket>> bobTries;
@@ -101,7 +101,7 @@ TEST(Admission, ManyUsersConnectingTogetherAllGetTheirSessionsAtOnce) {
   // One admission per 50 ms tick would take two seconds for 40 users.
   EXPECT_LT(took, 1s) << std::chrono::duration<double>(took).count() << " s";
   EXPECT_EQ(server.Log().Count("->Error Connect with"), 0);
-  EXPECT_TRUE(server.OnLoop([&] { return server.server().pendingList.empty(); }));
+  EXPECT_TRUE(server.OnLoop([&] { return server.server().roster.pendingList.empty(); }));
 }
 
 TEST(Admission, AUserAdmittedAgainWhileItsConnectionIsUnderWayIsTriedAfresh) {
@@ -112,16 +112,16 @@ TEST(Admission, AUserAdmittedAgainWhileItsConnectionIsUnderWayIsTriedAfresh) {
   platform::BlockingSocket callback;  // alice's client listening on port + 10
   ASSERT_TRUE(callback.Listen("127.0.0.2", server.Port() + 10));
   Server& s = server.server();
-  TMyNameUser& alice = s.groups[0].Users[0];
+  TMyNameUser& alice = s.roster.groups[0].Users[0];
   // Two ticks for alice in one turn of the event loop: the second comes before the connect
   // event of the attempt the first one started.
   const bool activeBetween = server.OnLoop([&] {
-    std::lock_guard sendLock(s.sendLock);
-    s.pendingList.push_back(&alice);
-    net::ConnectTimerTick(s, *s.socketWindow);
+    std::lock_guard sendLock(s.runtime.sendLock);
+    s.roster.pendingList.push_back(&alice);
+    net::ConnectTimerTick(s, *server.window());
     const bool active = alice.ClientSocket->Active();
-    s.pendingList.push_back(&alice);
-    net::ConnectTimerTick(s, *s.socketWindow);
+    s.roster.pendingList.push_back(&alice);
+    net::ConnectTimerTick(s, *server.window());
     return active;
   });
   EXPECT_FALSE(activeBetween);  // connecting is not active yet

@@ -217,7 +217,7 @@ TEST_F(FrameReceiverTest, NegativeLengthClosesTheConnectionAndTheNextOneStartsCl
 }
 
 TEST_F(FrameReceiverTest, AFrameOverTheSpoolLimitIsDroppedAndItsConnectionClosed) {
-  server_->OnLoop([&] { server_->server().limits.spoolBytes = 600000; });
+  server_->OnLoop([&] { server_->server().setup.limits.spoolBytes = 600000; });
   Bytes header(4);
   for (const int32_t length : {600001, INT32_MAX}) {
     std::memcpy(header.data(), &length, 4);

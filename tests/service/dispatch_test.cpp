@@ -31,7 +31,7 @@ class DispatchTest : public ServiceFixture {
   }
 
   wire::DayRecord DayOnDisk(double date) {
-    store::ReadDays(Team(), server_.log, 1, date);
+    store::ReadDays(Team(), server_.runtime.log, 1, date);
     wire::DayRecord day;
     std::memcpy(day.data(), Team().Week->Day(0), day.size());
     return day;
@@ -169,7 +169,7 @@ TEST_F(DispatchTest, MarksAreForwardedKeptAndClearedFirstMatchOnly) {
 }
 
 TEST_F(DispatchTest, MarksBeyondTheLimitPerUserAreRefused) {
-  server_.limits.marksPerUser = 3;
+  server_.setup.limits.marksPerUser = 3;
   RequestBuilder set(7001);
   set.Flag(1).Date(kDay);
   for (int i = 0; i < 4; ++i) Send(Alice(), set.Mark(i), 32);
@@ -390,12 +390,12 @@ TEST_F(DispatchTest, GroupWithoutDatafile) {
   replies_.clear();
   // A days request whose read fails sends nothing more: neither the days nor others' marks.
   TMyNameUser stranger;
-  server_.groups[1].Subscriptions.push_back(MarkRecord{&stranger, {}});
+  server_.roster.groups[1].Subscriptions.push_back(MarkRecord{&stranger, {}});
   RequestBuilder days(1000, 3);
   days.Date(kDay).Days(1);
   handler_.Handle(Dave(), "127.0.0.5", days.data(), 2351);
   EXPECT_TRUE(replies_.empty());
-  server_.groups[1].Subscriptions.clear();
+  server_.roster.groups[1].Subscriptions.clear();
   EXPECT_TRUE(Logged("Database for Other. "));
 }
 

@@ -33,8 +33,8 @@ TEST(DurableAcks, HeldAcknowledgmentKeepsTheUsersOrderAndHoldsNobodyElse) {
   auto journal =
       std::make_shared<store::DayJournal>(store::RealFiles(), server.Dir() + "/team.qdb.jnl");
   auto acks = std::make_shared<service::DurableAcks>(server.server());
-  TMyNameUser& a = server.server().groups[0].Users[0];
-  TMyNameUser& b = server.server().groups[0].Users[1];
+  TMyNameUser& a = server.server().roster.groups[0].Users[0];
+  TMyNameUser& b = server.server().roster.groups[0].Users[1];
   const std::pair<size_t, size_t> held = server.OnLoop([&] {
     wire::DayRecord day{};
     wire::SetDayDate(day, 45000);

@@ -122,7 +122,7 @@ TEST_F(MailTest, AMessageFileNameIsNeverOneThatIsTaken) {
     }
   }
   try {
-    const std::string name = FreeMessageFileName(server_.pop3Dir, 7);
+    const std::string name = FreeMessageFileName(server_.setup.pop3Dir, 7);
     EXPECT_FALSE(fs::exists(Pop3(name))) << name;  // the clock moved on past both seconds
   } catch (const std::runtime_error&) {
   }
@@ -163,7 +163,7 @@ TEST_F(MailTest, EachUserOnceAndTheLongListNoLongerThanTheConfiguredNamesFill) {
 }
 
 TEST_F(MailTest, AHostWhoseMailboxIsFullGetsNothingMoreTheOthersDo) {
-  server_.limits.mailboxBytesPerHost = 5000;
+  server_.setup.limits.mailboxBytesPerHost = 5000;
   const std::vector<uint8_t> package = MailPackage(0, "alice,bob", "dave", std::string(1000, 'b'));
   Receive(Dave(), package);  // 2056 bytes each
   Receive(Dave(), package);  // 4112: still within
@@ -306,7 +306,7 @@ TEST_F(DeliveryTest, PlanListsTheMessagesInOrderAndFinishRemovesWhatWent) {
 // mailbox not yet counted (after a restart) is counted from its files.
 TEST_F(DeliveryTest, TheMailboxCapFollowsStoresAndDeliveries) {
   const int64_t each = static_cast<int64_t>(MailPackage(0, "alice", "dave", "m0").size());
-  server_.limits.mailboxBytesPerHost = 3 * each;
+  server_.setup.limits.mailboxBytesPerHost = 3 * each;
   StoreForAlice(4);
   EXPECT_EQ(Notices("127.0.0.2").size(), 3u) << "the fourth is over the cap";
   const MailPlan plan = PlanDelivery(server_, "127.0.0.2");
@@ -314,10 +314,10 @@ TEST_F(DeliveryTest, TheMailboxCapFollowsStoresAndDeliveries) {
   FinishDelivery(server_, "127.0.0.2", 1, {plan.files[0].path});  // one delivered, two left
   StoreForAlice(2);
   EXPECT_EQ(Notices("127.0.0.2").size(), 3u) << "room for one again";
-  server_.limits.mailboxBytesPerHost = 4 * each;
-  server_.mailboxTally.Forget(Pop3("127.0.0.2.bin"));
+  server_.setup.limits.mailboxBytesPerHost = 4 * each;
+  server_.runtime.mailboxTally.Forget(Pop3("127.0.0.2.bin"));
   StoreForAlice(2);
-  EXPECT_EQ(server_.mailboxTally.Notices(Pop3("127.0.0.2.bin")), 4);
+  EXPECT_EQ(server_.runtime.mailboxTally.Notices(Pop3("127.0.0.2.bin")), 4);
 }
 
 // Storing into a mailbox of 12,000 notices costs what storing the first did.
@@ -350,7 +350,7 @@ TEST_F(DeliveryTest, StoringThe12000thMessageCostsWhatTheFirstDid) {
     mailbox.WriteAt(0, notices.data(), notices.size());
     mailbox.Close();
   }
-  server_.mailboxTally.Forget(Pop3("127.0.0.2.bin"));
+  server_.runtime.mailboxTally.Forget(Pop3("127.0.0.2.bin"));
   timeStore("alice");  // the 12,000th; counts the mailbox once (its first use)
   int64_t later = INT64_MAX;
   for (int i = 0; i < 5; ++i) later = std::min<int64_t>(later, timeStore("alice"));
@@ -424,7 +424,7 @@ TEST_F(DeliveryTest, LockedRetryingOpenWaitsForTheHolderAndKeepsTheMailboxLockNo
 
   // Released by its holder within the limit: the open succeeds and holds the mailbox lock; the
   // send lock stays free for the event thread.
-  server_.timeouts.retryingOpenLimitMs = 5000;
+  server_.setup.timeouts.retryingOpenLimitMs = 5000;
   std::thread release([&holder] {
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
     holder.reset();
@@ -436,17 +436,17 @@ TEST_F(DeliveryTest, LockedRetryingOpenWaitsForTheHolderAndKeepsTheMailboxLockNo
   EXPECT_TRUE(opened->lock.owns_lock());
   bool otherGotLock = true, sendLockFree = false;
   std::thread other([&] {
-    otherGotLock = server_.mailboxLock.try_lock();
-    sendLockFree = server_.sendLock.try_lock();
-    if (sendLockFree) server_.sendLock.unlock();
+    otherGotLock = server_.runtime.mailboxLock.try_lock();
+    sendLockFree = server_.runtime.sendLock.try_lock();
+    if (sendLockFree) server_.runtime.sendLock.unlock();
   });
   other.join();
   EXPECT_FALSE(otherGotLock);
   EXPECT_TRUE(sendLockFree);
   opened.reset();
   std::thread after([&] {
-    otherGotLock = server_.mailboxLock.try_lock();
-    if (otherGotLock) server_.mailboxLock.unlock();
+    otherGotLock = server_.runtime.mailboxLock.try_lock();
+    if (otherGotLock) server_.runtime.mailboxLock.unlock();
   });
   after.join();
   EXPECT_TRUE(otherGotLock);
@@ -455,7 +455,7 @@ TEST_F(DeliveryTest, LockedRetryingOpenWaitsForTheHolderAndKeepsTheMailboxLockNo
 TEST_F(DeliveryTest, AStoppedDeliveryGivesUpItsRetryingOpenAtOnce) {
   std::optional<platform::File> holder =
       platform::File::Open(Pop3("127.0.0.2.bin"), platform::OpenMode::ReadWrite);
-  server_.timeouts.retryingOpenLimitMs = 60000;
+  server_.setup.timeouts.retryingOpenLimitMs = 60000;
   std::atomic<bool> stop{false};
   std::thread stopper([&stop] {
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
@@ -472,7 +472,7 @@ TEST_F(DeliveryTest, AStoppedDeliveryGivesUpItsRetryingOpenAtOnce) {
 }
 
 TEST_F(DeliveryTest, AMissingFileIsNotWaitedFor) {
-  server_.timeouts.retryingOpenLimitMs = 5000;
+  server_.setup.timeouts.retryingOpenLimitMs = 5000;
   const auto start = std::chrono::steady_clock::now();
   EXPECT_FALSE(RetryingOpen(server_, Pop3("gone.bin"), platform::OpenMode::ReadWrite));
   EXPECT_FALSE(LockedRetryingOpen(server_, Pop3("gone.bin"), platform::OpenMode::ReadWrite));

@@ -28,8 +28,8 @@ class MemberApiTest : public ServiceFixture {
  protected:
   MemberApiTest() {
     // The status table as start-up builds it: 5000, then one 86-byte slot per user.
-    server_.statusTable.assign(4 + 4 * wire::status_slot::kSize, 0);
-    wire::SetInt32At(server_.statusTable.data(), 0, wire::code::kStatusTable);
+    server_.roster.statusTable.assign(4 + 4 * wire::status_slot::kSize, 0);
+    wire::SetInt32At(server_.roster.statusTable.data(), 0, wire::code::kStatusTable);
     int32_t pos = 4;
     for (TMyNameUser* user : {&Alice(), &Bob(), &Carol(), &Dave()}) {
       user->StatusSlotPos = pos;
@@ -110,8 +110,8 @@ TEST_F(MemberApiTest, RefusedAndFailedChangesAreNeitherForwardedNorAcknowledged)
   EXPECT_EQ(outcome.reason, "the datafile cannot be created");
 
   EXPECT_TRUE(second_.received.empty());
-  EXPECT_EQ(server_.metrics.editsRefused.load(), 2u);
-  EXPECT_EQ(server_.metrics.editsWriteFailed.load(), 1u);
+  EXPECT_EQ(server_.runtime.metrics.editsRefused.load(), 2u);
+  EXPECT_EQ(server_.runtime.metrics.editsWriteFailed.load(), 1u);
   EXPECT_EQ(api_.Apply({1, 0}, edit.Bytes(), wire::request::kSize, nullptr).status,
             ChangeStatus::Refused)
       << "a group without a datafile keeps no change";

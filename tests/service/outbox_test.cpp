@@ -50,7 +50,7 @@ TEST(Outbox, PiecesLeaveInOrderThroughTheWritableEventAndRestartBeginsAfresh) {
   client::Client alice({"127.0.0.2", "127.0.0.1", server.Port(), true, 32768});
   ASSERT_TRUE(alice.Login()) << alice.Error();
   Drain(alice);
-  TMyNameUser& user = server.server().groups[0].Users[0];
+  TMyNameUser& user = server.server().roster.groups[0].Users[0];
 
   const client::Bytes first = Pattern(3 << 20, 1), second = Pattern(3000, 2), third = Pattern(1, 3);
   const size_t threadsBefore = ThreadsOfThisProcess();
@@ -111,7 +111,7 @@ TEST(Outbox, HeldPiecesCountAgainstTheCapAndFaultOnlyTheirUser) {
   IniConfig config;
   config.groups = {{"127.0.0.2::alice", "127.0.0.3::bob"}};
   InProcessServer server(config);
-  server.server().limits.sendQueueBytes = size_t{1} << 20;
+  server.server().setup.limits.sendQueueBytes = size_t{1} << 20;
   server.Start();
   client::Client alice({"127.0.0.2", "127.0.0.1", server.Port(), true, 0});
   client::Client bob({"127.0.0.3", "127.0.0.1", server.Port(), true, 0});
@@ -119,8 +119,8 @@ TEST(Outbox, HeldPiecesCountAgainstTheCapAndFaultOnlyTheirUser) {
   ASSERT_TRUE(bob.Login()) << bob.Error();
   Drain(alice);
   Drain(bob);
-  TMyNameUser& a = server.server().groups[0].Users[0];
-  TMyNameUser& b = server.server().groups[0].Users[1];
+  TMyNameUser& a = server.server().roster.groups[0].Users[0];
+  TMyNameUser& b = server.server().roster.groups[0].Users[1];
 
   // Alice reads all the while, yet everything behind her unsynced acknowledgment is held.
   const client::Bytes piece = Pattern(400 << 10, 7);
@@ -158,10 +158,10 @@ TEST(Outbox, MailIsDeliveredInItsTurnAndRemovedOnceItWent) {
   client::Client alice({"127.0.0.2", "127.0.0.1", server.Port(), true, 0});
   ASSERT_TRUE(alice.Login()) << alice.Error();
   Drain(alice);
-  TMyNameUser& user = server.server().groups[0].Users[0];
+  TMyNameUser& user = server.server().roster.groups[0].Users[0];
 
   // Two messages, the second larger than several read chunks, and a notice naming no file.
-  const std::string pop3 = server.server().pop3Dir;
+  const std::string pop3 = server.server().setup.pop3Dir;
   const client::Bytes small = Pattern(100, 1), large = Pattern(300000, 2);
   WriteFile(pop3 + "/m1.mqv", std::string(small.begin(), small.end()));
   WriteFile(pop3 + "/m2.mqv", std::string(large.begin(), large.end()));
@@ -213,14 +213,14 @@ TEST(Outbox, AReaderThatTakesNothingIsFaultedAfterTheSendTimeOutAndOthersAreServ
   IniConfig config;
   config.groups = {{"127.0.0.2::alice", "127.0.0.3::bob"}};
   InProcessServer server(config);
-  server.server().timeouts.sendIdleLimit = 60;  // 600 ms without progress
+  server.server().setup.timeouts.sendIdleLimit = 60;  // 600 ms without progress
   server.Start();
   client::Client alice({"127.0.0.2", "127.0.0.1", server.Port(), true, 16384});
   client::Client bob({"127.0.0.3", "127.0.0.1", server.Port(), true, 0});
   ASSERT_TRUE(alice.Login()) << alice.Error();
   ASSERT_TRUE(bob.Login()) << bob.Error();
   Drain(bob);
-  TMyNameUser& a = server.server().groups[0].Users[0];
+  TMyNameUser& a = server.server().roster.groups[0].Users[0];
 
   // Within the cap, far more than the connection holds while alice reads nothing.
   const client::Bytes flood = Pattern(6 << 20, 3), hello = Pattern(10, 4);
@@ -228,7 +228,7 @@ TEST(Outbox, AReaderThatTakesNothingIsFaultedAfterTheSendTimeOutAndOthersAreServ
   const auto start = std::chrono::steady_clock::now();
   server.OnLoop([&] {
     Send(server, a, flood);
-    Send(server, server.server().groups[0].Users[1], hello);
+    Send(server, server.server().roster.groups[0].Users[1], hello);
     return 0;
   });
   auto got = bob.ReceiveFrame(2s);

@@ -30,18 +30,18 @@ class ServiceFixture : public ::testing::Test {
  protected:
   ServiceFixture();
 
-  TMyNameUser& Alice() { return server_.groups[0].Users[0]; }
-  TMyNameUser& Bob() { return server_.groups[0].Users[1]; }
-  TMyNameUser& Carol() { return server_.groups[0].Users[2]; }
-  TMyNameUser& Dave() { return server_.groups[1].Users[0]; }
-  TMyDBUser& Team() { return server_.groups[0]; }
-  TMyDBUser& Other() { return server_.groups[1]; }
+  TMyNameUser& Alice() { return server_.roster.groups[0].Users[0]; }
+  TMyNameUser& Bob() { return server_.roster.groups[0].Users[1]; }
+  TMyNameUser& Carol() { return server_.roster.groups[0].Users[2]; }
+  TMyNameUser& Dave() { return server_.roster.groups[1].Users[0]; }
+  TMyDBUser& Team() { return server_.roster.groups[0]; }
+  TMyDBUser& Other() { return server_.roster.groups[1]; }
 
   ReplySender Recorder();
   // The log's pending text (newest line first).
   bool Logged(const std::string& text) const;
   int CountLogged(const std::string& text) const;
-  std::string LogText() const { return server_.log.Pending(); }
+  std::string LogText() const { return server_.runtime.log.Pending(); }
 
   std::string Pop3(const std::string& name) const { return dir_.File("POP3/" + name); }
   std::string DatafilePath() const { return dir_.File("team.qdb"); }

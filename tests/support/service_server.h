@@ -24,9 +24,9 @@ inline void AddServiceUser(TMyDBUser& group, int32_t groupIndex, int32_t userInd
 
 // server was made on dir.Path(); its group table is replaced.
 inline void BuildServiceServer(Server& server, const TempDir& dir) {
-  platform::CreateDirectory(server.pop3Dir);
-  server.groups = GroupTable(2);
-  TMyDBUser& team = server.groups[0];
+  platform::CreateDirectory(server.setup.pop3Dir);
+  server.roster.groups = GroupTable(2);
+  TMyDBUser& team = server.roster.groups[0];
   team.Alias = "Team";
   team.FileName = dir.File("team.qdb");
   team.NoDatafile = false;
@@ -38,7 +38,7 @@ inline void BuildServiceServer(Server& server, const TempDir& dir) {
   AddServiceUser(team, 0, 0, "alice", "127.0.0.2");
   AddServiceUser(team, 0, 1, "bob", "127.0.0.3");
   AddServiceUser(team, 0, 2, "carol", "127.0.0.4");
-  TMyDBUser& other = server.groups[1];
+  TMyDBUser& other = server.roster.groups[1];
   other.Alias = "Other";
   store::BuildBlankRecord(*other.BlankRecord, 9, 20, 0);
   other.Users = std::vector<TMyNameUser>(1);
@@ -47,7 +47,7 @@ inline void BuildServiceServer(Server& server, const TempDir& dir) {
   for (const char* host : {"127.0.0.2", "127.0.0.3", "127.0.0.4", "127.0.0.5"}) {
     dir.Write(std::string("POP3/") + host + ".bin", "");
   }
-  server.timeouts.retryingOpenLimitMs = 200;
+  server.setup.timeouts.retryingOpenLimitMs = 200;
 }
 
 }  // namespace qv::test

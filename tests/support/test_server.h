@@ -177,6 +177,7 @@ class InProcessServer {
 
   // Call before Start to inject handlers or shorten limits.
   Server& server() { return process_->server(); }
+  net::TFormSocksServer* window() { return process_->socketWindow(); }
   int Port() const { return config_.port; }
   const std::string& Dir() const { return dir_.Path(); }
   CapturingView& Log() { return front_.Log(); }
@@ -255,11 +256,11 @@ namespace qv::test {
 
 // Sends every handed-over payload to the recorder.
 inline void InstallRecorder(Server& server, HandlerRecorder& recorder) {
-  server.handlers.DataRequest = [&recorder](TMyNameUser&, const std::string& host, uint8_t* payload,
+  server.runtime.handlers.DataRequest = [&recorder](TMyNameUser&, const std::string& host, uint8_t* payload,
                                             int32_t size) {
     recorder.Add({host, std::vector<uint8_t>(payload, payload + size), {}, false});
   };
-  server.handlers.AddressAndMail = [&recorder](TMyNameUser&, const std::string& host,
+  server.runtime.handlers.AddressAndMail = [&recorder](TMyNameUser&, const std::string& host,
                                                net::PayloadStream& stream,
                                                const std::string& spoolFile) {
     std::vector<uint8_t> bytes(static_cast<size_t>(stream.Size()));

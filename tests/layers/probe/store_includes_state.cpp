@@ -3,5 +3,5 @@
 #include "store/datafile.h"
 
 int ProbeStateGroupCount(const qv::Server& server) {
-  return static_cast<int>(server.groups.size());
+  return static_cast<int>(server.roster.groups.size());
 }
