@@ -21,6 +21,8 @@ void RunShutdown(Server& server) {
       }
     }
   }
+  // Notices of stored messages that waited for a busy mailbox are appended before the stop.
+  server.threads.mailboxJobs.Finish();
   // The datafiles alone hold every change; the next start finds the journals empty.
   FlushAllJournals(server);
 }

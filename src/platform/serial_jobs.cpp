@@ -30,6 +30,11 @@ size_t SerialJobs::Waiting() const {
   return jobs_.size();
 }
 
+void SerialJobs::Finish() {
+  std::unique_lock lock(mutex_);
+  idle_.wait(lock, [this] { return !running_ && jobs_.empty(); });
+}
+
 void SerialJobs::Drain() {
   std::unique_lock lock(mutex_);
   while (!jobs_.empty()) {

@@ -22,6 +22,8 @@ class SerialJobs {
   // is then not queued).
   void Run(std::function<void()> job);
   size_t Waiting() const;
+  // Waits until every job queued so far, and every job those queue, has run.
+  void Finish();
 
  private:
   void Drain();

@@ -9,7 +9,6 @@
 #include "net/user_lookup.h"
 #include "platform/text_utils.h"
 #include "service/mailbox.h"
-#include "service/retrying_open.h"
 
 namespace qv::service {
 namespace {
@@ -54,6 +53,13 @@ void CopyPayloadTo(net::PayloadStream& payload, const std::string& path) {
     throw platform::FileError("short copy of the mail package to " + path, 0);
   }
   file.Close();
+}
+
+void LogMailboxFull(Server& server, const TMyNameUser& recipient, const TMyNameUser& sender,
+                    int64_t stored) {
+  server.runtime.log.Write("Mailbox of " + recipient.HostName + " is full (" +
+                           std::to_string(stored) + " bytes): mail from " + sender.HostName +
+                           " not stored");
 }
 
 }  // namespace
@@ -128,7 +134,7 @@ bool AddressAndMailHandler::ReadAddressList(net::PayloadStream& payload, const u
       const size_t separator = list.rfind(wire::mail::kAddressSeparator);
       list.resize(separator == std::string::npos ? 0 : separator);
       server_.runtime.log.Write("Address list cut to " + std::to_string(limit) + " of " +
-                        std::to_string(length) + " bytes");
+                                std::to_string(length) + " bytes");
     }
   }
   if (list.empty()) {
@@ -177,14 +183,27 @@ void AddressAndMailHandler::Store(TMyNameUser& sender, net::PayloadStream& paylo
   for (size_t k = 0; k < recipients.size(); ++k) {
     TMyNameUser& recipient = *recipients[k].user;
     const std::string mailboxPath = server_.MailboxPath(recipient.HostName);
+    const bool last = k + 1 == recipients.size();
     std::optional<platform::File> mailbox =
-        RetryingOpen(server_, mailboxPath, platform::OpenMode::ReadWrite);
-    if (!mailbox) continue;
+        platform::File::TryOpen(mailboxPath, platform::OpenMode::ReadWrite, true);
+    if (!mailbox) {
+      if (!OpenMayRetry(errno)) {
+        server_.runtime.log.WriteMsg(wire::MsgId::FileOpenError, mailboxPath + ".");
+        continue;
+      }
+      // A mail thread has the mailbox open (a delivery reading or tidying it). The event thread
+      // does not wait for it: the message file is written now, while the package is here, and
+      // its notice is appended by the mailbox jobs once that delivery is done with the file.
+      const std::string name = FreeMessageFileName(server_.setup.pop3Dir, recipients[k].position);
+      const std::string path = platform::JoinPath(server_.setup.pop3Dir, name);
+      StoreMessage(payload, spoolFileName, last, path, spoolTaken);
+      DeferNotice(sender, recipient, name, path, payload.Size());
+      continue;
+    }
     const int64_t stored = StoredMailBytes(server_, mailboxPath, *mailbox);
     if (stored + payload.Size() > server_.setup.limits.mailboxBytesPerHost) {
       mailbox.reset();
-      server_.runtime.log.Write("Mailbox of " + recipient.HostName + " is full (" + std::to_string(stored) +
-                        " bytes): mail from " + sender.HostName + " not stored");
+      LogMailboxFull(server_, recipient, sender, stored);
       continue;
     }
     const std::string name = FreeMessageFileName(server_.setup.pop3Dir, recipients[k].position);
@@ -192,7 +211,6 @@ void AddressAndMailHandler::Store(TMyNameUser& sender, net::PayloadStream& paylo
     // The message file exists before its notice, so a delivery never finds a notice whose file
     // is still to come. A spooled package goes to the last recipient by renaming the spool file;
     // every earlier one gets a second name for it (a copy only where no link can be made).
-    const bool last = k + 1 == recipients.size();
     StoreMessage(payload, spoolFileName, last, path, spoolTaken);
     try {
       AppendNotice(*mailbox, BuildNotice(sender.UserName, sender.HostName, name));
@@ -203,14 +221,49 @@ void AddressAndMailHandler::Store(TMyNameUser& sender, net::PayloadStream& paylo
       platform::DeleteFile(path);  // a message without its notice would never be delivered
       throw;
     }
-    Metrics::Add(server_.runtime.metrics.mailStored);
-    if (recipient.Connected) {
-      uint8_t waiting[wire::kMailWaitingSize];
-      wire::SetInt32At(waiting, 0, wire::code::kMailWaiting);
-      if (reply_)
-        reply_(recipient, waiting, wire::kMailWaitingSize, recipient.HostName, kScopeUser);
-    }
+    Stored(recipient);
   }
+}
+
+void AddressAndMailHandler::DeferNotice(const TMyNameUser& sender, TMyNameUser& recipient,
+                                        const std::string& name, const std::string& path,
+                                        int64_t size) {
+  const MailNotice notice = BuildNotice(sender.UserName, sender.HostName, name);
+  server_.threads.mailboxJobs.Run([this, &sender, &recipient, path, size, notice] {
+    const std::string mailboxPath = server_.MailboxPath(recipient.HostName);
+    std::optional<LockedFile> mailbox =
+        LockedRetryingOpen(server_, mailboxPath, platform::OpenMode::ReadWrite);
+    if (!mailbox) {
+      platform::DeleteFile(path);  // message 27 is logged; no notice will ever name it
+      return;
+    }
+    try {
+      const int64_t stored = StoredMailBytes(server_, mailboxPath, mailbox->file);
+      if (stored + size > server_.setup.limits.mailboxBytesPerHost) {
+        mailbox.reset();
+        platform::DeleteFile(path);
+        LogMailboxFull(server_, recipient, sender, stored);
+        return;
+      }
+      AppendNotice(mailbox->file, notice);
+      server_.runtime.mailboxTally.Appended(mailboxPath, size);
+      mailbox->file.Close();
+    } catch (...) {
+      server_.runtime.mailboxTally.Forget(mailboxPath);
+      platform::DeleteFile(path);
+      server_.runtime.log.WriteMsg(wire::MsgId::RequestProcessingError, sender.HostName);
+      return;
+    }
+    server_.runtime.loop.Post([this, &recipient] { Stored(recipient); });
+  });
+}
+
+void AddressAndMailHandler::Stored(TMyNameUser& recipient) {
+  Metrics::Add(server_.runtime.metrics.mailStored);
+  if (!recipient.Connected || !reply_) return;
+  uint8_t waiting[wire::kMailWaitingSize];
+  wire::SetInt32At(waiting, 0, wire::code::kMailWaiting);
+  reply_(recipient, waiting, wire::kMailWaitingSize, recipient.HostName, kScopeUser);
 }
 
 void AddressAndMailHandler::StoreMessage(net::PayloadStream& payload,

@@ -36,6 +36,12 @@ class AddressAndMailHandler {
   size_t LongListLimit() const;
   void Store(TMyNameUser& sender, net::PayloadStream& payload, const std::string& spoolFileName,
              const std::vector<Recipient>& recipients, bool& spoolTaken);
+  // The notice of a message whose file is written, for the mailbox jobs to append once the
+  // mailbox is free (the cap is checked then; the file goes when it cannot be noticed).
+  void DeferNotice(const TMyNameUser& sender, TMyNameUser& recipient, const std::string& name,
+                   const std::string& path, int64_t size);
+  // Counts a stored message and tells a connected recipient that mail waits. Event thread.
+  void Stored(TMyNameUser& recipient);
   void StoreMessage(net::PayloadStream& payload, const std::string& spoolFileName, bool renameSpool,
                     const std::string& path, bool& spoolTaken);
   void Direct(net::PayloadStream& payload, const uint8_t* header,

@@ -9,7 +9,6 @@
 #include <thread>
 
 #include "platform/time.h"
-#include "service/retrying_open.h"
 
 namespace qv::service {
 namespace {
@@ -17,6 +16,10 @@ namespace {
 constexpr uint32_t kTickModulus = 1000;
 
 }  // namespace
+
+bool OpenMayRetry(int error) {
+  return error == EWOULDBLOCK || error == EAGAIN || error == EINTR;
+}
 
 std::optional<LockedFile> LockedRetryingOpen(Server& server, const std::string& fileName,
                                              platform::OpenMode mode,
@@ -36,7 +39,8 @@ std::optional<LockedFile> LockedRetryingOpen(Server& server, const std::string& 
       server.runtime.log.WriteMsg(wire::MsgId::FileOpenError, fileName + ".");
       return std::nullopt;
     }
-    std::this_thread::sleep_for(std::chrono::milliseconds(server.setup.timeouts.retryingOpenStepMs));
+    std::this_thread::sleep_for(
+        std::chrono::milliseconds(server.setup.timeouts.retryingOpenStepMs));
   }
 }
 
@@ -83,8 +87,8 @@ std::vector<int64_t> StoredMailSizes(const std::string& pop3Dir, platform::File&
 }
 
 int64_t StoredMailBytes(Server& server, const std::string& mailboxPath, platform::File& mailbox) {
-  return server.runtime.mailboxTally.Bytes(mailboxPath,
-                                   [&] { return StoredMailSizes(server.setup.pop3Dir, mailbox); });
+  return server.runtime.mailboxTally.Bytes(
+      mailboxPath, [&] { return StoredMailSizes(server.setup.pop3Dir, mailbox); });
 }
 
 void AppendNotice(platform::File& mailbox, const MailNotice& n) {

@@ -26,9 +26,15 @@ struct LockedFile {
   platform::File file;
 };
 
-// The retrying open with every attempt made under the mailbox lock; on success the lock stays
-// held by the result. Every access of a mail worker to a mailbox file goes through it. Gives up
-// (without a log line) once stopped returns true.
+// True for an open failure that a later attempt may overcome: the file is held unshared by
+// another (or the call was interrupted).
+bool OpenMayRetry(int error);
+
+// Opens a mailbox file that another may hold unshared, retried every few milliseconds until it
+// opens or the time limit passes (then message 27 is logged); every attempt is made under the
+// mailbox lock, and on success the lock stays held by the result. Mail threads only: it waits.
+// Every access of a mail worker to a mailbox file goes through it. Gives up (without a log line)
+// once stopped returns true.
 std::optional<LockedFile> LockedRetryingOpen(Server& server, const std::string& fileName,
                                              platform::OpenMode mode,
                                              const std::function<bool()>& stopped = {});

@@ -14,7 +14,6 @@
 #include "service/mail.h"
 #include "service/mail_delivery.h"
 #include "service/mailbox.h"
-#include "service/retrying_open.h"
 #include "service_fixture.h"
 
 namespace qv::service::test {
@@ -474,16 +473,47 @@ TEST_F(DeliveryTest, AStoppedDeliveryGivesUpItsRetryingOpenAtOnce) {
 TEST_F(DeliveryTest, AMissingFileIsNotWaitedFor) {
   server_.setup.timeouts.retryingOpenLimitMs = 5000;
   const auto start = std::chrono::steady_clock::now();
-  EXPECT_FALSE(RetryingOpen(server_, Pop3("gone.bin"), platform::OpenMode::ReadWrite));
   EXPECT_FALSE(LockedRetryingOpen(server_, Pop3("gone.bin"), platform::OpenMode::ReadWrite));
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1000));
-  EXPECT_EQ(CountLogged("Error occurred while opening the file: " + Pop3("gone.bin") + "."), 2);
+  EXPECT_EQ(CountLogged("Error occurred while opening the file: " + Pop3("gone.bin") + "."), 1);
 
   // A recipient whose mailbox is missing is skipped; the others still get the message.
   std::filesystem::remove(Pop3("127.0.0.3.bin"));
   Receive(Dave(), MailPackage(0, "bob,carol", "dave", "x"));
   EXPECT_EQ(Notices("127.0.0.4").size(), 1u);
   EXPECT_EQ(MessageFiles().size(), 1u);
+  EXPECT_EQ(CountLogged("Error occurred while opening the file: " + Pop3("127.0.0.3.bin") + "."),
+            1);
+}
+
+// A delivery holding a mailbox never holds up the event thread: the message file is written at
+// once, its notice follows when the mailbox is free, and the connected recipient hears of it then.
+TEST_F(DeliveryTest, AMailboxHeldByADeliveryDefersTheNoticeNotTheEventThread) {
+  Bob().Connected = true;
+  server_.setup.timeouts.retryingOpenLimitMs = 60000;
+  std::optional<LockedFile> held =
+      LockedRetryingOpen(server_, Pop3("127.0.0.3.bin"), platform::OpenMode::ReadWrite);
+  ASSERT_TRUE(held.has_value());
+  const auto start = std::chrono::steady_clock::now();
+  const std::vector<uint8_t> package = MailPackage(0, "bob", "dave", "while busy");
+  Receive(Dave(), package);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
+  ASSERT_EQ(MessageFiles().size(), 1u);
+  EXPECT_TRUE(replies_.empty());
+  held.reset();
+
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  loop_.AddTimer(5, true, [&] {
+    if (!replies_.empty() || std::chrono::steady_clock::now() > deadline) loop_.Quit();
+  });
+  loop_.Run();
+  ASSERT_EQ(replies_.size(), 1u);
+  EXPECT_EQ(replies_[0].target, &Bob());
+  EXPECT_EQ(replies_[0].Code(), 6000);
+  const std::vector<MailNotice> notices = Notices("127.0.0.3");
+  ASSERT_EQ(notices.size(), 1u);
+  EXPECT_EQ(NoticeMessageFile(notices[0]), MessageFiles()[0]);
+  EXPECT_EQ(dir_.Read("POP3/" + MessageFiles()[0]), std::string(package.begin(), package.end()));
 }
 
 }  // namespace
