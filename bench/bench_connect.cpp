@@ -80,7 +80,8 @@ int Latency(int frames) {
   std::condition_variable arrived;
   Clock::time_point handedOver;
   int count = 0;
-  server.server().runtime.handlers.DataRequest = [&](TMyNameUser&, const std::string&, uint8_t*, int32_t) {
+  server.server().runtime.handlers.DataRequest = [&](state::TMyNameUser&, const std::string&,
+                                                     uint8_t*, int32_t) {
     std::lock_guard lock(mutex);
     handedOver = Clock::now();
     ++count;

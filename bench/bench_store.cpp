@@ -82,9 +82,9 @@ class BenchGroup {
 
   GroupDatafile group;
   wire::RequestPackage notice{};  // the group's change notice
-  Catalogue catalogue;
+  state::Catalogue catalogue;
   std::recursive_mutex sessionLock;
-  Log log{catalogue, sessionLock};
+  state::Log log{catalogue, sessionLock};
 
  private:
   std::filesystem::path dir_;
@@ -97,7 +97,7 @@ wire::RequestPackage TitleRequest(double date, const char* title = "Edited title
   return request;
 }
 
-void CheckQuietLog(benchmark::State& state, const Log& log) {
+void CheckQuietLog(benchmark::State& state, const state::Log& log) {
   if (!log.Pending().empty()) state.SkipWithError(log.Pending().c_str());
 }
 

@@ -17,7 +17,7 @@ namespace {
 bool StartupWouldSucceed(const std::string& dir, const std::string& configFile, std::FILE* out) {
   platform::PollLoop loop;  // never run: nothing is opened that would need it
   ConsoleFrontEnd front(out);
-  Server server(dir, loop, front);
+  state::Server server(dir, loop, front);
   server.setup.configFile = configFile;
   const bool ok = RunStartup(server, StartupOptions{.checkOnly = true});
   server.runtime.log.Flush(front.View());

@@ -33,7 +33,7 @@ std::string WithoutTimeStamp(const std::string& entry) {
 
 void ConsoleLogView::InsertAtTop(const std::string& text) {
   // The text holds the newest entry first; standard output reads best oldest first.
-  const std::vector<std::string> entries = SplitLogEntries(text);
+  const std::vector<std::string> entries = state::SplitLogEntries(text);
   for (auto it = entries.rbegin(); it != entries.rend(); ++it) {
     std::string utf8 = platform::Cp1251ToUtf8(journal_ ? WithoutTimeStamp(*it) : *it);
     for (size_t at; (at = utf8.find("\r\n")) != std::string::npos;) utf8.erase(at, 1);

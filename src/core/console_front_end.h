@@ -6,7 +6,7 @@
 
 namespace qv {
 
-class ConsoleLogView final : public LogView {
+class ConsoleLogView final : public state::LogView {
  public:
   // journal: every line starts with its priority ("<3>", "<4>", "<6>") for the journal, and the
   // entry's own "HH:MM:SS " time stamp is left out (the journal stamps each line itself).
@@ -20,10 +20,10 @@ class ConsoleLogView final : public LogView {
   bool journal_;
 };
 
-class ConsoleFrontEnd final : public FrontEnd {
+class ConsoleFrontEnd final : public state::FrontEnd {
  public:
   explicit ConsoleFrontEnd(std::FILE* out = stdout) : view_(out) {}
-  LogView& View() override { return view_; }
+  state::LogView& View() override { return view_; }
   bool CreatesMissingDatafiles() const override { return true; }
 
  private:

@@ -6,7 +6,7 @@
 
 namespace qv {
 
-bool HandleDaemonSignal(Server& server, int signalNumber) {
+bool HandleDaemonSignal(state::Server& server, int signalNumber) {
   if (signalNumber == SIGHUP) {
     if (!server.runtime.log.Debug()) {
       server.runtime.log.Write("SIGHUP received: debug mode is off, no debug.log to re-open");
@@ -14,13 +14,13 @@ bool HandleDaemonSignal(Server& server, int signalNumber) {
       server.runtime.log.Write("SIGHUP received: debug.log re-opened");
     } else {
       server.runtime.log.Write("SIGHUP received: debug.log could not be re-opened: " +
-                       server.DebugLogPath());
+                               server.DebugLogPath());
     }
     return false;
   }
   const char* name = signalNumber == SIGINT ? "SIGINT" : signalNumber == SIGTERM ? "SIGTERM" : "";
   server.runtime.log.Write(std::string("Stopped by signal ") +
-                   (*name != '\0' ? name : std::to_string(signalNumber).c_str()));
+                           (*name != '\0' ? name : std::to_string(signalNumber).c_str()));
   return true;
 }
 

@@ -6,6 +6,6 @@
 namespace qv {
 
 // Logs the signal's line and acts on it; true when the server should stop.
-bool HandleDaemonSignal(Server& server, int signalNumber);
+bool HandleDaemonSignal(state::Server& server, int signalNumber);
 
 }  // namespace qv

@@ -10,14 +10,14 @@
 namespace qv {
 namespace {
 
-void ResetFaultyUser(TMyNameUser& user) {
+void ResetFaultyUser(state::TMyNameUser& user) {
   // Closing a connected socket raises its disconnect event, which ends the session at once.
   if (user.ClientSocket) platform::CloseQuietly(*user.ClientSocket);
-  if (user.Outbox) user.Outbox->Drop();
+  if (service::Outbox* outbox = service::ExistingOutbox(user)) outbox->Drop();
   user.Fault = user.Connected.load();
 }
 
-void SendKeepAlive(Server& server, TMyNameUser& user, uint32_t now) {
+void SendKeepAlive(state::Server& server, state::TMyNameUser& user, uint32_t now) {
   const int32_t interval = server.setup.settings.CheckIntervalMs;
   if (interval == 0 || !service::SendingIdle(server, user)) return;
   if (platform::TickDiff(now, user.LastSendTick) <= interval) return;
@@ -27,15 +27,15 @@ void SendKeepAlive(Server& server, TMyNameUser& user, uint32_t now) {
 
 }  // namespace
 
-void HousekeepingTick(Server& server) {
+void HousekeepingTick(state::Server& server) {
   const uint32_t now = platform::TickCount();
   try {
-    for (TMyDBUser& group : server.roster.groups) {
-      for (TMyNameUser& user : group.Users) {
+    for (state::TMyDBUser& group : server.roster.groups) {
+      for (state::TMyNameUser& user : group.Users) {
         if (user.Fault) ResetFaultyUser(user);
         if (user.Connected) {
           // A socket that took nothing for the send time-out faults its user (reset next tick).
-          if (user.Outbox) user.Outbox->CheckStall(now);
+          if (service::Outbox* outbox = service::ExistingOutbox(user)) outbox->CheckStall(now);
           SendKeepAlive(server, user, now);
         }
       }

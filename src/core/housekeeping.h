@@ -6,6 +6,6 @@ namespace qv {
 constexpr int kHousekeepingIntervalMs = 300;
 
 // One tick of the main window's timer: the walk over all users, then the log flush.
-void HousekeepingTick(Server& server);
+void HousekeepingTick(state::Server& server);
 
 }  // namespace qv

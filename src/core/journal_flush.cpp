@@ -8,7 +8,7 @@
 namespace qv {
 namespace {
 
-void Flush(Server& server, TMyDBUser& group) {
+void Flush(state::Server& server, state::TMyDBUser& group) {
   try {
     store::FlushJournal(group);
   } catch (const std::exception&) {
@@ -19,8 +19,8 @@ void Flush(Server& server, TMyDBUser& group) {
 
 }  // namespace
 
-void FlushJournalsOf(Server& server, const std::string& datafilePath) {
-  for (TMyDBUser& group : server.roster.groups) {
+void FlushJournalsOf(state::Server& server, const std::string& datafilePath) {
+  for (state::TMyDBUser& group : server.roster.groups) {
     if (!group.Journal) continue;
     std::error_code error;
     if (group.FileName == datafilePath ||
@@ -30,8 +30,8 @@ void FlushJournalsOf(Server& server, const std::string& datafilePath) {
   }
 }
 
-void FlushAllJournals(Server& server) {
-  for (TMyDBUser& group : server.roster.groups) {
+void FlushAllJournals(state::Server& server) {
+  for (state::TMyDBUser& group : server.roster.groups) {
     if (group.Journal) Flush(server, group);
   }
 }

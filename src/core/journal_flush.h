@@ -9,7 +9,7 @@
 namespace qv {
 
 // The groups whose datafile is datafilePath (the same file, by any name).
-void FlushJournalsOf(Server& server, const std::string& datafilePath);
-void FlushAllJournals(Server& server);
+void FlushJournalsOf(state::Server& server, const std::string& datafilePath);
+void FlushAllJournals(state::Server& server);
 
 }  // namespace qv

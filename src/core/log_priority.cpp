@@ -26,7 +26,7 @@ bool HasTimeStamp(std::string_view text) {
 int MatchCatalogue(std::string_view text) {
   int best = -1;
   size_t bestLength = 0;
-  for (const CatalogueTable* table : {&EnglishTable(), &RussianTable()}) {
+  for (const state::CatalogueTable* table : {&state::EnglishTable(), &state::RussianTable()}) {
     for (int i = 0; i < wire::kCatalogueSize; ++i) {
       const std::string& message = (*table)[static_cast<size_t>(i)];
       if (message.size() > bestLength && text.substr(0, message.size()) == message) {

@@ -9,7 +9,7 @@
 
 namespace qv {
 
-ServerProcess::ServerProcess(std::string exeDir, platform::EventLoop& loop, FrontEnd& front)
+ServerProcess::ServerProcess(std::string exeDir, platform::EventLoop& loop, state::FrontEnd& front)
     : server_(std::move(exeDir), loop, front) {}
 
 ServerProcess::~ServerProcess() = default;
@@ -25,8 +25,8 @@ void ServerProcess::Start() {
   // Not caught: a port that cannot be opened ends the program.
   socketWindow_->OpenListener(server_.setup.settings.Port);
   server_.runtime.log.Flush(server_.runtime.front.View());
-  housekeepingTimer_ =
-      server_.runtime.loop.AddTimer(kHousekeepingIntervalMs, true, [this] { HousekeepingTick(server_); });
+  housekeepingTimer_ = server_.runtime.loop.AddTimer(kHousekeepingIntervalMs, true,
+                                                     [this] { HousekeepingTick(server_); });
 }
 
 void ServerProcess::Close() {

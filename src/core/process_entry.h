@@ -18,7 +18,7 @@ namespace qv {
 
 class ServerProcess {
  public:
-  ServerProcess(std::string exeDir, platform::EventLoop& loop, FrontEnd& front);
+  ServerProcess(std::string exeDir, platform::EventLoop& loop, state::FrontEnd& front);
   ~ServerProcess();
 
   // Entry steps after the instance check: start-up, listener, log flush, housekeeping timer.
@@ -28,13 +28,13 @@ class ServerProcess {
   // After the event loop has returned.
   void Shutdown();
 
-  Server& server() { return server_; }
+  state::Server& server() { return server_; }
   net::TFormSocksServer* socketWindow() { return socketWindow_.get(); }
   // The member API for front ends beside the native one; none before Start.
   service::MemberApi* members();
 
  private:
-  Server server_;
+  state::Server server_;
   std::shared_ptr<service::MemberService> members_;
   // Destroyed before the server it refers to.
   std::unique_ptr<net::TFormSocksServer> socketWindow_;

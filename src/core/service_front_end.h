@@ -11,10 +11,10 @@
 
 namespace qv {
 
-class ServiceFrontEnd final : public FrontEnd {
+class ServiceFrontEnd final : public state::FrontEnd {
  public:
   ServiceFrontEnd(std::FILE* out, bool journal) : view_(out, journal) {}
-  LogView& View() override { return view_; }
+  state::LogView& View() override { return view_; }
   bool CreatesMissingDatafiles() const override { return true; }
   // "Connections: N", called from any thread: sent as STATUS= when it differs from the last.
   void SetConnectionsCaption(const std::string& text) override;

@@ -5,17 +5,18 @@
 
 namespace qv {
 
-void RunShutdown(Server& server) {
-  for (TMyDBUser& group : server.roster.groups) {
+void RunShutdown(state::Server& server) {
+  for (state::TMyDBUser& group : server.roster.groups) {
     try {
       group.Subscriptions.clear();
       group.PollOwner = nullptr;
     } catch (...) {
       server.runtime.boundaryErrors.Report("Shutdown");
     }
-    for (TMyNameUser& user : group.Users) {
+    for (state::TMyNameUser& user : group.Users) {
       try {
-        if (user.Outbox) user.Outbox->Drop();  // deliveries under way tidy their mailboxes
+        if (service::Outbox* outbox = service::ExistingOutbox(user))
+          outbox->Drop();  // deliveries under way tidy their mailboxes
       } catch (...) {
         server.runtime.boundaryErrors.Report("Shutdown");
       }

@@ -5,6 +5,6 @@ namespace qv {
 
 // After the event loop has ended: releases the groups' subscription lists and ends every
 // user's remaining worker threads.
-void RunShutdown(Server& server);
+void RunShutdown(state::Server& server);
 
 }  // namespace qv

@@ -31,7 +31,7 @@ int32_t ParseOrThrow(const config::IniSection& section, const char* key) {
   return value;
 }
 
-void ReadOptions(Server& server, const config::IniStore& ini) {
+void ReadOptions(state::Server& server, const config::IniStore& ini) {
   const config::IniSection options = ini.ReadSection("Options");
   // Journal and syncs of the datafiles: on unless the key says 0.
   server.setup.settings.SyncWrites = options.Value("SyncWrites") != "0";
@@ -41,7 +41,7 @@ void ReadOptions(Server& server, const config::IniStore& ini) {
   server.setup.settings.Debug = options.Value("DEBUG") == "1";
 }
 
-void ReadNetwork(Server& server, const config::IniStore& ini) {
+void ReadNetwork(state::Server& server, const config::IniStore& ini) {
   const config::IniSection network = ini.ReadSection("NetWork");
   config::Settings& s = server.setup.settings;
   s.Port = ParseOrThrow(network, "Port");
@@ -55,7 +55,8 @@ void ReadNetwork(Server& server, const config::IniStore& ini) {
 }
 
 // Section guard: the group's keys. Leaves the values read before a failing key.
-void ReadGroupSection(Server& server, TMyDBUser& group, const config::IniSection& section) {
+void ReadGroupSection(state::Server& server, state::TMyDBUser& group,
+                      const config::IniSection& section) {
   group.Subscriptions.clear();
   group.ConnectedUsers = 0;
   group.FirstDate = 0;
@@ -72,10 +73,10 @@ void ReadGroupSection(Server& server, TMyDBUser& group, const config::IniSection
   if (userCount < 0 || userCount > config::kMaxUsersPerGroup) throw SettingsError("bad UserCount");
   group.UserCount = userCount;
   server.setup.totalUsers += userCount;
-  group.Users = std::vector<TMyNameUser>(static_cast<size_t>(userCount));
+  group.Users = std::vector<state::TMyNameUser>(static_cast<size_t>(userCount));
 }
 
-void CreateMailboxFile(Server& server, const std::string& host, bool checkOnly) {
+void CreateMailboxFile(state::Server& server, const std::string& host, bool checkOnly) {
   const std::string name = host + ".bin";
   // A host that would leave the POP3 directory counts as a file that cannot be created.
   if (!platform::IsPlainFileName(name)) {
@@ -88,10 +89,10 @@ void CreateMailboxFile(Server& server, const std::string& host, bool checkOnly) 
   file.Close();
 }
 
-void BuildUsers(Server& server, TMyDBUser& group, int32_t groupIndex,
+void BuildUsers(state::Server& server, state::TMyDBUser& group, int32_t groupIndex,
                 const config::IniSection& section, bool checkOnly) {
   for (int32_t j = 0; j < static_cast<int32_t>(group.Users.size()); ++j) {
-    TMyNameUser& user = group.Users[static_cast<size_t>(j)];
+    state::TMyNameUser& user = group.Users[static_cast<size_t>(j)];
     user.UserIndex = j;
     user.GroupIndex = groupIndex;
     user.Connected = false;
@@ -115,7 +116,7 @@ void BuildUsers(Server& server, TMyDBUser& group, int32_t groupIndex,
 }
 
 // Layout guard: the blank record from the group's hours, then its datafile.
-void PrepareLayoutAndDatafile(Server& server, TMyDBUser& group, bool checkOnly) {
+void PrepareLayoutAndDatafile(state::Server& server, state::TMyDBUser& group, bool checkOnly) {
   int32_t timeBegin = 0, timeEnd = 0, step = 0;
   if (!config::TryParseInt(group.TimeBegin, timeBegin) ||
       !config::TryParseInt(group.TimeEnd, timeEnd) || !config::TryParseInt(group.Step, step)) {
@@ -129,7 +130,8 @@ void PrepareLayoutAndDatafile(Server& server, TMyDBUser& group, bool checkOnly) 
         store::CreateMissingDatafile(group, server.runtime.log, server.setup.settings.SyncWrites);
       }
       if (!checkOnly)
-        store::PrepareDurableGroupDatafile(group, server.runtime.log, server.setup.settings.SyncWrites);
+        store::PrepareDurableGroupDatafile(group, server.runtime.log,
+                                           server.setup.settings.SyncWrites);
     } catch (...) {
       server.runtime.log.WriteMsg(wire::MsgId::IndexOrCorrectionError, group.Alias);
     }
@@ -139,16 +141,17 @@ void PrepareLayoutAndDatafile(Server& server, TMyDBUser& group, bool checkOnly) 
   if (server.setup.totalUsers == 0) server.runtime.log.WriteMsg(wire::MsgId::UserListEmpty);
 }
 
-void ReadGroups(Server& server, const config::IniStore& ini, bool checkOnly) {
+void ReadGroups(state::Server& server, const config::IniStore& ini, bool checkOnly) {
   const config::IniSection databases = ini.ReadSection("DataBases");
   const int32_t count = ParseOrThrow(databases, "Count");
   if (count < 0 || count > config::kMaxGroups) throw SettingsError("bad group count");
-  server.roster.groups = GroupTable(static_cast<size_t>(count));
+  server.roster.groups = state::GroupTable(static_cast<size_t>(count));
   for (int32_t n = 1; n <= count; ++n) {
-    server.roster.groups[static_cast<size_t>(n - 1)].Alias = databases.Value("Alias" + std::to_string(n));
+    server.roster.groups[static_cast<size_t>(n - 1)].Alias =
+        databases.Value("Alias" + std::to_string(n));
   }
   for (int32_t i = 0; i < count; ++i) {
-    TMyDBUser& group = server.roster.groups[static_cast<size_t>(i)];
+    state::TMyDBUser& group = server.roster.groups[static_cast<size_t>(i)];
     const config::IniSection section = ini.ReadSection(config::GroupSectionName(i + 1));
     try {
       ReadGroupSection(server, group, section);
@@ -191,21 +194,23 @@ int32_t AppendStatusSlot(std::vector<uint8_t>& table, const std::string& userNam
   return pos;
 }
 
-bool CheckUserUnique(Server& server, const std::string& userName, const std::string& hostName) {
+bool CheckUserUnique(state::Server& server, const std::string& userName,
+                     const std::string& hostName) {
   // The entry being filled and the later ones of its group are still empty, so an empty name or
   // host always counts as existing.
   bool unique = !userName.empty() && !hostName.empty();
-  for (const TMyDBUser& group : server.roster.groups) {
-    for (const TMyNameUser& user : group.Users) {
+  for (const state::TMyDBUser& group : server.roster.groups) {
+    for (const state::TMyNameUser& user : group.Users) {
       if (!unique) break;
       if (user.UserName == userName || user.HostName == hostName) unique = false;
     }
   }
-  if (!unique) server.runtime.log.WriteMsg(wire::MsgId::UserOrHostExists, userName + " (" + hostName + ")");
+  if (!unique)
+    server.runtime.log.WriteMsg(wire::MsgId::UserOrHostExists, userName + " (" + hostName + ")");
   return unique;
 }
 
-bool RunStartup(Server& server, const StartupOptions& options) {
+bool RunStartup(state::Server& server, const StartupOptions& options) {
   server.setup.initOk = true;
   server.setup.totalUsers = 0;
   if (!options.checkOnly) {
@@ -222,7 +227,7 @@ bool RunStartup(Server& server, const StartupOptions& options) {
       const uint8_t charset = server.runtime.front.ChooseLanguage();
       config::WriteDefaultConfig(ini, charset);
       if (charset == config::kCharsetRussian) {
-        server.runtime.log.Write(RussianTable()[1]);
+        server.runtime.log.Write(state::RussianTable()[1]);
       } else {
         server.runtime.log.WriteMsg(wire::MsgId::CreatedServerIni);
       }
@@ -241,18 +246,21 @@ bool RunStartup(Server& server, const StartupOptions& options) {
       } catch (...) {
       }
     }
-    if (!options.checkOnly) server.runtime.log.SetDebug(server.setup.settings.Debug, server.DebugLogPath());
-    server.setup.catalogue.Select(server.setup.settings.Language == 1 ? Language::Russian : Language::English);
+    if (!options.checkOnly)
+      server.runtime.log.SetDebug(server.setup.settings.Debug, server.DebugLogPath());
+    server.setup.catalogue.Select(server.setup.settings.Language == 1 ? state::Language::Russian
+                                                                      : state::Language::English);
     if (server.setup.settings.Debug) server.runtime.log.Write("\r\n--DEBUG--");
     server.runtime.log.WriteMsg(wire::MsgId::Start);
     server.runtime.front.SetSettingsCaption(server.setup.catalogue[wire::MsgId::SettingsCaption]);
-    server.runtime.front.SetConnectionsCaption(server.setup.catalogue[wire::MsgId::ConnectionsCaption] + "0");
+    server.runtime.front.SetConnectionsCaption(
+        server.setup.catalogue[wire::MsgId::ConnectionsCaption] + "0");
     ReadNetwork(server, ini);
     ReadGroups(server, ini, options.checkOnly);
     server.runtime.log.WriteMsg(server.setup.initOk ? wire::MsgId::InitializationOk
-                                      : wire::MsgId::InitializationWithErrors);
+                                                    : wire::MsgId::InitializationWithErrors);
     return server.setup.initOk;
-  } catch (const StartupAbandoned&) {
+  } catch (const state::StartupAbandoned&) {
     throw;  // the program stops: no default file, no settings error
   } catch (...) {
     server.runtime.log.WriteMsg(wire::MsgId::InitializationSettingsError);

@@ -13,10 +13,11 @@ struct StartupOptions {
 // Turns Server.ini into the group table: settings, catalogue language, groups, users, the user
 // status table, mailbox files, and each group's datafile. Reports through the log only; true when
 // it logged "Initialization -> Ok!". Throws only when the POP3 directory cannot be created.
-bool RunStartup(Server& server, const StartupOptions& options = {});
+bool RunStartup(state::Server& server, const StartupOptions& options = {});
 
 // False (and message 0 logged) when any user entry already has this user name or host name.
-bool CheckUserUnique(Server& server, const std::string& userName, const std::string& hostName);
+bool CheckUserUnique(state::Server& server, const std::string& userName,
+                     const std::string& hostName);
 
 // Splits a "host::name" user entry; without "::" the host is empty and the name is the value
 // without its first character.

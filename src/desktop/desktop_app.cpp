@@ -54,7 +54,7 @@ DesktopApp::~DesktopApp() {
 void DesktopApp::Run() {
   try {
     process_.Start();
-  } catch (const StartupAbandoned&) {
+  } catch (const state::StartupAbandoned&) {
     return;  // stopped under the first-run chooser: nothing was written, nothing to shut down
   }
   qtTranslator_ = UseInterfaceLanguage(process_.server().setup.catalogue.Current());
@@ -73,7 +73,7 @@ void DesktopApp::Run() {
 }
 
 void DesktopApp::SetUpTray() {
-  Server& server = process_.server();
+  state::Server& server = process_.server();
   window_.Show1().setText(FromAnsi(server.setup.catalogue[wire::MsgId::ShowButton]));
   if (TmyAppExt::TrayAvailable()) {
     CreateTray();
@@ -88,7 +88,7 @@ void DesktopApp::SetUpTray() {
     if (stopping_ || !TmyAppExt::TrayAvailable()) return;
     trayWatch_->stop();
     CreateTray();
-    Server& s = process_.server();
+    state::Server& s = process_.server();
     s.runtime.log.Write(Text(s.setup.catalogue, DesktopText::TrayAppeared));
   });
   trayWatch_->start();
@@ -109,9 +109,9 @@ void DesktopApp::OpenSettings() {
     settings_->activateWindow();
     return;
   }
-  Server& server = process_.server();
-  settings_ =
-      new TFormSerSet(server.ConfigPath(), server.setup.catalogue, services_, server.setup.settings.TcpNoDelay);
+  state::Server& server = process_.server();
+  settings_ = new TFormSerSet(server.ConfigPath(), server.setup.catalogue, services_,
+                              server.setup.settings.TcpNoDelay);
   settings_->SetBeforeRestructure(
       [&server](const std::string& datafile) { FlushJournalsOf(server, datafile); });
   settings_->SetLog([&server](const std::string& line) { server.runtime.log.Write(line); });
@@ -145,7 +145,7 @@ void DesktopApp::Stop() {
   CloseModalDialogs();
   if (settings_) settings_->close();
   if (dropped) {
-    Server& server = process_.server();
+    state::Server& server = process_.server();
     server.runtime.log.Write(Text(server.setup.catalogue, DesktopText::EditsDroppedAtStop));
   }
   if (started_) {

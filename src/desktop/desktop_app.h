@@ -45,7 +45,7 @@ class DesktopApp {
   TFormQVServer& Window() { return window_; }
   TFormSerSet* Settings() { return settings_; }
   TmyAppExt* Tray() { return tray_.get(); }
-  Server& server() { return process_.server(); }
+  state::Server& server() { return process_.server(); }
   void OpenSettings();
 
  private:

@@ -6,9 +6,9 @@
 namespace qv::desktop {
 
 uint8_t DesktopFrontEnd::ChooseLanguage() {
-  if (stopping_) throw StartupAbandoned();
+  if (stopping_) throw state::StartupAbandoned();
   const uint8_t code = desktop::ChooseLanguage();
-  if (stopping_) throw StartupAbandoned();
+  if (stopping_) throw state::StartupAbandoned();
   return code;
 }
 

@@ -7,7 +7,7 @@
 
 namespace qv::desktop {
 
-class DesktopFrontEnd final : public FrontEnd {
+class DesktopFrontEnd final : public state::FrontEnd {
  public:
   DesktopFrontEnd(TFormQVServer& window, platform::EventLoop& loop)
       : window_(window), loop_(loop) {}
@@ -18,7 +18,7 @@ class DesktopFrontEnd final : public FrontEnd {
   void SetSettingsCaption(const std::string& text) override;
   // May be called from any thread; the label changes on the GUI thread.
   void SetConnectionsCaption(const std::string& text) override;
-  LogView& View() override { return window_.View(); }
+  state::LogView& View() override { return window_.View(); }
 
  private:
   TFormQVServer& window_;

@@ -95,16 +95,17 @@ Texts Entry(DesktopText text) {
 
 }  // namespace
 
-std::string Text(const Catalogue& catalogue, DesktopText text) {
+std::string Text(const state::Catalogue& catalogue, DesktopText text) {
   const Texts entry = Entry(text);
-  if (catalogue.Current() == Language::Russian) return platform::Utf8ToCp1251(entry.russianUtf8);
+  if (catalogue.Current() == state::Language::Russian)
+    return platform::Utf8ToCp1251(entry.russianUtf8);
   return entry.english;
 }
 
-QString UiText(const Catalogue& catalogue, DesktopText text) {
+QString UiText(const state::Catalogue& catalogue, DesktopText text) {
   const Texts entry = Entry(text);
-  return QString::fromUtf8(catalogue.Current() == Language::Russian ? entry.russianUtf8
-                                                                    : entry.english);
+  return QString::fromUtf8(catalogue.Current() == state::Language::Russian ? entry.russianUtf8
+                                                                           : entry.english);
 }
 
 }  // namespace qv::desktop

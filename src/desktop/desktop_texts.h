@@ -44,8 +44,8 @@ enum class DesktopText {
 };
 
 // Windows-1251 bytes, for the log.
-std::string Text(const Catalogue& catalogue, DesktopText text);
+std::string Text(const state::Catalogue& catalogue, DesktopText text);
 // For widgets.
-QString UiText(const Catalogue& catalogue, DesktopText text);
+QString UiText(const state::Catalogue& catalogue, DesktopText text);
 
 }  // namespace qv::desktop

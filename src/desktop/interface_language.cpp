@@ -6,8 +6,8 @@
 
 namespace qv::desktop {
 
-std::unique_ptr<QTranslator> UseInterfaceLanguage(Language language) {
-  if (language != Language::Russian) return nullptr;
+std::unique_ptr<QTranslator> UseInterfaceLanguage(state::Language language) {
+  if (language != state::Language::Russian) return nullptr;
   const QLocale russian(QLocale::Russian, QLocale::Russia);
   QLocale::setDefault(russian);
   auto translator = std::make_unique<QTranslator>();

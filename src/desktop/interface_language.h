@@ -11,6 +11,6 @@ namespace qv::desktop {
 // For Russian: the default locale becomes Russian and Qt's Russian translation is installed;
 // the returned translator must outlive its use (removed when destroyed). Nothing for English,
 // or when the translation is not installed.
-std::unique_ptr<QTranslator> UseInterfaceLanguage(Language language);
+std::unique_ptr<QTranslator> UseInterfaceLanguage(state::Language language);
 
 }  // namespace qv::desktop

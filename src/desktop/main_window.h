@@ -14,7 +14,7 @@
 namespace qv::desktop {
 
 // The log view: a read-only text whose first line is the newest.
-class LogsView final : public LogView {
+class LogsView final : public state::LogView {
  public:
   explicit LogsView(QPlainTextEdit& edit) : edit_(edit) {}
   int LineCount() const override;
@@ -35,7 +35,7 @@ class TFormQVServer final : public QWidget {
 
   TFormQVServer();
 
-  LogView& View() { return view_; }
+  state::LogView& View() { return view_; }
   QPlainTextEdit& Logs() { return *logs_; }
   QLabel& Label1() { return *label1_; }
   QPushButton& Button1() { return *button1_; }

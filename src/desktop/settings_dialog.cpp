@@ -76,8 +76,8 @@ void SetTextIfDifferent(QLineEdit& edit, const QString& text) {
 
 }  // namespace
 
-TFormSerSet::TFormSerSet(std::string iniPath, const Catalogue& texts, DialogServices& services,
-                         bool& liveNoDelay, QWidget* parent)
+TFormSerSet::TFormSerSet(std::string iniPath, const state::Catalogue& texts,
+                         DialogServices& services, bool& liveNoDelay, QWidget* parent)
     : QDialog(parent), model_(std::move(iniPath)), texts_(texts), services_(services) {
   setWindowTitle(UiText(texts_, DesktopText::SettingsCaption));
   setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |

@@ -26,7 +26,7 @@ class TFormSerSet final : public QDialog {
  public:
   // Loads iniPath (writing the default file when it is missing) and sets liveNoDelay from
   // TCPNoDelay. A failed load is reported once the dialog runs.
-  TFormSerSet(std::string iniPath, const Catalogue& texts, DialogServices& services,
+  TFormSerSet(std::string iniPath, const state::Catalogue& texts, DialogServices& services,
               bool& liveNoDelay, QWidget* parent = nullptr);
 
   const config::SettingsModel& Model() const { return model_; }
@@ -70,7 +70,7 @@ class TFormSerSet final : public QDialog {
   void ShowProblem(const config::SettingsCheck& check);
 
   config::SettingsModel model_;
-  const Catalogue& texts_;
+  const state::Catalogue& texts_;
   DialogServices& services_;
   std::function<void(const std::string&)> beforeRestructure_;
   std::function<void(const std::string&)> log_;

@@ -30,8 +30,9 @@ double DaysFromDate(const QDate& date) {
   return static_cast<double>(kDayZero.daysTo(date));
 }
 
-TFormBrowser::TFormBrowser(std::string datafilePath, int32_t maxArchive, const Catalogue& texts,
-                           DialogServices& services, platform::TDateTime now, QWidget* parent)
+TFormBrowser::TFormBrowser(std::string datafilePath, int32_t maxArchive,
+                           const state::Catalogue& texts, DialogServices& services,
+                           platform::TDateTime now, QWidget* parent)
     : QDialog(parent),
       datafilePath_(std::move(datafilePath)),
       maxArchive_(maxArchive),

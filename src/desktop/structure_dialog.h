@@ -24,7 +24,7 @@ double DaysFromDate(const QDate& date);
 
 class TFormBrowser final : public QDialog {
  public:
-  TFormBrowser(std::string datafilePath, int32_t maxArchive, const Catalogue& texts,
+  TFormBrowser(std::string datafilePath, int32_t maxArchive, const state::Catalogue& texts,
                DialogServices& services, platform::TDateTime now, QWidget* parent = nullptr);
 
   // False when the files could not be read; SetupError() then says why.
@@ -65,7 +65,7 @@ class TFormBrowser final : public QDialog {
   std::function<void(const std::string&)> log_;
   const std::string datafilePath_;
   const int32_t maxArchive_;
-  const Catalogue& texts_;
+  const state::Catalogue& texts_;
   DialogServices& services_;
   const platform::TDateTime now_;
   store::StructureInfo info_;

@@ -113,9 +113,9 @@ std::optional<std::string> DecodedPath(std::string_view target) {
 }  // namespace
 
 struct FeedServer::Impl final : HttpRoutes {
-  Impl(Server& s, service::MemberApi* a, FeedTuning t) : server(s), api(a), tuning(t) {}
+  Impl(state::Server& s, service::MemberApi* a, FeedTuning t) : server(s), api(a), tuning(t) {}
 
-  Server& server;
+  state::Server& server;
   service::MemberApi* api;
   FeedTuning tuning;
   config::FeedSettings settings;
@@ -164,7 +164,7 @@ struct FeedServer::Impl final : HttpRoutes {
   }
 
   void Refused(const std::string& address, const std::string& why) override {
-    Metrics::Add(server.runtime.metrics.refusedHttp);
+    state::Metrics::Add(server.runtime.metrics.refusedHttp);
     if (filter->ShouldLogRefusal(address)) {
       Log("request refused (403): " + address + " (" + why + ")");
     }
@@ -185,10 +185,10 @@ struct FeedServer::Impl final : HttpRoutes {
                       path->substr(kGroups.size(), path->size() - kGroups.size() - kIcs.size()));
     }
     if (*path == "/metrics") {
-      Metrics::Add(counters.metrics);
+      state::Metrics::Add(counters.metrics);
       return TextResponse(req, http::status::ok,
-                          RenderMetrics(server.runtime.metrics, server.roster.sessionCount.load(), counters,
-                                        CollectGroupGauges(server, aliases)),
+                          RenderMetrics(server.runtime.metrics, server.roster.sessionCount.load(),
+                                        counters, CollectGroupGauges(server, aliases)),
                           "text/plain; version=0.0.4; charset=utf-8");
     }
     if (*path == "/status") return Status(req);
@@ -204,7 +204,7 @@ struct FeedServer::Impl final : HttpRoutes {
   }
 
   HttpResponse NotFound(const HttpRequest& req, std::string body) {
-    Metrics::Add(counters.notFound);
+    state::Metrics::Add(counters.notFound);
     return TextResponse(req, http::status::not_found, std::move(body));
   }
 
@@ -221,7 +221,7 @@ struct FeedServer::Impl final : HttpRoutes {
     const auto it = std::find(aliases.begin(), aliases.end(), alias);
     if (it == aliases.end()) return NotFound(req, "No group named " + alias + "\n");
     const auto began = std::chrono::steady_clock::now();
-    TMyDBUser& group = server.roster.groups[static_cast<size_t>(it - aliases.begin())];
+    state::TMyDBUser& group = server.roster.groups[static_cast<size_t>(it - aliases.begin())];
     SlotGrid grid{IntOr(group.TimeBegin, 9), std::clamp(IntOr(group.Step, 0), 0, 23)};
     const size_t index = static_cast<size_t>(it - aliases.begin());
     const double today = platform::Today();
@@ -262,7 +262,7 @@ struct FeedServer::Impl final : HttpRoutes {
                                          .count());
     const auto match = req.find(http::field::if_none_match);
     if (match != req.end() && MatchesAny(std::string(match->value()), tag)) {
-      Metrics::Add(counters.calendarNotModified);
+      state::Metrics::Add(counters.calendarNotModified);
       HttpResponse res{http::status::not_modified, req.version()};
       res.set(http::field::etag, tag);
       res.set(http::field::last_modified, HttpDate(modified));
@@ -270,7 +270,7 @@ struct FeedServer::Impl final : HttpRoutes {
       res.keep_alive(req.keep_alive());
       return res;
     }
-    Metrics::Add(counters.calendar);
+    state::Metrics::Add(counters.calendar);
     HttpResponse res =
         TextResponse(req, http::status::ok, std::move(body), "text/calendar; charset=utf-8");
     res.set(http::field::etag, tag);
@@ -280,13 +280,13 @@ struct FeedServer::Impl final : HttpRoutes {
   }
 
   HttpResponse Status(const HttpRequest& req) {
-    Metrics::Add(counters.status);
+    state::Metrics::Add(counters.status);
     StatusSnapshot st;
     st.Version = QV_VERSION;
     st.NowMs = NowMs();
     st.StartedMs = server.setup.startedUnixMs;
     for (size_t g = 0; g < server.roster.groups.size(); ++g) {
-      TMyDBUser& group = server.roster.groups[g];
+      state::TMyDBUser& group = server.roster.groups[g];
       StatusGroup row;
       row.Alias = aliases[g];
       row.Datafile = Utf8(group.FileName);
@@ -300,18 +300,19 @@ struct FeedServer::Impl final : HttpRoutes {
         }
       }
       st.Groups.push_back(std::move(row));
-      for (const TMyNameUser& user : group.Users) {
+      for (const state::TMyNameUser& user : group.Users) {
         if (!user.Valid) continue;
         st.Users.push_back({aliases[g], Utf8(user.UserName), Utf8(user.HostName),
                             user.Connected.load(), user.SessionStartMs.load()});
       }
     }
-    for (const std::string& line : server.runtime.log.RecentLines()) st.LogLines.push_back(Utf8(line));
+    for (const std::string& line : server.runtime.log.RecentLines())
+      st.LogLines.push_back(Utf8(line));
     return TextResponse(req, http::status::ok, RenderStatusPage(st), "text/html; charset=utf-8");
   }
 };
 
-FeedServer::FeedServer(Server& server, service::MemberApi* api, FeedTuning tuning)
+FeedServer::FeedServer(state::Server& server, service::MemberApi* api, FeedTuning tuning)
     : impl_(std::make_unique<Impl>(server, api, tuning)) {}
 
 FeedServer::~FeedServer() {
@@ -337,7 +338,7 @@ void FeedServer::Start() {
     im.settings = config::ReadFeedSettings(config::IniStore(im.server.ConfigPath()));
     for (const std::string& problem : im.settings.Problems) im.Log("[Feed] " + problem);
     if (im.settings.Port == 0) return;
-    for (const TMyDBUser& group : im.server.roster.groups) {
+    for (const state::TMyDBUser& group : im.server.roster.groups) {
       im.aliases.push_back(im.Utf8(group.Alias));
       im.cache.emplace_back();
     }
@@ -357,7 +358,7 @@ void FeedServer::Start() {
     auto listener = std::make_unique<HttpListener>(options, im, *im.peers);
     im.pages = std::make_unique<PageContext>(
         PageContext{im.server, im.api, PageCodec(im.settings.CodePage), listener.get(),
-                    im.server.setup.catalogue.Current() == Language::Russian ? "ru" : "en",
+                    im.server.setup.catalogue.Current() == state::Language::Russian ? "ru" : "en",
                     options.maxRequestBytes, [&im](const std::string& line) { im.Log(line); }});
     std::string why;
     if (!listener->Start(why)) {

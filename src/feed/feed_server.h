@@ -26,7 +26,8 @@ class FeedServer {
  public:
   // api: the member API the web page acts through; null: the page reads the datafile and
   // editing is off.
-  explicit FeedServer(Server& server, service::MemberApi* api = nullptr, FeedTuning tuning = {});
+  explicit FeedServer(state::Server& server, service::MemberApi* api = nullptr,
+                      FeedTuning tuning = {});
   ~FeedServer();
   FeedServer(const FeedServer&) = delete;
   FeedServer& operator=(const FeedServer&) = delete;

@@ -32,15 +32,15 @@ class Writer {
     Head(name, type, help);
     Value(name, value);
   }
-  void Histogram(const char* name, const char* help, const LatencyHistogram& h) {
+  void Histogram(const char* name, const char* help, const state::LatencyHistogram& h) {
     Head(name, "histogram", help);
     uint64_t cumulative = 0;
-    for (size_t i = 0; i < LatencyHistogram::kBoundsUs.size(); ++i) {
+    for (size_t i = 0; i < state::LatencyHistogram::kBoundsUs.size(); ++i) {
       cumulative += h.Bucket(i);
-      out_ += std::string(name) + "_bucket{le=\"" + Seconds(LatencyHistogram::kBoundsUs[i]) +
+      out_ += std::string(name) + "_bucket{le=\"" + Seconds(state::LatencyHistogram::kBoundsUs[i]) +
               "\"} " + std::to_string(cumulative) + "\n";
     }
-    cumulative += h.Bucket(LatencyHistogram::kBoundsUs.size());
+    cumulative += h.Bucket(state::LatencyHistogram::kBoundsUs.size());
     out_ += std::string(name) + "_bucket{le=\"+Inf\"} " + std::to_string(cumulative) + "\n";
     out_ += std::string(name) + "_sum " + Seconds(h.SumUs()) + "\n";
     // The count matches the +Inf bucket even while observations arrive during the reading.
@@ -57,7 +57,7 @@ class Writer {
   std::string out_;
 };
 
-uint64_t Load(const Metrics::Counter& c) {
+uint64_t Load(const state::Metrics::Counter& c) {
   return c.load(std::memory_order_relaxed);
 }
 
@@ -117,11 +117,11 @@ std::string EscapeLabelValue(const std::string& value) {
   return out;
 }
 
-std::vector<GroupGauges> CollectGroupGauges(Server& server,
+std::vector<GroupGauges> CollectGroupGauges(state::Server& server,
                                             const std::vector<std::string>& aliases) {
   std::vector<GroupGauges> gauges;
   for (size_t g = 0; g < server.roster.groups.size(); ++g) {
-    TMyDBUser& group = server.roster.groups[g];
+    state::TMyDBUser& group = server.roster.groups[g];
     GroupGauges row;
     row.Alias = g < aliases.size() ? aliases[g] : group.Alias;
     if (!group.FileName.empty()) {
@@ -132,7 +132,7 @@ std::vector<GroupGauges> CollectGroupGauges(Server& server,
       } catch (const std::exception&) {
       }
     }
-    for (const TMyNameUser& user : group.Users) {
+    for (const state::TMyNameUser& user : group.Users) {
       if (user.Valid && user.Connected.load()) ++row.MembersOnLine;
     }
     gauges.push_back(std::move(row));
@@ -140,7 +140,7 @@ std::vector<GroupGauges> CollectGroupGauges(Server& server,
   return gauges;
 }
 
-std::string RenderMetrics(const Metrics& m, int64_t sessions, const FeedCounters& feed,
+std::string RenderMetrics(const state::Metrics& m, int64_t sessions, const FeedCounters& feed,
                           const std::vector<GroupGauges>& groups,
                           const std::optional<platform::ProcessFigures>& process) {
   Writer w;

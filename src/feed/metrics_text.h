@@ -8,8 +8,8 @@
 #include "platform/process_figures.h"
 #include "state/metrics.h"
 
-namespace qv {
-class Server;
+namespace qv::state {
+struct Server;
 }
 
 namespace qv::feed {
@@ -27,13 +27,13 @@ struct GroupGauges {
 // sessions: users with a session now. Build information and the process figures (when /proc
 // could be read) come with the counters; then each group's gauges.
 std::string RenderMetrics(
-    const Metrics& metrics, int64_t sessions, const FeedCounters& feed,
+    const state::Metrics& metrics, int64_t sessions, const FeedCounters& feed,
     const std::vector<GroupGauges>& groups = {},
     const std::optional<platform::ProcessFigures>& process = platform::ReadProcessFigures());
 
 // The gauges of the server's groups; aliases are the groups' names in UTF-8, by group index.
 // A datafile that cannot be read counts as empty.
-std::vector<GroupGauges> CollectGroupGauges(Server& server,
+std::vector<GroupGauges> CollectGroupGauges(state::Server& server,
                                             const std::vector<std::string>& aliases);
 
 // A label value with backslash, double quote and line feed escaped.
@@ -41,12 +41,12 @@ std::string EscapeLabelValue(const std::string& value);
 
 // Requests the HTTP listener itself served, by route.
 struct FeedCounters {
-  Metrics::Counter calendar{0};
-  Metrics::Counter calendarNotModified{0};
-  Metrics::Counter status{0};
-  Metrics::Counter metrics{0};
-  Metrics::Counter notFound{0};
-  LatencyHistogram calendarLatency;
+  state::Metrics::Counter calendar{0};
+  state::Metrics::Counter calendarNotModified{0};
+  state::Metrics::Counter status{0};
+  state::Metrics::Counter metrics{0};
+  state::Metrics::Counter notFound{0};
+  state::LatencyHistogram calendarLatency;
 };
 
 }  // namespace qv::feed

@@ -19,7 +19,7 @@ namespace websocket = beast::websocket;
 class PageSession::Sink final : public service::MemberSink {
  public:
   explicit Sink(std::weak_ptr<PageSession> page) : page_(std::move(page)) {}
-  void Receive(const service::SharedBytes& payload) override {
+  void Receive(const state::SharedBytes& payload) override {
     if (auto page = page_.lock()) page->Offer(payload);
   }
 
@@ -56,9 +56,9 @@ void PageSession::OnEventThread(std::function<void()> fn) {
 }
 
 void PageSession::OnAccepted() {
-  const TMyDBUser& group = context_.server.roster.groups[static_cast<size_t>(member_.group)];
+  const state::TMyDBUser& group = context_.server.roster.groups[static_cast<size_t>(member_.group)];
   Json members = Json::array();
-  for (const TMyNameUser& user : group.Users) {
+  for (const state::TMyNameUser& user : group.Users) {
     if (!user.Valid) continue;
     members.push_back({{"name", context_.codec.ToUtf8(user.UserName)},
                        {"host", context_.codec.ToUtf8(user.HostName)},
@@ -82,7 +82,7 @@ void PageSession::OnAccepted() {
   Read();
 }
 
-bool PageSession::Offer(const service::SharedBytes& payload) {
+bool PageSession::Offer(const state::SharedBytes& payload) {
   if (cutOff_) return false;
   const size_t size = payload->size();
   if (queuedBytes_.fetch_add(size) + size > context_.server.setup.limits.sendQueueBytes) {
@@ -170,7 +170,7 @@ void PageSession::ReadWeek(double from) {
   constexpr int kDays = wire::days_reply::kMaxDays;
   if (context_.api == nullptr) {
     // No member API: the datafile is read as the calendar feed reads it, without a lock.
-    TMyDBUser& group = context_.server.roster.groups[static_cast<size_t>(member_.group)];
+    state::TMyDBUser& group = context_.server.roster.groups[static_cast<size_t>(member_.group)];
     std::vector<wire::DayRecord> days(kDays);
     for (int i = 0; i < kDays; ++i) {
       days[i] = *group.BlankRecord;

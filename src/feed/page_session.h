@@ -23,7 +23,7 @@ namespace qv::feed {
 
 // What all pages of one listener share.
 struct PageContext {
-  Server& server;
+  state::Server& server;
   service::MemberApi* api = nullptr;  // null: reading from the datafile only, no editing
   PageCodec codec;
   HttpListener* listener = nullptr;
@@ -41,7 +41,7 @@ class PageSession : public std::enable_shared_from_this<PageSession> {
   void Start(HttpRequest upgrade);
 
   // Event thread: one package the group's members receive. False when the page is cut off.
-  bool Offer(const service::SharedBytes& payload);
+  bool Offer(const state::SharedBytes& payload);
 
  private:
   class Sink;

@@ -9,7 +9,7 @@
 
 namespace qv::feed {
 
-PeerDecider::PeerDecider(Server& server, PeerFilter& filter, Resolver resolver,
+PeerDecider::PeerDecider(state::Server& server, PeerFilter& filter, Resolver resolver,
                          std::chrono::milliseconds lookupLimit)
     : server_(server),
       filter_(filter),

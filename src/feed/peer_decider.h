@@ -19,7 +19,7 @@ namespace qv::feed {
 
 struct PeerInfo {
   std::string address;  // dotted
-  TMyNameUser* member = nullptr;
+  state::TMyNameUser* member = nullptr;
   bool mayRead = false;  // a member or a reader
 };
 
@@ -27,7 +27,7 @@ class PeerDecider {
  public:
   using Resolver = net::ReverseLookupCache::Resolver;
 
-  PeerDecider(Server& server, PeerFilter& filter, Resolver resolver,
+  PeerDecider(state::Server& server, PeerFilter& filter, Resolver resolver,
               std::chrono::milliseconds lookupLimit = std::chrono::seconds(2));
   ~PeerDecider();
 
@@ -40,7 +40,7 @@ class PeerDecider {
  private:
   PeerInfo Finish(const std::string& address, const std::string& name) const;
 
-  Server& server_;
+  state::Server& server_;
   PeerFilter& filter_;
   const bool lookupNeeded_;
   std::chrono::milliseconds lookupLimit_;

@@ -19,21 +19,21 @@ namespace {
 // How long an identification waits for the reverse lookup of its peer's address.
 constexpr std::chrono::milliseconds kLookupLimit{2000};
 
-void RefuseUnknown(Server& server, platform::TcpConnection& connection, const std::string& address,
-                   const std::string& name) {
-  Metrics::Add(server.runtime.metrics.refusedUnknownHost);
-  server.runtime.log.Write(server.setup.catalogue[wire::MsgId::IllegalUserFrom] + address + " " + name +
-                   server.setup.catalogue[wire::MsgId::IllegalUserTail]);
+void RefuseUnknown(state::Server& server, platform::TcpConnection& connection,
+                   const std::string& address, const std::string& name) {
+  state::Metrics::Add(server.runtime.metrics.refusedUnknownHost);
+  server.runtime.log.Write(server.setup.catalogue[wire::MsgId::IllegalUserFrom] + address + " " +
+                           name + server.setup.catalogue[wire::MsgId::IllegalUserTail]);
   connection.Close();
 }
 
 // The user is known: refuses a second connection, else puts the user on the pending list.
-void AdmitUser(Server& server, TFormSocksServer& window,
-               const std::shared_ptr<platform::TcpConnection>& connection, TMyNameUser& user,
+void AdmitUser(state::Server& server, TFormSocksServer& window,
+               const std::shared_ptr<platform::TcpConnection>& connection, state::TMyNameUser& user,
                const std::string& address, const std::string& name) {
   if (user.Connected && user.ServerSocketHandle != -1) {
     connection->Close();
-    Metrics::Add(server.runtime.metrics.refusedDouble);
+    state::Metrics::Add(server.runtime.metrics.refusedDouble);
     server.runtime.log.Write("Error! Double connection - " + address + " " + name);
     return;
   }
@@ -65,13 +65,13 @@ void AdmitUser(Server& server, TFormSocksServer& window,
 
 }  // namespace
 
-void ClientConnectEvent(Server& server, TFormSocksServer& window,
+void ClientConnectEvent(state::Server& server, TFormSocksServer& window,
                         const std::shared_ptr<platform::TcpConnection>& connection) {
-  Metrics::Add(server.runtime.metrics.connectionsAccepted);
+  state::Metrics::Add(server.runtime.metrics.connectionsAccepted);
   // A user configured by its dotted address is known at once: no lookup, no thread, no wait
   // behind the lookups of strangers.
   const std::string address = connection->PeerAddress();
-  if (TMyNameUser* user = UserByHostName(server, address)) {
+  if (state::TMyNameUser* user = UserByHostName(server, address)) {
     NoDelayStep(server.setup.settings, *connection);
     // Admitted after the events this turn of the loop already has: a client that reconnects at
     // once finds the end of its old connection handled first, not a double connection.
@@ -106,7 +106,7 @@ void ClientConnectEvent(Server& server, TFormSocksServer& window,
     window.KeepIdentificationThread(std::move(thread));
   } catch (const std::system_error& e) {
     server.runtime.log.Write("Error CreateThread for new connect.\r\n" +
-                     platform::SystemErrorText(e.code().value()));
+                             platform::SystemErrorText(e.code().value()));
     platform::CloseQuietly(*connection);
     return;
   } catch (...) {
@@ -115,11 +115,11 @@ void ClientConnectEvent(Server& server, TFormSocksServer& window,
   NoDelayStep(server.setup.settings, *connection);
 }
 
-void IdentifyConnection(Server& server, TFormSocksServer& window,
+void IdentifyConnection(state::Server& server, TFormSocksServer& window,
                         const std::shared_ptr<platform::TcpConnection>& connection) {
   try {
     const std::string address = connection->PeerAddress();
-    TMyNameUser* user = UserByHostName(server, address);
+    state::TMyNameUser* user = UserByHostName(server, address);
     if (user != nullptr) {
       AdmitUser(server, window, connection, *user, address, "");
       return;

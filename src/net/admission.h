@@ -13,11 +13,11 @@ namespace qv::net {
 class TFormSocksServer;
 
 // The listener's client-connect event (event thread).
-void ClientConnectEvent(Server& server, TFormSocksServer& window,
+void ClientConnectEvent(state::Server& server, TFormSocksServer& window,
                         const std::shared_ptr<platform::TcpConnection>& connection);
 
 // The identification of one connection; runs on its own thread.
-void IdentifyConnection(Server& server, TFormSocksServer& window,
+void IdentifyConnection(state::Server& server, TFormSocksServer& window,
                         const std::shared_ptr<platform::TcpConnection>& connection);
 
 }  // namespace qv::net

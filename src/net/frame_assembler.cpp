@@ -15,18 +15,18 @@ namespace {
 using wire::frame::kHeaderSize;
 using wire::frame::kMaxInMemoryPayload;
 
-void ReleaseBuffer(TmyConnection& state) {
+void ReleaseBuffer(state::TmyConnection& state) {
   std::vector<uint8_t>().swap(state.RecvBuffer);
 }
 
-void ReleaseSpool(TmyConnection& state) {
+void ReleaseSpool(state::TmyConnection& state) {
   if (state.SpoolStream) platform::CloseQuietly(*state.SpoolStream);
   state.SpoolStream.reset();
 }
 
 }  // namespace
 
-void ResetReceiveState(TmyConnection& state) {
+void ResetReceiveState(state::TmyConnection& state) {
   if (state.SpoolStream) {
     ReleaseSpool(state);
     if (!state.SpoolFileName.empty()) platform::DeleteFile(state.SpoolFileName);

@@ -20,7 +20,7 @@ class FrameEvents {
   virtual std::string SpoolFileName() = 0;
   // A complete payload: in state.RecvBuffer, or (state.Spooling) in the open state.SpoolStream.
   // The handler may take the spool file; the assembler releases whatever is left afterwards.
-  virtual void FrameComplete(TmyConnection& state) = 0;
+  virtual void FrameComplete(state::TmyConnection& state) = 0;
 
  protected:
   ~FrameEvents() = default;
@@ -32,7 +32,7 @@ class FrameAssembler {
  public:
   // A frame longer than maxFrameBytes is refused before a byte of it is stored (message 21,
   // Close).
-  FrameAssembler(TmyConnection& state, FrameEvents& events, wire::LogSink& log,
+  FrameAssembler(state::TmyConnection& state, FrameEvents& events, wire::LogSink& log,
                  std::string_view host, int64_t maxFrameBytes = INT32_MAX)
       : state_(state), events_(events), log_(log), host_(host), maxFrameBytes_(maxFrameBytes) {}
 
@@ -52,7 +52,7 @@ class FrameAssembler {
   FeedResult StartFrame(int waiting);
   void FinishFrame();
 
-  TmyConnection& state_;
+  state::TmyConnection& state_;
   FrameEvents& events_;
   wire::LogSink& log_;
   std::string host_;
@@ -60,6 +60,6 @@ class FrameAssembler {
 };
 
 // Forgets a frame in progress (closing and deleting a partial spool file).
-void ResetReceiveState(TmyConnection& state);
+void ResetReceiveState(state::TmyConnection& state);
 
 }  // namespace qv::net

@@ -3,12 +3,12 @@
 #include <algorithm>
 #include <cstring>
 
-#include "net/payload_stream.h"
 #include "net/socket_error_number.h"
 #include "net/user_lookup.h"
 #include "platform/close_quietly.h"
 #include "platform/time.h"
 #include "state/client_socket.h"
+#include "state/payload_stream.h"
 #include "wire/packages.h"
 #include "wire/short_string.h"
 
@@ -18,15 +18,15 @@ namespace {
 // Hands complete payloads to the server's request handlers.
 class HandOver final : public FrameEvents {
  public:
-  HandOver(Server& server, TMyNameUser& user) : server_(server), user_(user) {}
+  HandOver(state::Server& server, state::TMyNameUser& user) : server_(server), user_(user) {}
 
   std::string SpoolFileName() override {
     return platform::JoinPath(server_.setup.pop3Dir,
                               user_.HostName + std::to_string(platform::TickCount()) + ".buf");
   }
 
-  void FrameComplete(TmyConnection& state) override {
-    Metrics::Add(server_.runtime.metrics.framesIn);
+  void FrameComplete(state::TmyConnection& state) override {
+    state::Metrics::Add(server_.runtime.metrics.framesIn);
     try {
       Dispatch(state);
     } catch (...) {
@@ -36,7 +36,7 @@ class HandOver final : public FrameEvents {
   }
 
  private:
-  void Dispatch(TmyConnection& state) {
+  void Dispatch(state::TmyConnection& state) {
     uint8_t code[4] = {};
     if (state.Spooling) {
       if (state.SpoolStream) {
@@ -52,10 +52,11 @@ class HandOver final : public FrameEvents {
     if (state.RequestCode == wire::code::kMail) {
       if (!server_.runtime.handlers.AddressAndMail) return;
       if (state.Spooling) {
-        PayloadStream payload(state.SpoolStream);
-        server_.runtime.handlers.AddressAndMail(user_, host, payload, std::string(state.SpoolFileName));
+        state::PayloadStream payload(state.SpoolStream);
+        server_.runtime.handlers.AddressAndMail(user_, host, payload,
+                                                std::string(state.SpoolFileName));
       } else {
-        PayloadStream payload(state.RecvBuffer);
+        state::PayloadStream payload(state.RecvBuffer);
         server_.runtime.handlers.AddressAndMail(user_, host, payload, std::string());
       }
     } else if (state.Spooling) {
@@ -67,18 +68,19 @@ class HandOver final : public FrameEvents {
       server_.runtime.log.WriteMsg(wire::MsgId::DataProcessingError, user_.HostName);
     } else if (server_.runtime.handlers.DataRequest) {
       server_.runtime.handlers.DataRequest(user_, host, state.RecvBuffer.data(),
-                                   static_cast<int32_t>(state.RecvBuffer.size()));
+                                           static_cast<int32_t>(state.RecvBuffer.size()));
     }
   }
 
-  Server& server_;
-  TMyNameUser& user_;
+  state::Server& server_;
+  state::TMyNameUser& user_;
 };
 
 // A receive that found nothing although bytes were reported. Every emptyReceiveReport such
 // receives in a row (across events) are reported once, with the last socket error.
-void NoteEmptyReceive(Server& server, platform::TcpConnection& connection, TMyNameUser& user) {
-  TmyConnection& state = user.Connection;
+void NoteEmptyReceive(state::Server& server, platform::TcpConnection& connection,
+                      state::TMyNameUser& user) {
+  state::TmyConnection& state = user.Connection;
   if (++state.EmptyReceives <= server.setup.timeouts.emptyReceiveReport) return;
   state.EmptyReceives = 0;
   server.runtime.log.WriteMsg(
@@ -89,22 +91,23 @@ void NoteEmptyReceive(Server& server, platform::TcpConnection& connection, TMyNa
 
 }  // namespace
 
-void ReadEvent(Server& server, platform::TcpConnection& connection) {
+void ReadEvent(state::Server& server, platform::TcpConnection& connection) {
   int available = connection.ReceiveLength();
   if (available <= 0 || connection.Handle() == -1) return;
-  TMyNameUser* user = UserByIncomingHandle(server, connection.Handle());
+  state::TMyNameUser* user = UserByIncomingHandle(server, connection.Handle());
   if (user == nullptr) {
     server.runtime.log.WriteMsg(wire::MsgId::UnregisteredUserMessage);
     return;
   }
-  TmyConnection& state = user->Connection;
+  state::TmyConnection& state = user->Connection;
   if (state.StreamHandle != connection.Handle()) {
     // A new connection of the user: a frame the old one left unfinished is dropped.
     ResetReceiveState(state);
     state.StreamHandle = connection.Handle();
   }
   HandOver handOver(server, *user);
-  FrameAssembler assembler(state, handOver, server.runtime.log, user->HostName, server.setup.limits.spoolBytes);
+  FrameAssembler assembler(state, handOver, server.runtime.log, user->HostName,
+                           server.setup.limits.spoolBytes);
   try {
     while (available > 0 && connection.Connected()) {
       std::span<uint8_t> space;
@@ -119,7 +122,7 @@ void ReadEvent(Server& server, platform::TcpConnection& connection) {
           break;
         }
         state.EmptyReceives = 0;
-        Metrics::Add(server.runtime.metrics.bytesIn, static_cast<uint64_t>(n));
+        state::Metrics::Add(server.runtime.metrics.bytesIn, static_cast<uint64_t>(n));
         available -= n;
         result = assembler.Commit(n, available);
       }
@@ -130,14 +133,14 @@ void ReadEvent(Server& server, platform::TcpConnection& connection) {
   }
 }
 
-FeedResult ReceiveBytes(Server& server, TMyNameUser& user, std::span<const uint8_t> bytes,
-                        size_t& taken) {
+FeedResult ReceiveBytes(state::Server& server, state::TMyNameUser& user,
+                        std::span<const uint8_t> bytes, size_t& taken) {
   HandOver handOver(server, user);
   FrameAssembler assembler(user.Connection, handOver, server.runtime.log, user.HostName);
   return assembler.Feed(bytes, 0, taken);
 }
 
-void TcpStackCheckerTick(Server& server, platform::TcpListener& listener) {
+void TcpStackCheckerTick(state::Server& server, platform::TcpListener& listener) {
   if (!listener.Active()) return;
   try {
     const size_t count = listener.ActiveConnections();

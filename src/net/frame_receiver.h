@@ -14,16 +14,16 @@ namespace qv::net {
 
 // The read event of an incoming connection (and of the stack checker): reads everything
 // available now, completing and handing over as many frames as it holds. Event thread.
-void ReadEvent(Server& server, platform::TcpConnection& connection);
+void ReadEvent(state::Server& server, platform::TcpConnection& connection);
 
 // The read event's work on bytes already taken from user's incoming connection, for callers
 // without a socket (the fuzz target): frames are completed and handed to the server's request
 // handlers as from the socket; taken counts the bytes used. Close: the connection would go.
 // Throws when a spool file cannot be written.
-FeedResult ReceiveBytes(Server& server, TMyNameUser& user, std::span<const uint8_t> bytes,
-                        size_t& taken);
+FeedResult ReceiveBytes(state::Server& server, state::TMyNameUser& user,
+                        std::span<const uint8_t> bytes, size_t& taken);
 
 // Every 200 ms: the read event for every current connection of the listener.
-void TcpStackCheckerTick(Server& server, platform::TcpListener& listener);
+void TcpStackCheckerTick(state::Server& server, platform::TcpListener& listener);
 
 }  // namespace qv::net

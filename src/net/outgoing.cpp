@@ -33,7 +33,7 @@ bool IsConnectionReset(std::error_code error) {
   return error == std::errc::connection_reset || error == std::errc::broken_pipe;
 }
 
-void CloseIncomingOf(Server& server, int32_t handle) {
+void CloseIncomingOf(state::Server& server, int32_t handle) {
   if (server.runtime.connections == nullptr || handle == -1) return;
   try {
     server.runtime.connections->CloseIncoming(handle);
@@ -44,8 +44,8 @@ void CloseIncomingOf(Server& server, int32_t handle) {
 
 }  // namespace
 
-void ClientSocketConnect(Server& server, platform::TcpClient& socket) {
-  TMyNameUser* user = UserByOutgoingSocket(server, socket);
+void ClientSocketConnect(state::Server& server, platform::TcpClient& socket) {
+  state::TMyNameUser* user = UserByOutgoingSocket(server, socket);
   if (user == nullptr) {
     server.runtime.log.WriteMsg(wire::MsgId::UnidentifiedUserConnect);
     return;
@@ -54,21 +54,23 @@ void ClientSocketConnect(Server& server, platform::TcpClient& socket) {
   if (server.runtime.sessionEvents.Started) server.runtime.sessionEvents.Started(*user);
 }
 
-void ClientSocketDisconnect(Server& server, platform::TcpClient& socket) {
-  if (server.runtime.sessionEvents.OutgoingClosed) server.runtime.sessionEvents.OutgoingClosed(socket);
+void ClientSocketDisconnect(state::Server& server, platform::TcpClient& socket) {
+  if (server.runtime.sessionEvents.OutgoingClosed)
+    server.runtime.sessionEvents.OutgoingClosed(socket);
 }
 
-void ServerClientDisconnect(Server& server, platform::TcpConnection& connection) {
+void ServerClientDisconnect(state::Server& server, platform::TcpConnection& connection) {
   // A frame the connection leaves unfinished can never complete: its buffer and spool file go.
-  if (TMyNameUser* user = UserByIncomingHandle(server, connection.Handle())) {
+  if (state::TMyNameUser* user = UserByIncomingHandle(server, connection.Handle())) {
     if (user->Connection.StreamHandle == connection.Handle()) ResetReceiveState(user->Connection);
   }
-  if (server.runtime.sessionEvents.IncomingClosed) server.runtime.sessionEvents.IncomingClosed(connection.Handle());
+  if (server.runtime.sessionEvents.IncomingClosed)
+    server.runtime.sessionEvents.IncomingClosed(connection.Handle());
 }
 
-void ClientSocketError(Server& server, platform::TcpClient& socket, std::error_code& code) {
+void ClientSocketError(state::Server& server, platform::TcpClient& socket, std::error_code& code) {
   const std::error_code error = code;
-  TMyNameUser* user = UserByOutgoingSocket(server, socket);
+  state::TMyNameUser* user = UserByOutgoingSocket(server, socket);
   if (user == nullptr && socket.Handle() != -1)
     user = UserByIncomingHandle(server, socket.Handle());
   code.clear();
@@ -99,12 +101,13 @@ void ClientSocketError(Server& server, platform::TcpClient& socket, std::error_c
     return;
   }
   server.runtime.log.WriteMsg(wire::MsgId::ClientSocketError,
-                      user->HostName + " - " + ErrorTextOrNumber(error));
+                              user->HostName + " - " + ErrorTextOrNumber(error));
   platform::CloseQuietly(socket);
   CloseIncomingOf(server, user->ServerSocketHandle);
 }
 
-void ServerClientError(Server& server, platform::TcpConnection& connection, std::error_code& code) {
+void ServerClientError(state::Server& server, platform::TcpConnection& connection,
+                       std::error_code& code) {
   const std::error_code error = code;
   if (!error) return;
   try {
@@ -112,7 +115,7 @@ void ServerClientError(Server& server, platform::TcpConnection& connection, std:
     if (auto text = SocketErrorText(number)) {
       server.runtime.log.WriteMsg(wire::MsgId::ListenerClientError, *text);
     } else {
-      TMyNameUser* user = UserByIncomingHandle(server, connection.Handle());
+      state::TMyNameUser* user = UserByIncomingHandle(server, connection.Handle());
       server.runtime.log.WriteMsg(
           wire::MsgId::ListenerClientError,
           (user != nullptr ? user->HostName : std::string()) + " - " + NumberText(number));
@@ -121,7 +124,7 @@ void ServerClientError(Server& server, platform::TcpConnection& connection, std:
     server.runtime.boundaryErrors.Report("Client error");
   }
   if (!platform::IsWouldBlock(error)) {
-    TMyNameUser* user = UserByIncomingHandle(server, connection.Handle());
+    state::TMyNameUser* user = UserByIncomingHandle(server, connection.Handle());
     platform::CloseQuietly(connection);
     if (user != nullptr && user->ClientSocket && user->ClientSocket->Connected()) {
       platform::CloseQuietly(*user->ClientSocket);
@@ -130,10 +133,10 @@ void ServerClientError(Server& server, platform::TcpConnection& connection, std:
   code.clear();
 }
 
-void ConnectTimerTick(Server& server, TFormSocksServer& window) {
+void ConnectTimerTick(state::Server& server, TFormSocksServer& window) {
   // The users admitted since the last tick, taken off the list under the send lock; those
   // admitted while this tick runs stay for the next.
-  std::vector<TMyNameUser*> pending;
+  std::vector<state::TMyNameUser*> pending;
   try {
     std::lock_guard sendLock(server.runtime.sendLock);
     pending.swap(server.roster.pendingList);
@@ -143,9 +146,9 @@ void ConnectTimerTick(Server& server, TFormSocksServer& window) {
   size_t walked = 0;
   try {
     for (; walked < pending.size(); ++walked) {
-      TMyNameUser* user = pending[walked];
+      state::TMyNameUser* user = pending[walked];
       if (!user->ClientSocket) continue;
-      ClientSocket& socket = *user->ClientSocket;
+      state::ClientSocket& socket = *user->ClientSocket;
       if (!socket.Active()) {
         if (socket.Handle() != -1) platform::CloseQuietly(socket);
         socket.Open();
@@ -163,8 +166,8 @@ void ConnectTimerTick(Server& server, TFormSocksServer& window) {
     try {
       std::lock_guard sendLock(server.runtime.sendLock);
       server.roster.pendingList.insert(server.roster.pendingList.begin(),
-                                pending.begin() + static_cast<std::ptrdiff_t>(walked),
-                                pending.end());
+                                       pending.begin() + static_cast<std::ptrdiff_t>(walked),
+                                       pending.end());
     } catch (...) {
       server.runtime.boundaryErrors.Report("Connect timer");
     }

@@ -12,15 +12,16 @@ namespace qv::net {
 class TFormSocksServer;
 
 // Outgoing (user's client socket) events.
-void ClientSocketConnect(Server& server, platform::TcpClient& socket);
-void ClientSocketDisconnect(Server& server, platform::TcpClient& socket);
-void ClientSocketError(Server& server, platform::TcpClient& socket, std::error_code& code);
+void ClientSocketConnect(state::Server& server, platform::TcpClient& socket);
+void ClientSocketDisconnect(state::Server& server, platform::TcpClient& socket);
+void ClientSocketError(state::Server& server, platform::TcpClient& socket, std::error_code& code);
 
 // Incoming (listener's connection) events.
-void ServerClientDisconnect(Server& server, platform::TcpConnection& connection);
-void ServerClientError(Server& server, platform::TcpConnection& connection, std::error_code& code);
+void ServerClientDisconnect(state::Server& server, platform::TcpConnection& connection);
+void ServerClientError(state::Server& server, platform::TcpConnection& connection,
+                       std::error_code& code);
 
 // One tick of the connect timer.
-void ConnectTimerTick(Server& server, TFormSocksServer& window);
+void ConnectTimerTick(state::Server& server, TFormSocksServer& window);
 
 }  // namespace qv::net

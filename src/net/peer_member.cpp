@@ -5,16 +5,16 @@
 
 namespace qv::net {
 
-TMyNameUser* MemberByPeer(Server& server, const std::string& address,
-                          const std::string& reverseName) {
-  TMyNameUser* user = address.empty() ? nullptr : UserByHostName(server, address);
+state::TMyNameUser* MemberByPeer(state::Server& server, const std::string& address,
+                                 const std::string& reverseName) {
+  state::TMyNameUser* user = address.empty() ? nullptr : UserByHostName(server, address);
   if (user == nullptr && !reverseName.empty()) user = UserByHostName(server, reverseName);
   return user;
 }
 
-bool AnyHostIsAName(const Server& server) {
-  for (const TMyDBUser& group : server.roster.groups) {
-    for (const TMyNameUser& user : group.Users) {
+bool AnyHostIsAName(const state::Server& server) {
+  for (const state::TMyDBUser& group : server.roster.groups) {
+    for (const state::TMyNameUser& user : group.Users) {
       if (user.Valid && !config::ParseIpv4(user.HostName)) return true;
     }
   }

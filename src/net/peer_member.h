@@ -10,11 +10,11 @@ namespace qv::net {
 
 // address: the peer's dotted IPv4 address; reverseName: its reverse name, empty when unknown or
 // not looked up. Null when neither names a valid user's host.
-TMyNameUser* MemberByPeer(Server& server, const std::string& address,
-                          const std::string& reverseName);
+state::TMyNameUser* MemberByPeer(state::Server& server, const std::string& address,
+                                 const std::string& reverseName);
 
 // True when some valid user's host is a name rather than a dotted address, so that only a
 // reverse lookup of the peer can tell whether it is that user.
-bool AnyHostIsAName(const Server& server);
+bool AnyHostIsAName(const state::Server& server);
 
 }  // namespace qv::net

@@ -16,7 +16,7 @@ namespace {
 // Runs a socket event handler or timer tick: what escapes it is logged (once per kind) here
 // instead of vanishing in the socket layer.
 template <class Fn>
-void Guarded(Server& server, const char* where, Fn&& handler) {
+void Guarded(state::Server& server, const char* where, Fn&& handler) {
   try {
     handler();
   } catch (...) {
@@ -26,7 +26,8 @@ void Guarded(Server& server, const char* where, Fn&& handler) {
 
 }  // namespace
 
-TFormSocksServer::TFormSocksServer(Server& server) : ServerSocket1(server.runtime.loop), server_(server) {
+TFormSocksServer::TFormSocksServer(state::Server& server)
+    : ServerSocket1(server.runtime.loop), server_(server) {
   ServerSocket1.OnClientConnect = [this](const std::shared_ptr<platform::TcpConnection>& c) {
     Guarded(server_, "Client connect", [&] { ClientConnectEvent(server_, *this, c); });
   };
@@ -41,7 +42,7 @@ TFormSocksServer::TFormSocksServer(Server& server) : ServerSocket1(server.runtim
   };
   ServerSocket1.OnAcceptLimit = [this](std::error_code error) {
     server_.runtime.log.Write("Connections refused: out of file descriptors (" +
-                      platform::SystemErrorText(error.value()) + ")");
+                              platform::SystemErrorText(error.value()) + ")");
   };
   timerConnect_ = server.runtime.loop.AddTimer(kConnectTimerMs, false, [this] {
     Guarded(server_, "Connect timer", [&] { ConnectTimerTick(server_, *this); });
@@ -63,7 +64,7 @@ void TFormSocksServer::OpenListener(int port) {
   ServerSocket1.Open(port);
 }
 
-void TFormSocksServer::AttachTemplateHandlers(ClientSocket& socket) {
+void TFormSocksServer::AttachTemplateHandlers(state::ClientSocket& socket) {
   socket.OnConnect = [this](platform::TcpClient& s) {
     Guarded(server_, "Outgoing connect", [&] { ClientSocketConnect(server_, s); });
   };
@@ -141,8 +142,8 @@ void TFormSocksServer::Close() {
   server_.runtime.loop.SetTimerEnabled(timerStackChecker_, false);
   server_.runtime.loop.SetTimerEnabled(timerConnect_, false);
   if (ServerSocket1.Active()) platform::CloseQuietly(ServerSocket1);
-  for (TMyDBUser& group : server_.roster.groups) {
-    for (TMyNameUser& user : group.Users) {
+  for (state::TMyDBUser& group : server_.roster.groups) {
+    for (state::TMyNameUser& user : group.Users) {
       if (user.ClientSocket) platform::CloseQuietly(*user.ClientSocket);
     }
   }
@@ -157,8 +158,8 @@ void TFormSocksServer::Close() {
   server_.runtime.connections = nullptr;
 }
 
-void AttachClientSocket(Server& server, TMyNameUser& user) {
-  auto socket = std::make_shared<ClientSocket>(server.runtime.loop);
+void AttachClientSocket(state::Server& server, state::TMyNameUser& user) {
+  auto socket = std::make_shared<state::ClientSocket>(server.runtime.loop);
   socket->SetPort(server.setup.settings.ClientPort);
   socket->SetHost(user.HostName);
   std::string normalised;

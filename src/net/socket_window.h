@@ -23,7 +23,7 @@ class TFormSocksServer final : public state::Connections {
  public:
   // Sets server.runtime.connections; the stack checker runs from here on, the connect timer when
   // enabled.
-  explicit TFormSocksServer(Server& server);
+  explicit TFormSocksServer(state::Server& server);
   ~TFormSocksServer() override;
   TFormSocksServer(const TFormSocksServer&) = delete;
   TFormSocksServer& operator=(const TFormSocksServer&) = delete;
@@ -33,7 +33,7 @@ class TFormSocksServer final : public state::Connections {
   // Opens the listener on the port. Throws std::system_error when it cannot.
   void OpenListener(int port);
   // Gives a user's outgoing socket the connect, disconnect and error handlers.
-  void AttachTemplateHandlers(ClientSocket& socket);
+  void AttachTemplateHandlers(state::ClientSocket& socket);
 
   // The connect timer. Enabling is safe from any thread.
   void EnableConnectTimer();
@@ -67,7 +67,7 @@ class TFormSocksServer final : public state::Connections {
   void Close();
 
  private:
-  Server& server_;
+  state::Server& server_;
   platform::EventLoop::TimerId timerConnect_ = 0;
   platform::EventLoop::TimerId timerStackChecker_ = 0;
   std::mutex connectTimerMutex_;
@@ -86,6 +86,6 @@ class TFormSocksServer final : public state::Connections {
 
 // Creates a user's outgoing socket towards its host on the client port, with the window's
 // handlers when the window exists.
-void AttachClientSocket(Server& server, TMyNameUser& user);
+void AttachClientSocket(state::Server& server, state::TMyNameUser& user);
 
 }  // namespace qv::net

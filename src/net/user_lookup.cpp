@@ -10,9 +10,9 @@ namespace qv::net {
 namespace {
 
 template <class Match>
-TMyNameUser* FindUser(Server& server, Match match) {
-  for (TMyDBUser& group : server.roster.groups) {
-    for (TMyNameUser& user : group.Users) {
+state::TMyNameUser* FindUser(state::Server& server, Match match) {
+  for (state::TMyDBUser& group : server.roster.groups) {
+    for (state::TMyNameUser& user : group.Users) {
       if (user.Valid && match(user)) return &user;
     }
   }
@@ -21,26 +21,26 @@ TMyNameUser* FindUser(Server& server, Match match) {
 
 }  // namespace
 
-TMyNameUser* UserByIncomingHandle(Server& server, int32_t handle) {
+state::TMyNameUser* UserByIncomingHandle(state::Server& server, int32_t handle) {
   return FindUser(server,
-                  [handle](const TMyNameUser& u) { return u.ServerSocketHandle == handle; });
+                  [handle](const state::TMyNameUser& u) { return u.ServerSocketHandle == handle; });
 }
 
-TMyNameUser* UserByOutgoingSocket(Server& server, const platform::TcpClient& socket) {
+state::TMyNameUser* UserByOutgoingSocket(state::Server& server, const platform::TcpClient& socket) {
   const int32_t handle = socket.Handle();
   if (handle == -1) return nullptr;
-  return FindUser(server, [handle](const TMyNameUser& u) {
+  return FindUser(server, [handle](const state::TMyNameUser& u) {
     return u.ClientSocket && u.ClientSocket->Handle() == handle;
   });
 }
 
-TMyNameUser* UserByHostName(Server& server, std::string_view host) {
+state::TMyNameUser* UserByHostName(state::Server& server, std::string_view host) {
   const std::string lower = platform::LowerCase(host);
-  return FindUser(server, [&lower](const TMyNameUser& u) { return u.HostName == lower; });
+  return FindUser(server, [&lower](const state::TMyNameUser& u) { return u.HostName == lower; });
 }
 
-TMyNameUser* UserByUserName(Server& server, std::string_view name) {
-  return FindUser(server, [name](const TMyNameUser& u) { return u.UserName == name; });
+state::TMyNameUser* UserByUserName(state::Server& server, std::string_view name) {
+  return FindUser(server, [name](const state::TMyNameUser& u) { return u.UserName == name; });
 }
 
 }  // namespace qv::net

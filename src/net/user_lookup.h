@@ -11,9 +11,9 @@
 
 namespace qv::net {
 
-TMyNameUser* UserByIncomingHandle(Server& server, int32_t handle);
-TMyNameUser* UserByOutgoingSocket(Server& server, const platform::TcpClient& socket);
-TMyNameUser* UserByHostName(Server& server, std::string_view host);  // case ignored
-TMyNameUser* UserByUserName(Server& server, std::string_view name);  // exact
+state::TMyNameUser* UserByIncomingHandle(state::Server& server, int32_t handle);
+state::TMyNameUser* UserByOutgoingSocket(state::Server& server, const platform::TcpClient& socket);
+state::TMyNameUser* UserByHostName(state::Server& server, std::string_view host);  // case ignored
+state::TMyNameUser* UserByUserName(state::Server& server, std::string_view name);  // exact
 
 }  // namespace qv::net

@@ -12,7 +12,7 @@
 
 namespace qv::service {
 
-DataRequestHandler::DataRequestHandler(Server& server, ReplySender reply,
+DataRequestHandler::DataRequestHandler(state::Server& server, ReplySender reply,
                                        MailWorkerStarter startMailWorker, TickSource ticks,
                                        std::shared_ptr<MemberService> members)
     : server_(server),
@@ -23,30 +23,31 @@ DataRequestHandler::DataRequestHandler(Server& server, ReplySender reply,
   if (!members_) {
     members_ = std::make_shared<MemberService>(
         server_, nullptr,
-        [this](TMyNameUser& target, const uint8_t* data, int32_t size, const std::string& host,
-               int scope, const void*) { Send(target, data, size, host, scope); });
+        [this](state::TMyNameUser& target, const uint8_t* data, int32_t size,
+               const std::string& host, int scope,
+               const void*) { Send(target, data, size, host, scope); });
   }
 }
 
-void DataRequestHandler::Send(TMyNameUser& target, const uint8_t* data, int32_t size,
+void DataRequestHandler::Send(state::TMyNameUser& target, const uint8_t* data, int32_t size,
                               const std::string& host, int scope) {
   if (reply_) reply_(target, data, size, host, scope);
 }
 
-void DataRequestHandler::Handle(TMyNameUser& user, const std::string& host, const uint8_t* payload,
-                                int32_t size) {
+void DataRequestHandler::Handle(state::TMyNameUser& user, const std::string& host,
+                                const uint8_t* payload, int32_t size) {
   received_ = std::chrono::steady_clock::now();
-  TMyDBUser& group = server_.roster.groups.at(static_cast<size_t>(user.GroupIndex));
+  state::TMyDBUser& group = server_.roster.groups.at(static_cast<size_t>(user.GroupIndex));
   switch (LoadRequest(payload, size, package_)) {
     case Alignment::Aligned:
       break;
     case Alignment::Corrected:
       server_.runtime.log.Write(server_.runtime.log.Msg(wire::MsgId::IncorrectValues) + " " +
-                        server_.runtime.log.Msg(wire::MsgId::ValuesCorrected));
+                                server_.runtime.log.Msg(wire::MsgId::ValuesCorrected));
       break;
     case Alignment::Incorrect:
       server_.runtime.log.WriteMsg(wire::MsgId::IncorrectValues);
-      Metrics::Add(server_.runtime.metrics.refusedMalformed);
+      state::Metrics::Add(server_.runtime.metrics.refusedMalformed);
       user.Fault = true;
       return;
   }
@@ -88,7 +89,7 @@ void DataRequestHandler::Handle(TMyNameUser& user, const std::string& host, cons
 void DataRequestHandler::Poll(Request& r) {
   r.group.PollOwner = &r.user;
   bool otherConnected = false;
-  for (TMyNameUser& member : r.group.Users) {
+  for (state::TMyNameUser& member : r.group.Users) {
     member.PollAnswered = false;
     if (member.UserIndex != r.user.UserIndex && member.Connected) otherConnected = true;
   }
@@ -101,13 +102,13 @@ void DataRequestHandler::Poll(Request& r) {
 }
 
 void DataRequestHandler::PollAnswer(Request& r) {
-  TMyNameUser* owner = r.group.PollOwner;
+  state::TMyNameUser* owner = r.group.PollOwner;
   if (owner == nullptr) return;  // no poll pending
   r.user.PollAnswered = true;
-  for (const TMyNameUser& member : r.group.Users) {
+  for (const state::TMyNameUser& member : r.group.Users) {
     if (member.UserIndex != owner->UserIndex && member.Connected && !member.PollAnswered) return;
   }
-  for (TMyNameUser& member : r.group.Users) member.PollAnswered = false;
+  for (state::TMyNameUser& member : r.group.Users) member.PollAnswered = false;
   Send(*owner, package_.data(), wire::kPollAnswerSize, owner->HostName, kScopeUser);
   r.group.PollOwner = nullptr;
 }
@@ -117,7 +118,7 @@ void DataRequestHandler::Mark(Request& r) {
 }
 
 void DataRequestHandler::Refuse(Request& r) {
-  Metrics::Add(server_.runtime.metrics.refusedRequests);
+  state::Metrics::Add(server_.runtime.metrics.refusedRequests);
   BuildRefusal(package_);
   Send(r.user, package_.data(), wire::request::kSize, r.host, kScopeUser);
 }
@@ -146,7 +147,7 @@ void DataRequestHandler::SlotId(Request& r) {
 }
 
 void DataRequestHandler::Days(Request& r) {
-  TMyDBUser& group = r.group;
+  state::TMyDBUser& group = r.group;
   const uint8_t* p = package_.data();
   const int32_t requested = wire::LoadField<uint16_t>(p + wire::request::kDaysOffset);
   const int32_t days = std::min<int32_t>(requested, wire::days_reply::kMaxDays);
@@ -165,7 +166,7 @@ void DataRequestHandler::Days(Request& r) {
   wire::SetInt32At(header, wire::days_reply::kCountOffset, days);
   try {
     Send(r.user, header, wire::days_reply::Size(days), r.host, kScopeUser);
-    Metrics::Add(server_.runtime.metrics.weekReads);
+    state::Metrics::Add(server_.runtime.metrics.weekReads);
   } catch (const std::exception& e) {
     server_.runtime.log.WriteMsg(wire::MsgId::RequestProcessingError, r.host);
     server_.runtime.log.Write(e.what());
@@ -174,7 +175,7 @@ void DataRequestHandler::Days(Request& r) {
 }
 
 void DataRequestHandler::SendMarksOfOthers(Request& r) {
-  for (const MarkRecord& mark : r.group.Subscriptions) {
+  for (const state::MarkRecord& mark : r.group.Subscriptions) {
     if (mark.Owner == &r.user) continue;
     Send(r.user, mark.Header.data(), static_cast<int32_t>(wire::request::kHeaderSize), r.host,
          kScopeUser);
@@ -207,10 +208,10 @@ void DataRequestHandler::Edit(Request& r) {
   }
   BuildAcknowledgment(acknowledgment, package_);
   Send(r.user, acknowledgment.data(), wire::request::kSize, r.host, kScopeUser);
-  Metrics::Add(server_.runtime.metrics.editsAcknowledged);
+  state::Metrics::Add(server_.runtime.metrics.editsAcknowledged);
   server_.runtime.metrics.ackLatency.Observe(std::chrono::duration_cast<std::chrono::microseconds>(
-                                         std::chrono::steady_clock::now() - received_)
-                                         .count());
+                                                 std::chrono::steady_clock::now() - received_)
+                                                 .count());
 }
 
 }  // namespace qv::service

@@ -17,9 +17,9 @@ namespace qv::service {
 
 // Frames and sends one payload to the users of a delivery scope (SendReplyPackage; tests record
 // the calls instead).
-using ReplySender = std::function<void(TMyNameUser& target, const uint8_t* data, int32_t size,
-                                       const std::string& host, int scope)>;
-using MailWorkerStarter = std::function<void(TMyNameUser& user)>;
+using ReplySender = std::function<void(state::TMyNameUser& target, const uint8_t* data,
+                                       int32_t size, const std::string& host, int scope)>;
+using MailWorkerStarter = std::function<void(state::TMyNameUser& user)>;
 using TickSource = std::function<uint32_t()>;
 
 // An edit that keeps the record store longer than this is reported in the log.
@@ -32,16 +32,17 @@ class DataRequestHandler {
  public:
   // Without members (tests), the handler makes its own member service, without durable
   // acknowledgments, that forwards through reply.
-  DataRequestHandler(Server& server, ReplySender reply, MailWorkerStarter startMailWorker,
+  DataRequestHandler(state::Server& server, ReplySender reply, MailWorkerStarter startMailWorker,
                      TickSource ticks = {}, std::shared_ptr<MemberService> members = {});
 
   // One complete data request of size bytes from user (host: the user's host name).
-  void Handle(TMyNameUser& user, const std::string& host, const uint8_t* payload, int32_t size);
+  void Handle(state::TMyNameUser& user, const std::string& host, const uint8_t* payload,
+              int32_t size);
 
  private:
   struct Request {
-    TMyNameUser& user;
-    TMyDBUser& group;
+    state::TMyNameUser& user;
+    state::TMyDBUser& group;
     std::string host;
     int32_t code;
     int32_t subcode;
@@ -58,11 +59,11 @@ class DataRequestHandler {
   void Edit(Request& r);
   void SendMarksOfOthers(Request& r);
   void Refuse(Request& r);
-  void Send(TMyNameUser& target, const uint8_t* data, int32_t size, const std::string& host,
+  void Send(state::TMyNameUser& target, const uint8_t* data, int32_t size, const std::string& host,
             int scope);
-  static MemberRef Ref(const TMyNameUser& user) { return {user.GroupIndex, user.UserIndex}; }
+  static MemberRef Ref(const state::TMyNameUser& user) { return {user.GroupIndex, user.UserIndex}; }
 
-  Server& server_;
+  state::Server& server_;
   ReplySender reply_;
   MailWorkerStarter startMailWorker_;
   TickSource ticks_;

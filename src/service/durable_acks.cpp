@@ -7,7 +7,7 @@
 
 namespace qv::service {
 
-DurableAcks::DurableAcks(Server& server) : server_(server) {}
+DurableAcks::DurableAcks(state::Server& server) : server_(server) {}
 
 DurableAcks::~DurableAcks() {
   commit_.reset();  // joins the sync thread before the rest goes
@@ -38,7 +38,7 @@ uint64_t DurableAcks::Note(const std::shared_ptr<store::DayJournal>& journal) {
   return ticket;
 }
 
-void DurableAcks::HoldUntil(TMyNameUser& user, uint64_t ticket) {
+void DurableAcks::HoldUntil(state::TMyNameUser& user, uint64_t ticket) {
   if (ticket <= synced_) return;
   if (!user.Connected) return;  // nothing will be sent to it; the entry is synced all the same
   OutboxOf(server_, user).HoldUntil(ticket);
@@ -55,7 +55,7 @@ void DurableAcks::WhenDurable(uint64_t ticket, std::function<void()> done) {
   whenDurable_.emplace_back(ticket, std::move(done));
 }
 
-void DurableAcks::HoldUntilSynced(TMyNameUser& user,
+void DurableAcks::HoldUntilSynced(state::TMyNameUser& user,
                                   const std::shared_ptr<store::DayJournal>& journal) {
   if (!journal) return;
   HoldUntil(user, Note(journal));
@@ -64,7 +64,7 @@ void DurableAcks::HoldUntilSynced(TMyNameUser& user,
 void DurableAcks::WriteJournalledChanges() {
   bool checkpointReady = false;
   int64_t pendingBytes = 0;
-  for (TMyDBUser& group : server_.roster.groups) {
+  for (state::TMyDBUser& group : server_.roster.groups) {
     if (!group.Journal) continue;
     try {
       store::WriteDurableChanges(group);
@@ -92,13 +92,13 @@ void DurableAcks::Synced(const store::CommitReport& report) {
   if (report.failed.empty()) failingJournals_.clear();
   synced_ = std::max(synced_, report.synced);
   for (const int64_t micros : report.syncMicros) {
-    Metrics::Add(server_.runtime.metrics.journalSyncs);
+    state::Metrics::Add(server_.runtime.metrics.journalSyncs);
     server_.runtime.metrics.journalSyncLatency.Observe(micros);
   }
-  Metrics::Add(server_.runtime.metrics.journalCheckpoints, report.checkpoints);
+  state::Metrics::Add(server_.runtime.metrics.journalCheckpoints, report.checkpoints);
   WriteJournalledChanges();
-  std::vector<TMyNameUser*> still;
-  for (TMyNameUser* user : waiting_) {
+  std::vector<state::TMyNameUser*> still;
+  for (state::TMyNameUser* user : waiting_) {
     Outbox& outbox = OutboxOf(server_, *user);
     outbox.Release(synced_);
     if (outbox.Holding()) still.push_back(user);

@@ -22,19 +22,19 @@ namespace qv::service {
 
 class DurableAcks : public std::enable_shared_from_this<DurableAcks> {
  public:
-  explicit DurableAcks(Server& server);
+  explicit DurableAcks(state::Server& server);
   ~DurableAcks();
 
   // The ticket of every entry journal holds so far: its sync is started at the end of this turn
   // of the loop, and WhenDurable/HoldUntil wait for it.
   uint64_t Note(const std::shared_ptr<store::DayJournal>& journal);
   // Everything sent to user from now on (the acknowledgment first) waits until ticket is synced.
-  void HoldUntil(TMyNameUser& user, uint64_t ticket);
+  void HoldUntil(state::TMyNameUser& user, uint64_t ticket);
   // Runs done once ticket is synced (at once when it already is).
   void WhenDurable(uint64_t ticket, std::function<void()> done);
   // Both at once: everything sent to user from now on waits until every journal entry made so
   // far is synced. Without a journal nothing waits.
-  void HoldUntilSynced(TMyNameUser& user, const std::shared_ptr<store::DayJournal>& journal);
+  void HoldUntilSynced(state::TMyNameUser& user, const std::shared_ptr<store::DayJournal>& journal);
 
   // Event thread: what the sync thread reported.
   void Synced(const store::CommitReport& report);
@@ -44,9 +44,9 @@ class DurableAcks : public std::enable_shared_from_this<DurableAcks> {
   // due.
   void WriteJournalledChanges();
 
-  Server& server_;
+  state::Server& server_;
   std::unique_ptr<store::GroupCommit> commit_;  // started with the first entry
-  std::vector<TMyNameUser*> waiting_;
+  std::vector<state::TMyNameUser*> waiting_;
   std::vector<std::pair<uint64_t, std::function<void()>>> whenDurable_;
   std::set<std::string> failingJournals_;
   uint64_t synced_ = 0;

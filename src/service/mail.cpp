@@ -19,7 +19,7 @@ constexpr size_t kCopyChunk = 65536;
 using Header = std::array<uint8_t, wire::mail::kHeaderSize>;
 
 // Reads exactly n bytes from the current position; false when the payload ends first.
-bool ReadExact(net::PayloadStream& payload, void* buffer, size_t n) {
+bool ReadExact(state::PayloadStream& payload, void* buffer, size_t n) {
   auto* at = static_cast<uint8_t*>(buffer);
   size_t got = 0;
   while (got < n) {
@@ -38,7 +38,7 @@ bool IsLongAddressMarker(const uint8_t* header) {
 }
 
 // Copies the whole payload into a new file at path.
-void CopyPayloadTo(net::PayloadStream& payload, const std::string& path) {
+void CopyPayloadTo(state::PayloadStream& payload, const std::string& path) {
   platform::File file = platform::File::Open(path, platform::OpenMode::CreateTruncate);
   payload.Seek(0);
   std::vector<uint8_t> buffer(kCopyChunk);
@@ -55,8 +55,8 @@ void CopyPayloadTo(net::PayloadStream& payload, const std::string& path) {
   file.Close();
 }
 
-void LogMailboxFull(Server& server, const TMyNameUser& recipient, const TMyNameUser& sender,
-                    int64_t stored) {
+void LogMailboxFull(state::Server& server, const state::TMyNameUser& recipient,
+                    const state::TMyNameUser& sender, int64_t stored) {
   server.runtime.log.Write("Mailbox of " + recipient.HostName + " is full (" +
                            std::to_string(stored) + " bytes): mail from " + sender.HostName +
                            " not stored");
@@ -64,11 +64,12 @@ void LogMailboxFull(Server& server, const TMyNameUser& recipient, const TMyNameU
 
 }  // namespace
 
-AddressAndMailHandler::AddressAndMailHandler(Server& server, ReplySender reply)
+AddressAndMailHandler::AddressAndMailHandler(state::Server& server, ReplySender reply)
     : server_(server), reply_(std::move(reply)) {}
 
-void AddressAndMailHandler::Handle(TMyNameUser& sender, const std::string& /*host*/,
-                                   net::PayloadStream& payload, const std::string& spoolFileName) {
+void AddressAndMailHandler::Handle(state::TMyNameUser& sender, const std::string& /*host*/,
+                                   state::PayloadStream& payload,
+                                   const std::string& spoolFileName) {
   bool spoolTaken = false;
   try {
     Header header{};
@@ -98,7 +99,7 @@ void AddressAndMailHandler::Handle(TMyNameUser& sender, const std::string& /*hos
   }
 }
 
-bool AddressAndMailHandler::ReadAddressList(net::PayloadStream& payload, const uint8_t* header,
+bool AddressAndMailHandler::ReadAddressList(state::PayloadStream& payload, const uint8_t* header,
                                             std::string& list) {
   list.clear();
   if (!IsLongAddressMarker(header)) {
@@ -157,7 +158,7 @@ std::vector<AddressAndMailHandler::Recipient> AddressAndMailHandler::Recipients(
   std::vector<Recipient> recipients;
   for (size_t i = 0; i < names.size(); ++i) {
     if (names[i].empty()) continue;
-    TMyNameUser* user = net::UserByUserName(server_, names[i]);
+    state::TMyNameUser* user = net::UserByUserName(server_, names[i]);
     if (user == nullptr) continue;
     // Each user at most once per package, at its first position.
     const bool named = std::any_of(recipients.begin(), recipients.end(),
@@ -169,19 +170,19 @@ std::vector<AddressAndMailHandler::Recipient> AddressAndMailHandler::Recipients(
 
 size_t AddressAndMailHandler::LongListLimit() const {
   size_t limit = 0;
-  for (const TMyDBUser& group : server_.roster.groups) {
-    for (const TMyNameUser& user : group.Users) {
+  for (const state::TMyDBUser& group : server_.roster.groups) {
+    for (const state::TMyNameUser& user : group.Users) {
       if (user.Valid) limit += user.UserName.size() + 1;
     }
   }
   return limit;
 }
 
-void AddressAndMailHandler::Store(TMyNameUser& sender, net::PayloadStream& payload,
+void AddressAndMailHandler::Store(state::TMyNameUser& sender, state::PayloadStream& payload,
                                   const std::string& spoolFileName,
                                   const std::vector<Recipient>& recipients, bool& spoolTaken) {
   for (size_t k = 0; k < recipients.size(); ++k) {
-    TMyNameUser& recipient = *recipients[k].user;
+    state::TMyNameUser& recipient = *recipients[k].user;
     const std::string mailboxPath = server_.MailboxPath(recipient.HostName);
     const bool last = k + 1 == recipients.size();
     std::optional<platform::File> mailbox =
@@ -225,9 +226,9 @@ void AddressAndMailHandler::Store(TMyNameUser& sender, net::PayloadStream& paylo
   }
 }
 
-void AddressAndMailHandler::DeferNotice(const TMyNameUser& sender, TMyNameUser& recipient,
-                                        const std::string& name, const std::string& path,
-                                        int64_t size) {
+void AddressAndMailHandler::DeferNotice(const state::TMyNameUser& sender,
+                                        state::TMyNameUser& recipient, const std::string& name,
+                                        const std::string& path, int64_t size) {
   const MailNotice notice = BuildNotice(sender.UserName, sender.HostName, name);
   server_.threads.mailboxJobs.Run([this, &sender, &recipient, path, size, notice] {
     const std::string mailboxPath = server_.MailboxPath(recipient.HostName);
@@ -258,15 +259,15 @@ void AddressAndMailHandler::DeferNotice(const TMyNameUser& sender, TMyNameUser& 
   });
 }
 
-void AddressAndMailHandler::Stored(TMyNameUser& recipient) {
-  Metrics::Add(server_.runtime.metrics.mailStored);
+void AddressAndMailHandler::Stored(state::TMyNameUser& recipient) {
+  state::Metrics::Add(server_.runtime.metrics.mailStored);
   if (!recipient.Connected || !reply_) return;
   uint8_t waiting[wire::kMailWaitingSize];
   wire::SetInt32At(waiting, 0, wire::code::kMailWaiting);
   reply_(recipient, waiting, wire::kMailWaitingSize, recipient.HostName, kScopeUser);
 }
 
-void AddressAndMailHandler::StoreMessage(net::PayloadStream& payload,
+void AddressAndMailHandler::StoreMessage(state::PayloadStream& payload,
                                          const std::string& spoolFileName, bool renameSpool,
                                          const std::string& path, bool& spoolTaken) {
   try {
@@ -290,12 +291,12 @@ void AddressAndMailHandler::StoreMessage(net::PayloadStream& payload,
   }
 }
 
-void AddressAndMailHandler::Direct(net::PayloadStream& payload, const uint8_t* header,
+void AddressAndMailHandler::Direct(state::PayloadStream& payload, const uint8_t* header,
                                    const std::vector<Recipient>& recipients) {
   const std::string senderName(wire::ReadShortString(header, wire::mail::kSender));
   std::vector<uint8_t> package;
   for (const Recipient& r : recipients) {
-    TMyNameUser& recipient = *r.user;
+    state::TMyNameUser& recipient = *r.user;
     if (!recipient.Connected || recipient.UserName == senderName) continue;
     if (package.empty()) {
       package.resize(static_cast<size_t>(payload.Size()));

@@ -13,7 +13,7 @@ namespace qv::service {
 namespace {
 
 // Why a notice cannot be delivered, or empty.
-std::string NoticeFault(const Server& server, const std::string& name) {
+std::string NoticeFault(const state::Server& server, const std::string& name) {
   if (!platform::IsPlainFileName(name)) return "not a file name of POP3";
   if (!platform::FileExists(platform::JoinPath(server.setup.pop3Dir, name))) return "no such file";
   return {};
@@ -31,7 +31,7 @@ std::vector<uint8_t> Int32Bytes(std::initializer_list<int32_t> values) {
 
 }  // namespace
 
-MailPlan PlanDelivery(Server& server, const std::string& host,
+MailPlan PlanDelivery(state::Server& server, const std::string& host,
                       const std::function<bool()>& stopped) {
   MailPlan plan;
   std::vector<MailNotice> notices;
@@ -67,13 +67,13 @@ MailPlan PlanDelivery(Server& server, const std::string& host,
   return plan;
 }
 
-void FinishDelivery(Server& server, const std::string& host, int32_t handledNotices,
+void FinishDelivery(state::Server& server, const std::string& host, int32_t handledNotices,
                     const std::vector<std::string>& deliveredFiles) {
   for (const std::string& path : deliveredFiles) platform::DeleteFile(path);
   if (handledNotices > 0) RemoveDeliveredNotices(server, server.MailboxPath(host), handledNotices);
 }
 
-MailDelivery::MailDelivery(Server& server, std::string host, std::function<void()> onReady)
+MailDelivery::MailDelivery(state::Server& server, std::string host, std::function<void()> onReady)
     : server_(server), host_(std::move(host)), onReady_(std::move(onReady)) {}
 
 MailDelivery::~MailDelivery() {
@@ -219,7 +219,7 @@ void MailDelivery::Consumed(size_t n) {
     const MailFile& file = plan_.files[static_cast<size_t>(front.completesFile)];
     handledNotices_ += file.notices;
     deliveredFiles_.push_back(file.path);
-    Metrics::Add(server_.runtime.metrics.mailDelivered);
+    state::Metrics::Add(server_.runtime.metrics.mailDelivered);
   }
   ready_.pop_front();
   ReadAhead();

@@ -37,12 +37,12 @@ struct MailPlan {
 
 // Reads the host's notices (retrying open under the mailbox lock). Notices whose message file is
 // not a plain file of POP3, or is missing, are logged and skipped. Blocks: mail threads only.
-MailPlan PlanDelivery(Server& server, const std::string& host,
+MailPlan PlanDelivery(state::Server& server, const std::string& host,
                       const std::function<bool()>& stopped = {});
 
 // Removes the first handledNotices notices of the host's mailbox and deletes the delivered
 // files. Blocks: mail threads only.
-void FinishDelivery(Server& server, const std::string& host, int32_t handledNotices,
+void FinishDelivery(state::Server& server, const std::string& host, int32_t handledNotices,
                     const std::vector<std::string>& deliveredFiles);
 
 class MailDelivery : public std::enable_shared_from_this<MailDelivery> {
@@ -50,7 +50,7 @@ class MailDelivery : public std::enable_shared_from_this<MailDelivery> {
   enum class Status { Working, Done, Failed };
 
   // onReady is called on the event thread whenever bytes become ready or the delivery ends.
-  MailDelivery(Server& server, std::string host, std::function<void()> onReady);
+  MailDelivery(state::Server& server, std::string host, std::function<void()> onReady);
   ~MailDelivery();
   MailDelivery(const MailDelivery&) = delete;
   MailDelivery& operator=(const MailDelivery&) = delete;
@@ -86,7 +86,7 @@ class MailDelivery : public std::enable_shared_from_this<MailDelivery> {
   std::function<void()> OnLoop(std::function<void(MailDelivery&)> fn);
   bool RunOnMailThread(std::function<void()> job);
 
-  Server& server_;
+  state::Server& server_;
   const std::string host_;
   std::function<void()> onReady_;
   std::shared_ptr<std::atomic<bool>> stopped_ = std::make_shared<std::atomic<bool>>(false);

@@ -21,7 +21,7 @@ bool OpenMayRetry(int error) {
   return error == EWOULDBLOCK || error == EAGAIN || error == EINTR;
 }
 
-std::optional<LockedFile> LockedRetryingOpen(Server& server, const std::string& fileName,
+std::optional<LockedFile> LockedRetryingOpen(state::Server& server, const std::string& fileName,
                                              platform::OpenMode mode,
                                              const std::function<bool()>& stopped) {
   const auto start = std::chrono::steady_clock::now();
@@ -86,7 +86,8 @@ std::vector<int64_t> StoredMailSizes(const std::string& pop3Dir, platform::File&
   return sizes;
 }
 
-int64_t StoredMailBytes(Server& server, const std::string& mailboxPath, platform::File& mailbox) {
+int64_t StoredMailBytes(state::Server& server, const std::string& mailboxPath,
+                        platform::File& mailbox) {
   return server.runtime.mailboxTally.Bytes(
       mailboxPath, [&] { return StoredMailSizes(server.setup.pop3Dir, mailbox); });
 }
@@ -105,7 +106,8 @@ std::vector<MailNotice> ReadNotices(platform::File& mailbox) {
   return notices;
 }
 
-void RemoveDeliveredNotices(Server& server, const std::string& mailboxPath, int32_t delivered) {
+void RemoveDeliveredNotices(state::Server& server, const std::string& mailboxPath,
+                            int32_t delivered) {
   if (delivered <= 0) return;
   std::optional<LockedFile> mailbox =
       LockedRetryingOpen(server, mailboxPath, platform::OpenMode::ReadWrite);

@@ -35,7 +35,7 @@ bool OpenMayRetry(int error);
 // mailbox lock, and on success the lock stays held by the result. Mail threads only: it waits.
 // Every access of a mail worker to a mailbox file goes through it. Gives up (without a log line)
 // once stopped returns true.
-std::optional<LockedFile> LockedRetryingOpen(Server& server, const std::string& fileName,
+std::optional<LockedFile> LockedRetryingOpen(state::Server& server, const std::string& fileName,
                                              platform::OpenMode mode,
                                              const std::function<bool()>& stopped = {});
 
@@ -59,7 +59,8 @@ std::string FreeMessageFileName(const std::string& directory, int32_t position);
 std::vector<int64_t> StoredMailSizes(const std::string& pop3Dir, platform::File& mailbox);
 // The bytes of the message files that the notices of the host's open mailbox file name, from the
 // server's tally (counted from the files at the mailbox's first use).
-int64_t StoredMailBytes(Server& server, const std::string& mailboxPath, platform::File& mailbox);
+int64_t StoredMailBytes(state::Server& server, const std::string& mailboxPath,
+                        platform::File& mailbox);
 
 // Appends a notice at the end of an open mailbox file.
 void AppendNotice(platform::File& mailbox, const MailNotice& notice);
@@ -69,6 +70,7 @@ std::vector<MailNotice> ReadNotices(platform::File& mailbox);
 
 // Removes the first `delivered` notices of the host's mailbox file (locked retrying open), moving
 // the later ones to the front. Errors are ignored.
-void RemoveDeliveredNotices(Server& server, const std::string& mailboxPath, int32_t delivered);
+void RemoveDeliveredNotices(state::Server& server, const std::string& mailboxPath,
+                            int32_t delivered);
 
 }  // namespace qv::service

@@ -15,9 +15,10 @@ namespace {
 // Marks of different users differ by this much once the owner's index is added.
 constexpr double kMarkUserSpacing = 100000;
 
-size_t MarksHeld(const std::vector<MarkRecord>& marks, const TMyNameUser& user) {
-  return static_cast<size_t>(std::count_if(
-      marks.begin(), marks.end(), [&user](const MarkRecord& m) { return m.Owner == &user; }));
+size_t MarksHeld(const std::vector<state::MarkRecord>& marks, const state::TMyNameUser& user) {
+  return static_cast<size_t>(
+      std::count_if(marks.begin(), marks.end(),
+                    [&user](const state::MarkRecord& m) { return m.Owner == &user; }));
 }
 
 ChangeOutcome RefusedOutcome(std::string why) {
@@ -29,11 +30,11 @@ ChangeOutcome RefusedOutcome(std::string why) {
 
 }  // namespace
 
-MemberService::MemberService(Server& server, std::shared_ptr<DurableAcks> durable,
+MemberService::MemberService(state::Server& server, std::shared_ptr<DurableAcks> durable,
                              Forwarder forward)
     : server_(server), durable_(std::move(durable)), forward_(std::move(forward)) {
   if (!forward_) {
-    forward_ = [&server](TMyNameUser& target, const uint8_t* data, int32_t size,
+    forward_ = [&server](state::TMyNameUser& target, const uint8_t* data, int32_t size,
                          const std::string& host, int scope, const void* except) {
       SendReplyPackage(server, target, data, size, host, scope, except);
     };
@@ -41,21 +42,21 @@ MemberService::MemberService(Server& server, std::shared_ptr<DurableAcks> durabl
   // The hook outlives this service when the server's handlers go last: it checks the service is
   // still there instead of this service clearing it from a destructor.
   std::weak_ptr<bool> alive = alive_;
-  server_.runtime.handlers.Observers = [this, alive](int32_t group, const uint8_t* data, int32_t size,
-                                             const void* except) {
+  server_.runtime.handlers.Observers = [this, alive](int32_t group, const uint8_t* data,
+                                                     int32_t size, const void* except) {
     if (!alive.expired()) Observe(group, data, size, except);
   };
 }
 
 MemberService::~MemberService() = default;
 
-TMyNameUser* MemberService::Find(MemberRef member) {
+state::TMyNameUser* MemberService::Find(MemberRef member) {
   if (member.group < 0 || static_cast<size_t>(member.group) >= server_.roster.groups.size()) {
     return nullptr;
   }
-  TMyDBUser& group = server_.roster.groups[static_cast<size_t>(member.group)];
+  state::TMyDBUser& group = server_.roster.groups[static_cast<size_t>(member.group)];
   if (member.user < 0 || static_cast<size_t>(member.user) >= group.Users.size()) return nullptr;
-  TMyNameUser& user = group.Users[static_cast<size_t>(member.user)];
+  state::TMyNameUser& user = group.Users[static_cast<size_t>(member.user)];
   return user.Valid ? &user : nullptr;
 }
 
@@ -64,7 +65,7 @@ wire::RequestPackage& MemberService::NoticeOf(int32_t group) {
   return notices_.at(static_cast<size_t>(group));
 }
 
-ChangeOutcome MemberService::Outcome(const store::StoreOutcome& stored, TMyDBUser& group) {
+ChangeOutcome MemberService::Outcome(const store::StoreOutcome& stored, state::TMyDBUser& group) {
   ChangeOutcome outcome;
   outcome.status = stored.status;
   outcome.reason = stored.reason;
@@ -73,8 +74,10 @@ ChangeOutcome MemberService::Outcome(const store::StoreOutcome& stored, TMyDBUse
   } else if (stored.status == ChangeStatus::Journalled) {
     outcome.status = ChangeStatus::Stored;  // nobody syncs: as good as written
   }
-  if (stored.status == ChangeStatus::Refused) Metrics::Add(server_.runtime.metrics.editsRefused);
-  if (stored.status == ChangeStatus::WriteFailed) Metrics::Add(server_.runtime.metrics.editsWriteFailed);
+  if (stored.status == ChangeStatus::Refused)
+    state::Metrics::Add(server_.runtime.metrics.editsRefused);
+  if (stored.status == ChangeStatus::WriteFailed)
+    state::Metrics::Add(server_.runtime.metrics.editsWriteFailed);
   return outcome;
 }
 
@@ -84,7 +87,7 @@ bool MemberService::ReadDays(MemberRef member, double date, int32_t days,
     reason = "no such member";
     return false;
   }
-  TMyDBUser& group = server_.roster.groups[static_cast<size_t>(member.group)];
+  state::TMyDBUser& group = server_.roster.groups[static_cast<size_t>(member.group)];
   const int32_t count = std::clamp(days, 1, wire::days_reply::kMaxDays);
   if (group.FileName.empty()) {
     // A group without a datafile keeps no days: each reads as the blank day of the group's grid.
@@ -107,11 +110,13 @@ bool MemberService::ReadDays(MemberRef member, double date, int32_t days,
   return true;
 }
 
-void MemberService::SendWeek(TMyNameUser& user, TMyDBUser& group, double date, MemberSink* origin) {
+void MemberService::SendWeek(state::TMyNameUser& user, state::TMyDBUser& group, double date,
+                             MemberSink* origin) {
   try {
     store::ReadDays(group, server_.runtime.log, wire::days_reply::kMaxDays, date);
   } catch (const std::exception&) {
-    server_.runtime.log.WriteMsg(wire::MsgId::RequestProcessingError, user.HostName + " (Copy Data)");
+    server_.runtime.log.WriteMsg(wire::MsgId::RequestProcessingError,
+                                 user.HostName + " (Copy Data)");
     return;
   }
   uint8_t* header = group.Week->Header();
@@ -123,9 +128,9 @@ void MemberService::SendWeek(TMyNameUser& user, TMyDBUser& group, double date, M
 
 ChangeOutcome MemberService::Apply(MemberRef member, const wire::RequestPackage& request,
                                    int32_t size, MemberSink* origin) {
-  TMyNameUser* user = Find(member);
+  state::TMyNameUser* user = Find(member);
   if (user == nullptr) return RefusedOutcome("no such member");
-  TMyDBUser& group = server_.roster.groups[static_cast<size_t>(member.group)];
+  state::TMyDBUser& group = server_.roster.groups[static_cast<size_t>(member.group)];
   if (group.FileName.empty()) return RefusedOutcome("the group has no datafile");
   size = std::clamp<int32_t>(size, wire::request::kHeaderSize, wire::request::kSize);
   const int32_t requestCode = wire::Int32At(request.data(), wire::request::kCodeOffset);
@@ -134,7 +139,8 @@ ChangeOutcome MemberService::Apply(MemberRef member, const wire::RequestPackage&
 
   if (requestCode == wire::code::kCopyDay) {
     group.Busy = true;
-    ChangeOutcome outcome = Outcome(store::CopyDay(group, server_.runtime.log, request.data()), group);
+    ChangeOutcome outcome =
+        Outcome(store::CopyDay(group, server_.runtime.log, request.data()), group);
     if (outcome.Accepted()) {
       // The week goes to every member; a native requester's copy waits for the sync.
       if (origin == nullptr) HoldUntilDurable(*user, outcome);
@@ -146,7 +152,8 @@ ChangeOutcome MemberService::Apply(MemberRef member, const wire::RequestPackage&
 
   const int32_t index = wire::Int32At(request.data(), wire::request::kSubcodeOffset);
   ChangeOutcome outcome = Outcome(
-      store::EditDay(group, server_.runtime.log, requestCode, index, request.data(), notice.data()), group);
+      store::EditDay(group, server_.runtime.log, requestCode, index, request.data(), notice.data()),
+      group);
   if (!outcome.Accepted()) return outcome;
   outcome.notice = std::make_shared<wire::RequestPackage>(notice);
   // The other members may see the change before it is durable; the acknowledgment waits. A
@@ -159,22 +166,23 @@ ChangeOutcome MemberService::Apply(MemberRef member, const wire::RequestPackage&
 ChangeOutcome MemberService::AssignSlotId(MemberRef member, const wire::RequestPackage& request,
                                           int32_t& slotId) {
   slotId = 0;
-  TMyNameUser* user = Find(member);
+  state::TMyNameUser* user = Find(member);
   if (user == nullptr) return RefusedOutcome("no such member");
-  TMyDBUser& group = server_.roster.groups[static_cast<size_t>(member.group)];
+  state::TMyDBUser& group = server_.roster.groups[static_cast<size_t>(member.group)];
   if (group.FileName.empty()) return RefusedOutcome("the group has no datafile");
   const int32_t slot = wire::Int32At(request.data(), wire::request::kIndex2Offset);
   wire::RequestPackage& notice = NoticeOf(member.group);
   ResetChangeNotice(notice, request);
   auto day = std::make_unique<wire::DayRecord>();
-  ChangeOutcome outcome = Outcome(store::EditDay(group, server_.runtime.log, wire::code::kAssignSlotId,
-                                                 slot, request.data(), notice.data(), day.get()),
-                                  group);
+  ChangeOutcome outcome =
+      Outcome(store::EditDay(group, server_.runtime.log, wire::code::kAssignSlotId, slot,
+                             request.data(), notice.data(), day.get()),
+              group);
   if (outcome.Accepted()) slotId = wire::SlotId(*day, slot);
   return outcome;
 }
 
-void MemberService::HoldUntilDurable(TMyNameUser& user, const ChangeOutcome& outcome) {
+void MemberService::HoldUntilDurable(state::TMyNameUser& user, const ChangeOutcome& outcome) {
   if (durable_ && outcome.status == ChangeStatus::Journalled) {
     durable_->HoldUntil(user, outcome.ticket);
   }
@@ -195,17 +203,18 @@ void MemberService::SetMark(MemberRef member, const wire::RequestPackage& reques
 
 void MemberService::SetMark(MemberRef member, const wire::RequestPackage& request, int32_t size,
                             MemberSink* origin) {
-  TMyNameUser* user = Find(member);
+  state::TMyNameUser* user = Find(member);
   if (user == nullptr) return;
-  TMyDBUser& group = server_.roster.groups[static_cast<size_t>(member.group)];
+  state::TMyDBUser& group = server_.roster.groups[static_cast<size_t>(member.group)];
   wire::RequestPackage package = request;
   uint8_t* p = package.data();
   auto& marks = group.Subscriptions;
   const bool set = p[wire::request::kMarkFlagOffset] != 0;
   if (set && MarksHeld(marks, *user) >= server_.setup.limits.marksPerUser) {
     // Refused: neither kept nor passed on, so the others never see a mark it cannot clear.
-    server_.runtime.log.Write("Mark refused: " + user->UserName + " (" + user->HostName + ") holds " +
-                      std::to_string(server_.setup.limits.marksPerUser) + " marks");
+    server_.runtime.log.Write("Mark refused: " + user->UserName + " (" + user->HostName +
+                              ") holds " + std::to_string(server_.setup.limits.marksPerUser) +
+                              " marks");
     return;
   }
   const double mark =
@@ -214,21 +223,21 @@ void MemberService::SetMark(MemberRef member, const wire::RequestPackage& reques
   forward_(*user, p, std::clamp<int32_t>(size, 0, wire::request::kSize), user->HostName,
            origin == nullptr ? kScopeGroupOtherHost : kScopeGroup, origin);
   if (set) {
-    MarkRecord record;
+    state::MarkRecord record;
     record.Owner = user;
     std::memcpy(record.Header.data(), p, wire::request::kHeaderSize);
     marks.push_back(record);
     return;
   }
   const double key = std::trunc(mark);
-  const auto first = std::find_if(marks.begin(), marks.end(), [&](const MarkRecord& m) {
+  const auto first = std::find_if(marks.begin(), marks.end(), [&](const state::MarkRecord& m) {
     return m.Owner == user &&
            std::trunc(wire::DoubleAt(m.Header.data(), wire::request::kMarkOffset)) == key;
   });
   if (first != marks.end()) marks.erase(first);
 }
 
-SharedBytes MemberService::StatusTable() const {
+state::SharedBytes MemberService::StatusTable() const {
   return std::make_shared<const std::vector<uint8_t>>(server_.roster.statusTable);
 }
 
@@ -243,7 +252,7 @@ void MemberService::Detach(MemberSink& sink) {
 
 void MemberService::Observe(int32_t group, const uint8_t* data, int32_t size, const void* except) {
   if (observers_.empty() || size < 0 || (size > 0 && data == nullptr)) return;
-  SharedBytes payload;
+  state::SharedBytes payload;
   // A sink may detach (itself or another) while it receives: walk a copy, and skip a sink that
   // is gone by the time its turn comes.
   const std::vector<Observer> observers = observers_;

@@ -18,12 +18,14 @@ namespace qv::service {
 class MemberService final : public MemberApi {
  public:
   // How a change reaches the native members: SendReplyPackage unless a test records instead.
-  using Forwarder = std::function<void(TMyNameUser& target, const uint8_t* data, int32_t size,
-                                       const std::string& host, int scope, const void* except)>;
+  using Forwarder =
+      std::function<void(state::TMyNameUser& target, const uint8_t* data, int32_t size,
+                         const std::string& host, int scope, const void* except)>;
 
   // Installs itself as the server's observer hook, so that what the reply sender hands the
   // native members also reaches the attached sinks.
-  MemberService(Server& server, std::shared_ptr<DurableAcks> durable, Forwarder forward = {});
+  MemberService(state::Server& server, std::shared_ptr<DurableAcks> durable,
+                Forwarder forward = {});
   ~MemberService() override;
   MemberService(const MemberService&) = delete;
   MemberService& operator=(const MemberService&) = delete;
@@ -34,7 +36,7 @@ class MemberService final : public MemberApi {
                       MemberSink* origin) override;
   void WhenDurable(uint64_t ticket, std::function<void()> done) override;
   void SetMark(MemberRef member, const wire::RequestPackage& request, MemberSink* origin) override;
-  SharedBytes StatusTable() const override;
+  state::SharedBytes StatusTable() const override;
   void Attach(int32_t group, MemberSink& sink) override;
   void Detach(MemberSink& sink) override;
 
@@ -46,7 +48,7 @@ class MemberService final : public MemberApi {
   ChangeOutcome AssignSlotId(MemberRef member, const wire::RequestPackage& request,
                              int32_t& slotId);
   // Holds what is sent to a native member from now on until the outcome's change is durable.
-  void HoldUntilDurable(TMyNameUser& user, const ChangeOutcome& outcome);
+  void HoldUntilDurable(state::TMyNameUser& user, const ChangeOutcome& outcome);
 
   // The reply sender's hook: a package for the native members of group (-1: of every group).
   void Observe(int32_t group, const uint8_t* data, int32_t size, const void* except);
@@ -57,12 +59,12 @@ class MemberService final : public MemberApi {
     MemberSink* sink;
   };
 
-  TMyNameUser* Find(MemberRef member);
+  state::TMyNameUser* Find(MemberRef member);
   wire::RequestPackage& NoticeOf(int32_t group);
-  ChangeOutcome Outcome(const store::StoreOutcome& stored, TMyDBUser& group);
-  void SendWeek(TMyNameUser& user, TMyDBUser& group, double date, MemberSink* origin);
+  ChangeOutcome Outcome(const store::StoreOutcome& stored, state::TMyDBUser& group);
+  void SendWeek(state::TMyNameUser& user, state::TMyDBUser& group, double date, MemberSink* origin);
 
-  Server& server_;
+  state::Server& server_;
   std::shared_ptr<DurableAcks> durable_;
   Forwarder forward_;
   std::vector<Observer> observers_;

@@ -9,17 +9,21 @@
 
 namespace qv::service {
 
-Outbox& OutboxOf(Server& server, TMyNameUser& user) {
+Outbox& OutboxOf(state::Server& server, state::TMyNameUser& user) {
   if (!user.Outbox) user.Outbox = std::make_shared<Outbox>(server, user);
-  return *user.Outbox;
+  return static_cast<Outbox&>(*user.Outbox);  // the only kind there is
 }
 
-std::string QueueLimitText(const TMyNameUser& user, size_t limit) {
+Outbox* ExistingOutbox(state::TMyNameUser& user) {
+  return static_cast<Outbox*>(user.Outbox.get());
+}
+
+std::string QueueLimitText(const state::TMyNameUser& user, size_t limit) {
   return std::string(kErrorOfSendProcess) + " - " + user.UserName + " (" + user.HostName +
          "): more than " + std::to_string(limit) + " bytes waiting";
 }
 
-Outbox::Outbox(Server& server, TMyNameUser& user) : server_(server), user_(user) {}
+Outbox::Outbox(state::Server& server, state::TMyNameUser& user) : server_(server), user_(user) {}
 
 // Deliveries still queued are not ended here: at the server's end the mail threads are gone.
 Outbox::~Outbox() = default;
@@ -28,7 +32,7 @@ bool Outbox::Sendable() const {
   return user_.Connected && !user_.Fault && user_.ClientSocket;
 }
 
-void Outbox::Send(const uint8_t* data, size_t length, SharedBytes& shared) {
+void Outbox::Send(const uint8_t* data, size_t length, state::SharedBytes& shared) {
   if (!Sendable() || length == 0) return;
   user_.LastSendTick = platform::TickCount();
   size_t sent = 0;
@@ -60,9 +64,9 @@ void Outbox::Send(const uint8_t* data, size_t length, SharedBytes& shared) {
   Enqueue(std::move(entry));
 }
 
-void Outbox::Send(const SharedBytes& bytes) {
+void Outbox::Send(const state::SharedBytes& bytes) {
   if (!bytes) return;
-  SharedBytes shared = bytes;
+  state::SharedBytes shared = bytes;
   Send(bytes->data(), bytes->size(), shared);
 }
 
@@ -111,8 +115,8 @@ void Outbox::Drop() {
 
 void Outbox::CheckStall(uint32_t nowTick) {
   if (!waitingWritable_) return;
-  const int64_t limitMs =
-      int64_t{server_.setup.timeouts.sendIdleLimit} * std::max(server_.setup.timeouts.sendIdleStepMs, 1);
+  const int64_t limitMs = int64_t{server_.setup.timeouts.sendIdleLimit} *
+                          std::max(server_.setup.timeouts.sendIdleStepMs, 1);
   if (platform::TickDiff(nowTick, progressTick_) <= limitMs) return;
   Fault(user_.Connected ? kErrorOfSendProcess : "");
 }
@@ -151,7 +155,7 @@ bool Outbox::Enqueue(Entry entry) {
       return false;
     }
     bytes_ += entry.length;
-    Metrics::Max(server_.runtime.metrics.sendQueueBytesMax, static_cast<int64_t>(bytes_));
+    state::Metrics::Max(server_.runtime.metrics.sendQueueBytesMax, static_cast<int64_t>(bytes_));
   }
   ++issued_;
   queue_.push_back(std::move(entry));

@@ -28,18 +28,18 @@ inline constexpr size_t kSendPieceSize = 4096;
 // Bytes written for one user per turn of the event loop before the others get theirs.
 inline constexpr size_t kWriteTurnBytes = size_t{1} << 20;
 
-class Outbox : public std::enable_shared_from_this<Outbox> {
+class Outbox final : public state::UserOutbox, public std::enable_shared_from_this<Outbox> {
  public:
-  Outbox(Server& server, TMyNameUser& user);
+  Outbox(state::Server& server, state::TMyNameUser& user);
   ~Outbox();
   Outbox(const Outbox&) = delete;
   Outbox& operator=(const Outbox&) = delete;
 
   // Sends length bytes. What has to wait is copied into shared, unless shared already holds
   // these bytes (the same piece for several users is copied once).
-  void Send(const uint8_t* data, size_t length, SharedBytes& shared);
+  void Send(const uint8_t* data, size_t length, state::SharedBytes& shared);
   // Sends all of bytes; what has to wait refers to them without a copy.
-  void Send(const SharedBytes& bytes);
+  void Send(const state::SharedBytes& bytes);
   // Delivers the user's stored mail in its turn.
   void DeliverMail();
 
@@ -70,7 +70,7 @@ class Outbox : public std::enable_shared_from_this<Outbox> {
   struct Entry {
     enum class Kind { Bytes, Hold, Mail };
     Kind kind = Kind::Bytes;
-    SharedBytes bytes;  // Bytes: the buffer the piece is part of
+    state::SharedBytes bytes;  // Bytes: the buffer the piece is part of
     size_t offset = 0;
     size_t length = 0;
     uint64_t ticket = 0;                 // Hold
@@ -90,8 +90,8 @@ class Outbox : public std::enable_shared_from_this<Outbox> {
   void Fault(const std::string& logLine);
   void Clear();
 
-  Server& server_;
-  TMyNameUser& user_;
+  state::Server& server_;
+  state::TMyNameUser& user_;
   std::deque<Entry> queue_;
   size_t bytes_ = 0;
   uint64_t synced_ = 0;
@@ -103,9 +103,11 @@ class Outbox : public std::enable_shared_from_this<Outbox> {
 };
 
 // The user's outbox, made at first use. Event thread.
-Outbox& OutboxOf(Server& server, TMyNameUser& user);
+Outbox& OutboxOf(state::Server& server, state::TMyNameUser& user);
+// The user's outbox if it was made, or null. Event thread.
+Outbox* ExistingOutbox(state::TMyNameUser& user);
 
 // The text logged when a user's waiting bytes would pass the limit.
-std::string QueueLimitText(const TMyNameUser& user, size_t limit);
+std::string QueueLimitText(const state::TMyNameUser& user, size_t limit);
 
 }  // namespace qv::service

@@ -12,20 +12,21 @@
 namespace qv::service {
 namespace {
 
-bool SocketActive(const TMyNameUser& user) {
+bool SocketActive(const state::TMyNameUser& user) {
   return user.ClientSocket && user.ClientSocket->Active();
 }
 
-std::vector<TMyNameUser*> Recipients(Server& server, TMyNameUser& target, std::string_view host,
-                                     int scope) {
-  std::vector<TMyNameUser*> result;
-  if (target.GroupIndex < 0 || static_cast<size_t>(target.GroupIndex) >= server.roster.groups.size()) {
+std::vector<state::TMyNameUser*> Recipients(state::Server& server, state::TMyNameUser& target,
+                                            std::string_view host, int scope) {
+  std::vector<state::TMyNameUser*> result;
+  if (target.GroupIndex < 0 ||
+      static_cast<size_t>(target.GroupIndex) >= server.roster.groups.size()) {
     return result;
   }
-  TMyDBUser& group = server.roster.groups[static_cast<size_t>(target.GroupIndex)];
+  state::TMyDBUser& group = server.roster.groups[static_cast<size_t>(target.GroupIndex)];
   switch (scope) {
     case kScopeGroup:
-      for (TMyNameUser& u : group.Users) {
+      for (state::TMyNameUser& u : group.Users) {
         if (u.Connected && SocketActive(u)) result.push_back(&u);
       }
       break;
@@ -34,14 +35,14 @@ std::vector<TMyNameUser*> Recipients(Server& server, TMyNameUser& target, std::s
       break;
     case kScopeGroupOtherHost: {
       const std::string lower = platform::LowerCase(host);
-      for (TMyNameUser& u : group.Users) {
+      for (state::TMyNameUser& u : group.Users) {
         if (u.Connected && u.HostName != lower) result.push_back(&u);
       }
       break;
     }
     case kScopeEverybody:
-      for (TMyDBUser& g : server.roster.groups) {
-        for (TMyNameUser& u : g.Users) {
+      for (state::TMyDBUser& g : server.roster.groups) {
+        for (state::TMyNameUser& u : g.Users) {
           if (u.Connected && SocketActive(u)) result.push_back(&u);
         }
       }
@@ -54,22 +55,22 @@ std::vector<TMyNameUser*> Recipients(Server& server, TMyNameUser& target, std::s
 
 }  // namespace
 
-void SendReplyPackage(Server& server, TMyNameUser& target, const uint8_t* data, int32_t size,
-                      std::string_view host, int scope, const void* exceptSink) {
+void SendReplyPackage(state::Server& server, state::TMyNameUser& target, const uint8_t* data,
+                      int32_t size, std::string_view host, int scope, const void* exceptSink) {
   if (size < 0 || size > INT32_MAX - 4 || (size > 0 && data == nullptr)) return;
   if (scope != kScopeUser && server.runtime.handlers.Observers) {
     server.runtime.handlers.Observers(scope == kScopeEverybody ? -1 : target.GroupIndex, data, size,
-                              exceptSink);
+                                      exceptSink);
   }
-  const std::vector<TMyNameUser*> recipients = Recipients(server, target, host, scope);
+  const std::vector<state::TMyNameUser*> recipients = Recipients(server, target, host, scope);
   if (recipients.empty()) return;
-  Metrics& metrics = server.runtime.metrics;
-  Metrics::Add(metrics.framesOut, recipients.size());
-  Metrics::Add(metrics.bytesOut, recipients.size() * (static_cast<uint64_t>(size) + 4));
+  state::Metrics& metrics = server.runtime.metrics;
+  state::Metrics::Add(metrics.framesOut, recipients.size());
+  state::Metrics::Add(metrics.bytesOut, recipients.size() * (static_cast<uint64_t>(size) + 4));
   if (scope != kScopeUser) {
     const auto others = std::count_if(recipients.begin(), recipients.end(),
-                                      [&](const TMyNameUser* u) { return u != &target; });
-    Metrics::Add(metrics.forwardsSent, static_cast<uint64_t>(others));
+                                      [&](const state::TMyNameUser* u) { return u != &target; });
+    state::Metrics::Add(metrics.forwardsSent, static_cast<uint64_t>(others));
   }
   if (size <= kSinglePieceLimit) {
     // Length word and payload framed on the stack; copied once, for the first recipient whose
@@ -77,14 +78,14 @@ void SendReplyPackage(Server& server, TMyNameUser& target, const uint8_t* data, 
     uint8_t framed[kSinglePieceLimit + 4];
     std::memcpy(framed, &size, 4);
     if (size > 0) std::memcpy(framed + 4, data, static_cast<size_t>(size));
-    SharedBytes shared;
-    for (TMyNameUser* user : recipients) SendToUser(server, *user, framed, size + 4, shared);
+    state::SharedBytes shared;
+    for (state::TMyNameUser* user : recipients) SendToUser(server, *user, framed, size + 4, shared);
     return;
   }
   // A large payload (a week, the status table) is framed into one buffer that every
   // recipient's queue shares: the bytes on the wire are those of a length piece and a payload
   // piece.
-  SharedBytes framed;
+  state::SharedBytes framed;
   try {
     std::vector<uint8_t> bytes = server.runtime.sendBuffers.Take(static_cast<size_t>(size) + 4);
     const auto* word = reinterpret_cast<const uint8_t*>(&size);
@@ -95,7 +96,7 @@ void SendReplyPackage(Server& server, TMyNameUser& target, const uint8_t* data, 
     server.runtime.log.Write("Error formating of package!");
     return;
   }
-  for (TMyNameUser* user : recipients) SendToUser(server, *user, framed);
+  for (state::TMyNameUser* user : recipients) SendToUser(server, *user, framed);
 }
 
 }  // namespace qv::service

@@ -21,7 +21,8 @@ inline constexpr int32_t kSinglePieceLimit = wire::request::kSize;
 
 // Also hands the payload to the server's observers (the member API's sinks) of the target's
 // group, or of every group for kScopeEverybody, except the sink named by exceptSink.
-void SendReplyPackage(Server& server, TMyNameUser& target, const uint8_t* data, int32_t size,
-                      std::string_view host, int scope, const void* exceptSink = nullptr);
+void SendReplyPackage(state::Server& server, state::TMyNameUser& target, const uint8_t* data,
+                      int32_t size, std::string_view host, int scope,
+                      const void* exceptSink = nullptr);
 
 }  // namespace qv::service

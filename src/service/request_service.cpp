@@ -10,15 +10,17 @@
 
 namespace qv::service {
 
-std::shared_ptr<MemberService> InstallRequestHandlers(Server& server) {
-  server.runtime.sessionEvents.Started = [&server](TMyNameUser& user) { SessionStart(server, user); };
+std::shared_ptr<MemberService> InstallRequestHandlers(state::Server& server) {
+  server.runtime.sessionEvents.Started = [&server](state::TMyNameUser& user) {
+    SessionStart(server, user);
+  };
   server.runtime.sessionEvents.OutgoingClosed = [&server](platform::TcpClient& socket) {
     SessionEndOutgoing(server, socket);
   };
   server.runtime.sessionEvents.IncomingClosed = [&server](int handle) {
     SessionEndIncoming(server, handle);
   };
-  ReplySender reply = [&server](TMyNameUser& target, const uint8_t* data, int32_t size,
+  ReplySender reply = [&server](state::TMyNameUser& target, const uint8_t* data, int32_t size,
                                 const std::string& host, int scope) {
     SendReplyPackage(server, target, data, size, host, scope);
   };
@@ -26,19 +28,20 @@ std::shared_ptr<MemberService> InstallRequestHandlers(Server& server) {
   // Handlers put in place before start-up (by tests) stay.
   if (!server.runtime.handlers.DataRequest) {
     auto data = std::make_shared<DataRequestHandler>(
-        server, reply, [&server](TMyNameUser& user) { QueueMailDelivery(server, user); },
+        server, reply, [&server](state::TMyNameUser& user) { QueueMailDelivery(server, user); },
         TickSource{}, members);
-    server.runtime.handlers.DataRequest = [data](TMyNameUser& user, const std::string& host,
-                                         uint8_t* payload,
-                                         int32_t size) { data->Handle(user, host, payload, size); };
+    server.runtime.handlers.DataRequest = [data](state::TMyNameUser& user, const std::string& host,
+                                                 uint8_t* payload, int32_t size) {
+      data->Handle(user, host, payload, size);
+    };
   }
   if (!server.runtime.handlers.AddressAndMail) {
     auto mail = std::make_shared<AddressAndMailHandler>(server, reply);
-    server.runtime.handlers.AddressAndMail = [mail](TMyNameUser& user, const std::string& host,
-                                            net::PayloadStream& payload,
-                                            const std::string& spoolFileName) {
-      mail->Handle(user, host, payload, spoolFileName);
-    };
+    server.runtime.handlers.AddressAndMail =
+        [mail](state::TMyNameUser& user, const std::string& host, state::PayloadStream& payload,
+               const std::string& spoolFileName) {
+          mail->Handle(user, host, payload, spoolFileName);
+        };
   }
   return members;
 }

@@ -10,6 +10,6 @@
 namespace qv::service {
 
 // Returns the member API the native front end uses, for the other front ends.
-std::shared_ptr<MemberService> InstallRequestHandlers(Server& server);
+std::shared_ptr<MemberService> InstallRequestHandlers(state::Server& server);
 
 }  // namespace qv::service

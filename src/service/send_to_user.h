@@ -9,18 +9,19 @@
 
 namespace qv::service {
 
-void SendToUser(Server& server, TMyNameUser& user, const uint8_t* data, int32_t length);
+void SendToUser(state::Server& server, state::TMyNameUser& user, const uint8_t* data,
+                int32_t length);
 // The same bytes for several users: the first user whose piece has to wait copies them into
 // shared, and every later one waits with that copy.
-void SendToUser(Server& server, TMyNameUser& user, const uint8_t* data, int32_t length,
-                SharedBytes& shared);
+void SendToUser(state::Server& server, state::TMyNameUser& user, const uint8_t* data,
+                int32_t length, state::SharedBytes& shared);
 // All of a shared buffer; what has to wait refers to it without a copy.
-void SendToUser(Server& server, TMyNameUser& user, const SharedBytes& bytes);
+void SendToUser(state::Server& server, state::TMyNameUser& user, const state::SharedBytes& bytes);
 
 // Delivers the user's stored mail in the user's send order.
-void QueueMailDelivery(Server& server, TMyNameUser& user);
+void QueueMailDelivery(state::Server& server, state::TMyNameUser& user);
 
 // True when nothing waits to be sent to the user.
-bool SendingIdle(Server& server, TMyNameUser& user);
+bool SendingIdle(state::Server& server, state::TMyNameUser& user);
 
 }  // namespace qv::service

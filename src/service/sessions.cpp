@@ -14,18 +14,18 @@
 namespace qv::service {
 namespace {
 
-bool SlotInTable(const Server& server, const TMyNameUser& user) {
+bool SlotInTable(const state::Server& server, const state::TMyNameUser& user) {
   return user.StatusSlotPos >= 4 &&
          static_cast<size_t>(user.StatusSlotPos) + wire::status_slot::kSize <=
              server.roster.statusTable.size();
 }
 
-void SetOnline(Server& server, TMyNameUser& user, int32_t online) {
+void SetOnline(state::Server& server, state::TMyNameUser& user, int32_t online) {
   if (SlotInTable(server, user))
     wire::StoreField<int32_t>(server.roster.statusTable.data() + user.StatusSlotPos, online);
 }
 
-void BroadcastSlot(Server& server, TMyNameUser& user) {
+void BroadcastSlot(state::Server& server, state::TMyNameUser& user) {
   if (!SlotInTable(server, user)) return;
   uint8_t package[wire::status_slot::kPackageSize];
   wire::StoreField<int32_t>(package, wire::code::kReply);
@@ -36,11 +36,11 @@ void BroadcastSlot(Server& server, TMyNameUser& user) {
                    kScopeEverybody);
 }
 
-TMyDBUser& GroupOf(Server& server, const TMyNameUser& user) {
+state::TMyDBUser& GroupOf(state::Server& server, const state::TMyNameUser& user) {
   return server.roster.groups.at(static_cast<size_t>(user.GroupIndex));
 }
 
-void AnnounceWaitingMail(Server& server, TMyNameUser& user) {
+void AnnounceWaitingMail(state::Server& server, state::TMyNameUser& user) {
   // The size alone tells whether mail waits; it is read without opening the file, so the event
   // thread never waits for a delivery that holds the mailbox open.
   const bool waiting = platform::FileSize(server.MailboxPath(user.HostName)) > 0;
@@ -51,7 +51,7 @@ void AnnounceWaitingMail(Server& server, TMyNameUser& user) {
   }
 }
 
-int32_t SessionEnd(Server& server, TMyNameUser* user, bool outgoing) {
+int32_t SessionEnd(state::Server& server, state::TMyNameUser* user, bool outgoing) {
   if (user == nullptr) {
     server.runtime.log.WriteMsg(wire::MsgId::UnidentifiedUserDelete);
     return -1;
@@ -75,7 +75,7 @@ int32_t SessionEnd(Server& server, TMyNameUser* user, bool outgoing) {
   } catch (...) {
     server.runtime.boundaryErrors.Report("Session");
   }
-  TMyDBUser& group = GroupOf(server, *user);
+  state::TMyDBUser& group = GroupOf(server, *user);
   --group.ConnectedUsers;
   for (int32_t count = server.roster.sessionCount; count > 0;) {
     if (server.roster.sessionCount.compare_exchange_weak(count, count - 1)) break;
@@ -94,17 +94,18 @@ int32_t SessionEnd(Server& server, TMyNameUser* user, bool outgoing) {
 
 }  // namespace
 
-void ShowConnections(Server& server) {
+void ShowConnections(state::Server& server) {
   try {
-    server.runtime.front.SetConnectionsCaption(server.setup.catalogue[wire::MsgId::ConnectionsCaption] +
-                                       std::to_string(server.roster.sessionCount.load()));
+    server.runtime.front.SetConnectionsCaption(
+        server.setup.catalogue[wire::MsgId::ConnectionsCaption] +
+        std::to_string(server.roster.sessionCount.load()));
   } catch (...) {
     server.runtime.boundaryErrors.Report("Session");
   }
 }
 
-int32_t SessionStart(Server& server, TMyNameUser& user) {
-  TMyDBUser& group = GroupOf(server, user);
+int32_t SessionStart(state::Server& server, state::TMyNameUser& user) {
+  state::TMyDBUser& group = GroupOf(server, user);
   // Whatever still waited for the previous session is not this session's; the fault is cleared
   // and the send counts start again.
   OutboxOf(server, user).Restart();
@@ -117,18 +118,19 @@ int32_t SessionStart(Server& server, TMyNameUser& user) {
   user.ReconnectCount = 0;
   SetOnline(server, user, 1);
   SendReplyPackage(server, user, server.roster.statusTable.data(),
-                   static_cast<int32_t>(server.roster.statusTable.size()), user.HostName, kScopeUser);
+                   static_cast<int32_t>(server.roster.statusTable.size()), user.HostName,
+                   kScopeUser);
   BroadcastSlot(server, user);
   ShowConnections(server);
   AnnounceWaitingMail(server, user);
   return user.GroupIndex;
 }
 
-int32_t SessionEndOutgoing(Server& server, const platform::TcpClient& socket) {
+int32_t SessionEndOutgoing(state::Server& server, const platform::TcpClient& socket) {
   return SessionEnd(server, net::UserByOutgoingSocket(server, socket), true);
 }
 
-int32_t SessionEndIncoming(Server& server, int32_t incomingHandle) {
+int32_t SessionEndIncoming(state::Server& server, int32_t incomingHandle) {
   if (incomingHandle == -1) return -1;
   return SessionEnd(server, net::UserByIncomingHandle(server, incomingHandle), false);
 }

@@ -10,15 +10,15 @@
 namespace qv::service {
 
 // Event thread, when the user's outgoing connection is up. Returns the user's group index.
-int32_t SessionStart(Server& server, TMyNameUser& user);
+int32_t SessionStart(state::Server& server, state::TMyNameUser& user);
 
 // Event thread, when a connection closes or fails. The user is found by its outgoing socket,
 // or by the handle of its incoming connection. Returns the group index, or -1 when no user
 // belongs to the connection or its session had already ended (the other side went first).
-int32_t SessionEndOutgoing(Server& server, const platform::TcpClient& socket);
-int32_t SessionEndIncoming(Server& server, int32_t incomingHandle);
+int32_t SessionEndOutgoing(state::Server& server, const platform::TcpClient& socket);
+int32_t SessionEndIncoming(state::Server& server, int32_t incomingHandle);
 
 // "Connections: " and the number of sessions, on the main window.
-void ShowConnections(Server& server);
+void ShowConnections(state::Server& server);
 
 }  // namespace qv::service

@@ -3,7 +3,7 @@
 #include <exception>
 #include <typeinfo>
 
-namespace qv {
+namespace qv::state {
 
 void BoundaryErrors::Report(std::string_view where) noexcept {
   try {
@@ -25,4 +25,4 @@ void BoundaryErrors::Report(std::string_view where) noexcept {
   }
 }
 
-}  // namespace qv
+}  // namespace qv::state

@@ -9,7 +9,7 @@
 
 #include "wire/messages.h"
 
-namespace qv {
+namespace qv::state {
 
 class BoundaryErrors {
  public:
@@ -24,4 +24,4 @@ class BoundaryErrors {
   std::set<std::string> seen_;  // "<where>|<type>"; guarded by mutex_
 };
 
-}  // namespace qv
+}  // namespace qv::state

@@ -2,7 +2,7 @@
 
 #include "platform/text_codec.h"
 
-namespace qv {
+namespace qv::state {
 namespace {
 
 CatalogueTable Build(const std::array<const char*, wire::kCatalogueSize>& source, bool toCp1251) {
@@ -36,4 +36,4 @@ const std::string& Catalogue::operator[](wire::MsgId id) const {
   return table_[Index(id)];
 }
 
-}  // namespace qv
+}  // namespace qv::state

@@ -5,7 +5,7 @@
 
 #include "wire/messages.h"
 
-namespace qv {
+namespace qv::state {
 
 constexpr size_t kCatalogueEntryCapacity = 91;
 
@@ -34,4 +34,4 @@ class Catalogue {
   Language language_ = Language::English;
 };
 
-}  // namespace qv
+}  // namespace qv::state

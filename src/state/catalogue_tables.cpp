@@ -2,7 +2,7 @@
 // and held at run time as Windows-1251 bytes (see catalogue.cpp).
 #include "state/catalogue.h"
 
-namespace qv::catalogue_tables {
+namespace qv::state::catalogue_tables {
 
 const std::array<const char*, wire::kCatalogueSize> kEnglish = {
     /*  0 */ "This user or hostname already exist! -> ",
@@ -191,4 +191,4 @@ const std::array<const char*, wire::kCatalogueSize> kRussianUtf8 = {
     /* 89 */ "Ошибка обработки данных от ",
 };
 
-}  // namespace qv::catalogue_tables
+}  // namespace qv::state::catalogue_tables

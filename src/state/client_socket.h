@@ -3,11 +3,11 @@
 // it). The socket layer's client socket, under the name the group table uses.
 #include "platform/socket.h"
 
-namespace qv::net {
+namespace qv::state {
 
 class ClientSocket final : public platform::TcpClient {
  public:
   using platform::TcpClient::TcpClient;
 };
 
-}  // namespace qv::net
+}  // namespace qv::state

@@ -8,7 +8,7 @@
 
 #include "platform/files.h"
 
-namespace qv::net {
+namespace qv::state {
 
 struct TmyConnection {
   std::vector<uint8_t> RecvBuffer;  // payload of the current frame (or one spool chunk)
@@ -35,4 +35,4 @@ struct TmyConnection {
   int32_t EmptyReceives = 0;
 };
 
-}  // namespace qv::net
+}  // namespace qv::state

@@ -7,7 +7,7 @@
 
 #include "state/log.h"
 
-namespace qv {
+namespace qv::state {
 
 // Thrown by a front end whose program is stopped during start-up (a signal under the first-run
 // language chooser): start-up ends at once and writes nothing.
@@ -30,4 +30,4 @@ class FrontEnd {
   virtual bool CreatesMissingDatafiles() const { return false; }
 };
 
-}  // namespace qv
+}  // namespace qv::state

@@ -13,14 +13,16 @@
 #include "store/group_datafile.h"
 #include "wire/packages.h"
 
-namespace qv::net {
-class ClientSocket;
-}
-namespace qv::service {
-class Outbox;
-}
+namespace qv::state {
 
-namespace qv {
+class ClientSocket;
+
+// A user's outbox as the group table holds it. The service layer makes and uses it; here it is
+// only owned, and destroyed with the user's record.
+class UserOutbox {
+ public:
+  virtual ~UserOutbox() = default;
+};
 
 // Who may touch each field: "start-up" fields are written before the event loop and any other
 // thread run and only read afterwards; "event thread" fields are touched by the event thread
@@ -33,20 +35,20 @@ struct TMyNameUser {
   std::atomic<uint32_t> LastSendTick{0};  // atomic
   // Outgoing connection to HostName; the pointer is start-up, the socket holds its own lock
   // around every send and is opened and closed on the event thread.
-  std::shared_ptr<net::ClientSocket> ClientSocket;
+  std::shared_ptr<state::ClientSocket> ClientSocket;
   std::atomic<int32_t> ServerSocketHandle{-1};  // atomic; accepted incoming connection, -1 = none
   int32_t ReconnectCount = 0;                   // event thread
   std::string UserName;                         // start-up
   std::string HostName;                         // start-up; lower case
   int32_t StatusSlotPos = 0;                    // start-up
-  net::TmyConnection Connection;                // event thread
+  TmyConnection Connection;                     // event thread
   std::atomic<bool> Fault{false};               // atomic
   // Start of the current (or last) session, milliseconds since the Unix epoch; 0 = none yet.
   std::atomic<int64_t> SessionStartMs{0};  // atomic
   bool PollAnswered = false;               // event thread
   // Everything about sending to the user: its ordered queue, the pieces held for a journal
   // sync, mail deliveries. Made by the service layer at first use. Event thread.
-  std::shared_ptr<service::Outbox> Outbox;
+  std::shared_ptr<UserOutbox> Outbox;
 };
 
 // A mark held by a user: the owner and the 32-byte header of its 7001 request.
@@ -68,4 +70,4 @@ struct TMyDBUser : store::GroupDatafile {
 
 using GroupTable = std::vector<TMyDBUser>;
 
-}  // namespace qv
+}  // namespace qv::state

@@ -6,7 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 
-namespace qv::service {
+namespace qv::state {
 
 struct Limits {
   // Bytes waiting in one user's send queue; a user whose queue would pass it is faulted and its
@@ -24,4 +24,4 @@ struct Limits {
   int identificationsInFlight = 32;
 };
 
-}  // namespace qv::service
+}  // namespace qv::state

@@ -5,7 +5,7 @@
 
 #include "platform/time.h"
 
-namespace qv {
+namespace qv::state {
 
 namespace {
 
@@ -159,4 +159,4 @@ std::string Log::Pending() const {
   return PendingText(pending_);
 }
 
-}  // namespace qv
+}  // namespace qv::state

@@ -9,7 +9,7 @@
 
 #include "state/catalogue.h"
 
-namespace qv {
+namespace qv::state {
 
 // What the flush needs of the log view (the memo of the main window, or standard output).
 class LogView {
@@ -82,4 +82,4 @@ class Log final : public wire::LogSink {
   std::deque<std::string> recent_;
 };
 
-}  // namespace qv
+}  // namespace qv::state

@@ -6,7 +6,7 @@
 #include <atomic>
 #include <cstdint>
 
-namespace qv {
+namespace qv::state {
 
 // A latency histogram with fixed bucket bounds in microseconds (Prometheus "le" buckets).
 class LatencyHistogram {
@@ -73,4 +73,4 @@ struct Metrics {
   LatencyHistogram ackLatency;
 };
 
-}  // namespace qv
+}  // namespace qv::state

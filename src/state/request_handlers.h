@@ -5,18 +5,14 @@
 #include <functional>
 #include <string>
 
-namespace qv {
-struct TMyNameUser;
-}
 namespace qv::platform {
 class TcpClient;
 }
-namespace qv::net {
-class ClientSocket;
-class PayloadStream;
-}  // namespace qv::net
 
-namespace qv::service {
+namespace qv::state {
+
+struct TMyNameUser;
+class PayloadStream;
 
 struct RequestHandlers {
   // A complete data request: the payload may be modified and stays valid for the call.
@@ -24,7 +20,7 @@ struct RequestHandlers {
       DataRequest;
   // A complete address-and-mail package (code 4000): in memory (spool file name empty) or in the
   // open spool file, which the handler may take over (close and rename).
-  std::function<void(TMyNameUser& user, const std::string& host, net::PayloadStream& payload,
+  std::function<void(TMyNameUser& user, const std::string& host, PayloadStream& payload,
                      const std::string& spoolFileName)>
       AddressAndMail;
   // The member API's sinks (front ends other than the native one): each package the native
@@ -42,4 +38,4 @@ struct SessionHandlers {
   std::function<void(int incomingHandle)> IncomingClosed;
 };
 
-}  // namespace qv::service
+}  // namespace qv::state

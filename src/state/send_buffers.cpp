@@ -2,7 +2,7 @@
 
 #include <utility>
 
-namespace qv::service {
+namespace qv::state {
 
 std::vector<uint8_t> SendBuffers::Take(size_t size) {
   if (size >= kMinKeptBytes) {
@@ -46,4 +46,4 @@ SharedBytes ShareBytes(SendBuffers& buffers, std::vector<uint8_t> bytes) {
   });
 }
 
-}  // namespace qv::service
+}  // namespace qv::state

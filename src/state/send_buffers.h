@@ -8,7 +8,7 @@
 #include <mutex>
 #include <vector>
 
-namespace qv::service {
+namespace qv::state {
 
 // Bytes that several users' outboxes may share; never changed once made.
 using SharedBytes = std::shared_ptr<const std::vector<uint8_t>>;
@@ -34,4 +34,4 @@ class SendBuffers {
 // A shared buffer for bytes, given back to buffers for reuse once the last holder releases it.
 SharedBytes ShareBytes(SendBuffers& buffers, std::vector<uint8_t> bytes);
 
-}  // namespace qv::service
+}  // namespace qv::state

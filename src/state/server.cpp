@@ -7,7 +7,7 @@
 #include "platform/files.h"
 #include "wire/packages.h"
 
-namespace qv {
+namespace qv::state {
 
 Server::Server(std::string exeDirectory, platform::EventLoop& eventLoop, FrontEnd& frontEnd)
     : runtime(setup.catalogue, eventLoop, frontEnd) {
@@ -35,4 +35,4 @@ std::string Server::MailboxPath(const std::string& host) const {
   return platform::JoinPath(setup.pop3Dir, host + ".bin");
 }
 
-}  // namespace qv
+}  // namespace qv::state

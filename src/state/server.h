@@ -28,7 +28,7 @@
 #include "state/send_buffers.h"
 #include "state/timeouts.h"
 
-namespace qv {
+namespace qv::state {
 
 // Written before the event loop and any other thread run, read-only afterwards.
 struct ServerSetup {
@@ -42,9 +42,9 @@ struct ServerSetup {
   int64_t startedUnixMs = 0;
   Catalogue catalogue;  // the working catalogue; its language is selected once
   // The limits of sends, receives and waits; tests shorten them before start-up.
-  service::Timeouts timeouts;
+  Timeouts timeouts;
   // The bounds on what clients can make the server hold; tests shrink them before start-up.
-  service::Limits limits;
+  Limits limits;
 };
 
 // The run-time machinery: locks, the log, counters, the handlers the layers are joined by, the
@@ -64,15 +64,15 @@ struct ServerRuntime {
   state::MailboxTally mailboxTally;
   // The buffers of the copies that outboxes keep of waiting pieces (locks itself). Outlives the
   // roster, whose outboxes give their buffers back here.
-  service::SendBuffers sendBuffers;
+  SendBuffers sendBuffers;
   Log log;  // any thread; the session lock inside
   // Errors caught at timer and thread boundaries, each kind logged once (locks itself).
   BoundaryErrors boundaryErrors{log};
   Metrics metrics;  // atomic fields
   // Where complete frames go (data requests and address-and-mail packages). Start-up.
-  service::RequestHandlers handlers;
+  RequestHandlers handlers;
   // Where the connection layer reports session starts and ends. Start-up.
-  service::SessionHandlers sessionEvents;
+  SessionHandlers sessionEvents;
   // The connection layer (the socket window): closing incoming connections. Event thread; set
   // and cleared under the session lock.
   state::Connections* connections = nullptr;
@@ -116,4 +116,4 @@ struct Server {
   std::string MailboxPath(const std::string& host) const;  // POP3/<host>.bin
 };
 
-}  // namespace qv
+}  // namespace qv::state

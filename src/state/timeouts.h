@@ -1,6 +1,6 @@
 #pragma once
 // The time limits of the send and receive paths, as named values so that tests can shorten them.
-namespace qv::service {
+namespace qv::state {
 
 struct Timeouts {
   // Sending to a user: a socket that takes nothing for sendIdleLimit steps of sendIdleStepMs
@@ -15,4 +15,4 @@ struct Timeouts {
   int retryingOpenStepMs = 5;
 };
 
-}  // namespace qv::service
+}  // namespace qv::state

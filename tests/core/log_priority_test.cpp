@@ -12,8 +12,8 @@ namespace qv {
 namespace {
 
 TEST(LogPriorityTest, ErrorsWarningsAndTheRestInBothLanguages) {
-  const CatalogueTable& en = EnglishTable();
-  const CatalogueTable& ru = RussianTable();
+  const state::CatalogueTable& en = state::EnglishTable();
+  const state::CatalogueTable& ru = state::RussianTable();
   EXPECT_EQ(LogEntryPriority("12:00:01 " + en[10]), kPriorityInfo);
   EXPECT_EQ(LogEntryPriority(en[13]), kPriorityInfo);  // without a time stamp
   EXPECT_EQ(LogEntryPriority("12:00:01 " + en[11]), kPriorityWarning);
@@ -48,8 +48,8 @@ std::string Printed(bool journal, const std::string& flushed) {
 
 TEST(LogPriorityTest, JournalLinesCarryTheirPriorityEachLineOfAnEntryToo) {
   // Newest first, as the log hands it over; the debug marker is one entry of two lines.
-  const std::string flushed = "12:00:03 " + EnglishTable()[12] + "\r\n12:00:02 " +
-                              EnglishTable()[11] + "\r\n12:00:01 \r\n--DEBUG--";
+  const std::string flushed = "12:00:03 " + state::EnglishTable()[12] + "\r\n12:00:02 " +
+                              state::EnglishTable()[11] + "\r\n12:00:01 \r\n--DEBUG--";
   // The journal stamps each line itself: ours is left out.
   EXPECT_EQ(Printed(true, flushed),
             "<6>\n<6>--DEBUG--\n<4>Initialization -> with errors!\n"

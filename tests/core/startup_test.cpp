@@ -33,7 +33,7 @@ class StartupTest : public ::testing::Test {
     if (!ini.empty()) dir.Write("Server.ini", ini);
     RunStartup(server);
     std::vector<std::string> lines;
-    for (const std::string& entry : SplitLogEntries(server.runtime.log.Pending())) {
+    for (const std::string& entry : state::SplitLogEntries(server.runtime.log.Pending())) {
       // Without the time stamp; the debug marker's two lines stay as two lines.
       std::vector<std::string> entryLines;
       size_t from = entry.size() >= 9 ? 9 : entry.size();
@@ -54,7 +54,7 @@ class StartupTest : public ::testing::Test {
   test::TempDir dir;
   platform::PollLoop loop;
   test::RecordingFrontEnd front;
-  Server server{dir.Path(), loop, front};
+  state::Server server{dir.Path(), loop, front};
 };
 
 TEST_F(StartupTest, MissingFileIsCreatedLoggedAndThenRead) {
@@ -91,9 +91,9 @@ TEST_F(StartupTest, RussianChoiceWritesLanguageOneAndLogsInRussian) {
   front.languageCode = 4;
   const auto lines = Start("");
   ASSERT_GE(lines.size(), 2u);
-  EXPECT_EQ(lines[0], RussianTable()[1]);
-  EXPECT_EQ(lines[1], RussianTable()[13]);
-  EXPECT_EQ(server.setup.catalogue.Current(), Language::Russian);
+  EXPECT_EQ(lines[0], state::RussianTable()[1]);
+  EXPECT_EQ(lines[1], state::RussianTable()[13]);
+  EXPECT_EQ(server.setup.catalogue.Current(), state::Language::Russian);
 }
 
 TEST_F(StartupTest, UsersDuplicatesAndTheStatusTable) {
@@ -107,7 +107,7 @@ TEST_F(StartupTest, UsersDuplicatesAndTheStatusTable) {
   EXPECT_FALSE(server.setup.settings.TcpNoDelay);
   EXPECT_EQ(server.setup.settings.Reconnect, 4);
   EXPECT_EQ(server.setup.settings.CheckIntervalMs, 500);
-  const TMyDBUser& one = server.roster.groups[0];
+  const state::TMyDBUser& one = server.roster.groups[0];
   ASSERT_EQ(one.Users.size(), 4u);
   EXPECT_TRUE(one.Users[0].Valid);
   EXPECT_EQ(one.Users[0].HostName, "pc7");
@@ -145,7 +145,7 @@ TEST_F(StartupTest, OptionsLanguageAndDebug) {
   dir.Write("debug.log", "");
   std::remove(dir.File("debug.log").c_str());
   auto lines = Start("[Options]\nLanguage=2\nDebug=1\n" + kNetwork + "[DataBases]\nCount=0\n");
-  EXPECT_EQ(server.setup.catalogue.Current(), Language::English);
+  EXPECT_EQ(server.setup.catalogue.Current(), state::Language::English);
   EXPECT_TRUE(server.setup.settings.Debug);  // keys match without regard to case
   EXPECT_TRUE(std::filesystem::exists(dir.File("debug.log")));
   EXPECT_EQ(lines[0], "");  // the "\r\n--DEBUG--" marker: the time and a blank alone
@@ -155,7 +155,7 @@ TEST_F(StartupTest, OptionsLanguageAndDebug) {
 
 TEST_F(StartupTest, ALanguageThatIsNoNumberLeavesEnglishAndDebugOff) {
   Start("[Options]\nLanguage=ru\nDEBUG=1\n" + kNetwork + "[DataBases]\nCount=0\n");
-  EXPECT_EQ(server.setup.catalogue.Current(), Language::English);
+  EXPECT_EQ(server.setup.catalogue.Current(), state::Language::English);
   EXPECT_FALSE(server.setup.settings.Debug);
   EXPECT_FALSE(std::filesystem::exists(dir.File("debug.log")));
 }
@@ -170,7 +170,7 @@ TEST_F(StartupTest, NetworkDefaultsAndABadPortStopsStartUp) {
 
   test::TempDir other;
   test::RecordingFrontEnd otherFront;
-  Server bad(other.Path(), loop, otherFront);
+  state::Server bad(other.Path(), loop, otherFront);
   other.Write("Server.ini", "[NetWork]\nPort=abc\n[DataBases]\nCount=1\n");
   RunStartup(bad);
   const std::string pending = bad.runtime.log.Pending();
@@ -218,7 +218,7 @@ TEST_F(StartupTest, HostsThatWouldLeaveThePop3DirectoryStopStartUp) {
     test::TempDir root;
     std::filesystem::create_directory(root.File("srv"));
     test::RecordingFrontEnd f;
-    Server s(root.File("srv"), loop, f);
+    state::Server s(root.File("srv"), loop, f);
     root.Write("srv/Server.ini",
                kNetwork + "[DataBases]\nCount=1\nAlias1=G\n" +
                    Group(1, kGroupKeys + "UserCount=1\nUser_1=" + host + "::U\n"));
@@ -245,7 +245,7 @@ TEST_F(StartupTest, GarbageSettingsNeverCrash) {
 
   test::TempDir other;
   test::RecordingFrontEnd f;
-  Server s(other.Path(), loop, f);
+  state::Server s(other.Path(), loop, f);
   other.Write("Server.ini", kNetwork + "[DataBases]\nCount=1\n" +
                                 Group(1, kGroupKeys + "UserCount=-3\nTime Begin=-5\nStep=-1\n"));
   RunStartup(s);
@@ -279,7 +279,7 @@ TEST_F(StartupTest, SyncWritesOnUnlessZero) {
                                 Group(1, "Name=" + other.File("team.qdb") +
                                              "\nCount=7\nCountArc=0\nTime Begin=9\nTime End=20\n"
                                              "Step=0\nArchive Link=0\nUserCount=0\n"));
-  Server off{other.Path(), loop, front};
+  state::Server off{other.Path(), loop, front};
   RunStartup(off);
   EXPECT_FALSE(off.setup.settings.SyncWrites);
   EXPECT_FALSE(off.roster.groups[0].Journal);
@@ -288,7 +288,7 @@ TEST_F(StartupTest, SyncWritesOnUnlessZero) {
   EXPECT_FALSE(off.roster.groups[0].Files->Syncs());
 
   test::TempDir fresh;
-  Server first{fresh.Path(), loop, front};
+  state::Server first{fresh.Path(), loop, front};
   RunStartup(first);
   EXPECT_EQ(fresh.Read("Server.ini").find("SyncWrites"), std::string::npos);
   EXPECT_TRUE(first.setup.settings.SyncWrites);
@@ -314,7 +314,7 @@ TEST_F(StartupTest, JournalOfTheNamedDatafileIsFlushed) {
         group(1, "team.qdb") + group(2, "other.qdb"));
   wire::DayRecord day{};
   wire::SetDayDate(day, 45000);
-  for (TMyDBUser& g : server.roster.groups) {
+  for (state::TMyDBUser& g : server.roster.groups) {
     ASSERT_TRUE(g.Journal);
     g.Journal->Append(0, 45000, day);
   }

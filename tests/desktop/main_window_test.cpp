@@ -27,9 +27,9 @@ QStringList Lines(TFormQVServer& window) {
 
 TEST(MainWindow, LogViewShowsNewestFirstAndTrimsByTwenty) {
   TFormQVServer window;
-  Catalogue catalogue;
+  state::Catalogue catalogue;
   std::recursive_mutex lock;
-  Log log(catalogue, lock);
+  state::Log log(catalogue, lock);
   EXPECT_EQ(window.View().LineCount(), 0);
   log.Write("first");
   log.Write("second");
@@ -49,7 +49,7 @@ TEST(MainWindow, LogViewShowsNewestFirstAndTrimsByTwenty) {
   EXPECT_TRUE(Lines(window).back().endsWith(" line 18"));
 
   // Russian catalogue texts (Windows-1251 bytes) reach the view as readable text.
-  catalogue.Select(Language::Russian);
+  catalogue.Select(state::Language::Russian);
   log.WriteMsg(wire::MsgId::Start);
   log.Flush(window.View());
   const QString shown = Lines(window)[0];
@@ -147,10 +147,10 @@ TEST(TmyAppExt, OnlyATmyAppExtCountsAsTheDuplicate) {
 }
 
 TEST(DesktopTexts, TrayLineFollowsTheCatalogueLanguage) {
-  Catalogue catalogue;
+  state::Catalogue catalogue;
   EXPECT_EQ(Text(catalogue, DesktopText::NoSystemTray),
             "No system tray: running without a tray icon.");
-  catalogue.Select(Language::Russian);
+  catalogue.Select(state::Language::Russian);
   const std::string russian = Text(catalogue, DesktopText::NoSystemTray);
   EXPECT_EQ(platform::Cp1251ToUtf8(russian),
             "Нет области уведомлений: сервер работает без значка в трее.");

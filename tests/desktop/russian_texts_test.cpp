@@ -73,8 +73,8 @@ class RussianTextsTest : public ::testing::Test {
     char pattern[] = "/tmp/qv-russian-XXXXXX";
     ASSERT_NE(::mkdtemp(pattern), nullptr);
     dir_ = pattern;
-    catalogue_.Select(Language::Russian);
-    translator_ = UseInterfaceLanguage(Language::Russian);
+    catalogue_.Select(state::Language::Russian);
+    translator_ = UseInterfaceLanguage(state::Language::Russian);
   }
   void TearDown() override {
     translator_.reset();
@@ -83,7 +83,7 @@ class RussianTextsTest : public ::testing::Test {
   }
 
   std::string dir_;
-  Catalogue catalogue_;
+  state::Catalogue catalogue_;
   FakeServices services_;
   const QLocale locale_;
   std::unique_ptr<QTranslator> translator_;

@@ -99,7 +99,7 @@ class SettingsDialogTest : public ::testing::Test {
   }
 
   std::string dir_, ini_;
-  Catalogue catalogue_;
+  state::Catalogue catalogue_;
   FakeServices services_;
   bool liveNoDelay_ = false;
   std::unique_ptr<TFormSerSet> dialog_;
@@ -342,7 +342,7 @@ TEST_F(SettingsDialogTest, LongGroupNameKeepsTheDialogOnTheScreen) {
 // Run once more with QT_SCALE_FACTOR=1.5 (144 dpi): the dialog, with a title bar of 30 pixels,
 // fits a 1280x800 screen in either language.
 TEST_F(SettingsDialogTest, FitsA1280x800Screen) {
-  for (const Language language : {Language::English, Language::Russian}) {
+  for (const state::Language language : {state::Language::English, state::Language::Russian}) {
     catalogue_.Select(language);
     TFormSerSet& dialog = Open();
     const double ratio = dialog.devicePixelRatioF();

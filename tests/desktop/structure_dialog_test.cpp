@@ -56,7 +56,7 @@ class StructureDialogTest : public ::testing::Test {
   }
 
   std::string dir_, data_;
-  Catalogue catalogue_;
+  state::Catalogue catalogue_;
   FakeServices services_;
 };
 

@@ -24,7 +24,7 @@ TEST(Outgoing, RefusedConnectionIsTriedSixTimesWithReconnectFive) {
   config.groups = {{"127.0.0.2::alice"}};
   InProcessServer server(config);
   server.Start();
-  TMyNameUser& user = server.server().roster.groups[0].Users[0];
+  state::TMyNameUser& user = server.server().roster.groups[0].Users[0];
   std::atomic<int> refused{0};
   server.OnLoop([&] {
     auto& socket = *user.ClientSocket;
@@ -49,7 +49,7 @@ TEST(Outgoing, HostThatDoesNotResolveIsReportedAndItsIncomingConnectionClosed) {
   config.groups = {{"127.0.0.2::alice"}};
   InProcessServer server(config);
   server.Start();
-  TMyNameUser& user = server.server().roster.groups[0].Users[0];
+  state::TMyNameUser& user = server.server().roster.groups[0].Users[0];
   server.OnLoop([&] {
     user.ClientSocket->SetAddress("");
     user.ClientSocket->SetHost("no-such-host.invalid");
@@ -80,7 +80,8 @@ TEST(Outgoing, SecondConnectionOfAConnectedUserIsClosedAndSeenClosedWithoutWaiti
     if (!closed) std::this_thread::sleep_for(10ms);
   }
   EXPECT_TRUE(closed);
-  EXPECT_TRUE(server.OnLoop([&] { return server.server().roster.groups[0].Users[0].Connected.load(); }));
+  EXPECT_TRUE(
+      server.OnLoop([&] { return server.server().roster.groups[0].Users[0].Connected.load(); }));
   // The first connection survives the refused second one for 300 ms: this catches a server that
   // drops it while handling the refusal, not one that drops it later.
   EXPECT_FALSE(alice.WaitServerConnectionClosed(300ms));
@@ -91,7 +92,7 @@ TEST(Outgoing, ReconnectWhileTheOldOutgoingConnectionIsUpClosesBothThenSucceeds)
   config.groups = {{"127.0.0.2::alice"}};
   InProcessServer server(config);
   server.Start();
-  TMyNameUser& user = server.server().roster.groups[0].Users[0];
+  state::TMyNameUser& user = server.server().roster.groups[0].Users[0];
   auto first = std::make_unique<Client>(At("127.0.0.2", server.Port()));
   ASSERT_TRUE(first->Login()) << first->Error();
   // The server has lost sight of the client's first connection (the client restarted without
@@ -123,8 +124,8 @@ TEST(Sessions, ClientThatStopsReadingIsResetWhileOthersAreServed) {
   ASSERT_TRUE(alice.Login()) << alice.Error();
   Client bob(At("127.0.0.3", server.Port()));
   ASSERT_TRUE(bob.Login()) << bob.Error();
-  TMyNameUser& aliceUser = server.server().roster.groups[0].Users[0];
-  TMyNameUser& bobUser = server.server().roster.groups[0].Users[1];
+  state::TMyNameUser& aliceUser = server.server().roster.groups[0].Users[0];
+  state::TMyNameUser& bobUser = server.server().roster.groups[0].Users[1];
 
   // Far more than the connection can hold while alice reads nothing.
   std::vector<uint8_t> flood(24 << 20, 0x33);

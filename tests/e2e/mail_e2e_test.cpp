@@ -13,7 +13,6 @@ namespace {
 namespace fs = std::filesystem;
 using client::Int32At;
 
-
 std::string ReadAll(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(in), {});

@@ -30,7 +30,6 @@ Bytes EditTitle(double day, const std::string& title) {
   });
 }
 
-
 class MailMemoryE2E : public RequestsE2E {
  protected:
   // The preloaded library makes the journal's syncs fail while flag_ exists.

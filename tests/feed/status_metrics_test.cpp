@@ -42,8 +42,8 @@ TEST(StatusPage, EveryTextIsEscapedAndNoScriptIsNeeded) {
 }
 
 TEST(Metrics, CountersAndHistogramsInExpositionFormat) {
-  Metrics m;
-  Metrics::Add(m.editsAcknowledged, 3);
+  state::Metrics m;
+  state::Metrics::Add(m.editsAcknowledged, 3);
   m.ackLatency.Observe(50);       // first bucket
   m.ackLatency.Observe(3000);     // le 0.005
   m.ackLatency.Observe(5000000);  // above the last bound
@@ -92,7 +92,7 @@ std::optional<std::string> PromtoolFindings(const std::string& text) {
 }
 
 TEST(Metrics, BuildProcessAndGroupFiguresPassPromtool) {
-  Metrics m;
+  state::Metrics m;
   FeedCounters feed;
   const auto process = platform::ReadProcessFigures();
   ASSERT_TRUE(process.has_value());

@@ -52,7 +52,7 @@ class FakeMemberApi final : public service::MemberApi {
   }
   void WhenDurable(uint64_t, std::function<void()> done) override { done(); }
   void SetMark(service::MemberRef, const wire::RequestPackage&, service::MemberSink*) override {}
-  service::SharedBytes StatusTable() const override {
+  state::SharedBytes StatusTable() const override {
     auto table = std::make_shared<std::vector<uint8_t>>(4 + 86, 0);
     wire::SetInt32At(table->data(), 0, 5000);
     wire::SetInt32At(table->data(), 4, 1);

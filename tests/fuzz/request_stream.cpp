@@ -24,7 +24,7 @@ using wire::frame::kMaxInMemoryPayload;
 
 // Where the log's lines go between runs: nowhere, so that a run frees what it allocates and
 // libFuzzer's leak check stays quiet.
-class DiscardingLogView final : public LogView {
+class DiscardingLogView final : public state::LogView {
  public:
   int LineCount() const override { return 0; }
   bool DeleteLastLine() override { return false; }
@@ -81,7 +81,7 @@ class Chunker {
 
 // Feeds one receive event's bytes as the read event does. A closed connection is followed by a
 // fresh one of the same user, which gets the rest, so that one input can go on after a close.
-void FeedEvent(Server& server, TMyNameUser& user, std::span<const uint8_t> bytes,
+void FeedEvent(state::Server& server, state::TMyNameUser& user, std::span<const uint8_t> bytes,
                RunSummary& summary) {
   while (!bytes.empty()) {
     size_t taken = 0;
@@ -176,7 +176,7 @@ RunSummary RunAndCompareWhole(RequestStreamHarness& harness, std::span<const uin
 }
 
 RequestStreamHarness::RequestStreamHarness()
-    : server_(std::make_unique<Server>(dir_.Path(), loop_, front_)),
+    : server_(std::make_unique<state::Server>(dir_.Path(), loop_, front_)),
       zeros_(static_cast<size_t>(kMaxInMemoryPayload) + 1) {
   test::BuildServiceServer(*server_, dir_);
 }
@@ -184,10 +184,10 @@ RequestStreamHarness::RequestStreamHarness()
 // What requests and mail change besides the files (CheckAndEmptyFiles): the log, and the
 // groups' and users' event-thread state. alice, bob and dave are connected, carol is not.
 void RequestStreamHarness::Reset() {
-  Server& server = *server_;
+  state::Server& server = *server_;
   DiscardingLogView discard;
   server.runtime.log.Flush(discard);
-  for (TMyDBUser& group : server.roster.groups) {
+  for (state::TMyDBUser& group : server.roster.groups) {
     group.Busy = false;
     group.FirstDate = 0;
     group.LookupOffset = 0;
@@ -197,11 +197,11 @@ void RequestStreamHarness::Reset() {
     group.WorkRecord->fill(0);
     group.Week->Bytes.fill(0);
     group.ConnectedUsers = 0;
-    std::vector<MarkRecord>().swap(group.Subscriptions);
+    std::vector<state::MarkRecord>().swap(group.Subscriptions);
     group.PollOwner = nullptr;
-    for (TMyNameUser& user : group.Users) {
+    for (state::TMyNameUser& user : group.Users) {
       user.Connected = user.UserName != "carol";
-      if (user.Outbox) user.Outbox->Restart();
+      if (service::Outbox* outbox = service::ExistingOutbox(user)) outbox->Restart();
       user.Fault = false;
       user.PollAnswered = false;
       net::ResetReceiveState(user.Connection);
@@ -235,9 +235,9 @@ RunSummary RequestStreamHarness::Run(std::span<const uint8_t> input) {
   stream.insert(stream.end(), rest.begin(), rest.end());
 
   Reset();
-  Server& server = *server_;
+  state::Server& server = *server_;
   std::vector<uint8_t> lastReply;
-  service::ReplySender reply = [&](TMyNameUser&, const uint8_t* data, int32_t size,
+  service::ReplySender reply = [&](state::TMyNameUser&, const uint8_t* data, int32_t size,
                                    const std::string&, int scope) {
     ++summary.replies;
     if (size < 0 || (size > 0 && data == nullptr) || scope < 1 || scope > 4) {
@@ -250,24 +250,25 @@ RunSummary RequestStreamHarness::Run(std::span<const uint8_t> input) {
     summary.replyBytes += size;
   };
   auto data = std::make_shared<service::DataRequestHandler>(
-      server, reply, [&summary](TMyNameUser&) { ++summary.mailWorkersStarted; });
+      server, reply, [&summary](state::TMyNameUser&) { ++summary.mailWorkersStarted; });
   auto mail = std::make_shared<service::AddressAndMailHandler>(server, reply);
-  server.runtime.handlers.DataRequest = [&summary, data](TMyNameUser& user, const std::string& host,
-                                                 uint8_t* payload, int32_t size) {
+  server.runtime.handlers.DataRequest = [&summary, data](state::TMyNameUser& user,
+                                                         const std::string& host, uint8_t* payload,
+                                                         int32_t size) {
     ++summary.dataRequests;
     data->Handle(user, host, payload, size);
   };
-  server.runtime.handlers.AddressAndMail = [&summary, mail](TMyNameUser& user, const std::string& host,
-                                                    net::PayloadStream& payload,
-                                                    const std::string& spoolFileName) {
-    ++summary.mailPackages;
-    mail->Handle(user, host, payload, spoolFileName);
-  };
+  server.runtime.handlers.AddressAndMail =
+      [&summary, mail](state::TMyNameUser& user, const std::string& host,
+                       state::PayloadStream& payload, const std::string& spoolFileName) {
+        ++summary.mailPackages;
+        mail->Handle(user, host, payload, spoolFileName);
+      };
 
-  TMyNameUser& alice = server.roster.groups[0].Users[0];
-  TMyNameUser& bob = server.roster.groups[0].Users[1];
-  TMyNameUser& dave = server.roster.groups[1].Users[0];
-  TMyNameUser* senders[2] = {&alice, &bob};
+  state::TMyNameUser& alice = server.roster.groups[0].Users[0];
+  state::TMyNameUser& bob = server.roster.groups[0].Users[1];
+  state::TMyNameUser& dave = server.roster.groups[1].Users[0];
+  state::TMyNameUser* senders[2] = {&alice, &bob};
   if (flags & kSenderDave) senders[0] = &dave, senders[1] = &alice;
   const int clients = (flags & kTwoClients) ? 2 : 1;
   Chunker chunker(flags & kChunkMask, seed, std::move(table));
@@ -281,9 +282,10 @@ RunSummary RequestStreamHarness::Run(std::span<const uint8_t> input) {
     FeedEvent(server, *senders[0], std::span<const uint8_t>(zeros_).first(padding), summary);
   }
   // A frame still in progress is dropped as when its connection goes (its spool file with it).
-  for (TMyNameUser* sender : senders) net::ResetReceiveState(sender->Connection);
+  for (state::TMyNameUser* sender : senders) net::ResetReceiveState(sender->Connection);
   summary.headerRepaired =
-      server.runtime.log.Pending().find(server.runtime.log.Msg(wire::MsgId::CountCorrected)) != std::string::npos;
+      server.runtime.log.Pending().find(server.runtime.log.Msg(wire::MsgId::CountCorrected)) !=
+      std::string::npos;
   server.runtime.handlers = {};  // they refer to this run's summary
   CheckAndEmptyFiles(summary);
   return summary;

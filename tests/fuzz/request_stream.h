@@ -65,7 +65,7 @@ class RequestStreamHarness {
   test::TempDir dir_;
   platform::PollLoop loop_;
   test::RecordingFrontEnd front_;
-  std::unique_ptr<Server> server_;
+  std::unique_ptr<state::Server> server_;
   std::vector<uint8_t> zeros_;  // the padding of a spooled frame
 };
 

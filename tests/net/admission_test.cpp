@@ -53,8 +53,9 @@ TEST(Admission, StrangersWithLookupsThatNeverAnswerStallNoLogin) {
   // Bob is admitted once his connection is bound to him (his outgoing connection cannot be
   // made: his name resolves nowhere).
   auto bobAdmitted = [&] {
-    return server.OnLoop(
-               [&] { return server.server().roster.groups[0].Users[1].ServerSocketHandle.load(); }) != -1;
+    return server.OnLoop([&] {
+      return server.server().roster.groups[0].Users[1].ServerSocketHandle.load();
+    }) != -1;
   };
   bool bobIn = false;
   std::vector<std::unique_ptr<platform::BlockingSocket>> bobTries;
@@ -111,8 +112,8 @@ TEST(Admission, AUserAdmittedAgainWhileItsConnectionIsUnderWayIsTriedAfresh) {
   server.Start();
   platform::BlockingSocket callback;  // alice's client listening on port + 10
   ASSERT_TRUE(callback.Listen("127.0.0.2", server.Port() + 10));
-  Server& s = server.server();
-  TMyNameUser& alice = s.roster.groups[0].Users[0];
+  state::Server& s = server.server();
+  state::TMyNameUser& alice = s.roster.groups[0].Users[0];
   // Two ticks for alice in one turn of the event loop: the second comes before the connect
   // event of the attempt the first one started.
   const bool activeBetween = server.OnLoop([&] {

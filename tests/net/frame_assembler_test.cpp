@@ -60,7 +60,7 @@ class Recorder final : public FrameEvents {
   std::string SpoolFileName() override {
     return spoolDir_ + "/host" + std::to_string(++spools) + ".buf";
   }
-  void FrameComplete(TmyConnection& state) override {
+  void FrameComplete(state::TmyConnection& state) override {
     if (!state.Spooling) {
       frames.push_back(state.RecvBuffer);
       return;
@@ -87,7 +87,7 @@ class Recorder final : public FrameEvents {
 
 struct Fixture {
   test::TempDir dir;
-  TmyConnection state;
+  state::TmyConnection state;
   RecordingLog log;
   Recorder events{dir.Path()};
   FrameAssembler assembler{state, events, log, "pc7"};

@@ -13,15 +13,15 @@ TEST(PeerMember, DottedAddressFirstThenReverseName) {
   config.groups = {{"127.0.0.2::alice", "pc7::bob"}, {"127.0.0.4::carol"}};
   test::InProcessServer engine(config);
   engine.Start();
-  Server& server = engine.server();
-  TMyNameUser* alice = MemberByPeer(server, "127.0.0.2", "");
+  state::Server& server = engine.server();
+  state::TMyNameUser* alice = MemberByPeer(server, "127.0.0.2", "");
   ASSERT_NE(alice, nullptr);
   EXPECT_EQ(alice->UserName, "alice");
   EXPECT_EQ(MemberByPeer(server, "127.0.0.2", "pc7"), alice);  // the address decides first
-  TMyNameUser* bob = MemberByPeer(server, "10.0.0.7", "PC7");
+  state::TMyNameUser* bob = MemberByPeer(server, "10.0.0.7", "PC7");
   ASSERT_NE(bob, nullptr);
   EXPECT_EQ(bob->UserName, "bob");
-  TMyNameUser* carol = MemberByPeer(server, "127.0.0.4", "");
+  state::TMyNameUser* carol = MemberByPeer(server, "127.0.0.4", "");
   ASSERT_NE(carol, nullptr);
   EXPECT_EQ(carol->GroupIndex, 1);
   EXPECT_EQ(MemberByPeer(server, "10.0.0.8", ""), nullptr);

@@ -21,12 +21,13 @@ class DispatchTest : public ServiceFixture {
  protected:
   DispatchTest()
       : handler_(
-            server_, Recorder(), [this](TMyNameUser& u) { mailStarted_.push_back(&u); },
+            server_, Recorder(), [this](state::TMyNameUser& u) { mailStarted_.push_back(&u); },
             [this] { return ticks_ += tickStep_; }) {
     Alice().Connected = true;
   }
 
-  void Send(TMyNameUser& user, RequestBuilder& request, int32_t size = wire::request::kSize) {
+  void Send(state::TMyNameUser& user, RequestBuilder& request,
+            int32_t size = wire::request::kSize) {
     handler_.Handle(user, user.HostName, request.data(), size);
   }
 
@@ -38,7 +39,7 @@ class DispatchTest : public ServiceFixture {
   }
 
   DataRequestHandler handler_;
-  std::vector<TMyNameUser*> mailStarted_;
+  std::vector<state::TMyNameUser*> mailStarted_;
   uint32_t ticks_ = 0;
   uint32_t tickStep_ = 1;
 };
@@ -389,8 +390,8 @@ TEST_F(DispatchTest, GroupWithoutDatafile) {
 
   replies_.clear();
   // A days request whose read fails sends nothing more: neither the days nor others' marks.
-  TMyNameUser stranger;
-  server_.roster.groups[1].Subscriptions.push_back(MarkRecord{&stranger, {}});
+  state::TMyNameUser stranger;
+  server_.roster.groups[1].Subscriptions.push_back(state::MarkRecord{&stranger, {}});
   RequestBuilder days(1000, 3);
   days.Date(kDay).Days(1);
   handler_.Handle(Dave(), "127.0.0.5", days.data(), 2351);
@@ -446,17 +447,17 @@ namespace {
 // (unconnected) socket fail the send and is marked faulty, which shows who was a recipient.
 TEST_F(ServiceFixture, TwoUsersOnOneHostGetNoneOfEachOthersForwards) {
   Bob().HostName = Alice().HostName;
-  for (TMyNameUser* user : {&Alice(), &Bob(), &Carol()}) {
-    user->ClientSocket = std::make_shared<net::ClientSocket>(loop_);
+  for (state::TMyNameUser* user : {&Alice(), &Bob(), &Carol()}) {
+    user->ClientSocket = std::make_shared<state::ClientSocket>(loop_);
     user->Connected = true;
   }
   DataRequestHandler handler(
       server_,
-      [this](TMyNameUser& target, const uint8_t* data, int32_t size, const std::string& host,
+      [this](state::TMyNameUser& target, const uint8_t* data, int32_t size, const std::string& host,
              int scope) { SendReplyPackage(server_, target, data, size, host, scope); },
       {});
   const auto fresh = [this] {
-    for (TMyNameUser* user : {&Alice(), &Bob(), &Carol()}) user->Fault = false;
+    for (state::TMyNameUser* user : {&Alice(), &Bob(), &Carol()}) user->Fault = false;
   };
 
   RequestBuilder title(2, 0);

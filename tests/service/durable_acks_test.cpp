@@ -33,13 +33,13 @@ TEST(DurableAcks, HeldAcknowledgmentKeepsTheUsersOrderAndHoldsNobodyElse) {
   auto journal =
       std::make_shared<store::DayJournal>(store::RealFiles(), server.Dir() + "/team.qdb.jnl");
   auto acks = std::make_shared<service::DurableAcks>(server.server());
-  TMyNameUser& a = server.server().roster.groups[0].Users[0];
-  TMyNameUser& b = server.server().roster.groups[0].Users[1];
+  state::TMyNameUser& a = server.server().roster.groups[0].Users[0];
+  state::TMyNameUser& b = server.server().roster.groups[0].Users[1];
   const std::pair<size_t, size_t> held = server.OnLoop([&] {
     wire::DayRecord day{};
     wire::SetDayDate(day, 45000);
     journal->Append(0, 45000, day);
-    auto send = [&](TMyNameUser& user, uint8_t tag) {
+    auto send = [&](state::TMyNameUser& user, uint8_t tag) {
       const client::Bytes framed = client::Frame(Piece(tag));
       service::SendToUser(server.server(), user, framed.data(),
                           static_cast<int32_t>(framed.size()));

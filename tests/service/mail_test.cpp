@@ -10,11 +10,11 @@
 #include <optional>
 #include <thread>
 
-#include "net/payload_stream.h"
 #include "service/mail.h"
 #include "service/mail_delivery.h"
 #include "service/mailbox.h"
 #include "service_fixture.h"
+#include "state/payload_stream.h"
 
 namespace qv::service::test {
 namespace {
@@ -47,8 +47,8 @@ class MailTest : public ServiceFixture {
  protected:
   MailTest() : handler_(server_, Recorder()) {}
 
-  void Receive(TMyNameUser& sender, const std::vector<uint8_t>& package) {
-    net::PayloadStream stream(package);
+  void Receive(state::TMyNameUser& sender, const std::vector<uint8_t>& package) {
+    state::PayloadStream stream(package);
     handler_.Handle(sender, sender.HostName, stream, "");
   }
 
@@ -223,7 +223,7 @@ TEST_F(MailTest, SpooledPackageWithSeveralRecipientsReachesEveryOne) {
   dir_.Write("POP3/127.0.0.512345.buf", std::string(package.begin(), package.end()));
   std::optional<platform::File> spool =
       platform::File::Open(spoolPath, platform::OpenMode::ReadWrite);
-  net::PayloadStream stream(spool);
+  state::PayloadStream stream(spool);
   handler_.Handle(Dave(), "127.0.0.5", stream, spoolPath);
   EXPECT_FALSE(spool.has_value());  // taken over by the handler
   EXPECT_FALSE(fs::exists(spoolPath));
@@ -243,7 +243,7 @@ TEST_F(MailTest, SpooledPackageWithSeveralRecipientsReachesEveryOne) {
   dir_.Write("POP3/127.0.0.56.buf", std::string(direct.begin(), direct.end()));
   std::optional<platform::File> second =
       platform::File::Open(Pop3("127.0.0.56.buf"), platform::OpenMode::ReadWrite);
-  net::PayloadStream secondStream(second);
+  state::PayloadStream secondStream(second);
   handler_.Handle(Dave(), "127.0.0.5", secondStream, Pop3("127.0.0.56.buf"));
   EXPECT_TRUE(replies_.empty());
   EXPECT_FALSE(fs::exists(Pop3("127.0.0.56.buf")));

@@ -18,7 +18,7 @@ constexpr double kDay = 46000;
 
 class FakeFrontEnd final : public MemberSink {
  public:
-  void Receive(const SharedBytes& payload) override { received.push_back(*payload); }
+  void Receive(const state::SharedBytes& payload) override { received.push_back(*payload); }
   int32_t Code(size_t i) const { return wire::Int32At(received.at(i).data(), 0); }
   int32_t Subcode(size_t i) const { return wire::Int32At(received.at(i).data(), 4); }
   std::vector<std::vector<uint8_t>> received;
@@ -31,7 +31,7 @@ class MemberApiTest : public ServiceFixture {
     server_.roster.statusTable.assign(4 + 4 * wire::status_slot::kSize, 0);
     wire::SetInt32At(server_.roster.statusTable.data(), 0, wire::code::kStatusTable);
     int32_t pos = 4;
-    for (TMyNameUser* user : {&Alice(), &Bob(), &Carol(), &Dave()}) {
+    for (state::TMyNameUser* user : {&Alice(), &Bob(), &Carol(), &Dave()}) {
       user->StatusSlotPos = pos;
       pos += wire::status_slot::kSize;
     }
@@ -82,7 +82,7 @@ TEST_F(MemberApiTest, EditOutcomeForwardAndStatusReachTheOtherFrontEndInOrder) {
   EXPECT_EQ(wire::Title(days[0]), "from the first");
   EXPECT_EQ(wire::DayDate(days[1]), kDay + 1);
 
-  const SharedBytes table = api_.StatusTable();
+  const state::SharedBytes table = api_.StatusTable();
   ASSERT_EQ(table->size(), 4u + 4 * wire::status_slot::kSize);
   EXPECT_EQ(wire::Int32At(table->data(), 0), wire::code::kStatusTable);
   EXPECT_EQ(wire::Int32At(table->data(), static_cast<size_t>(Bob().StatusSlotPos)), 1)

@@ -30,7 +30,7 @@ size_t ThreadsOfThisProcess() {
   return count;
 }
 
-void Send(InProcessServer& server, TMyNameUser& user, const client::Bytes& payload) {
+void Send(InProcessServer& server, state::TMyNameUser& user, const client::Bytes& payload) {
   const client::Bytes framed = client::Frame(payload);
   service::SendToUser(server.server(), user, framed.data(), static_cast<int32_t>(framed.size()));
 }
@@ -50,7 +50,7 @@ TEST(Outbox, PiecesLeaveInOrderThroughTheWritableEventAndRestartBeginsAfresh) {
   client::Client alice({"127.0.0.2", "127.0.0.1", server.Port(), true, 32768});
   ASSERT_TRUE(alice.Login()) << alice.Error();
   Drain(alice);
-  TMyNameUser& user = server.server().roster.groups[0].Users[0];
+  state::TMyNameUser& user = server.server().roster.groups[0].Users[0];
 
   const client::Bytes first = Pattern(3 << 20, 1), second = Pattern(3000, 2), third = Pattern(1, 3);
   const size_t threadsBefore = ThreadsOfThisProcess();
@@ -119,8 +119,8 @@ TEST(Outbox, HeldPiecesCountAgainstTheCapAndFaultOnlyTheirUser) {
   ASSERT_TRUE(bob.Login()) << bob.Error();
   Drain(alice);
   Drain(bob);
-  TMyNameUser& a = server.server().roster.groups[0].Users[0];
-  TMyNameUser& b = server.server().roster.groups[0].Users[1];
+  state::TMyNameUser& a = server.server().roster.groups[0].Users[0];
+  state::TMyNameUser& b = server.server().roster.groups[0].Users[1];
 
   // Alice reads all the while, yet everything behind her unsynced acknowledgment is held.
   const client::Bytes piece = Pattern(400 << 10, 7);
@@ -158,7 +158,7 @@ TEST(Outbox, MailIsDeliveredInItsTurnAndRemovedOnceItWent) {
   client::Client alice({"127.0.0.2", "127.0.0.1", server.Port(), true, 0});
   ASSERT_TRUE(alice.Login()) << alice.Error();
   Drain(alice);
-  TMyNameUser& user = server.server().roster.groups[0].Users[0];
+  state::TMyNameUser& user = server.server().roster.groups[0].Users[0];
 
   // Two messages, the second larger than several read chunks, and a notice naming no file.
   const std::string pop3 = server.server().setup.pop3Dir;
@@ -220,7 +220,7 @@ TEST(Outbox, AReaderThatTakesNothingIsFaultedAfterTheSendTimeOutAndOthersAreServ
   ASSERT_TRUE(alice.Login()) << alice.Error();
   ASSERT_TRUE(bob.Login()) << bob.Error();
   Drain(bob);
-  TMyNameUser& a = server.server().roster.groups[0].Users[0];
+  state::TMyNameUser& a = server.server().roster.groups[0].Users[0];
 
   // Within the cap, far more than the connection holds while alice reads nothing.
   const client::Bytes flood = Pattern(6 << 20, 3), hello = Pattern(10, 4);

@@ -8,8 +8,8 @@ ServiceFixture::ServiceFixture() : server_(dir_.Path(), loop_, front_) {
 }
 
 ReplySender ServiceFixture::Recorder() {
-  return [this](TMyNameUser& target, const uint8_t* data, int32_t size, const std::string& host,
-                int scope) {
+  return [this](state::TMyNameUser& target, const uint8_t* data, int32_t size,
+                const std::string& host, int scope) {
     replies_.push_back(SentReply{&target, std::vector<uint8_t>(data, data + size), host, scope});
   };
 }

@@ -17,7 +17,7 @@
 namespace qv::service::test {
 
 struct SentReply {
-  TMyNameUser* target;
+  state::TMyNameUser* target;
   std::vector<uint8_t> data;
   std::string host;
   int scope;
@@ -30,12 +30,12 @@ class ServiceFixture : public ::testing::Test {
  protected:
   ServiceFixture();
 
-  TMyNameUser& Alice() { return server_.roster.groups[0].Users[0]; }
-  TMyNameUser& Bob() { return server_.roster.groups[0].Users[1]; }
-  TMyNameUser& Carol() { return server_.roster.groups[0].Users[2]; }
-  TMyNameUser& Dave() { return server_.roster.groups[1].Users[0]; }
-  TMyDBUser& Team() { return server_.roster.groups[0]; }
-  TMyDBUser& Other() { return server_.roster.groups[1]; }
+  state::TMyNameUser& Alice() { return server_.roster.groups[0].Users[0]; }
+  state::TMyNameUser& Bob() { return server_.roster.groups[0].Users[1]; }
+  state::TMyNameUser& Carol() { return server_.roster.groups[0].Users[2]; }
+  state::TMyNameUser& Dave() { return server_.roster.groups[1].Users[0]; }
+  state::TMyDBUser& Team() { return server_.roster.groups[0]; }
+  state::TMyDBUser& Other() { return server_.roster.groups[1]; }
 
   ReplySender Recorder();
   // The log's pending text (newest line first).
@@ -49,7 +49,7 @@ class ServiceFixture : public ::testing::Test {
   qv::test::TempDir dir_;
   platform::PollLoop loop_;
   qv::test::RecordingFrontEnd front_;
-  Server server_;
+  state::Server server_;
   std::vector<SentReply> replies_;
 };
 

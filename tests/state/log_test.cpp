@@ -10,7 +10,7 @@
 #include "support/recording_front_end.h"
 #include "support/temp_dir.h"
 
-namespace qv {
+namespace qv::state {
 namespace {
 
 std::string StripTime(const std::string& line) {
@@ -21,9 +21,9 @@ std::string StripTime(const std::string& line) {
 
 class LogTest : public ::testing::Test {
  protected:
-  Catalogue catalogue;
+  state::Catalogue catalogue;
   std::recursive_mutex sessionLock;
-  Log log{catalogue, sessionLock};
+  state::Log log{catalogue, sessionLock};
   test::RecordingLogView view;
 };
 
@@ -139,24 +139,24 @@ TEST_F(LogTest, LinesFromManyThreadsAreNeverLostOrInterleaved) {
 
 TEST(CatalogueTest, NinetyEntriesWithinCapacityAndRussianHeldInCp1251) {
   for (int i = 0; i < wire::kCatalogueSize; ++i) {
-    EXPECT_LE(EnglishTable()[i].size(), kCatalogueEntryCapacity) << i;
-    EXPECT_LE(RussianTable()[i].size(), kCatalogueEntryCapacity) << i;
+    EXPECT_LE(state::EnglishTable()[i].size(), state::kCatalogueEntryCapacity) << i;
+    EXPECT_LE(state::RussianTable()[i].size(), state::kCatalogueEntryCapacity) << i;
   }
-  EXPECT_EQ(EnglishTable()[19], "");
-  EXPECT_EQ(RussianTable()[19], "");
-  EXPECT_EQ(EnglishTable()[89], "Error in processing data from ");
+  EXPECT_EQ(state::EnglishTable()[19], "");
+  EXPECT_EQ(state::RussianTable()[19], "");
+  EXPECT_EQ(state::EnglishTable()[89], "Error in processing data from ");
   // "Старт!" in Windows-1251: one byte per letter.
-  EXPECT_EQ(RussianTable()[13], "\xD1\xF2\xE0\xF0\xF2!");
-  Catalogue working;
+  EXPECT_EQ(state::RussianTable()[13], "\xD1\xF2\xE0\xF0\xF2!");
+  state::Catalogue working;
   EXPECT_EQ(working[wire::MsgId::Start], "Start!");
   // The names point at the entries their texts say.
   EXPECT_EQ(working[wire::MsgId::UserOrHostExists], "This user or hostname already exist! -> ");
   EXPECT_EQ(working[wire::MsgId::ReceiveError], "Error in receiving data from ");
   EXPECT_EQ(working[wire::MsgId::CountCorrected], "Count are corrected!");
   EXPECT_EQ(working[wire::MsgId::DataProcessingError], "Error in processing data from ");
-  working.Select(Language::Russian);
-  EXPECT_EQ(working[wire::MsgId::Start], RussianTable()[13]);
+  working.Select(state::Language::Russian);
+  EXPECT_EQ(working[wire::MsgId::Start], state::RussianTable()[13]);
 }
 
 }  // namespace
-}  // namespace qv
+}  // namespace qv::state

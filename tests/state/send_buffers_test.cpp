@@ -2,11 +2,11 @@
 
 #include <gtest/gtest.h>
 
-namespace qv::service {
+namespace qv::state {
 namespace {
 
 TEST(SendBuffersTest, LargeBuffersAreReusedSmallOnesAndSurplusAreNot) {
-  SendBuffers buffers;
+  state::SendBuffers buffers;
   EXPECT_EQ(buffers.Take(400000).capacity(), 0u);  // nothing kept yet: a new buffer
 
   std::vector<uint8_t> large(400000, 7);
@@ -21,19 +21,19 @@ TEST(SendBuffersTest, LargeBuffersAreReusedSmallOnesAndSurplusAreNot) {
   EXPECT_EQ(buffers.Kept(), 0u);
 
   // A kept buffer too small for the piece stays kept.
-  buffers.Give(std::vector<uint8_t>(SendBuffers::kMinKeptBytes));
-  EXPECT_EQ(buffers.Take(SendBuffers::kMinKeptBytes + 1).capacity(), 0u);
+  buffers.Give(std::vector<uint8_t>(state::SendBuffers::kMinKeptBytes));
+  EXPECT_EQ(buffers.Take(state::SendBuffers::kMinKeptBytes + 1).capacity(), 0u);
   EXPECT_EQ(buffers.Kept(), 1u);
   // Small pieces neither take kept buffers nor leave theirs.
   EXPECT_EQ(buffers.Take(100).capacity(), 0u);
   buffers.Give(std::vector<uint8_t>(100));
   EXPECT_EQ(buffers.Kept(), 1u);
 
-  for (size_t i = 0; i < SendBuffers::kMaxKept + 3; ++i) {
-    buffers.Give(std::vector<uint8_t>(SendBuffers::kMinKeptBytes));
+  for (size_t i = 0; i < state::SendBuffers::kMaxKept + 3; ++i) {
+    buffers.Give(std::vector<uint8_t>(state::SendBuffers::kMinKeptBytes));
   }
-  EXPECT_EQ(buffers.Kept(), SendBuffers::kMaxKept);
+  EXPECT_EQ(buffers.Kept(), state::SendBuffers::kMaxKept);
 }
 
 }  // namespace
-}  // namespace qv::service
+}  // namespace qv::state

@@ -194,7 +194,7 @@ TEST_F(DatafileTest, PrepareLogsOrderFaultsAndCorrectionTexts) {
   EXPECT_EQ(ReadBytes(group_.FileName), before) << "the datafile is left as it was";
 
   WriteDays(group_.FileName, {kToday, kToday + 2, 0});
-  Log log(catalogue_, sessionLock_);
+  state::Log log(catalogue_, sessionLock_);
   PrepareGroupDatafile(group_, log, kToday);
   const std::string pending = log.Pending();
   EXPECT_NE(pending.find("Team -> Error correction of database.(Null record) "), std::string::npos);

@@ -202,14 +202,14 @@ TEST_F(RecordStoreTest, HeldDatafileFailsTwiceAndGivesUp) {
             (std::vector<std::string>{"Warning! Rewrite the file: " + name,
                                       "Error occurred while writing to file: " + name}));
 
-  Log writeLog(catalogue_, sessionLock_);
+  state::Log writeLog(catalogue_, sessionLock_);
   const uint8_t allParts[5] = {1, 1, 1, 1, 1};
   EXPECT_EQ(test::Code(WriteDayParts(group_, writeLog, Day(kDay), kDay, allParts)), -2);
   EXPECT_EQ(writeLog.Pending().find("Warning"), std::string::npos) << "first failure is silent";
   EXPECT_NE(writeLog.Pending().find("Error occurred while writing to file: " + name),
             std::string::npos);
 
-  Log copyLog(catalogue_, sessionLock_);
+  state::Log copyLog(catalogue_, sessionLock_);
   SetCopyRequest(kDay + 1, kDay, {1, 1, 1, 1, 1});
   EXPECT_EQ(Copy(copyLog), -2);
   EXPECT_FALSE(group_.ReadRetry);
@@ -220,7 +220,7 @@ TEST_F(RecordStoreTest, HeldDatafileFailsTwiceAndGivesUp) {
   EXPECT_EQ(copyLines.find("writing"), std::string::npos) << "the write was never tried";
 
   // ReadDays passes a datafile it cannot open to its caller, without retry or log line.
-  Log readLog(catalogue_, sessionLock_);
+  state::Log readLog(catalogue_, sessionLock_);
   EXPECT_THROW(ReadDays(group_, readLog, 7, kDay), platform::FileError);
   EXPECT_EQ(readLog.Pending(), "");
   EXPECT_FALSE(group_.ReadRetry);

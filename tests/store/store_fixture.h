@@ -49,9 +49,9 @@ class StoreFixture : public ::testing::Test {
   static std::string TitleOf(double date);
 
   std::filesystem::path dir_;
-  Catalogue catalogue_;
+  state::Catalogue catalogue_;
   std::recursive_mutex sessionLock_;
-  Log log_{catalogue_, sessionLock_};
+  state::Log log_{catalogue_, sessionLock_};
   GroupDatafile group_;
 };
 

@@ -7,7 +7,7 @@
 
 namespace qv::test {
 
-class RecordingLogView : public LogView {
+class RecordingLogView : public state::LogView {
  public:
   int LineCount() const override { return static_cast<int>(lines.size()); }
   bool DeleteLastLine() override {
@@ -29,7 +29,7 @@ class RecordingLogView : public LogView {
   std::deque<std::string> lines;
 };
 
-class RecordingFrontEnd : public FrontEnd {
+class RecordingFrontEnd : public state::FrontEnd {
  public:
   uint8_t ChooseLanguage() override {
     ++languageAsked;
@@ -37,7 +37,7 @@ class RecordingFrontEnd : public FrontEnd {
   }
   void SetSettingsCaption(const std::string& text) override { settingsCaption = text; }
   void SetConnectionsCaption(const std::string& text) override { connectionsCaption = text; }
-  LogView& View() override { return view; }
+  state::LogView& View() override { return view; }
 
   RecordingLogView view;
   uint8_t languageCode = 5;

@@ -12,9 +12,9 @@
 
 namespace qv::test {
 
-inline void AddServiceUser(TMyDBUser& group, int32_t groupIndex, int32_t userIndex,
+inline void AddServiceUser(state::TMyDBUser& group, int32_t groupIndex, int32_t userIndex,
                            const std::string& name, const std::string& host) {
-  TMyNameUser& user = group.Users[static_cast<size_t>(userIndex)];
+  state::TMyNameUser& user = group.Users[static_cast<size_t>(userIndex)];
   user.Valid = true;
   user.GroupIndex = groupIndex;
   user.UserIndex = userIndex;
@@ -23,25 +23,25 @@ inline void AddServiceUser(TMyDBUser& group, int32_t groupIndex, int32_t userInd
 }
 
 // server was made on dir.Path(); its group table is replaced.
-inline void BuildServiceServer(Server& server, const TempDir& dir) {
+inline void BuildServiceServer(state::Server& server, const TempDir& dir) {
   platform::CreateDirectory(server.setup.pop3Dir);
-  server.roster.groups = GroupTable(2);
-  TMyDBUser& team = server.roster.groups[0];
+  server.roster.groups = state::GroupTable(2);
+  state::TMyDBUser& team = server.roster.groups[0];
   team.Alias = "Team";
   team.FileName = dir.File("team.qdb");
   team.NoDatafile = false;
   team.MayInsertFirst = true;
   dir.Write("team.qdb", "");
   store::BuildBlankRecord(*team.BlankRecord, 9, 20, 0);
-  team.Users = std::vector<TMyNameUser>(3);
+  team.Users = std::vector<state::TMyNameUser>(3);
   team.UserCount = 3;
   AddServiceUser(team, 0, 0, "alice", "127.0.0.2");
   AddServiceUser(team, 0, 1, "bob", "127.0.0.3");
   AddServiceUser(team, 0, 2, "carol", "127.0.0.4");
-  TMyDBUser& other = server.roster.groups[1];
+  state::TMyDBUser& other = server.roster.groups[1];
   other.Alias = "Other";
   store::BuildBlankRecord(*other.BlankRecord, 9, 20, 0);
-  other.Users = std::vector<TMyNameUser>(1);
+  other.Users = std::vector<state::TMyNameUser>(1);
   other.UserCount = 1;
   AddServiceUser(other, 1, 0, "dave", "127.0.0.5");
   for (const char* host : {"127.0.0.2", "127.0.0.3", "127.0.0.4", "127.0.0.5"}) {

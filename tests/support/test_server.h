@@ -101,7 +101,7 @@ inline void WriteFile(const std::string& path, const std::string& text) {
 }
 
 // Keeps every flushed log line (oldest first).
-class CapturingView final : public LogView {
+class CapturingView final : public state::LogView {
  public:
   int LineCount() const override { return 0; }
   bool DeleteLastLine() override { return false; }
@@ -145,9 +145,9 @@ class CapturingView final : public LogView {
   std::vector<std::string> lines_;
 };
 
-class CapturingFrontEnd final : public FrontEnd {
+class CapturingFrontEnd final : public state::FrontEnd {
  public:
-  LogView& View() override { return view_; }
+  state::LogView& View() override { return view_; }
   void SetConnectionsCaption(const std::string& text) override {
     std::lock_guard lock(mutex_);
     caption_ = text;
@@ -176,7 +176,7 @@ class InProcessServer {
   ~InProcessServer() { Stop(); }
 
   // Call before Start to inject handlers or shorten limits.
-  Server& server() { return process_->server(); }
+  state::Server& server() { return process_->server(); }
   net::TFormSocksServer* window() { return process_->socketWindow(); }
   int Port() const { return config_.port; }
   const std::string& Dir() const { return dir_.Path(); }
@@ -250,19 +250,19 @@ class HandlerRecorder {
 
 }  // namespace qv::test
 
-#include "net/payload_stream.h"
+#include "state/payload_stream.h"
 
 namespace qv::test {
 
 // Sends every handed-over payload to the recorder.
-inline void InstallRecorder(Server& server, HandlerRecorder& recorder) {
-  server.runtime.handlers.DataRequest = [&recorder](TMyNameUser&, const std::string& host, uint8_t* payload,
-                                            int32_t size) {
+inline void InstallRecorder(state::Server& server, HandlerRecorder& recorder) {
+  server.runtime.handlers.DataRequest = [&recorder](state::TMyNameUser&, const std::string& host,
+                                                    uint8_t* payload, int32_t size) {
     recorder.Add({host, std::vector<uint8_t>(payload, payload + size), {}, false});
   };
-  server.runtime.handlers.AddressAndMail = [&recorder](TMyNameUser&, const std::string& host,
-                                               net::PayloadStream& stream,
-                                               const std::string& spoolFile) {
+  server.runtime.handlers.AddressAndMail = [&recorder](state::TMyNameUser&, const std::string& host,
+                                                       state::PayloadStream& stream,
+                                                       const std::string& spoolFile) {
     std::vector<uint8_t> bytes(static_cast<size_t>(stream.Size()));
     stream.Seek(0);
     size_t done = 0;

@@ -2,6 +2,6 @@
 #include "state/server.h"
 #include "store/datafile.h"
 
-int ProbeStateGroupCount(const qv::Server& server) {
+int ProbeStateGroupCount(const qv::state::Server& server) {
   return static_cast<int>(server.roster.groups.size());
 }

@@ -7,7 +7,7 @@
 
 #include "platform/files.h"
 
-namespace qv::net {
+namespace qv::state {
 
 class PayloadStream {
  public:
@@ -30,4 +30,4 @@ class PayloadStream {
   std::optional<platform::File>* spool_ = nullptr;
 };
 
-}  // namespace qv::net
+}  // namespace qv::state

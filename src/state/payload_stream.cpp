@@ -1,9 +1,9 @@
-#include "net/payload_stream.h"
+#include "state/payload_stream.h"
 
 #include <algorithm>
 #include <cstring>
 
-namespace qv::net {
+namespace qv::state {
 
 int64_t PayloadStream::Size() const {
   if (memory_ != nullptr) return static_cast<int64_t>(memory_->size());
@@ -41,4 +41,4 @@ std::optional<platform::File> PayloadStream::TakeSpoolFile() {
   return taken;
 }
 
-}  // namespace qv::net
+}  // namespace qv::state
