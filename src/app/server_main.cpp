@@ -16,7 +16,8 @@ int main(int argc, char** argv) {
     const std::string arg = argv[i];
     if (arg == "--help" || arg == "-h" || arg == "--version" || arg == "-V") {
       const bool help = arg == "--help" || arg == "-h";
-      std::fputs(help ? qv::UsageText(false).c_str() : qv::VersionText(false).c_str(), stdout);
+      std::fputs(help ? qv::core::UsageText(false).c_str() : qv::core::VersionText(false).c_str(),
+                 stdout);
       return 0;
     }
   }
@@ -29,16 +30,16 @@ int main(int argc, char** argv) {
   }
   QApplication app(argc, argv);
   // Qt has taken its own options (-platform, -style, …) out of argv.
-  const qv::CommandLine options =
-      qv::ParseCommandLine(std::vector<std::string>(argv + 1, argv + argc), false);
+  const qv::core::CommandLine options =
+      qv::core::ParseCommandLine(std::vector<std::string>(argv + 1, argv + argc), false);
   if (!options.error.empty()) {
     std::fprintf(stderr, "quorvane-server: %s\nTry 'quorvane-server --help'.\n",
                  options.error.c_str());
-    return qv::kUsageExitStatus;
+    return qv::core::kUsageExitStatus;
   }
-  qv::ServerLocation location;
+  qv::core::ServerLocation location;
   try {
-    location = qv::ResolveServerLocation(options.dir);
+    location = qv::core::ResolveServerLocation(options.dir);
   } catch (const std::exception& e) {
     std::fprintf(stderr, "quorvane-server: %s\n", e.what());
     return 2;

@@ -30,43 +30,43 @@ void PrintError(const std::string& text) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  const qv::CommandLine options =
-      qv::ParseCommandLine(std::vector<std::string>(argv + 1, argv + argc), true);
+  const qv::core::CommandLine options =
+      qv::core::ParseCommandLine(std::vector<std::string>(argv + 1, argv + argc), true);
   if (!options.error.empty()) {
     std::fprintf(stderr, "quorvane-serverd: %s\nTry 'quorvane-serverd --help'.\n",
                  options.error.c_str());
-    return qv::kUsageExitStatus;
+    return qv::core::kUsageExitStatus;
   }
-  if (options.action == qv::CommandLine::Action::Help) {
-    std::fputs(qv::UsageText(true).c_str(), stdout);
+  if (options.action == qv::core::CommandLine::Action::Help) {
+    std::fputs(qv::core::UsageText(true).c_str(), stdout);
     return 0;
   }
-  if (options.action == qv::CommandLine::Action::Version) {
-    std::fputs(qv::VersionText(true).c_str(), stdout);
+  if (options.action == qv::core::CommandLine::Action::Version) {
+    std::fputs(qv::core::VersionText(true).c_str(), stdout);
     return 0;
   }
   try {
-    if (options.action == qv::CommandLine::Action::Check) {
+    if (options.action == qv::core::CommandLine::Action::Check) {
       // Reads only: a missing --dir is not created.
       const std::string dir =
           options.dir.empty() ? qv::platform::ExecutableDirectory() : options.dir;
-      return qv::CheckConfiguration(dir, options.config, stdout) ? 0 : 1;
+      return qv::core::CheckConfiguration(dir, options.config, stdout) ? 0 : 1;
     }
     const int signalFd = qv::platform::OpenTerminationSignals(true);
-    const qv::ServerLocation location = qv::ResolveServerLocation(options.dir);
-    qv::InstanceClaim instance(location);
+    const qv::core::ServerLocation location = qv::core::ResolveServerLocation(options.dir);
+    qv::core::InstanceClaim instance(location);
     if (!instance.Acquired()) {
       PrintError("Program is already running.");
       return 1;
     }
     qv::platform::PollLoop loop;
-    qv::ServiceFrontEnd front(stdout, qv::platform::IsJournalStream(STDOUT_FILENO));
-    qv::ServerProcess process(location.dir, loop, front);
+    qv::core::ServiceFrontEnd front(stdout, qv::platform::IsJournalStream(STDOUT_FILENO));
+    qv::core::ServerProcess process(location.dir, loop, front);
     process.server().setup.configFile = options.config;
     loop.Watch(signalFd, qv::platform::EventLoop::kReadable, [&](uint32_t) {
       const int signalNumber = qv::platform::ReadSignal(signalFd);
       if (signalNumber == 0) return;
-      const bool stop = qv::HandleDaemonSignal(process.server(), signalNumber);
+      const bool stop = qv::core::HandleDaemonSignal(process.server(), signalNumber);
       process.server().runtime.log.Flush(front.View());
       if (stop) loop.Quit();
     });

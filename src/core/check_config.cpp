@@ -10,7 +10,7 @@
 #include "platform/state_directory.h"
 #include "state/server.h"
 
-namespace qv {
+namespace qv::core {
 
 namespace {
 
@@ -50,4 +50,4 @@ bool CheckConfiguration(const std::string& dir, const std::string& configFile, s
   return StartupWouldSucceed(scratch.Path(), "", out);
 }
 
-}  // namespace qv
+}  // namespace qv::core

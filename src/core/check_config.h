@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <string>
 
-namespace qv {
+namespace qv::core {
 
 // Reads the settings (configFile, or Server.ini in dir when it is empty) as start-up does,
 // without opening the port, a datafile, a mailbox or debug.log and without writing anything,
@@ -14,4 +14,4 @@ namespace qv {
 // "Initialization -> Ok!" and nothing is at fault.
 bool CheckConfiguration(const std::string& dir, const std::string& configFile, std::FILE* out);
 
-}  // namespace qv
+}  // namespace qv::core

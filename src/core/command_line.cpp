@@ -4,7 +4,7 @@
 #define QV_VERSION "unknown"
 #endif
 
-namespace qv {
+namespace qv::core {
 
 namespace {
 
@@ -102,4 +102,4 @@ std::string VersionText(bool daemon) {
   return std::string(ProgramName(daemon)) + " " + QV_VERSION + "\n";
 }
 
-}  // namespace qv
+}  // namespace qv::core

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-namespace qv {
+namespace qv::core {
 
 struct CommandLine {
   enum class Action { Run, Check, Help, Version };
@@ -23,4 +23,4 @@ std::string VersionText(bool daemon);
 // Exit status of a usage error.
 constexpr int kUsageExitStatus = 2;
 
-}  // namespace qv
+}  // namespace qv::core

@@ -6,7 +6,7 @@
 #include "core/log_priority.h"
 #include "platform/text_codec.h"
 
-namespace qv {
+namespace qv::core {
 
 namespace {
 
@@ -44,4 +44,4 @@ void ConsoleLogView::InsertAtTop(const std::string& text) {
   std::fflush(out_);
 }
 
-}  // namespace qv
+}  // namespace qv::core

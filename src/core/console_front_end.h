@@ -4,7 +4,7 @@
 
 #include "state/front_end.h"
 
-namespace qv {
+namespace qv::core {
 
 class ConsoleLogView final : public state::LogView {
  public:
@@ -30,4 +30,4 @@ class ConsoleFrontEnd final : public state::FrontEnd {
   ConsoleLogView view_;
 };
 
-}  // namespace qv
+}  // namespace qv::core

@@ -4,7 +4,7 @@
 
 #include <string>
 
-namespace qv {
+namespace qv::core {
 
 bool HandleDaemonSignal(state::Server& server, int signalNumber) {
   if (signalNumber == SIGHUP) {
@@ -24,4 +24,4 @@ bool HandleDaemonSignal(state::Server& server, int signalNumber) {
   return true;
 }
 
-}  // namespace qv
+}  // namespace qv::core

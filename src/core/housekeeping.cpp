@@ -7,7 +7,7 @@
 #include "service/send_to_user.h"
 #include "state/client_socket.h"
 
-namespace qv {
+namespace qv::core {
 namespace {
 
 void ResetFaultyUser(state::TMyNameUser& user) {
@@ -46,4 +46,4 @@ void HousekeepingTick(state::Server& server) {
   server.runtime.log.Flush(server.runtime.front.View());
 }
 
-}  // namespace qv
+}  // namespace qv::core

@@ -5,7 +5,7 @@
 
 #include "store/journal_apply.h"
 
-namespace qv {
+namespace qv::core {
 namespace {
 
 void Flush(state::Server& server, state::TMyDBUser& group) {
@@ -36,4 +36,4 @@ void FlushAllJournals(state::Server& server) {
   }
 }
 
-}  // namespace qv
+}  // namespace qv::core

@@ -6,10 +6,10 @@
 
 #include "state/server.h"
 
-namespace qv {
+namespace qv::core {
 
 // The groups whose datafile is datafilePath (the same file, by any name).
 void FlushJournalsOf(state::Server& server, const std::string& datafilePath);
 void FlushAllJournals(state::Server& server);
 
-}  // namespace qv
+}  // namespace qv::core

@@ -5,7 +5,7 @@
 
 #include "state/catalogue.h"
 
-namespace qv {
+namespace qv::core {
 
 namespace {
 
@@ -54,4 +54,4 @@ int LogEntryPriority(std::string_view entry) {
   return entry.find("Error") != std::string_view::npos ? kPriorityError : kPriorityInfo;
 }
 
-}  // namespace qv
+}  // namespace qv::core

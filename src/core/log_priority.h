@@ -3,7 +3,7 @@
 // journal stream: errors 3, warnings 4, everything else 6.
 #include <string_view>
 
-namespace qv {
+namespace qv::core {
 
 constexpr int kPriorityError = 3;
 constexpr int kPriorityWarning = 4;
@@ -14,4 +14,4 @@ constexpr int kPriorityInfo = 6;
 // when they say "Error".
 int LogEntryPriority(std::string_view entry);
 
-}  // namespace qv
+}  // namespace qv::core

@@ -7,7 +7,7 @@
 #include "platform/close_quietly.h"
 #include "service/request_service.h"
 
-namespace qv {
+namespace qv::core {
 
 ServerProcess::ServerProcess(std::string exeDir, platform::EventLoop& loop, state::FrontEnd& front)
     : server_(std::move(exeDir), loop, front) {}
@@ -44,4 +44,4 @@ void ServerProcess::Shutdown() {
   RunShutdown(server_);
 }
 
-}  // namespace qv
+}  // namespace qv::core

@@ -14,7 +14,7 @@ class MemberApi;
 class MemberService;
 }  // namespace qv::service
 
-namespace qv {
+namespace qv::core {
 
 class ServerProcess {
  public:
@@ -42,4 +42,4 @@ class ServerProcess {
   bool closed_ = false;
 };
 
-}  // namespace qv
+}  // namespace qv::core

@@ -2,7 +2,7 @@
 
 #include "platform/state_directory.h"
 
-namespace qv {
+namespace qv::core {
 
 ServerLocation ResolveServerLocation(const std::string& dirOption) {
   ServerLocation location;
@@ -29,4 +29,4 @@ InstanceClaim::InstanceClaim(const ServerLocation& location) {
   }
 }
 
-}  // namespace qv
+}  // namespace qv::core

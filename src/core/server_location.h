@@ -9,7 +9,7 @@
 
 #include "platform/single_instance.h"
 
-namespace qv {
+namespace qv::core {
 
 struct ServerLocation {
   std::string dir;          // absolute, without a trailing separator
@@ -33,4 +33,4 @@ class InstanceClaim {
   bool acquired_ = true;
 };
 
-}  // namespace qv
+}  // namespace qv::core

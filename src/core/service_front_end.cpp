@@ -3,7 +3,7 @@
 #include "platform/service_notify.h"
 #include "platform/text_codec.h"
 
-namespace qv {
+namespace qv::core {
 
 void ServiceFrontEnd::SetConnectionsCaption(const std::string& text) {
   try {
@@ -18,4 +18,4 @@ void ServiceFrontEnd::SetConnectionsCaption(const std::string& text) {
   }
 }
 
-}  // namespace qv
+}  // namespace qv::core

@@ -9,7 +9,7 @@
 #include "core/console_front_end.h"
 #include "state/front_end.h"
 
-namespace qv {
+namespace qv::core {
 
 class ServiceFrontEnd final : public state::FrontEnd {
  public:
@@ -25,4 +25,4 @@ class ServiceFrontEnd final : public state::FrontEnd {
   std::string lastStatus_;  // guarded by statusLock_
 };
 
-}  // namespace qv
+}  // namespace qv::core

@@ -10,7 +10,7 @@
 #include "config/settings.h"
 #include "platform/file_access.h"
 
-namespace qv {
+namespace qv::core {
 namespace {
 
 constexpr int32_t kMaxPort = 65535;
@@ -208,4 +208,4 @@ std::vector<SettingsFinding> CheckSettings(const config::IniStore& ini,
   return findings;
 }
 
-}  // namespace qv
+}  // namespace qv::core

@@ -6,7 +6,7 @@
 
 #include "config/ini_store.h"
 
-namespace qv {
+namespace qv::core {
 
 struct SettingsFinding {
   bool fault = true;  // false: a note (the start goes on, as the note says)
@@ -21,4 +21,4 @@ std::vector<SettingsFinding> CheckSettings(const config::IniStore& ini,
 // comment would become part of the value.
 bool LooksLikeInlineComment(const std::string& value);
 
-}  // namespace qv
+}  // namespace qv::core

@@ -3,7 +3,7 @@
 #include "core/journal_flush.h"
 #include "service/outbox.h"
 
-namespace qv {
+namespace qv::core {
 
 void RunShutdown(state::Server& server) {
   for (state::TMyDBUser& group : server.roster.groups) {
@@ -28,4 +28,4 @@ void RunShutdown(state::Server& server) {
   FlushAllJournals(server);
 }
 
-}  // namespace qv
+}  // namespace qv::core

@@ -15,7 +15,7 @@
 #include "wire/packages.h"
 #include "wire/short_string.h"
 
-namespace qv {
+namespace qv::core {
 namespace {
 
 class SettingsError : public std::runtime_error {
@@ -268,4 +268,4 @@ bool RunStartup(state::Server& server, const StartupOptions& options) {
   }
 }
 
-}  // namespace qv
+}  // namespace qv::core

@@ -1,7 +1,7 @@
 #pragma once
 #include "state/server.h"
 
-namespace qv {
+namespace qv::core {
 
 struct StartupOptions {
   // Reads and checks everything but creates no directory, mailbox, socket or debug.log and
@@ -27,4 +27,4 @@ void SplitUserEntry(const std::string& value, std::string& host, std::string& na
 int32_t AppendStatusSlot(std::vector<uint8_t>& table, const std::string& userName,
                          const std::string& hostName);
 
-}  // namespace qv
+}  // namespace qv::core

@@ -113,7 +113,7 @@ void DesktopApp::OpenSettings() {
   settings_ = new TFormSerSet(server.ConfigPath(), server.setup.catalogue, services_,
                               server.setup.settings.TcpNoDelay);
   settings_->SetBeforeRestructure(
-      [&server](const std::string& datafile) { FlushJournalsOf(server, datafile); });
+      [&server](const std::string& datafile) { core::FlushJournalsOf(server, datafile); });
   settings_->SetLog([&server](const std::string& line) { server.runtime.log.Write(line); });
   settings_->setAttribute(Qt::WA_DeleteOnClose);
   settings_->show();

@@ -56,7 +56,7 @@ class DesktopApp {
   QtEventLoop loop_;
   TFormQVServer window_;
   DesktopFrontEnd front_;
-  ServerProcess process_;
+  core::ServerProcess process_;
   feed::FeedServer feed_{process_.server()};  // stopped before the process shuts down
   QtDialogServices services_;
   QPointer<TFormSerSet> settings_;

@@ -28,10 +28,10 @@ void ShowBox(QMessageBox::Icon icon, const QString& caption, const QString& text
 
 }  // namespace
 
-int RunDesktopProgram(int signalFd, const ServerLocation& location,
+int RunDesktopProgram(int signalFd, const core::ServerLocation& location,
                       const std::function<void(DesktopApp&)>& prepare) {
   try {
-    InstanceClaim instance(location);
+    core::InstanceClaim instance(location);
     if (!instance.Acquired()) {
       std::fputs("quorvane-server: Program is already running.\n", stderr);
       ShowBox(QMessageBox::Warning, QStringLiteral("Warning!"),

@@ -12,7 +12,7 @@
 namespace qv::desktop {
 
 // signalFd: SIGINT/SIGTERM as a descriptor (-1: none). prepare runs before the event loop.
-int RunDesktopProgram(int signalFd, const ServerLocation& location,
+int RunDesktopProgram(int signalFd, const core::ServerLocation& location,
                       const std::function<void(DesktopApp&)>& prepare = {});
 
 }  // namespace qv::desktop

@@ -26,7 +26,7 @@ Checked Check(const std::string& dir, const std::string& configFile = "") {
   Checked result;
   std::FILE* file = std::tmpfile();
   if (file == nullptr) return result;
-  result.ok = CheckConfiguration(dir, configFile, file);
+  result.ok = core::CheckConfiguration(dir, configFile, file);
   std::rewind(file);
   char buffer[512];
   for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, file)) > 0;)
@@ -182,12 +182,12 @@ TEST(CheckConfigTest, DatafileThatCannotBeWrittenFailsAndConfigFileIsRead) {
 }
 
 TEST(CheckConfigTest, InlineCommentsAreToldFromValues) {
-  EXPECT_TRUE(LooksLikeInlineComment("8080 ; the port"));
-  EXPECT_TRUE(LooksLikeInlineComment("8080\t;x"));
-  EXPECT_TRUE(LooksLikeInlineComment("; all of it"));
-  EXPECT_FALSE(LooksLikeInlineComment("8080"));
-  EXPECT_FALSE(LooksLikeInlineComment("a;b"));  // a name may hold a semicolon
-  EXPECT_FALSE(LooksLikeInlineComment(""));
+  EXPECT_TRUE(core::LooksLikeInlineComment("8080 ; the port"));
+  EXPECT_TRUE(core::LooksLikeInlineComment("8080\t;x"));
+  EXPECT_TRUE(core::LooksLikeInlineComment("; all of it"));
+  EXPECT_FALSE(core::LooksLikeInlineComment("8080"));
+  EXPECT_FALSE(core::LooksLikeInlineComment("a;b"));  // a name may hold a semicolon
+  EXPECT_FALSE(core::LooksLikeInlineComment(""));
 }
 
 }  // namespace

@@ -14,30 +14,30 @@ namespace {
 TEST(LogPriorityTest, ErrorsWarningsAndTheRestInBothLanguages) {
   const state::CatalogueTable& en = state::EnglishTable();
   const state::CatalogueTable& ru = state::RussianTable();
-  EXPECT_EQ(LogEntryPriority("12:00:01 " + en[10]), kPriorityInfo);
-  EXPECT_EQ(LogEntryPriority(en[13]), kPriorityInfo);  // without a time stamp
-  EXPECT_EQ(LogEntryPriority("12:00:01 " + en[11]), kPriorityWarning);
-  EXPECT_EQ(LogEntryPriority("12:00:01 " + en[0] + "bob (pc7)"), kPriorityError);
-  EXPECT_EQ(LogEntryPriority("12:00:01 " + en[12]), kPriorityError);
-  EXPECT_EQ(LogEntryPriority("12:00:01 " + ru[0] + "bob (pc7)"), kPriorityError);
-  EXPECT_EQ(LogEntryPriority("12:00:01 " + ru[75]), kPriorityWarning);
-  EXPECT_EQ(LogEntryPriority("12:00:01 " + ru[74] + "Office"), kPriorityInfo);
+  EXPECT_EQ(core::LogEntryPriority("12:00:01 " + en[10]), core::kPriorityInfo);
+  EXPECT_EQ(core::LogEntryPriority(en[13]), core::kPriorityInfo);  // without a time stamp
+  EXPECT_EQ(core::LogEntryPriority("12:00:01 " + en[11]), core::kPriorityWarning);
+  EXPECT_EQ(core::LogEntryPriority("12:00:01 " + en[0] + "bob (pc7)"), core::kPriorityError);
+  EXPECT_EQ(core::LogEntryPriority("12:00:01 " + en[12]), core::kPriorityError);
+  EXPECT_EQ(core::LogEntryPriority("12:00:01 " + ru[0] + "bob (pc7)"), core::kPriorityError);
+  EXPECT_EQ(core::LogEntryPriority("12:00:01 " + ru[75]), core::kPriorityWarning);
+  EXPECT_EQ(core::LogEntryPriority("12:00:01 " + ru[74] + "Office"), core::kPriorityInfo);
   // The longest catalogue text decides: "Warning!" (42) vs. "Warning! Reread the file: " (31),
   // "Error!" (45) vs. "Error! client socket:" (24).
-  EXPECT_EQ(LogEntryPriority("12:00:01 " + en[31] + "a.qdb"), kPriorityWarning);
-  EXPECT_EQ(LogEntryPriority("12:00:01 " + en[24] + "10061"), kPriorityError);
+  EXPECT_EQ(core::LogEntryPriority("12:00:01 " + en[31] + "a.qdb"), core::kPriorityWarning);
+  EXPECT_EQ(core::LogEntryPriority("12:00:01 " + en[24] + "10061"), core::kPriorityError);
   // A host name that looks like an error does not make an information line one.
-  EXPECT_EQ(LogEntryPriority("12:00:01 " + en[74] + "Error group"), kPriorityInfo);
+  EXPECT_EQ(core::LogEntryPriority("12:00:01 " + en[74] + "Error group"), core::kPriorityInfo);
   // Fixed texts outside the catalogue.
-  EXPECT_EQ(LogEntryPriority("12:00:01 ->Error Connect with pc7"), kPriorityError);
-  EXPECT_EQ(LogEntryPriority("12:00:01 No terminated thread."), kPriorityInfo);
-  EXPECT_EQ(LogEntryPriority("12:00:01 \r\n--DEBUG--"), kPriorityInfo);
+  EXPECT_EQ(core::LogEntryPriority("12:00:01 ->Error Connect with pc7"), core::kPriorityError);
+  EXPECT_EQ(core::LogEntryPriority("12:00:01 No terminated thread."), core::kPriorityInfo);
+  EXPECT_EQ(core::LogEntryPriority("12:00:01 \r\n--DEBUG--"), core::kPriorityInfo);
 }
 
 std::string Printed(bool journal, const std::string& flushed) {
   std::FILE* file = std::tmpfile();
   if (file == nullptr) return "<no tmpfile>";
-  ConsoleLogView(file, journal).InsertAtTop(flushed);
+  core::ConsoleLogView(file, journal).InsertAtTop(flushed);
   std::rewind(file);
   std::string out;
   char buffer[256];

@@ -31,7 +31,7 @@ class StartupTest : public ::testing::Test {
   // first, without their time stamps.
   std::vector<std::string> Start(const std::string& ini) {
     if (!ini.empty()) dir.Write("Server.ini", ini);
-    RunStartup(server);
+    core::RunStartup(server);
     std::vector<std::string> lines;
     for (const std::string& entry : state::SplitLogEntries(server.runtime.log.Pending())) {
       // Without the time stamp; the debug marker's two lines stay as two lines.
@@ -172,7 +172,7 @@ TEST_F(StartupTest, NetworkDefaultsAndABadPortStopsStartUp) {
   test::RecordingFrontEnd otherFront;
   state::Server bad(other.Path(), loop, otherFront);
   other.Write("Server.ini", "[NetWork]\nPort=abc\n[DataBases]\nCount=1\n");
-  RunStartup(bad);
+  core::RunStartup(bad);
   const std::string pending = bad.runtime.log.Pending();
   EXPECT_NE(pending.find("Incorrect Initialization -> Error in settings."), std::string::npos);
   EXPECT_EQ(pending.find("Initialization -> Ok!"), std::string::npos);
@@ -222,7 +222,7 @@ TEST_F(StartupTest, HostsThatWouldLeaveThePop3DirectoryStopStartUp) {
     root.Write("srv/Server.ini",
                kNetwork + "[DataBases]\nCount=1\nAlias1=G\n" +
                    Group(1, kGroupKeys + "UserCount=1\nUser_1=" + host + "::U\n"));
-    RunStartup(s);
+    core::RunStartup(s);
     EXPECT_NE(s.runtime.log.Pending().find("Incorrect Initialization -> Error in settings."),
               std::string::npos)
         << host;
@@ -248,7 +248,7 @@ TEST_F(StartupTest, GarbageSettingsNeverCrash) {
   state::Server s(other.Path(), loop, f);
   other.Write("Server.ini", kNetwork + "[DataBases]\nCount=1\n" +
                                 Group(1, kGroupKeys + "UserCount=-3\nTime Begin=-5\nStep=-1\n"));
-  RunStartup(s);
+  core::RunStartup(s);
   EXPECT_NE(s.runtime.log.Pending().find("Incorrect parameters of database: "), std::string::npos);
   EXPECT_TRUE(s.roster.groups[0].Users.empty());
 }
@@ -280,7 +280,7 @@ TEST_F(StartupTest, SyncWritesOnUnlessZero) {
                                              "\nCount=7\nCountArc=0\nTime Begin=9\nTime End=20\n"
                                              "Step=0\nArchive Link=0\nUserCount=0\n"));
   state::Server off{other.Path(), loop, front};
-  RunStartup(off);
+  core::RunStartup(off);
   EXPECT_FALSE(off.setup.settings.SyncWrites);
   EXPECT_FALSE(off.roster.groups[0].Journal);
   EXPECT_FALSE(std::filesystem::exists(other.File("team.qdb.jnl")));
@@ -289,7 +289,7 @@ TEST_F(StartupTest, SyncWritesOnUnlessZero) {
 
   test::TempDir fresh;
   state::Server first{fresh.Path(), loop, front};
-  RunStartup(first);
+  core::RunStartup(first);
   EXPECT_EQ(fresh.Read("Server.ini").find("SyncWrites"), std::string::npos);
   EXPECT_TRUE(first.setup.settings.SyncWrites);
 }
@@ -318,7 +318,7 @@ TEST_F(StartupTest, JournalOfTheNamedDatafileIsFlushed) {
     ASSERT_TRUE(g.Journal);
     g.Journal->Append(0, 45000, day);
   }
-  FlushJournalsOf(server, dir.Path() + "/./team.qdb");
+  core::FlushJournalsOf(server, dir.Path() + "/./team.qdb");
   EXPECT_EQ(std::filesystem::file_size(dir.File("team.qdb")), wire::kDayRecordSize);
   EXPECT_EQ(std::filesystem::file_size(dir.File("team.qdb.jnl")), 0u);
   EXPECT_TRUE(server.roster.groups[0].Journal->Pending().empty());

@@ -287,7 +287,7 @@ INSTANTIATE_TEST_SUITE_P(UnderEveryDialog, DesktopStopTest,
 }  // namespace
 
 int RunStopChild(int signalFd, const std::string& scenario, const std::string& dir) {
-  return RunDesktopProgram(signalFd, ServerLocation{dir, true},
+  return RunDesktopProgram(signalFd, core::ServerLocation{dir, true},
                            [&scenario](DesktopApp& app) { SetScene(app, scenario); });
 }
 

@@ -171,7 +171,7 @@ class InProcessServer {
   explicit InProcessServer(IniConfig config) : config_(std::move(config)) {
     if (config_.port == 6340) config_.port = FreePortPair();
     WriteFile(dir_.Path() + "/Server.ini", IniText(config_));
-    process_ = std::make_unique<ServerProcess>(dir_.Path(), loop_, front_);
+    process_ = std::make_unique<core::ServerProcess>(dir_.Path(), loop_, front_);
   }
   ~InProcessServer() { Stop(); }
 
@@ -215,7 +215,7 @@ class InProcessServer {
   TempDir dir_;
   platform::PollLoop loop_;
   CapturingFrontEnd front_;
-  std::unique_ptr<ServerProcess> process_;
+  std::unique_ptr<core::ServerProcess> process_;
   std::thread thread_;
 };
 
