@@ -357,9 +357,9 @@ void FeedServer::Start() {
     options.lowPriority = im.tuning.lowPriority;
     auto listener = std::make_unique<HttpListener>(options, im, *im.peers);
     im.pages = std::make_unique<PageContext>(
-        PageContext{im.server, im.api, PageCodec(im.settings.CodePage), listener.get(),
-                    im.server.setup.catalogue.Current() == state::Language::Russian ? "ru" : "en",
-                    options.maxRequestBytes, [&im](const std::string& line) { im.Log(line); }});
+        im.server, im.api, PageCodec(im.settings.CodePage), listener.get(),
+        im.server.setup.catalogue.Current() == state::Language::Russian ? "ru" : "en",
+        options.maxRequestBytes, [&im](const std::string& line) { im.Log(line); });
     std::string why;
     if (!listener->Start(why)) {
       im.Log("cannot listen on " + im.settings.Address + ":" + std::to_string(im.settings.Port) +

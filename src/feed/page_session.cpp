@@ -94,9 +94,9 @@ bool PageSession::Offer(const state::SharedBytes& payload) {
     return false;
   }
   asio::post(ws_.get_executor(), [self = shared_from_this(), payload, size] {
-    Json message = self->context_.codec.Package(*payload);
+    std::shared_ptr<const std::string> text = self->context_.texts.TextOf(payload);
     self->queuedBytes_ -= size;
-    if (!message.is_null()) self->Send(message);
+    if (text) self->SendText(std::move(text));
   });
   return true;
 }
@@ -228,8 +228,11 @@ void PageSession::ApplyEdit(int64_t id, const wire::RequestPackage& request) {
 
 void PageSession::Send(const Json& message) {
   if (closed_) return;
-  auto text = std::make_shared<const std::string>(
-      message.dump(-1, ' ', false, Json::error_handler_t::replace));
+  SendText(std::make_shared<const std::string>(MessageText(message)));
+}
+
+void PageSession::SendText(std::shared_ptr<const std::string> text) {
+  if (closed_) return;
   queuedBytes_ += text->size();
   if (queuedBytes_.load() > context_.server.setup.limits.sendQueueBytes) {
     return Close("more than " + std::to_string(context_.server.setup.limits.sendQueueBytes) +

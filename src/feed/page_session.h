@@ -15,6 +15,7 @@
 #include <string>
 
 #include "feed/http_listener.h"
+#include "feed/package_texts.h"
 #include "feed/page_codec.h"
 #include "service/member_api.h"
 #include "state/server.h"
@@ -30,6 +31,7 @@ struct PageContext {
   std::string language = "en";  // "en" or "ru", the server's language
   size_t maxMessageBytes = 64 * 1024;
   std::function<void(const std::string&)> log;  // one log line
+  PackageTexts texts{codec};                    // the packages' texts, shared by the pages
 };
 
 class PageSession : public std::enable_shared_from_this<PageSession> {
@@ -54,6 +56,7 @@ class PageSession : public std::enable_shared_from_this<PageSession> {
   void SendWeek(double from, const std::vector<wire::DayRecord>& days);
   void ApplyEdit(int64_t id, const wire::RequestPackage& request);
   void Send(const Json& message);
+  void SendText(std::shared_ptr<const std::string> text);
   void Write();
   void Close(const std::string& why);
   void OnEventThread(std::function<void()> fn);

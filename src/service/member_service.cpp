@@ -247,23 +247,36 @@ void MemberService::Attach(int32_t group, MemberSink& sink) {
 }
 
 void MemberService::Detach(MemberSink& sink) {
-  std::erase_if(observers_, [&sink](const Observer& o) { return o.sink == &sink; });
+  for (Observer& o : observers_) {
+    if (o.sink == &sink) o.sink = nullptr;
+  }
+  if (walks_ == 0) std::erase_if(observers_, [](const Observer& o) { return o.sink == nullptr; });
 }
 
 void MemberService::Observe(int32_t group, const uint8_t* data, int32_t size, const void* except) {
   if (observers_.empty() || size < 0 || (size > 0 && data == nullptr)) return;
   state::SharedBytes payload;
-  // A sink may detach (itself or another) while it receives: walk a copy, and skip a sink that
-  // is gone by the time its turn comes.
-  const std::vector<Observer> observers = observers_;
-  for (const Observer& o : observers) {
-    if (o.sink == except || (group >= 0 && o.group != group)) continue;
-    const bool attached = std::any_of(observers_.begin(), observers_.end(),
-                                      [&o](const Observer& now) { return now.sink == o.sink; });
-    if (!attached) continue;
-    if (!payload) payload = std::make_shared<const std::vector<uint8_t>>(data, data + size);
-    o.sink->Receive(payload);
+  // Sinks attached while the package is handed round get the next one; a sink detached meanwhile
+  // is skipped. Entries are read by index: a sink that attaches another may move the list.
+  auto endWalk = [this] {
+    if (--walks_ == 0) {
+      std::erase_if(observers_, [](const Observer& o) { return o.sink == nullptr; });
+    }
+  };
+  ++walks_;
+  try {
+    const size_t count = observers_.size();
+    for (size_t i = 0; i < count; ++i) {
+      const Observer o = observers_[i];
+      if (o.sink == nullptr || o.sink == except || (group >= 0 && o.group != group)) continue;
+      if (!payload) payload = std::make_shared<const std::vector<uint8_t>>(data, data + size);
+      o.sink->Receive(payload);
+    }
+  } catch (...) {
+    endWalk();
+    throw;
   }
+  endWalk();
 }
 
 }  // namespace qv::service

@@ -67,7 +67,10 @@ class MemberService final : public MemberApi {
   state::Server& server_;
   std::shared_ptr<DurableAcks> durable_;
   Forwarder forward_;
+  // A sink detached while a package is handed round is cleared (sink null) and erased once the
+  // round is over, so that a round walks the list in place, without a copy or a search per sink.
   std::vector<Observer> observers_;
+  int walks_ = 0;  // rounds under way (a sink may cause another while it receives)
   // Each group's change notice: what the last edit replaced (a removed line stays there for a
   // later reinsertion, codes 26 and 27).
   std::vector<wire::RequestPackage> notices_;

@@ -2,6 +2,8 @@
 // converted from the office code page.
 #include "feed/page_codec.h"
 
+#include "feed/package_texts.h"
+
 #include <gtest/gtest.h>
 
 #include "platform/text_codec.h"
@@ -108,6 +110,28 @@ TEST(PageCodec, StatusTableSlotsAndCopiedWeeks) {
   EXPECT_EQ(days["type"], "days");
   ASSERT_EQ(days["days"].size(), 7u);
   EXPECT_EQ(days["days"][6]["date"], "2026-12-13");
+}
+
+// Every page of a group is handed the same package object: its text is made once and shared, a
+// package equal in bytes but another object, or one no longer alive, is not mistaken for it.
+TEST(PageCodec, APackageTextIsMadeOnceForAllPages) {
+  PageCodec codec("CP1251");
+  PackageTexts texts(codec);
+  const double date = *ParseDate("2026-12-09");
+  auto change = std::make_shared<const std::vector<uint8_t>>(Bytes(wire::TitleEdit(date, "Plan")));
+  const std::shared_ptr<const std::string> first = texts.TextOf(change);
+  ASSERT_TRUE(first);
+  EXPECT_EQ(Json::parse(*first), codec.Package(*change));
+  EXPECT_EQ(texts.TextOf(change), first);  // the same text object
+  auto same = std::make_shared<const std::vector<uint8_t>>(*change);
+  EXPECT_NE(texts.TextOf(same), first);
+  EXPECT_EQ(*texts.TextOf(same), *first);
+  for (int i = 0; i < 40; ++i) {  // more packages than are kept, each freed after its turn
+    auto other = std::make_shared<const std::vector<uint8_t>>(
+        Bytes(wire::TitleEdit(date, "t" + std::to_string(i))));
+    EXPECT_EQ(Json::parse(*texts.TextOf(other))["text"], "t" + std::to_string(i));
+  }
+  EXPECT_FALSE(texts.TextOf(std::make_shared<const std::vector<uint8_t>>(4, uint8_t{0})));
 }
 
 }  // namespace
