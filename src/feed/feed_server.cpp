@@ -360,6 +360,7 @@ void FeedServer::Start() {
         im.server, im.api, PageCodec(im.settings.CodePage), listener.get(),
         im.server.setup.catalogue.Current() == state::Language::Russian ? "ru" : "en",
         options.maxRequestBytes, [&im](const std::string& line) { im.Log(line); });
+    im.pages->fanout = std::make_unique<PageFanout>(listener->Context());
     std::string why;
     if (!listener->Start(why)) {
       im.Log("cannot listen on " + im.settings.Address + ":" + std::to_string(im.settings.Port) +
@@ -378,6 +379,8 @@ void FeedServer::Stop() {
   Impl& im = *impl_;
   if (!im.listener) return;
   im.listener->Stop();
+  // Pages still on their way from the event thread go while the listener they report to lives.
+  if (im.pages) im.pages->fanout.reset();
   im.listener.reset();
 }
 

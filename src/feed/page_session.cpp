@@ -93,12 +93,17 @@ bool PageSession::Offer(const state::SharedBytes& payload) {
     });
     return false;
   }
-  asio::post(ws_.get_executor(), [self = shared_from_this(), payload, size] {
+  if (!context_.fanout) return false;  // the listener has stopped
+  context_.fanout->Add(shared_from_this(), payload);
+  return true;
+}
+
+void PageSession::Deliver(state::SharedBytes payload) {
+  asio::post(ws_.get_executor(), [self = shared_from_this(), payload = std::move(payload)] {
     std::shared_ptr<const std::string> text = self->context_.texts.TextOf(payload);
-    self->queuedBytes_ -= size;
+    self->queuedBytes_ -= payload->size();
     if (text) self->SendText(std::move(text));
   });
-  return true;
 }
 
 void PageSession::Read() {

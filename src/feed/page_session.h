@@ -17,6 +17,7 @@
 #include "feed/http_listener.h"
 #include "feed/package_texts.h"
 #include "feed/page_codec.h"
+#include "feed/page_fanout.h"
 #include "service/member_api.h"
 #include "state/server.h"
 
@@ -32,6 +33,7 @@ struct PageContext {
   size_t maxMessageBytes = 64 * 1024;
   std::function<void(const std::string&)> log;  // one log line
   PackageTexts texts{codec};                    // the packages' texts, shared by the pages
+  std::unique_ptr<PageFanout> fanout;           // set with the listener, before any page opens
 };
 
 class PageSession : public std::enable_shared_from_this<PageSession> {
@@ -44,6 +46,8 @@ class PageSession : public std::enable_shared_from_this<PageSession> {
 
   // Event thread: one package the group's members receive. False when the page is cut off.
   bool Offer(const state::SharedBytes& payload);
+  // A listener thread: a package Offer let through, handed to the page's own strand.
+  void Deliver(state::SharedBytes payload);
 
  private:
   class Sink;
