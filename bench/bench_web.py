@@ -25,6 +25,10 @@ import tempfile
 import threading
 import time
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests",
+                                "support"))
+from free_ports import free_ports  # noqa: E402
+
 PAGES, NATIVES = 200, 10
 REQUEST_SIZE, TITLE_EDIT, ACKNOWLEDGMENT = 2351, 2, 3000
 WAIT = 20.0
@@ -36,23 +40,6 @@ def page_address(i):
 
 def native_address(i):
     return f"127.0.2.{i + 1}"
-
-
-def port_free(port):
-    with socket.socket() as s:
-        try:
-            s.bind(("127.0.0.1", port))
-            return True
-        except OSError:
-            return False
-
-
-def free_port_pair():
-    for _ in range(200):
-        port = random.randint(20000, 49990)
-        if port_free(port) and port_free(port + 10):
-            return port
-    raise RuntimeError("no free port pair")
 
 
 def server_ini(port, feed_port, datafile):
@@ -286,7 +273,7 @@ def main():
     binary = sys.argv[1]
     edits = int(sys.argv[2]) if len(sys.argv) > 2 else 500
     with tempfile.TemporaryDirectory() as directory:
-        port, feed_port = free_port_pair(), free_port_pair()
+        port, feed_port = free_ports()
         with open(os.path.join(directory, "Server.ini"), "w", newline="") as f:
             f.write(server_ini(port, feed_port, os.path.join(directory, "office.qdb")))
         out = open(os.path.join(directory, "stdout.txt"), "wb")

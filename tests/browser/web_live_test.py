@@ -29,7 +29,7 @@ from selenium.webdriver.common.keys import Keys
 from selenium.common.exceptions import StaleElementReferenceException
 from selenium.webdriver.support.ui import WebDriverWait
 
-from web_page_test import WAIT, Daemon, browser, free_port_pair, week_shown
+from web_page_test import WAIT, Daemon, browser, free_ports, week_shown
 
 PROXY_ADDRESS = "127.0.0.2"
 NATIVE_ADDRESS = "127.0.0.4"
@@ -286,7 +286,7 @@ def main():
         # A regular file where the broken group's datafile directory should be.
         not_a_directory = os.path.join(directory, "not-a-directory")
         open(not_a_directory, "w").close()
-        port, feed_port = free_port_pair(), free_port_pair()
+        port, feed_port = free_ports()
         with open(os.path.join(directory, "Server.ini"), "w", newline="") as f:
             f.write(server_ini(port, feed_port, os.path.join(not_a_directory, "broken.qdb"),
                                os.path.join(directory, "office.qdb")))

@@ -10,13 +10,13 @@ import http.client
 import http.server
 import threading
 import os
-import random
-import socket
 import subprocess
 import sys
 import tempfile
 import time
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+from free_ports import free_ports  # noqa: E402
 from selenium import webdriver
 from selenium.webdriver.chrome.options import Options
 from selenium.webdriver.chrome.service import Service
@@ -25,24 +25,6 @@ from selenium.common.exceptions import StaleElementReferenceException
 from selenium.webdriver.support.ui import WebDriverWait
 
 WAIT = 15  # seconds, for every wait of this test
-
-
-def port_free(port):
-    with socket.socket() as s:
-        try:
-            s.bind(("127.0.0.1", port))
-            return True
-        except OSError:
-            return False
-
-
-def free_port_pair():
-    """A port that is free together with port + 10 (the server connects back there)."""
-    for _ in range(200):
-        port = random.randint(20000, 49990)
-        if port_free(port) and port_free(port + 10):
-            return port
-    raise RuntimeError("no free port pair")
 
 
 def server_ini(port, feed_port):
@@ -158,9 +140,9 @@ def main():
     binary = sys.argv[1]
     screenshot = sys.argv[2] if len(sys.argv) > 2 else None
     with tempfile.TemporaryDirectory() as directory, tempfile.TemporaryDirectory() as profile:
-        feed_port = free_port_pair()
+        port, feed_port = free_ports()
         with open(os.path.join(directory, "Server.ini"), "w", newline="") as f:
-            f.write(server_ini(free_port_pair(), feed_port))
+            f.write(server_ini(port, feed_port))
         daemon = Daemon(binary, directory)
         daemon.start()
         driver = None

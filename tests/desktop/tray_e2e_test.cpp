@@ -71,7 +71,38 @@ class TrayE2eTest : public ::testing::Test {
     ASSERT_TRUE(WaitFor([&] { return !OpenMenu().has_value(); }, std::chrono::seconds(10)));
   }
 
+  // Starts the program on the display with a configuration of its own and waits for its main
+  // window.
+  void StartProgram() {
+    IniConfig config;
+    config.port = FreePortPair();
+    config.groups = {{"127.0.0.2::Anna"}};
+    WriteFile(dir_.Path() + "/Server.ini", IniText(config));
+    const std::string exe = dir_.Path() + "/quorvane-server";
+    std::filesystem::copy_file(QV_SERVER_PATH, exe);
+    server_ = std::make_unique<ChildProcess>(
+        std::vector<std::string>{exe},
+        std::vector<std::string>{"DISPLAY=" + x_->DisplayName(), "QT_QPA_PLATFORM=xcb"},
+        std::vector<std::string>{"DBUS_SESSION_BUS_ADDRESS", "WAYLAND_DISPLAY"},
+        dir_.Path() + "/out.txt");
+    ASSERT_TRUE(WaitFor([&] { return (main_ = MainWindow()).has_value() && x_->Viewable(*main_); },
+                        std::chrono::seconds(20)))
+        << "the main window did not appear; " << Output();
+  }
+  std::string Output() const { return ReadText(dir_.Path() + "/out.txt"); }
+  // Closing the main window ends the program with status 0.
+  void CloseAndExpectStatusZero() {
+    x_->RequestClose(*main_);
+    const std::optional<int> status = server_->WaitExit(std::chrono::seconds(15));
+    ASSERT_TRUE(status.has_value()) << "still running after its main window closed; " << Output();
+    ASSERT_TRUE(WIFEXITED(*status)) << "ended by signal " << WTERMSIG(*status) << "; " << Output();
+    EXPECT_EQ(WEXITSTATUS(*status), 0) << Output();
+  }
+
   std::unique_ptr<X11Session> x_;
+  TempDir dir_;
+  std::unique_ptr<ChildProcess> server_;
+  std::optional<Window> main_;
 };
 
 TEST_F(TrayE2eTest, StartsDocksHidesShowsAndClosesWithStatusZero) {
@@ -80,39 +111,21 @@ TEST_F(TrayE2eTest, StartsDocksHidesShowsAndClosesWithStatusZero) {
   } catch (const std::exception& e) {
     FAIL() << "no X display with a tray for this test: " << e.what();
   }
-  TempDir dir;
-  IniConfig config;
-  config.port = FreePortPair();
-  config.groups = {{"127.0.0.2::Anna"}};
-  WriteFile(dir.Path() + "/Server.ini", IniText(config));
-  const std::string exe = dir.Path() + "/quorvane-server";
-  std::filesystem::copy_file(QV_SERVER_PATH, exe);
-  ChildProcess server({exe}, {"DISPLAY=" + x_->DisplayName(), "QT_QPA_PLATFORM=xcb"},
-                      {"DBUS_SESSION_BUS_ADDRESS", "WAYLAND_DISPLAY"}, dir.Path() + "/out.txt");
-  const auto output = [&] { return ReadText(dir.Path() + "/out.txt"); };
-
-  std::optional<Window> main;
-  ASSERT_TRUE(WaitFor([&] { return (main = MainWindow()).has_value() && x_->Viewable(*main); },
-                      std::chrono::seconds(20)))
-      << "the main window did not appear; " << output();
+  ASSERT_NO_FATAL_FAILURE(StartProgram());
   std::optional<Window> icon;
   ASSERT_TRUE(WaitFor([&] { return (icon = DockedIcon()).has_value(); }, std::chrono::seconds(10)))
-      << "no icon docked in the tray; " << output();
-  EXPECT_FALSE(server.WaitExit(std::chrono::milliseconds(0)).has_value()) << output();
+      << "no icon docked in the tray; " << Output();
+  EXPECT_FALSE(server_->WaitExit(std::chrono::milliseconds(0)).has_value()) << Output();
 
   ClickShowInTrayMenu(*icon);
-  EXPECT_TRUE(WaitFor([&] { return !x_->Viewable(*main); }, std::chrono::seconds(10)))
+  EXPECT_TRUE(WaitFor([&] { return !x_->Viewable(*main_); }, std::chrono::seconds(10)))
       << "the tray menu did not hide the main window";
   ClickShowInTrayMenu(*icon);
-  EXPECT_TRUE(WaitFor([&] { return x_->Viewable(*main); }, std::chrono::seconds(10)))
+  EXPECT_TRUE(WaitFor([&] { return x_->Viewable(*main_); }, std::chrono::seconds(10)))
       << "the tray menu did not show the main window again";
 
-  x_->RequestClose(*main);
-  const std::optional<int> status = server.WaitExit(std::chrono::seconds(15));
-  ASSERT_TRUE(status.has_value()) << "still running after its main window closed; " << output();
-  ASSERT_TRUE(WIFEXITED(*status)) << "ended by signal " << WTERMSIG(*status) << "; " << output();
-  EXPECT_EQ(WEXITSTATUS(*status), 0) << output();
-  EXPECT_EQ(output().find("Duplicated"), std::string::npos) << output();
+  ASSERT_NO_FATAL_FAILURE(CloseAndExpectStatusZero());
+  EXPECT_EQ(Output().find("Duplicated"), std::string::npos) << Output();
 }
 
 // A tray that starts 3 s after the program (as when a session autostarts both) still gets the
@@ -123,30 +136,13 @@ TEST_F(TrayE2eTest, ATrayStartedLaterDocksTheIcon) {
   } catch (const std::exception& e) {
     FAIL() << "no X display for this test: " << e.what();
   }
-  TempDir dir;
-  IniConfig config;
-  config.port = FreePortPair();
-  config.groups = {{"127.0.0.2::Anna"}};
-  WriteFile(dir.Path() + "/Server.ini", IniText(config));
-  const std::string exe = dir.Path() + "/quorvane-server";
-  std::filesystem::copy_file(QV_SERVER_PATH, exe);
-  ChildProcess server({exe}, {"DISPLAY=" + x_->DisplayName(), "QT_QPA_PLATFORM=xcb"},
-                      {"DBUS_SESSION_BUS_ADDRESS", "WAYLAND_DISPLAY"}, dir.Path() + "/out.txt");
-  const auto output = [&] { return ReadText(dir.Path() + "/out.txt"); };
-  std::optional<Window> main;
-  ASSERT_TRUE(WaitFor([&] { return (main = MainWindow()).has_value() && x_->Viewable(*main); },
-                      std::chrono::seconds(20)))
-      << "the main window did not appear; " << output();
+  ASSERT_NO_FATAL_FAILURE(StartProgram());
   std::this_thread::sleep_for(std::chrono::seconds(3));
   ASSERT_NO_THROW(x_->StartTray());
   std::optional<Window> icon;
   EXPECT_TRUE(WaitFor([&] { return (icon = DockedIcon()).has_value(); }, std::chrono::seconds(10)))
-      << "no icon docked in the tray that came later; " << output();
-
-  x_->RequestClose(*main);
-  const std::optional<int> status = server.WaitExit(std::chrono::seconds(15));
-  ASSERT_TRUE(status.has_value()) << "still running after its main window closed; " << output();
-  EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 0) << output();
+      << "no icon docked in the tray that came later; " << Output();
+  ASSERT_NO_FATAL_FAILURE(CloseAndExpectStatusZero());
 }
 
 // The in-process desktop test once more, on the display with a tray: there it finds the tray
