@@ -378,6 +378,7 @@ void FeedServer::Start() {
 void FeedServer::Stop() {
   Impl& im = *impl_;
   if (!im.listener) return;
+  if (im.pages) im.pages->stopping = true;
   im.listener->Stop();
   // Pages still on their way from the event thread go while the listener they report to lives.
   if (im.pages) im.pages->fanout.reset();

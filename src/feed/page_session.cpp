@@ -34,6 +34,9 @@ PageSession::PageSession(PageContext& context, beast::tcp_stream stream, PeerInf
 }
 
 PageSession::~PageSession() {
+  if (inRoster_ && context_.roster.Remove(this, member_) && !context_.stopping) {
+    TellOnTheWeb(false);
+  }
   if (sink_ && context_.api != nullptr) {
     // The sink lives on in the posted call until the member API has let it go.
     service::MemberApi* api = context_.api;
@@ -55,14 +58,34 @@ void PageSession::OnEventThread(std::function<void()> fn) {
   context_.server.runtime.loop.Post(std::move(fn));
 }
 
+void PageSession::TellOnTheWeb(bool web) {
+  const state::TMyNameUser& me = *peer_.member;
+  auto text =
+      std::make_shared<const std::string>(MessageText({{"type", "web"},
+                                                       {"name", context_.codec.ToUtf8(me.UserName)},
+                                                       {"host", context_.codec.ToUtf8(me.HostName)},
+                                                       {"web", web}}));
+  for (const std::shared_ptr<PageSession>& page : context_.roster.PagesOf(member_.group)) {
+    if (page.get() != this) page->PostText(text);
+  }
+}
+
+void PageSession::PostText(std::shared_ptr<const std::string> text) {
+  asio::post(ws_.get_executor(),
+             [self = shared_from_this(), text = std::move(text)] { self->SendText(text); });
+}
+
 void PageSession::OnAccepted() {
+  inRoster_ = true;
+  if (context_.roster.Add(shared_from_this(), member_)) TellOnTheWeb(true);
   const state::TMyDBUser& group = context_.server.roster.groups[static_cast<size_t>(member_.group)];
   Json members = Json::array();
   for (const state::TMyNameUser& user : group.Users) {
     if (!user.Valid) continue;
     members.push_back({{"name", context_.codec.ToUtf8(user.UserName)},
                        {"host", context_.codec.ToUtf8(user.HostName)},
-                       {"online", user.Connected.load()}});
+                       {"online", user.Connected.load()},
+                       {"web", context_.roster.OnTheWeb({member_.group, user.UserIndex})}});
   }
   Send({{"type", "hello"},
         {"group", context_.codec.ToUtf8(group.Alias)},

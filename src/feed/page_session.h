@@ -18,6 +18,7 @@
 #include "feed/package_texts.h"
 #include "feed/page_codec.h"
 #include "feed/page_fanout.h"
+#include "feed/page_roster.h"
 #include "service/member_api.h"
 #include "state/server.h"
 
@@ -34,6 +35,8 @@ struct PageContext {
   std::function<void(const std::string&)> log;  // one log line
   PackageTexts texts{codec};                    // the packages' texts, shared by the pages
   std::unique_ptr<PageFanout> fanout;           // set with the listener, before any page opens
+  PageRoster roster;                            // who has a page open
+  std::atomic<bool> stopping{false};            // the listener is going: pages tell nobody
 };
 
 class PageSession : public std::enable_shared_from_this<PageSession> {
@@ -61,6 +64,10 @@ class PageSession : public std::enable_shared_from_this<PageSession> {
   void ApplyEdit(int64_t id, const wire::RequestPackage& request);
   void Send(const Json& message);
   void SendText(std::shared_ptr<const std::string> text);
+  // Any thread: text is sent on the page's own strand.
+  void PostText(std::shared_ptr<const std::string> text);
+  // Tells the group's other pages that this page's member now has a page open, or none.
+  void TellOnTheWeb(bool web);
   void Write();
   void Close(const std::string& why);
   void OnEventThread(std::function<void()> fn);
@@ -76,6 +83,7 @@ class PageSession : public std::enable_shared_from_this<PageSession> {
   std::atomic<size_t> queuedBytes_{0};  // sink packages and messages not yet written
   std::atomic<bool> cutOff_{false};
   std::shared_ptr<Sink> sink_;
+  bool inRoster_ = false;
 };
 
 }  // namespace qv::feed

@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """Live editing in real headless Chromium against the real daemon: two pages of two members of
-one group and one native client of that group. An edit in page A reaches page B and the native
-client; an edit of the native client reaches both pages; a Russian title typed in a page reaches
+one group and one native client of that group. Each page shows the other's member as on the web
+page (not on line: that counts the office clients' sessions), until that page goes. An edit in
+page A reaches page B and the native client; an edit of the native client reaches both pages; a Russian title typed in a page reaches
 the native client in CP1251 and reads back as the same text; a page shows "saving" until the
 acknowledgment and then the saved text; a refused edit shows why and restores the text.
 
@@ -270,6 +271,14 @@ def edit_title(driver, iso, text):
     assert not driver.find_elements(By.CSS_SELECTOR, ".field.refused")
 
 
+def presence_of(driver, name):
+    """The class of the member in the page's list: "on", "web" (only a page open) or "off"."""
+    for span in driver.find_elements(By.CSS_SELECTOR, "#online .user"):
+        if span.text == name:
+            return span.get_attribute("class").split()[-1]
+    return None
+
+
 def open_page(driver, url):
     driver.get(url)
     WebDriverWait(driver, WAIT, ignored_exceptions=(StaleElementReferenceException,)).until(week_shown)
@@ -301,9 +310,15 @@ def main():
             open_page(page_a, f"http://127.0.0.1:{feed_port}/")
             open_page(page_b, f"http://127.0.0.1:{proxies[0].port}/")
             assert "bob" in page_b.find_element(By.ID, "group").text
+            # Bob has only his page open: not on line for the office, on the web for the pages.
+            WebDriverWait(page_a, WAIT, ignored_exceptions=(StaleElementReferenceException,)).until(
+                lambda d: presence_of(d, "bob") == "web")
+            assert presence_of(page_b, "alice") == "web", presence_of(page_b, "alice")
             native = NativeClient(NATIVE_ADDRESS, port)
             native.wait_frame(lambda f: struct.unpack_from("<i", f)[0] == 5000 if f else False,
                               "the status table")
+            WebDriverWait(page_a, WAIT, ignored_exceptions=(StaleElementReferenceException,)).until(
+                lambda d: presence_of(d, "carol") == "on")
             monday = page_a.find_element(By.CSS_SELECTOR, "#week .day").get_attribute("data-date")
             day = [(datetime.date.fromisoformat(monday) + datetime.timedelta(i)).isoformat()
                    for i in range(7)]
@@ -365,6 +380,9 @@ def main():
             WebDriverWait(page_b, WAIT, ignored_exceptions=(StaleElementReferenceException,)).until(
                 lambda d: "Not a directory" in d.find_element(By.ID, "notice").text)
             assert "dave" in page_b.find_element(By.ID, "group").text
+            # Bob's page of the office group is gone: page A shows him off line.
+            WebDriverWait(page_a, WAIT, ignored_exceptions=(StaleElementReferenceException,)).until(
+                lambda d: presence_of(d, "bob") == "off")
         finally:
             for driver in (page_a, page_b):
                 if driver:

@@ -13,6 +13,7 @@ let days = new Map();            // date -> day object as the server sent it
 let nextId = 1;
 const pending = new Map();       // edit id -> {done(ok, reason)}
 let retry = 500;
+let away = false;                // the page is put away: no reconnecting until it is shown again
 
 function el(tag, cls, text) {
   const e = document.createElement(tag);
@@ -39,6 +40,7 @@ function connect() {
   socket.onopen = () => { retry = 500; };
   socket.onmessage = (event) => receive(JSON.parse(event.data));
   socket.onclose = () => {
+    if (away) return;
     $("connection").className = "offline";
     $("connection").textContent = t.disconnected;
     for (const [, p] of pending) p.done(false, t.disconnected);
@@ -54,6 +56,7 @@ function receive(m) {
     case "week": return onWeek(m);
     case "online": return showOnline(m.users);
     case "presence": return showOnline([m]);
+    case "web": return showOnline([m]);
     case "ack": case "refused": {
       const p = pending.get(m.id);
       pending.delete(m.id);
@@ -87,20 +90,26 @@ function onHello(m) {
   readWeek(from || dates.mondayOf(m.today));
 }
 
-const presence = new Map();  // "name@host" -> online
+// "name@host" -> { online, web }: on line in an office client, or with this page open (a
+// member can be both). An update names either or both.
+const presence = new Map();
 function showOnline(users) {
   if (!hello) return;
   const members = new Set(hello.members.map((u) => `${u.name}@${u.host}`));
   for (const u of users) {
     const key = `${u.name}@${u.host}`;
-    if (members.has(key)) presence.set(key, u.online);
+    if (!members.has(key)) continue;
+    const p = presence.get(key) || { online: false, web: false };
+    if ("online" in u) p.online = u.online;
+    if ("web" in u) p.web = u.web;
+    presence.set(key, p);
   }
   const box = $("online");
   box.replaceChildren(el("strong", "", t.online + ":"));
   for (const u of hello.members) {
-    const on = presence.get(`${u.name}@${u.host}`);
-    const span = el("span", "user " + (on ? "on" : "off"), u.name);
-    span.title = u.host;
+    const p = presence.get(`${u.name}@${u.host}`) || {};
+    const span = el("span", "user " + (p.online ? "on" : p.web ? "web" : "off"), u.name);
+    span.title = p.web && !p.online ? `${u.host} — ${t.onTheWeb}` : u.host;
     box.append(span);
   }
 }
@@ -259,4 +268,16 @@ function openCopy(box, date) {
 $("prev").onclick = () => readWeek(dates.addDays(from, -7));
 $("next").onclick = () => readWeek(dates.addDays(from, 7));
 $("this-week").onclick = () => hello && readWeek(dates.mondayOf(hello.today));
+// A page that is closed, or kept aside by the browser for going back to it, leaves: the other
+// members' pages stop showing its member as on the web page. Shown again, it connects anew.
+addEventListener("pagehide", () => {
+  away = true;
+  if (socket) socket.close(1000);
+});
+addEventListener("pageshow", (event) => {
+  if (!event.persisted) return;
+  away = false;
+  connect();
+});
+
 connect();

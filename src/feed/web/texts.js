@@ -6,7 +6,7 @@ export const texts = {
     disconnected: "reconnecting…", saving: "saving…", refused: "Not saved: ",
     noTitle: "(no title)", empty: "—", copy: "Copy…", copyTo: "Copy this day to",
     ok: "OK", cancel: "Cancel", copied: "Day copied", firstList: "List 1", secondList: "List 2",
-    editingOff: "Editing is off on this server",
+    editingOff: "Editing is off on this server", onTheWeb: "on the web page",
   },
   ru: {
     weekdays: ["Вс", "Пн", "Вт", "Ср", "Чт", "Пт", "Сб"],
@@ -15,5 +15,6 @@ export const texts = {
     noTitle: "(без заголовка)", empty: "—", copy: "Копировать…", copyTo: "Копировать день на",
     ok: "OK", cancel: "Отмена", copied: "День скопирован", firstList: "Список 1",
     secondList: "Список 2", editingOff: "Редактирование на этом сервере выключено",
+    onTheWeb: "на веб-странице",
   },
 };
