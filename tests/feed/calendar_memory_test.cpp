@@ -1,11 +1,7 @@
 // A group whose days are filled to the brim: its calendar stays within the byte cap, the days
 // nearest today are in it, one request's peak memory stays far below the whole range's text,
 // and the entity tag still answers 304.
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <fstream>
 #include <string>
@@ -72,37 +68,18 @@ struct DrainedResponse {
 };
 
 std::optional<DrainedResponse> Drain(int port, const std::string& path) {
-  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (fd < 0) return std::nullopt;
-  struct Closer {
-    int fd;
-    ~Closer() { ::close(fd); }
-  } closer{fd};
-  timeval tv{5, 0};
-  ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
-  sockaddr_in to{};
-  to.sin_family = AF_INET;
-  to.sin_port = htons(static_cast<uint16_t>(port));
-  ::inet_pton(AF_INET, "127.0.0.1", &to.sin_addr);
-  if (::connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof to) != 0) return std::nullopt;
-  const std::string request = "GET " + path + " HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n";
-  if (::send(fd, request.data(), request.size(), MSG_NOSIGNAL) !=
-      static_cast<ssize_t>(request.size())) {
-    return std::nullopt;
-  }
   DrainedResponse out;
-  char buffer[65536];
-  for (int i = 0; i < 100000; ++i) {
-    const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
-    if (n == 0) return out;
-    if (n < 0) return std::nullopt;
-    if (out.head.size() < 4096)
-      out.head.append(buffer, static_cast<size_t>(std::min<ssize_t>(n, 4096)));
-    out.tail.append(buffer, static_cast<size_t>(n));
-    if (out.tail.size() > 256) out.tail.erase(0, out.tail.size() - 256);
-    out.bytes += n;
-  }
-  return std::nullopt;
+  const bool whole = test::StreamHttpGet("127.0.0.1", port, path, {}, "127.0.0.1", 5000,
+                                         [&out](const char* data, size_t size) {
+                                           if (out.head.size() < 4096)
+                                             out.head.append(data, std::min<size_t>(size, 4096));
+                                           out.tail.append(data, size);
+                                           if (out.tail.size() > 256)
+                                             out.tail.erase(0, out.tail.size() - 256);
+                                           out.bytes += static_cast<int64_t>(size);
+                                         });
+  if (!whole) return std::nullopt;
+  return out;
 }
 
 TEST(CalendarMemory, AFullRangeIsCappedAndOneRequestStaysSmall) {
