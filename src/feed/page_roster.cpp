@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "feed/page_session.h"
+
 namespace qv::feed {
 
 int PageRoster::CountOf(service::MemberRef member) const {
@@ -10,31 +12,37 @@ int PageRoster::CountOf(service::MemberRef member) const {
   }));
 }
 
-bool PageRoster::Add(const std::shared_ptr<PageSession>& page, service::MemberRef member) {
-  std::lock_guard lock(mutex_);
-  entries_.push_back(Entry{page.get(), page, member});
-  return CountOf(member) == 1;
+void PageRoster::Tell(int32_t group, const PageSession* except,
+                      const std::shared_ptr<const std::string>& text,
+                      std::vector<std::shared_ptr<PageSession>>& keep) const {
+  for (const Entry& e : entries_) {
+    if (e.member.group != group || e.page == except) continue;
+    if (auto page = e.alive.lock()) {
+      page->PostText(text);
+      keep.push_back(std::move(page));
+    }
+  }
 }
 
-bool PageRoster::Remove(const PageSession* page, service::MemberRef member) {
+void PageRoster::Add(const std::shared_ptr<PageSession>& page, service::MemberRef member,
+                     const std::shared_ptr<const std::string>& joined) {
+  std::vector<std::shared_ptr<PageSession>> keep;  // let go after the lock
+  std::lock_guard lock(mutex_);
+  entries_.push_back(Entry{page.get(), page, member});
+  if (CountOf(member) == 1) Tell(member.group, page.get(), joined, keep);
+}
+
+void PageRoster::Remove(const PageSession* page, service::MemberRef member,
+                        const std::shared_ptr<const std::string>& left) {
+  std::vector<std::shared_ptr<PageSession>> keep;  // let go after the lock
   std::lock_guard lock(mutex_);
   const auto removed = std::erase_if(entries_, [page](const Entry& e) { return e.page == page; });
-  return removed > 0 && CountOf(member) == 0;
+  if (removed > 0 && left && CountOf(member) == 0) Tell(member.group, page, left, keep);
 }
 
 bool PageRoster::OnTheWeb(service::MemberRef member) const {
   std::lock_guard lock(mutex_);
   return CountOf(member) > 0;
-}
-
-std::vector<std::shared_ptr<PageSession>> PageRoster::PagesOf(int32_t group) const {
-  std::vector<std::shared_ptr<PageSession>> pages;
-  std::lock_guard lock(mutex_);
-  for (const Entry& e : entries_) {
-    if (e.member.group != group) continue;
-    if (auto page = e.alive.lock()) pages.push_back(std::move(page));
-  }
-  return pages;
 }
 
 }  // namespace qv::feed

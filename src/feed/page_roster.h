@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <vector>
 
 #include "service/member_api.h"
@@ -15,13 +16,16 @@ class PageSession;
 
 class PageRoster {
  public:
-  // Any thread. True when page is the member's first open page.
-  bool Add(const std::shared_ptr<PageSession>& page, service::MemberRef member);
-  // Any thread, also from the page's destructor. True when it was the member's last open page.
-  bool Remove(const PageSession* page, service::MemberRef member);
+  // Any thread. When page is its member's first open page, every other page of the group is sent
+  // `joined`. The pages are told under the roster's lock, so that what they are told keeps the
+  // order of the member's pages opening and closing.
+  void Add(const std::shared_ptr<PageSession>& page, service::MemberRef member,
+           const std::shared_ptr<const std::string>& joined);
+  // Any thread, also from the page's destructor. When it was its member's last open page, the
+  // group's pages are sent `left` (unless null).
+  void Remove(const PageSession* page, service::MemberRef member,
+              const std::shared_ptr<const std::string>& left);
   bool OnTheWeb(service::MemberRef member) const;
-  // The pages of group that are still alive.
-  std::vector<std::shared_ptr<PageSession>> PagesOf(int32_t group) const;
 
  private:
   struct Entry {
@@ -30,6 +34,11 @@ class PageRoster {
     service::MemberRef member;
   };
   int CountOf(service::MemberRef member) const;  // under the lock
+  // Posts text to the live pages of group other than except; under the lock. The pages are
+  // handed out in keep, to be let go only after the lock.
+  void Tell(int32_t group, const PageSession* except,
+            const std::shared_ptr<const std::string>& text,
+            std::vector<std::shared_ptr<PageSession>>& keep) const;
 
   mutable std::mutex mutex_;
   std::vector<Entry> entries_;

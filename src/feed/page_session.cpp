@@ -34,9 +34,8 @@ PageSession::PageSession(PageContext& context, beast::tcp_stream stream, PeerInf
 }
 
 PageSession::~PageSession() {
-  if (inRoster_ && context_.roster.Remove(this, member_) && !context_.stopping) {
-    TellOnTheWeb(false);
-  }
+  if (inRoster_)
+    context_.roster.Remove(this, member_, context_.stopping ? nullptr : WebText(false));
   if (sink_ && context_.api != nullptr) {
     // The sink lives on in the posted call until the member API has let it go.
     service::MemberApi* api = context_.api;
@@ -58,16 +57,13 @@ void PageSession::OnEventThread(std::function<void()> fn) {
   context_.server.runtime.loop.Post(std::move(fn));
 }
 
-void PageSession::TellOnTheWeb(bool web) {
+std::shared_ptr<const std::string> PageSession::WebText(bool web) const {
   const state::TMyNameUser& me = *peer_.member;
-  auto text =
-      std::make_shared<const std::string>(MessageText({{"type", "web"},
-                                                       {"name", context_.codec.ToUtf8(me.UserName)},
-                                                       {"host", context_.codec.ToUtf8(me.HostName)},
-                                                       {"web", web}}));
-  for (const std::shared_ptr<PageSession>& page : context_.roster.PagesOf(member_.group)) {
-    if (page.get() != this) page->PostText(text);
-  }
+  return std::make_shared<const std::string>(
+      MessageText({{"type", "web"},
+                   {"name", context_.codec.ToUtf8(me.UserName)},
+                   {"host", context_.codec.ToUtf8(me.HostName)},
+                   {"web", web}}));
 }
 
 void PageSession::PostText(std::shared_ptr<const std::string> text) {
@@ -77,7 +73,7 @@ void PageSession::PostText(std::shared_ptr<const std::string> text) {
 
 void PageSession::OnAccepted() {
   inRoster_ = true;
-  if (context_.roster.Add(shared_from_this(), member_)) TellOnTheWeb(true);
+  context_.roster.Add(shared_from_this(), member_, WebText(true));
   const state::TMyDBUser& group = context_.server.roster.groups[static_cast<size_t>(member_.group)];
   Json members = Json::array();
   for (const state::TMyNameUser& user : group.Users) {

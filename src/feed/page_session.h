@@ -51,6 +51,8 @@ class PageSession : public std::enable_shared_from_this<PageSession> {
   bool Offer(const state::SharedBytes& payload);
   // A listener thread: a package Offer let through, handed to the page's own strand.
   void Deliver(state::SharedBytes payload);
+  // Any thread: text is sent on the page's own strand.
+  void PostText(std::shared_ptr<const std::string> text);
 
  private:
   class Sink;
@@ -64,10 +66,8 @@ class PageSession : public std::enable_shared_from_this<PageSession> {
   void ApplyEdit(int64_t id, const wire::RequestPackage& request);
   void Send(const Json& message);
   void SendText(std::shared_ptr<const std::string> text);
-  // Any thread: text is sent on the page's own strand.
-  void PostText(std::shared_ptr<const std::string> text);
-  // Tells the group's other pages that this page's member now has a page open, or none.
-  void TellOnTheWeb(bool web);
+  // The message telling pages that this page's member now has a page open, or none.
+  std::shared_ptr<const std::string> WebText(bool web) const;
   void Write();
   void Close(const std::string& why);
   void OnEventThread(std::function<void()> fn);
