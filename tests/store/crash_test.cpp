@@ -46,6 +46,11 @@ std::string Str(wire::ConstDayBytes r) {
 
 class CrashTest : public test::StoreFixture {
  protected:
+  // Serves the group's files from files, its datafile holding the days of dates.
+  void UseFiles(FaultFiles& files, const std::vector<double>& dates) {
+    files.Put(group_.FileName, Records(dates));
+    group_.Files = &files;
+  }
   std::string Records(const std::vector<double>& dates) const {
     std::string bytes;
     for (double d : dates) bytes += Str(Day(d, TitleOf(d)));
@@ -189,8 +194,7 @@ TEST_F(CrashTest, InsertionCutAtEveryStep) {
     int64_t steps = 0;
     {
       FaultFiles files;
-      files.Put(group_.FileName, Records(data));
-      group_.Files = &files;
+      UseFiles(files, data);
       ready();
       const int64_t before = files.Steps();
       ASSERT_TRUE(edit(target).Accepted());
@@ -201,8 +205,7 @@ TEST_F(CrashTest, InsertionCutAtEveryStep) {
         const std::string what = "day " + std::to_string(target - kToday) + " step " +
                                  std::to_string(step) + death.Name();
         FaultFiles files;
-        files.Put(group_.FileName, Records(data));
-        group_.Files = &files;
+        UseFiles(files, data);
         ready();
         files.CutAt(step, death.tear);
         edit(target);
@@ -235,8 +238,7 @@ TEST_F(CrashTest, InsertionWithAFailedDirectorySyncLeavesNoStaleEntries) {
   FaultFiles files;
   std::vector<double> data{kToday + 1};
   for (int64_t i = 0; i <= kJournalledTailLimit / kRecord; ++i) data.push_back(kToday + 3 + i);
-  files.Put(group_.FileName, Records(data));
-  group_.Files = &files;
+  UseFiles(files, data);
   group_.Count = 100;
   group_.CountArc = 100;
   group_.MayInsertFirst = true;  // as the running server finds it: the gap is not filled yet
@@ -355,8 +357,7 @@ TEST_F(CrashTest, JournalledBurstKeepsEveryAcknowledgedEdit) {
   int64_t steps = 0;
   {
     FaultFiles files;
-    files.Put(group_.FileName, Records(data));
-    group_.Files = &files;
+    UseFiles(files, data);
     run(files);
     steps = files.Steps();
     EXPECT_GE(checkpoints, 3) << "journal files retired and emptied on the way";
@@ -367,8 +368,7 @@ TEST_F(CrashTest, JournalledBurstKeepsEveryAcknowledgedEdit) {
     for (const Death& death : kDeaths) {
       const std::string what = "step " + std::to_string(step) + death.Name();
       FaultFiles files;
-      files.Put(group_.FileName, Records(data));
-      group_.Files = &files;
+      UseFiles(files, data);
       files.CutAt(step + 0, death.tear);
       run(files);
       if (!files.Dead()) continue;  // the cut fell into the start-up before the burst
@@ -469,8 +469,7 @@ TEST_F(CrashTest, JournalledInsertionCutAtEveryStep) {
   int64_t steps = 0;
   {
     FaultFiles files;
-    files.Put(group_.FileName, Records(data));
-    group_.Files = &files;
+    UseFiles(files, data);
     run(files);
     steps = files.Steps();
     EXPECT_EQ(journalled, 5) << "insertions and edits all went to the journal";
@@ -483,8 +482,7 @@ TEST_F(CrashTest, JournalledInsertionCutAtEveryStep) {
     for (const Death& death : kDeaths) {
       const std::string what = "step " + std::to_string(step) + death.Name();
       FaultFiles files;
-      files.Put(group_.FileName, Records(data));
-      group_.Files = &files;
+      UseFiles(files, data);
       files.CutAt(step, death.tear);
       run(files);
       ASSERT_TRUE(files.Dead()) << what;
@@ -510,8 +508,7 @@ TEST_F(CrashTest, InPlaceInsertionKilledAtEveryStepLosesNoDay) {
   };
   auto ready = [&](FaultFiles& files) {
     files.SetSyncs(false);
-    files.Put(group_.FileName, Records(data));
-    group_.Files = &files;
+    UseFiles(files, data);
     group_.Index.clear();
     group_.LookupDate = 0;
     group_.LookupOffset = 0;
